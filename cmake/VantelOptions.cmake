@@ -1,0 +1,12 @@
+# Compiler flags shared by every target of the project.
+add_library(vantel_flags INTERFACE)
+target_compile_options(vantel_flags INTERFACE -Wall -Wextra)
+if(VANTEL_WERROR)
+  target_compile_options(vantel_flags INTERFACE -Werror)
+endif()
+if(VANTEL_SANITIZE)
+  target_compile_options(vantel_flags INTERFACE -fsanitize=${VANTEL_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  target_link_options(vantel_flags INTERFACE -fsanitize=${VANTEL_SANITIZE})
+endif()
+find_package(Threads REQUIRED)
+target_link_libraries(vantel_flags INTERFACE Threads::Threads)

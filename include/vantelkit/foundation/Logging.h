@@ -1,0 +1,141 @@
+// Process-wide logging: level filtering, one formatted line per call, fanned out to every
+// registered logger; errors also go to every registered error logger.
+// Thread safety: the Log* functions are safe from any thread; loggers are called on the
+// calling thread. LoggerSettings carries no lock: set the level and register loggers before
+// other threads log. DevLogger's logs and observers belong to the main queue.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <source_location>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include "vantelkit/foundation/Error.h"
+
+namespace vantelkit {
+
+enum class BuildConfiguration { debug, beta, release };
+
+// The configuration this library was built as.
+inline constexpr BuildConfiguration currentBuildConfiguration = BuildConfiguration::release;
+// ".debug", ".beta" or the empty text.
+std::string_view dnsSuffix(BuildConfiguration configuration);
+
+enum class LogLevel : int { debug = 1, info = 2, warning = 3, error = 4 };
+
+// None for a raw value outside 1 to 4.
+std::optional<LogLevel> logLevelFromRawValue(int rawValue);
+// debug for a debug build, error for beta and release.
+LogLevel logLevelFor(BuildConfiguration configuration);
+// The level's default mark (a speech balloon, information, warning or no-entry sign).
+std::string_view defaultMark(LogLevel level);
+
+// Where a log call was made. Converts from std::source_location, so call sites pass only the
+// message; the function name is shortened to its own name and "()" ("start()").
+struct LogLocation {
+  std::string filePath;
+  std::string function;
+  int line = 0;
+
+  LogLocation(std::string filePath, std::string function, int line)
+      : filePath(std::move(filePath)), function(std::move(function)), line(line) {}
+  LogLocation(const std::source_location& location);  // NOLINT: implicit by design
+};
+
+class Logger {
+ public:
+  virtual ~Logger() = default;
+  // Receives a finished line; called concurrently from every logging thread.
+  virtual void log(const std::string& line, LogLevel level) = 0;
+};
+
+class ErrorLogger {
+ public:
+  virtual ~ErrorLogger() = default;
+  virtual void logError(const ErrorPtr& error, const std::string& filePath, const std::string& function,
+                        int line) = 0;
+};
+
+class LoggerSettings {
+ public:
+  LoggerSettings() = delete;
+  // The lowest level that is emitted; initially error.
+  static LogLevel logLevel();
+  static void setLogLevel(LogLevel level);
+  // Appends a logger for the life of the process. The list starts with one PrintLogger.
+  static void registerLogger(std::shared_ptr<Logger> logger);
+  static void registerErrorLogger(std::shared_ptr<ErrorLogger> logger);
+};
+
+void LogDebug(std::string_view message, std::optional<std::string_view> customEmoji = std::nullopt,
+              LogLocation location = std::source_location::current());
+void LogInfo(std::string_view message, std::optional<std::string_view> customEmoji = std::nullopt,
+             LogLocation location = std::source_location::current());
+void LogWarning(std::string_view message, std::optional<std::string_view> customEmoji = std::nullopt,
+                LogLocation location = std::source_location::current());
+// Hands the error to every error logger, then emits "TypeName.description" at level error.
+void LogError(const ErrorPtr& error, std::optional<std::string_view> customEmoji = std::nullopt,
+              LogLocation location = std::source_location::current());
+template <class E, class = std::enable_if_t<std::is_base_of_v<Error, E>>>
+void LogError(const E& error, std::optional<std::string_view> customEmoji = std::nullopt,
+              LogLocation location = std::source_location::current()) {
+  LogError(std::make_shared<const E>(error), customEmoji, std::move(location));
+}
+// Runs block once; an error it returns (or a C++ exception it throws) is logged through
+// LogError at this call's location and goes no further.
+void catchAndLogErrors(const std::function<ErrorPtr()>& block,
+                       LogLocation location = std::source_location::current());
+
+// The line the loggers receive, without filtering. threadDescription is used for debug lines
+// only ("Thread 1 Main"); pass none to describe the calling thread.
+std::string formatLogLine(LogLevel level, std::string_view message, std::optional<std::string_view> customEmoji,
+                          const LogLocation& location,
+                          std::optional<std::string_view> threadDescription = std::nullopt);
+// "Thread N Main" on the main thread, "Thread N name" on a named thread, "Thread N" otherwise.
+std::string currentThreadDescription();
+
+// Writes each line and a newline to standard output.
+class PrintLogger final : public Logger {
+ public:
+  void log(const std::string& line, LogLevel level) override;
+};
+
+class DevLoggerObserver {
+ public:
+  virtual ~DevLoggerObserver() = default;
+  virtual void devLoggerDidUpdateLogs() = 0;
+  // Membership in DevLogger's observer set; identity unless a type says otherwise.
+  virtual bool isEqual(const DevLoggerObserver& other) const { return this == &other; }
+};
+
+// The in-memory store of lines behind the in-application log view. Lines reach logs on the
+// main queue, through the serial "dev logger lock queue", in the order each thread logged them.
+class DevLogger final : public Logger {
+ public:
+  static std::shared_ptr<DevLogger> shared();
+
+  void log(const std::string& line, LogLevel level) override;
+  void addObserver(std::shared_ptr<DevLoggerObserver> observer);
+  void removeObserver(const std::shared_ptr<DevLoggerObserver>& observer);
+  // Main queue only.
+  const std::vector<std::string>& logs() const { return _logs; }
+  // Main queue only: stores the list, then tells every observer.
+  void setLogs(std::vector<std::string> logs);
+
+  DevLogger(const DevLogger&) = delete;
+  DevLogger& operator=(const DevLogger&) = delete;
+
+ private:
+  DevLogger();
+  std::shared_ptr<class DispatchQueue> _lockQueue;
+  std::vector<std::shared_ptr<DevLoggerObserver>> _observers;  // main queue
+  std::vector<std::string> _logs;                                // main queue
+};
+
+}  // namespace vantelkit
