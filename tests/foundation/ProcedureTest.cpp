@@ -250,6 +250,10 @@ TEST(ProcedureTest, ObserversAndBlocksReferringToTheirProcedureAreReleasedAtTheF
     queue.addOperation(neverRun);
     ASSERT_TRUE(queue.waitUntilAllOperationsAreFinished(kWait));
   }
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kWait);
+  while ((!weak.expired() || !weakObserver.expired()) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::yield();
+  }
   EXPECT_TRUE(weak.expired());
   EXPECT_TRUE(weakObserver.expired());
 }
