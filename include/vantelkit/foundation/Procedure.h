@@ -1,7 +1,8 @@
 // Procedures: operations that end when they say so. A subclass overrides execute() and ends
 // with finish() exactly once, from any thread; a second finish is a programming error that is
 // logged and ignored. Cancelling marks the procedure cancelled and calls the cancel hook and
-// observers; an executing procedure still ends itself through finish(). Conditions are
+// observers; an executing procedure still ends itself through finish(), and a queued one
+// finishes without executing once its dependencies have finished. Conditions are
 // evaluated when all dependencies have finished; one that fails cancels the procedure with
 // its error, and the procedure finishes without executing.
 // Procedures are owned by std::shared_ptr (create them with std::make_shared); a queue keeps
