@@ -78,8 +78,27 @@ void Procedure::notify(const std::vector<std::shared_ptr<ProcedureObserver>>& ob
   }
 }
 
+std::shared_ptr<Procedure::SelfCell> Procedure::selfCell() {
+  std::lock_guard lock(_mutex);
+  if (!_selfCell) _selfCell = std::make_shared<SelfCell>();
+  if (auto self = weak_from_this(); !self.expired()) {
+    std::lock_guard cellLock(_selfCell->mutex);
+    _selfCell->procedure = self;
+  }
+  return _selfCell;
+}
+
 void Procedure::start() {
   if (!markExecuting()) return;
+  std::shared_ptr<SelfCell> cell;
+  {
+    std::lock_guard lock(_mutex);
+    cell = _selfCell;
+  }
+  if (cell) {
+    std::lock_guard cellLock(cell->mutex);
+    cell->procedure = weak_from_this();
+  }
   std::vector<std::shared_ptr<ProcedureCondition>> conditions;
   {
     std::lock_guard lock(_mutex);
