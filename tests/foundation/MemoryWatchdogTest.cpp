@@ -62,13 +62,6 @@ TEST(MemoryWatchdogTest, StartAndSuspendAreNotCounted) {
   EXPECT_EQ(watchdog.state(), MemoryWatchdog::State::running);
 }
 
-TEST(MemoryWatchdogTest, ThresholdStartsAtHalfAndCanBeChanged) {
-  MemoryWatchdog watchdog;
-  EXPECT_EQ(watchdog.threshold(), 0.5);
-  watchdog.setThreshold(0.8);
-  EXPECT_EQ(watchdog.threshold(), 0.8);
-}
-
 TEST(MemoryWatchdogTest, DestroyingInEveryStateEndsCleanly) {
   auto memory = std::make_shared<fakes::FakeSystemMemory>(1, 2);
   platform::NotificationCenter center;
