@@ -20,23 +20,18 @@ GroupProcedure::~GroupProcedure() = default;
 
 void GroupProcedure::addChild(std::shared_ptr<Operation> child) {
   if (!child) return;
+  auto refuse = [this] { log().warning("addChild() called on a group that has finished; ignored"); };
+  bool done = false;
   {
     std::lock_guard lock(_groupMutex);
-    if (_done) {
-      // Fall through to the warning below, outside the lock.
-      child = nullptr;
-    }
+    done = _done;
   }
-  if (!child) {
-    log().warning("addChild() called on a group that has finished; ignored");
-    return;
-  }
+  if (done) return refuse();
   notifyWillAddChild(*child);
   bool started = false;
   {
     std::lock_guard lock(_groupMutex);
     if (_done) {
-      started = true;
       child = nullptr;
     } else {
       _children.push_back(child);
@@ -44,21 +39,20 @@ void GroupProcedure::addChild(std::shared_ptr<Operation> child) {
       started = _childrenStarted;
     }
   }
-  if (!child) {
-    log().warning("addChild() called on a group that has finished; ignored");
-    return;
-  }
+  if (!child) return refuse();
   // A group cancelled meanwhile either listed this child when it cancelled, or is seen here.
   if (isCancelled()) child->cancel();
-  if (started) {
-    std::weak_ptr<Operation> weakGroup = weak_from_this();
-    Operation* raw = child.get();
-    child->addFinishHandler([weakGroup, raw] {
-      if (auto group = weakGroup.lock()) static_cast<GroupProcedure&>(*group).childDidFinish(*raw);
-    });
-    _queue.addOperation(child);
-  }
+  if (started) queueChild(child);
   notifyDidAddChild(*child);
+}
+
+void GroupProcedure::queueChild(const std::shared_ptr<Operation>& child) {
+  std::weak_ptr<Operation> weakGroup = weak_from_this();
+  Operation* raw = child.get();
+  child->addFinishHandler([weakGroup, raw] {
+    if (auto group = weakGroup.lock()) static_cast<GroupProcedure&>(*group).childDidFinish(*raw);
+  });
+  _queue.addOperation(child);
 }
 
 void GroupProcedure::addChildren(const std::vector<std::shared_ptr<Operation>>& children) {
@@ -89,14 +83,7 @@ void GroupProcedure::startChildren() {
   if (isCancelled()) {
     for (const auto& child : children) child->cancel();
   }
-  std::weak_ptr<Operation> weakGroup = weak_from_this();
-  for (const auto& child : children) {
-    Operation* raw = child.get();
-    child->addFinishHandler([weakGroup, raw] {
-      if (auto group = weakGroup.lock()) static_cast<GroupProcedure&>(*group).childDidFinish(*raw);
-    });
-    _queue.addOperation(child);
-  }
+  for (const auto& child : children) queueChild(child);
   finishIfDone();
 }
 

@@ -18,13 +18,11 @@ namespace {
 enum class Phase { pending, executing, finished };
 
 // Releasing the last reference to an operation releases its dependencies, which may release
-// theirs: a long chain would recurse once per link. The references are parked here instead
-// and released one after the other by the outermost destructor on the thread.
-struct ReleaseTrampoline {
-  std::vector<std::shared_ptr<Operation>> parked;
-  bool draining = false;
-};
-thread_local ReleaseTrampoline releaseTrampoline;
+// theirs: a long chain would recurse once per link. The outermost destructor on a thread
+// parks the references in a local list and releases them one after the other; nested
+// destructors only add to that list. (A plain pointer, so that nothing here is destroyed
+// at thread exit.)
+thread_local std::vector<std::shared_ptr<Operation>>* parkedDependencies = nullptr;
 
 }  // namespace
 
@@ -85,17 +83,19 @@ struct Operation::State {
 Operation::Operation() : _state(std::make_shared<State>()) {}
 
 Operation::~Operation() {
-  auto& trampoline = releaseTrampoline;
-  for (auto& dependency : _state->dependencies) trampoline.parked.push_back(std::move(dependency));
-  _state->dependencies.clear();
-  if (trampoline.draining) return;
-  trampoline.draining = true;
-  while (!trampoline.parked.empty()) {
-    auto last = std::move(trampoline.parked.back());
-    trampoline.parked.pop_back();
+  if (_state->dependencies.empty()) return;
+  if (parkedDependencies) {
+    for (auto& dependency : _state->dependencies) parkedDependencies->push_back(std::move(dependency));
+    return;
+  }
+  std::vector<std::shared_ptr<Operation>> parked = std::move(_state->dependencies);
+  parkedDependencies = &parked;
+  while (!parked.empty()) {
+    auto last = std::move(parked.back());
+    parked.pop_back();
     last.reset();
   }
-  trampoline.draining = false;
+  parkedDependencies = nullptr;
 }
 
 void Operation::start() {

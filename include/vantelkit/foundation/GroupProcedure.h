@@ -70,6 +70,8 @@ class GroupProcedure : public Procedure {
   void releaseAfterFinish() override;
   void childDidFinish(Operation& child);
   void startChildren();
+  // Queues a child on the group's queue; the group learns of its end.
+  void queueChild(const std::shared_ptr<Operation>& child);
   // Finishes the group when it started and no child is left; call without _groupMutex.
   void finishIfDone();
 
