@@ -91,18 +91,15 @@ std::shared_ptr<Procedure::SelfCell> Procedure::selfCell() {
 void Procedure::start() {
   if (!markExecuting()) return;
   std::shared_ptr<SelfCell> cell;
+  std::vector<std::shared_ptr<ProcedureCondition>> conditions;
   {
     std::lock_guard lock(_mutex);
     cell = _selfCell;
+    conditions = _conditions;
   }
   if (cell) {
     std::lock_guard cellLock(cell->mutex);
     cell->procedure = weak_from_this();
-  }
-  std::vector<std::shared_ptr<ProcedureCondition>> conditions;
-  {
-    std::lock_guard lock(_mutex);
-    conditions = _conditions;
   }
   if (!isCancelled()) {
     for (const auto& condition : conditions) {

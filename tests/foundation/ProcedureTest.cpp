@@ -285,7 +285,9 @@ TEST(ProcedureTest, OutputIsPendingUntilSetAndReadableAfterTheFinish) {
   EXPECT_TRUE(squares->output().isPending());
   std::vector<int> seenByDependent;
   auto reader = std::make_shared<BlockProcedure>([&, squares] { seenByDependent = squares->successValue().value(); });
-  reader->addDependency(squares);
+  auto unrelated = std::make_shared<BlockProcedure>([] {});
+  reader->addDependencies(std::vector<std::shared_ptr<Procedure>>{squares, unrelated});
+  queue.addOperation(unrelated);
   queue.addOperations(std::vector<std::shared_ptr<Procedure>>{reader, squares});
   ASSERT_TRUE(queue.waitUntilAllOperationsAreFinished(kWait));
   auto output = squares->output();

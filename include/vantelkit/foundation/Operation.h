@@ -47,6 +47,11 @@ class Operation : public std::enable_shared_from_this<Operation> {
   void addDependency(const std::shared_ptr<Operation>& dependency);
   // Adds each of dependencies in turn.
   void addDependencies(const std::vector<std::shared_ptr<Operation>>& dependencies);
+  // Same, for any sequence of shared pointers to operations or subclasses.
+  template <class Sequence>
+  void addDependencies(const Sequence& dependencies) {
+    for (const auto& dependency : dependencies) addDependency(std::shared_ptr<Operation>(dependency));
+  }
   void removeDependency(const std::shared_ptr<Operation>& dependency);
   std::vector<std::shared_ptr<Operation>> dependencies() const;
 
