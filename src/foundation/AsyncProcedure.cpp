@@ -31,14 +31,6 @@ AsyncProcedure::AsyncProcedure(bool timeout, BlockStorage::AsSelf block)
   if (timeout) addObserver(std::make_shared<TimeoutObserver>(defaultTimeoutInterval()));
 }
 
-AsyncProcedure::AsyncProcedure(BlockStorage::AsVoid block) : _storage(BlockStorage::asVoid(std::move(block))) {}
-
-AsyncProcedure::AsyncProcedure(std::function<void()> block)
-    : _storage(BlockStorage::asVoid([block = std::move(block)]() -> ErrorPtr {
-        if (block) block();
-        return nullptr;
-      })) {}
-
 void AsyncProcedure::execute() {
   if (const auto* block = _storage.selfBlock()) {
     if (*block) {

@@ -52,9 +52,9 @@ struct Number : Procedure, OutputProcedure<int> {
 TEST(AsyncProcedureTest, DefaultsAndVoidForms) {
   EXPECT_EQ(AsyncProcedure::defaultTimeoutInterval(), 3.0);
   ProcedureQueue queue;
-  auto fails = std::make_shared<AsyncProcedure>(AsyncProcedure::BlockStorage::AsVoid([] { return unknownError(); }));
+  auto fails = std::make_shared<AsyncProcedure>([] { return unknownError(); });
   std::atomic<int> runs{0};
-  auto succeeds = std::make_shared<AsyncProcedure>(std::function<void()>([&] { ++runs; }));
+  auto succeeds = std::make_shared<AsyncProcedure>([&] { ++runs; });
   EXPECT_FALSE(fails->storage().isAsSelf());
   queue.addOperations(std::vector<std::shared_ptr<Procedure>>{fails, succeeds});
   ASSERT_TRUE(queue.waitUntilAllOperationsAreFinished(kWait));

@@ -6,8 +6,10 @@
 // Thread safety: as Procedure; the default interval may be read and written from any thread.
 #pragma once
 
+#include <concepts>
 #include <functional>
 #include <memory>
+#include <type_traits>
 #include <variant>
 
 #include "vantelkit/foundation/Procedure.h"
@@ -41,10 +43,13 @@ class AsyncProcedure : public Procedure {
   // The asSelf form; with timeout true a TimeoutObserver of defaultTimeoutInterval() (read
   // now) is attached.
   AsyncProcedure(bool timeout, BlockStorage::AsSelf block);
-  // The asVoid form, without time-out.
-  explicit AsyncProcedure(BlockStorage::AsVoid block);
-  // The asVoid form for a closure that cannot fail.
-  explicit AsyncProcedure(std::function<void()> block);
+  // The asVoid form, without time-out, for a closure returning ErrorPtr (null for success)
+  // or nothing.
+  template <class Block>
+    requires std::invocable<Block&> &&
+             (std::is_void_v<std::invoke_result_t<Block&>> ||
+              std::is_convertible_v<std::invoke_result_t<Block&>, ErrorPtr>)
+  explicit AsyncProcedure(Block block) : _storage(BlockStorage::asVoid(voidBlock(std::move(block)))) {}
 
   const BlockStorage& storage() const { return _storage; }
 
@@ -53,6 +58,18 @@ class AsyncProcedure : public Procedure {
   void procedureDidCancel(const ErrorPtr& error) override;
 
  private:
+  template <class Block>
+  static BlockStorage::AsVoid voidBlock(Block block) {
+    if constexpr (std::is_void_v<std::invoke_result_t<Block&>>) {
+      return [block = std::move(block)]() mutable -> ErrorPtr {
+        block();
+        return nullptr;
+      };
+    } else {
+      return BlockStorage::AsVoid(std::move(block));
+    }
+  }
+
   const BlockStorage _storage;
 };
 
