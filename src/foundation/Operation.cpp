@@ -209,11 +209,15 @@ void Operation::addFinishHandler(std::function<void()> handler) {
 
 void Operation::waitUntilFinished() {
   std::unique_lock lock(_state->mutex);
+  if (_state->settled) return;
+  DispatchBlockingScope blocking;  // lets the pool start another worker meanwhile
   _state->settledCondition.wait(lock, [&] { return _state->settled; });
 }
 
 bool Operation::waitUntilFinished(double timeoutSeconds) {
   std::unique_lock lock(_state->mutex);
+  if (_state->settled) return true;
+  DispatchBlockingScope blocking;
   return _state->settledCondition.wait_until(lock, dispatchTimeAfter(timeoutSeconds),
                                              [&] { return _state->settled; });
 }
@@ -401,11 +405,15 @@ void OperationQueue::cancelAllOperations() {
 
 void OperationQueue::waitUntilAllOperationsAreFinished() {
   std::unique_lock lock(_state->mutex);
+  if (_state->held.empty()) return;
+  DispatchBlockingScope blocking;  // lets the pool start another worker meanwhile
   _state->idle.wait(lock, [&] { return _state->held.empty(); });
 }
 
 bool OperationQueue::waitUntilAllOperationsAreFinished(double timeoutSeconds) {
   std::unique_lock lock(_state->mutex);
+  if (_state->held.empty()) return true;
+  DispatchBlockingScope blocking;
   return _state->idle.wait_until(lock, dispatchTimeAfter(timeoutSeconds), [&] { return _state->held.empty(); });
 }
 
