@@ -83,6 +83,8 @@ void GroupProcedure::startChildren() {
   if (isCancelled()) {
     for (const auto& child : children) child->cancel();
   }
+  // Children without a class of their own run at the group's.
+  if (auto qos = qualityOfService(); qos != QualityOfService::unspecified) _queue.setQualityOfService(qos);
   for (const auto& child : children) queueChild(child);
   finishIfDone();
 }
