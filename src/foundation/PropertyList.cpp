@@ -179,7 +179,14 @@ class BinaryChecker {
           count *= 2;
         }
         if (!fits(next, count)) return bad("is longer than the file");
-        // libplist silently drops what follows an unpaired surrogate.
+        // libplist cuts text short at a NUL character (and aborts on such a key), and
+        // silently drops what follows an unpaired surrogate.
+        if (kind != 0x4) {
+          const std::size_t unit = kind == 0x6 ? 2 : 1;
+          for (std::size_t i = next; i < next + count; i += unit) {
+            if (readUnsigned(i, unit) == 0) return bad("is text with a NUL character");
+          }
+        }
         if (kind == 0x6 && !isValidUtf16(next, static_cast<std::size_t>(count / 2))) {
           return bad("is text that is not valid UTF-16");
         }
@@ -206,6 +213,17 @@ class BinaryChecker {
     }
   }
 
+  // A dictionary key must be text (parseObject refuses NUL characters in text).
+  CodingErrorPtr checkKey(std::size_t index) const {
+    Object key;
+    if (auto error = parseObject(index, key)) return error;
+    const std::uint8_t kind = key.marker >> 4;
+    if (kind != 0x5 && kind != 0x6) {
+      return corrupted(fmt::format("binary property list object {} is a key that is not a string", index));
+    }
+    return nullptr;
+  }
+
   // Visits every object reachable from the top, depth first without recursion: checks each
   // object, refuses cycles, and measures the nesting height and the size of the expanded tree.
   CodingErrorPtr walk(std::size_t top) {
@@ -213,6 +231,7 @@ class BinaryChecker {
     std::vector<State> state(_offsets.size(), State::unvisited);
     std::vector<int> heights(_offsets.size(), 0);
     std::vector<std::uint64_t> nodeCounts(_offsets.size(), 0);
+    std::vector<bool> keyChecked(_offsets.size(), false);
     const std::uint64_t nodeLimit = nodeLimitFor(_bytes.size());
     std::vector<Frame> stack;
     auto enter = [&](std::size_t index) -> CodingErrorPtr {
@@ -238,11 +257,9 @@ class BinaryChecker {
           return corrupted(fmt::format("binary property list object {} refers to a missing object", frame.index));
         }
         const auto childIndex = static_cast<std::size_t>(child);
-        if (position < frame.object.keyCount) {
-          const std::uint8_t keyKind = _bytes[_offsets[childIndex]] >> 4;
-          if (keyKind != 0x5 && keyKind != 0x6) {
-            return corrupted(fmt::format("binary property list object {} has a key that is not a string", frame.index));
-          }
+        if (position < frame.object.keyCount && !keyChecked[childIndex]) {
+          if (auto error = checkKey(childIndex)) return error;
+          keyChecked[childIndex] = true;
         }
         switch (state[childIndex]) {
           case State::active:
@@ -593,7 +610,10 @@ CodingResult<Value> PropertyList::parse(std::span<const std::uint8_t> bytes) {
     if (auto error = BinaryChecker(bytes).check()) return error;
     plist_from_bin(data, length, &raw);
   } else {
-    if (auto error = checkXmlNesting(std::string_view(data, bytes.size()))) return error;
+    const std::string_view text(data, bytes.size());
+    // XML forbids NUL characters, and libplist would cut keys short at one.
+    if (text.find('\0') != std::string_view::npos) return corrupted("XML property list holds a NUL character");
+    if (auto error = checkXmlNesting(text)) return error;
     plist_from_xml(data, length, &raw);
   }
   PlistHandle root(raw);

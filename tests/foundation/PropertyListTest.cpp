@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -228,6 +229,53 @@ TEST(PropertyListTest, RejectsTextAndKeysThatAreNotUtf8) {
   const char16_t unpaired[] = {u'a', 0xD800, u'b'};
   auto surrogate = lone.utf16(std::u16string_view(unpaired, 3));
   EXPECT_FALSE(PropertyList::parse(lone.build(lone.array({surrogate}))));
+}
+
+TEST(PropertyListTest, RefusesTextWithNulCharacters) {
+  // libplist aborts on a binary key with a NUL inside, and cuts an XML key short at one.
+  BinaryWriter writer;
+  auto key = writer.ascii(std::string_view("a\0b", 3));
+  auto binary = PropertyList::parse(writer.build(writer.dictionary({key}, {writer.integer(1)})));
+  ASSERT_FALSE(binary);
+  EXPECT_EQ(binary.error().code(), Code::dataCorrupted);
+
+  BinaryWriter wide;
+  const char16_t units[] = {u'a', 0, u'b'};
+  auto wideKey = wide.utf16(std::u16string_view(units, 3));
+  EXPECT_FALSE(PropertyList::parse(wide.build(wide.dictionary({wideKey}, {wide.integer(1)}))));
+
+  auto xml = PropertyList::parse(xmlPlist(std::string("<dict><key>a\0b</key><true/></dict>", 34)));
+  ASSERT_FALSE(xml);
+  EXPECT_EQ(xml.error().code(), Code::dataCorrupted);
+
+  // libplist would cut a text value short at a NUL; refuse it instead of losing the rest.
+  BinaryWriter text;
+  auto withNul = PropertyList::parse(text.build(text.array({text.ascii(std::string_view("x\0y", 3))})));
+  ASSERT_FALSE(withNul);
+  EXPECT_EQ(withNul.error().code(), Code::dataCorrupted);
+}
+
+// Inputs that once crashed the fuzz target are kept in its corpus.
+TEST(PropertyListTest, SurvivesTheFuzzCorpus) {
+  const fs::path corpus = fs::path(VANTEL_SOURCE_DIR) / "tests" / "fuzz" / "corpus" / "PropertyListFuzzer";
+  if (!fs::is_directory(corpus)) GTEST_SKIP() << "no corpus at " << corpus;
+  int regressions = 0;
+  for (const auto& entry : fs::directory_iterator(corpus)) {
+    std::ifstream stream(entry.path(), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
+    auto value = PropertyList::parse(bytes);
+    const bool isRegression = entry.path().filename().string().rfind("regression-", 0) == 0;
+    if (isRegression) {
+      ++regressions;
+      if (!value) {
+        EXPECT_FALSE(value.error().description().empty());
+      }
+    } else {
+      EXPECT_TRUE(value) << entry.path() << ": " << value.error().description();
+    }
+    if (value) (void)PropertyList::xmlData(*value);
+  }
+  EXPECT_GT(regressions, 0);
 }
 
 TEST(PropertyListTest, RefusesDeepNestingWithoutCrashing) {
