@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <bit>
+#include <charconv>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -14,6 +16,7 @@
 
 #include <fmt/core.h>
 
+#include "foundation/internal/CodingText.h"
 #include "foundation/internal/Utf8.h"
 
 namespace vantelkit {
@@ -161,6 +164,11 @@ class BinaryChecker {
         return nullptr;
       case 0x1:
         if (low > 4 || !fits(at + 1, std::uint64_t{1} << low)) return bad("is a malformed integer");
+        // Sixteen bytes hold unsigned values above the signed 64-bit range, which libplist
+        // would wrap to negative numbers.
+        if (low == 4 && (readUnsigned(at + 1, 8) != 0 || readUnsigned(at + 9, 8) >> 63 != 0)) {
+          return bad("is an integer beyond the signed 64-bit range");
+        }
         return nullptr;
       case 0x2:
         if ((low != 2 && low != 3) || !fits(at + 1, std::uint64_t{1} << low)) return bad("is a malformed real");
@@ -305,13 +313,94 @@ class BinaryChecker {
 
 // ---------------------------------------------------------------------------------------
 // XML property lists: libplist's XML reader keeps its own stack, but freeing and converting
-// the tree recurse, so the element nesting is measured first.
+// the tree recurse, so the element nesting is measured first; and it reads malformed
+// numbers, dates and data as zero or empty, so their text is checked too.
 
 bool startsWith(std::string_view text, std::size_t at, std::string_view prefix) {
   return text.size() - at >= prefix.size() && text.compare(at, prefix.size(), prefix) == 0;
 }
 
-CodingErrorPtr checkXmlNesting(std::string_view text) {
+std::string_view trimmed(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos) return {};
+  const std::size_t last = text.find_last_not_of(" \t\r\n");
+  return text.substr(first, last - first + 1);
+}
+
+bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+// Decimal or 0x-hexadecimal, with a sign, within the signed 64-bit range.
+bool isValidInteger(std::string_view text) {
+  bool negative = false;
+  if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
+    negative = text[0] == '-';
+    text.remove_prefix(1);
+  }
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    text.remove_prefix(2);
+  }
+  if (text.empty()) return false;
+  std::uint64_t magnitude = 0;
+  for (char c : text) {
+    if (base == 10 ? (c < '0' || c > '9') : !isHexDigit(c)) return false;
+    const std::uint64_t digit = c <= '9' ? static_cast<std::uint64_t>(c - '0')
+                                         : static_cast<std::uint64_t>((c | 0x20) - 'a' + 10);
+    if (magnitude > (UINT64_MAX - digit) / static_cast<std::uint64_t>(base)) return false;
+    magnitude = magnitude * static_cast<std::uint64_t>(base) + digit;
+  }
+  const std::uint64_t limit = std::uint64_t{1} << 63;
+  return negative ? magnitude <= limit : magnitude < limit;
+}
+
+bool isValidReal(std::string_view text) {
+  if (!text.empty() && text[0] == '+') text.remove_prefix(1);
+  if (text.empty()) return false;
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return end == text.data() + text.size() && (error == std::errc() || error == std::errc::result_out_of_range);
+}
+
+bool isValidDate(std::string_view text) {
+  // The one form property lists use: "2001-01-01T00:00:00Z".
+  return text.size() == 20 && text[19] == 'Z' && internal::iso8601Parse(text).has_value();
+}
+
+bool isValidBase64Text(std::string_view text) {
+  for (char c : text) {
+    const bool valid = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+                       c == '/' || c == '=' || c == ' ' || c == '\t' || c == '\r' || c == '\n';
+    if (!valid) return false;
+  }
+  return true;
+}
+
+// libplist reads unparsable <integer>, <real>, <date> and <data> contents as zero or empty,
+// and wraps integers beyond 64 bits; their text is checked here instead.
+CodingErrorPtr checkScalar(std::string_view name, std::string_view content) {
+  bool valid = true;
+  if (name == "integer") {
+    valid = isValidInteger(trimmed(content));
+  } else if (name == "real") {
+    valid = isValidReal(trimmed(content));
+  } else if (name == "date") {
+    valid = isValidDate(trimmed(content));
+  } else if (name == "data") {
+    valid = isValidBase64Text(content);
+  }
+  if (valid) return nullptr;
+  constexpr std::size_t kShown = 40;
+  std::string shown(content.substr(0, kShown));
+  for (char& c : shown) {
+    if (c < 0x20 || c > 0x7E) c = '?';
+  }
+  return corrupted(fmt::format("<{}> holds \"{}{}\", which is not a valid {}", name, shown,
+                               content.size() > kShown ? "..." : "", name == "data" ? "base64 text" : name));
+}
+
+// Measures element nesting and checks the text of scalar elements.
+CodingErrorPtr checkXml(std::string_view text) {
   // plist, the collections themselves and a leaf element.
   const int limit = PropertyList::maximumDepth + 3;
   int depth = 0;
@@ -340,9 +429,21 @@ CodingErrorPtr checkXmlNesting(std::string_view text) {
     } else {
       const std::size_t end = text.find('>', at + 1);
       if (end == std::string_view::npos) break;
-      if (text[end - 1] != '/' && ++depth > limit) {
-        return makeCodingError(Code::limitExceeded,
-                               fmt::format("nesting deeper than {} levels", PropertyList::maximumDepth));
+      if (text[end - 1] != '/') {
+        if (++depth > limit) {
+          return makeCodingError(Code::limitExceeded,
+                                 fmt::format("nesting deeper than {} levels", PropertyList::maximumDepth));
+        }
+        const std::string_view tag = text.substr(at + 1, end - at - 1);
+        const std::string_view name = tag.substr(0, tag.find_first_of(" \t\r\n"));
+        if (name == "integer" || name == "real" || name == "date" || name == "data") {
+          const std::size_t contentEnd = text.find('<', end + 1);
+          if (contentEnd == std::string_view::npos) break;
+          if (auto error = checkScalar(name, text.substr(end + 1, contentEnd - end - 1))) return error;
+          if (!startsWith(text, contentEnd, fmt::format("</{}", name))) {
+            return corrupted(fmt::format("<{}> holds markup", name));
+          }
+        }
       }
       at = end + 1;
     }
@@ -398,7 +499,7 @@ CodingResult<Value> dictionaryToValue(plist_t node, int depth, const std::string
   }
   // The XML form of a keyed archive's object reference.
   if (dictionary.size() == 1) {
-    if (auto uid = dictionary.begin()->second.integer(); uid && dictionary.begin()->first == "CF$UID" && *uid >= 0) {
+    if (auto uid = dictionary.begin()->second.integer(); uid && dictionary.begin()->first == "CF$UID") {
       return Value(ArchiveUid{static_cast<std::uint64_t>(*uid)});
     }
   }
@@ -613,7 +714,7 @@ CodingResult<Value> PropertyList::parse(std::span<const std::uint8_t> bytes) {
     const std::string_view text(data, bytes.size());
     // XML forbids NUL characters, and libplist would cut keys short at one.
     if (text.find('\0') != std::string_view::npos) return corrupted("XML property list holds a NUL character");
-    if (auto error = checkXmlNesting(text)) return error;
+    if (auto error = checkXml(text)) return error;
     plist_from_xml(data, length, &raw);
   }
   PlistHandle root(raw);

@@ -213,6 +213,46 @@ TEST(PropertyListTest, RejectsMalformedInputWithAnError) {
   }
 }
 
+TEST(PropertyListTest, RejectsScalarsThatLibplistWouldMisread) {
+  // libplist reads these as 0, an empty date or data, or a wrapped integer.
+  for (std::string_view body : {"<integer>abc</integer>", "<integer></integer>", "<integer>12abc</integer>",
+                                "<integer>9223372036854775808</integer>", "<integer>18446744073709551615</integer>",
+                                "<real>junk</real>", "<real>1.5.2</real>", "<date>yesterday</date>",
+                                "<date>2023-02-30T00:00:00Z</date>", "<data>!!!</data>", "<integer><!-- 1 -->2</integer>"}) {
+    auto result = PropertyList::parse(xmlPlist(body));
+    ASSERT_FALSE(result) << body;
+    EXPECT_EQ(result.error().code(), Code::dataCorrupted) << body;
+  }
+  auto accepted = PropertyList::parse(xmlPlist(R"(<array>
+    <integer> 0x1F </integer><integer>-9223372036854775808</integer><integer>+7</integer>
+    <real>1e400</real><real>-inf</real><real>+2.5</real><real>3</real>
+    <data>
+      AAH/
+    </data></array>)"));
+  ASSERT_TRUE(accepted) << accepted.error().description();
+  const Value::Array& values = *accepted->array();
+  EXPECT_EQ(values[0].integer(), 31);
+  EXPECT_EQ(values[1].integer(), INT64_MIN);
+  EXPECT_EQ(values[2].integer(), 7);
+  EXPECT_EQ(values[3].real(), HUGE_VAL);
+  EXPECT_EQ(values[4].real(), -HUGE_VAL);
+  EXPECT_EQ(values[5].real(), 2.5);
+  EXPECT_EQ(values[6].real(), 3.0);
+  EXPECT_EQ(*values[7].data(), (Data{0x00, 0x01, 0xFF}));
+
+  // A sixteen-byte binary integer above the signed range is refused, one within it read.
+  for (auto [low, valid] : {std::pair<std::uint64_t, bool>{5, true}, {std::uint64_t{1} << 63, false}}) {
+    BinaryWriter writer;
+    BinaryWriter::Bytes bytes{0x14, 0, 0, 0, 0, 0, 0, 0, 0};
+    for (int i = 7; i >= 0; --i) bytes.push_back(static_cast<std::uint8_t>(low >> (8 * i)));
+    auto result = PropertyList::parse(writer.build(writer.array({writer.add(bytes)})));
+    EXPECT_EQ(result.hasValue(), valid);
+    if (valid) {
+      EXPECT_EQ(result->array()->at(0).integer(), 5);
+    }
+  }
+}
+
 TEST(PropertyListTest, RejectsTextAndKeysThatAreNotUtf8) {
   auto badKey = PropertyList::parse(xmlPlist("<dict><key>a\xFF</key><string>x</string></dict>"));
   ASSERT_FALSE(badKey);
