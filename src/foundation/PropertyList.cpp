@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -631,7 +632,12 @@ CodingResult<PlistHandle> toNode(const Value& value, int depth, const std::strin
     case Value::Type::boolean:
       return PlistHandle(plist_new_bool(*value.boolean() ? 1 : 0));
     case Value::Type::date: {
-      auto node = makeDateNode(*value.date());
+      // XML holds whole seconds; libplist would round toward 2001 rather than down.
+      const Date date{std::floor(value.date()->secondsSince1970)};
+      if (!internal::iso8601Format(date)) {
+        return makeCodingError(Code::invalidValue, "a date outside the years 0 to 9999 has no XML form", path);
+      }
+      auto node = makeDateNode(date);
       if (!node) return makeCodingError(Code::invalidValue, "date could not be written", path);
       return node;
     }

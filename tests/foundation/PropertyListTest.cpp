@@ -422,6 +422,16 @@ TEST(PropertyListTest, RefusesToWriteTextThatCannotBeRepresented) {
   ASSERT_FALSE(badKey);
   EXPECT_EQ(badKey.error().code(), Code::invalidValue);
 
+  // Dates round down to the second, before 2001 as after it; years past 9999 do not print.
+  auto dates = PropertyList::xmlData(Value::Array{Date{-1974581.5 + 978307200.0}, Date{1.75}});
+  ASSERT_TRUE(dates);
+  EXPECT_EQ(*PropertyList::parse(*dates), Value(Value::Array{Date{-1974582 + 978307200.0}, Date{1}}));
+  for (double seconds : {1e300, -1e13, std::nan("")}) {
+    auto far = PropertyList::xmlData(Value(Date{seconds}));
+    ASSERT_FALSE(far) << seconds;
+    EXPECT_EQ(far.error().code(), Code::invalidValue);
+  }
+
   Value deep = Value::Array{};
   for (int i = 0; i < PropertyList::maximumDepth + 1; ++i) deep = Value(Value::Array{std::move(deep)});
   auto tooDeep = PropertyList::xmlData(deep);
