@@ -79,13 +79,12 @@ class BinaryChecker {
     }
     if (topObject >= objectCount) return corrupted("binary property list has an invalid top object");
     _objectsEnd = static_cast<std::size_t>(tableOffset);
-    _offsets.resize(static_cast<std::size_t>(objectCount));
-    for (std::size_t i = 0; i < _offsets.size(); ++i) {
+    _objectCount = static_cast<std::size_t>(objectCount);
+    for (std::size_t i = 0; i < _objectCount; ++i) {
       const std::uint64_t offset = readUnsigned(_objectsEnd + i * _offsetSize, _offsetSize);
       if (offset < 8 || offset >= _objectsEnd) {
         return corrupted(fmt::format("binary property list object {} lies outside the object area", i));
       }
-      _offsets[i] = static_cast<std::size_t>(offset);
     }
     return walk(static_cast<std::size_t>(topObject));
   }
@@ -124,6 +123,11 @@ class BinaryChecker {
     return true;
   }
 
+  // Where object index starts; check() has made sure every offset lies in the object area.
+  std::size_t offsetOf(std::size_t index) const {
+    return static_cast<std::size_t>(readUnsigned(_objectsEnd + index * _offsetSize, _offsetSize));
+  }
+
   std::uint64_t readUnsigned(std::size_t at, std::size_t size) const {
     std::uint64_t value = 0;
     for (std::size_t i = 0; i < size; ++i) value = value << 8 | _bytes[at + i];
@@ -133,7 +137,7 @@ class BinaryChecker {
   // Parses the header of object index: its marker, its extent and, for collections, where
   // its references are. Fails when the object is malformed or leaves the object area.
   CodingErrorPtr parseObject(std::size_t index, Object& object) const {
-    std::size_t at = _offsets[index];
+    std::size_t at = offsetOf(index);
     const std::uint8_t marker = _bytes[at];
     object.marker = marker;
     const std::uint8_t kind = marker >> 4;
@@ -237,10 +241,10 @@ class BinaryChecker {
   // object, refuses cycles, and measures the nesting height and the size of the expanded tree.
   CodingErrorPtr walk(std::size_t top) {
     enum class State : std::uint8_t { unvisited, active, done };
-    std::vector<State> state(_offsets.size(), State::unvisited);
-    std::vector<int> heights(_offsets.size(), 0);
-    std::vector<std::uint64_t> nodeCounts(_offsets.size(), 0);
-    std::vector<bool> keyChecked(_offsets.size(), false);
+    std::vector<State> state(_objectCount, State::unvisited);
+    std::vector<int> heights(_objectCount, 0);
+    std::vector<std::uint64_t> nodeCounts(_objectCount, 0);
+    std::vector<bool> keyChecked(_objectCount, false);
     const std::uint64_t nodeLimit = nodeLimitFor(_bytes.size());
     std::vector<Frame> stack;
     auto enter = [&](std::size_t index) -> CodingErrorPtr {
@@ -262,7 +266,7 @@ class BinaryChecker {
         const std::uint64_t child =
             readUnsigned(frame.object.referencesStart + static_cast<std::size_t>(position) * _referenceSize,
                          _referenceSize);
-        if (child >= _offsets.size()) {
+        if (child >= _objectCount) {
           return corrupted(fmt::format("binary property list object {} refers to a missing object", frame.index));
         }
         const auto childIndex = static_cast<std::size_t>(child);
@@ -309,7 +313,7 @@ class BinaryChecker {
   std::size_t _offsetSize = 0;
   std::size_t _referenceSize = 0;
   std::size_t _objectsEnd = 0;
-  std::vector<std::size_t> _offsets;
+  std::size_t _objectCount = 0;
 };
 
 // ---------------------------------------------------------------------------------------
