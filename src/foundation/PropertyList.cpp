@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <charconv>
+#include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -367,6 +368,21 @@ bool isValidReal(std::string_view text) {
   return end == text.data() + text.size() && (error == std::errc() || error == std::errc::result_out_of_range);
 }
 
+// The value of text that isValidReal accepted, read the same in every locale.
+double realValue(std::string_view text) {
+  if (!text.empty() && text[0] == '+') text.remove_prefix(1);
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error == std::errc::result_out_of_range) {
+    // Too large or too small to represent: from_chars leaves value alone.
+    const std::size_t exponent = text.find_first_of("eE");
+    const bool tiny = exponent != std::string_view::npos && exponent + 1 < text.size() && text[exponent + 1] == '-';
+    const double magnitude = tiny ? 0.0 : HUGE_VAL;
+    return text[0] == '-' ? -magnitude : magnitude;
+  }
+  return value;
+}
+
 bool isValidDate(std::string_view text) {
   // The one form property lists use: "2001-01-01T00:00:00Z".
   return text.size() == 20 && text[19] == 'Z' && internal::iso8601Parse(text).has_value();
@@ -404,8 +420,17 @@ CodingErrorPtr checkScalar(std::string_view name, std::string_view content) {
                                content.size() > kShown ? "..." : "", name == "data" ? "base64 text" : name));
 }
 
-// Measures element nesting and checks the text of scalar elements.
-CodingErrorPtr checkXml(std::string_view text) {
+// The <real> values of an XML property list in document order, read by us: libplist reads
+// them with strtod, which follows the process's numeric locale and reads "0.5" as 0 where
+// the decimal point is a comma.
+struct XmlReals {
+  std::vector<double> values;
+  std::size_t next = 0;
+  bool misaligned = false;
+};
+
+// Measures element nesting, checks the text of scalar elements and collects the reals.
+CodingErrorPtr checkXml(std::string_view text, XmlReals& reals) {
   // plist, the collections themselves and a leaf element.
   const int limit = PropertyList::maximumDepth + 3;
   int depth = 0;
@@ -444,7 +469,9 @@ CodingErrorPtr checkXml(std::string_view text) {
         if (name == "integer" || name == "real" || name == "date" || name == "data") {
           const std::size_t contentEnd = text.find('<', end + 1);
           if (contentEnd == std::string_view::npos) break;
-          if (auto error = checkScalar(name, text.substr(end + 1, contentEnd - end - 1))) return error;
+          const std::string_view content = text.substr(end + 1, contentEnd - end - 1);
+          if (auto error = checkScalar(name, content)) return error;
+          if (name == "real") reals.values.push_back(realValue(trimmed(content)));
           if (!startsWith(text, contentEnd, fmt::format("</{}", name))) {
             return corrupted(fmt::format("<{}> holds markup", name));
           }
@@ -481,9 +508,9 @@ CodingResult<Date> dateOf(plist_t node) {
   return Date{std::bit_cast<double>(raw) + kReferenceDateOffset};
 }
 
-CodingResult<Value> toValue(plist_t node, int depth, const std::string& path);
+CodingResult<Value> toValue(plist_t node, int depth, const std::string& path, XmlReals* reals);
 
-CodingResult<Value> dictionaryToValue(plist_t node, int depth, const std::string& path) {
+CodingResult<Value> dictionaryToValue(plist_t node, int depth, const std::string& path, XmlReals* reals) {
   Value::Dictionary dictionary;
   plist_dict_iter rawIterator = nullptr;
   plist_dict_new_iter(node, &rawIterator);
@@ -498,7 +525,7 @@ CodingResult<Value> dictionaryToValue(plist_t node, int depth, const std::string
     if (!key) return corrupted("dictionary key could not be read", path);
     std::string_view keyText(key.get());
     if (!internal::isValidUtf8(keyText)) return corrupted("dictionary key is not UTF-8", path);
-    auto member = toValue(item, depth, appendKey(path, keyText));
+    auto member = toValue(item, depth, appendKey(path, keyText), reals);
     if (!member) return member.codingErrorPointer();
     dictionary.insert_or_assign(std::string(keyText), std::move(member).value());
   }
@@ -511,7 +538,8 @@ CodingResult<Value> dictionaryToValue(plist_t node, int depth, const std::string
   return Value(std::move(dictionary));
 }
 
-CodingResult<Value> toValue(plist_t node, int depth, const std::string& path) {
+// reals: the reals of the XML text to use instead of libplist's, or null.
+CodingResult<Value> toValue(plist_t node, int depth, const std::string& path, XmlReals* reals) {
   switch (plist_get_node_type(node)) {
     case PLIST_BOOLEAN: {
       std::uint8_t value = 0;
@@ -526,6 +554,14 @@ CodingResult<Value> toValue(plist_t node, int depth, const std::string& path) {
     case PLIST_REAL: {
       double value = 0;
       plist_get_real_val(node, &value);
+      if (reals) {
+        if (reals->next < reals->values.size()) {
+          value = reals->values[reals->next];
+        } else {
+          reals->misaligned = true;
+        }
+        ++reals->next;
+      }
       return Value(value);
     }
     case PLIST_STRING: {
@@ -573,7 +609,7 @@ CodingResult<Value> toValue(plist_t node, int depth, const std::string& path) {
       for (std::uint32_t i = 0; i < count; ++i) {
         plist_t item = plist_array_get_item(node, i);
         if (!item) return corrupted("array element could not be read", appendIndex(path, i));
-        auto element = toValue(item, depth + 1, appendIndex(path, i));
+        auto element = toValue(item, depth + 1, appendIndex(path, i), reals);
         if (!element) return element.codingErrorPointer();
         array.push_back(std::move(element).value());
       }
@@ -584,7 +620,7 @@ CodingResult<Value> toValue(plist_t node, int depth, const std::string& path) {
         return makeCodingError(Code::limitExceeded,
                                fmt::format("nesting deeper than {} levels", PropertyList::maximumDepth), path);
       }
-      return dictionaryToValue(node, depth + 1, path);
+      return dictionaryToValue(node, depth + 1, path, reals);
     case PLIST_NONE:
     default:
       return corrupted("value of an unknown type", path);
@@ -724,12 +760,23 @@ CodingResult<Value> PropertyList::parse(std::span<const std::uint8_t> bytes) {
     const std::string_view text(data, bytes.size());
     // XML forbids NUL characters, and libplist would cut keys short at one.
     if (text.find('\0') != std::string_view::npos) return corrupted("XML property list holds a NUL character");
-    if (auto error = checkXml(text)) return error;
+    XmlReals reals;
+    if (auto error = checkXml(text, reals)) return error;
     plist_from_xml(data, length, &raw);
+    PlistHandle root(raw);
+    if (!root) return corrupted("not a well-formed property list");
+    auto value = toValue(root.get(), 0, {}, &reals);
+    if (!value || (!reals.misaligned && reals.next == reals.values.size())) return value;
+    // libplist kept other reals than the text shows (a repeated key replaces an earlier
+    // member): its own values are right only where the decimal point is '.'.
+    if (std::string_view(std::localeconv()->decimal_point) != ".") {
+      return corrupted("the reals of this property list cannot be read in the current numeric locale");
+    }
+    return toValue(root.get(), 0, {}, nullptr);
   }
   PlistHandle root(raw);
   if (!root) return corrupted("not a well-formed property list");
-  return toValue(root.get(), 0, {});
+  return toValue(root.get(), 0, {}, nullptr);
 }
 
 CodingResult<Value> PropertyList::parseFile(const std::filesystem::path& path) {
