@@ -53,8 +53,10 @@ class PropertyList {
 
   // Writes the dictionary as an XML property list to path, atomically: the bytes go to a
   // temporary file in the same folder, which then replaces the target by a rename, so
-  // readers see either the old file or the whole new one. Fails as xmlData() does, or with
-  // writeFailed (the temporary file is removed then).
+  // readers see either the old file or the whole new one. A symbolic link at path is
+  // replaced, not written through; the new file has default permissions. The bytes are not
+  // flushed to the disk before the rename. Fails as xmlData() does, or with writeFailed (the
+  // temporary file is removed then).
   static CodingResult<void> save(const Value::Dictionary& dictionary, const std::filesystem::path& path);
 };
 
