@@ -278,13 +278,6 @@ TEST(ProcedureHelpersTest, ResultProcessingProcedureRunsAfterItsSourceWithTheVal
   ASSERT_TRUE(orphan->waitUntilFinished(kWait));
 }
 
-TEST(ProcedureHelpersTest, SerialQueueRunsOneAtATime) {
-  auto queue = ProcedureQueue::serial("serial");
-  EXPECT_EQ(queue->maxConcurrentOperationCount(), 1);
-  EXPECT_EQ(queue->name(), "serial");
-  EXPECT_EQ(ProcedureQueue::defaultDispatchQueue(), DispatchQueue::global());
-}
-
 TEST(ProcedureHelpersTest, DelayRunsOnTheMainQueueAfterTheCurrentTask) {
   std::vector<std::string> order;
   DispatchQueue::main()->async([&] {
