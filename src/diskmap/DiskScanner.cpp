@@ -46,7 +46,6 @@ std::shared_ptr<DiskScanResult> DiskScanner::scan(const FileURL& url,
                                                   bool buildTree, bool searchBundles, std::optional<int> depthLimit,
                                                   const Completion& completion) {
   _filesScanned.store(0, std::memory_order_relaxed);
-  _isCancelled.store(false, std::memory_order_release);
   _buildTree = buildTree;
   startProgressTimer();
   _collectors.clear();
@@ -73,6 +72,9 @@ std::shared_ptr<DiskScanResult> DiskScanner::scan(const FileURL& url,
   }
   double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   auto result = std::make_shared<DiskScanResult>(root, elapsed, _filesScanned.load(std::memory_order_relaxed));
+  // Ready for another scan. (Cleared here rather than at the start, so that a cancel()
+  // that arrives just before scan() is not lost.)
+  _isCancelled.store(false, std::memory_order_release);
   if (completion) completion(result);
   return result;
 }

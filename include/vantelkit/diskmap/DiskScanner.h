@@ -72,7 +72,8 @@ class DiskScanner : public std::enable_shared_from_this<DiskScanner> {
                                        const Completion& completion = {});
 
   // Stops the scan: no further traversal is queued, queued ones are dropped, running ones
-  // end after their current listing. scan() then returns the partial result.
+  // end after their current listing. scan() then returns the partial result, and the
+  // scanner is ready for another scan.
   void cancel();
   bool isCancelled() const { return _isCancelled.load(std::memory_order_acquire); }
 
