@@ -226,4 +226,123 @@ TEST(DiskScannerTest, AChainDeeperThanThePathLimitIsWalkedToTheEnd) {
   fs::current_path(previous);
 }
 
+// A plain serial walk that applies the scanner's rules: regular files and directories only,
+// links never followed, bundles not descended into unless searched, depth counted in listed
+// levels from the root.
+struct Expected {
+  explicit Expected(NodeType type, std::int64_t size = 0) : type(type), size(size) {}
+  NodeType type;
+  std::int64_t size;
+  std::map<std::string, Expected> children;
+  std::int64_t count = 0;  // nodes below, this one not counted
+};
+
+Expected serialWalk(const fs::path& folder, bool searchBundles, std::optional<int> levels) {
+  Expected result(NodeType::directory);
+  if (levels && *levels <= 0) return result;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    auto status = entry.symlink_status();
+    std::string name = entry.path().filename().string();
+    if (fs::is_regular_file(status)) {
+      Expected file(NodeType::file, static_cast<std::int64_t>(entry.file_size()));
+      result.size += file.size;
+      result.count += 1;
+      result.children.emplace(name, file);
+    } else if (fs::is_directory(status)) {
+      std::string tail = name.size() > 4 ? name.substr(name.size() - 4) : name;
+      bool bundle = tail == "kext" || tail == ".app";
+      Expected sub(NodeType::directory);
+      if (searchBundles || !bundle) {
+        sub = serialWalk(entry.path(), searchBundles, levels ? std::optional<int>(*levels - 1) : std::nullopt);
+      }
+      result.size += sub.size;
+      result.count += 1 + sub.count;
+      result.children.emplace(name, std::move(sub));
+    }
+  }
+  return result;
+}
+
+void expectSame(const FileNode& node, const Expected& expected, const std::string& where) {
+  ASSERT_EQ(node.type(), expected.type) << where;
+  ASSERT_EQ(node.size(), expected.size) << where;
+  ASSERT_EQ(node.children().size(), expected.children.size()) << where;
+  for (const auto& child : node.children()) {
+    auto found = expected.children.find(child->name());
+    ASSERT_NE(found, expected.children.end()) << where << "/" << child->name();
+    ASSERT_EQ(child->parent().get(), &node);
+    expectSame(*child, found->second, where + "/" + child->name());
+  }
+}
+
+void makeRandomTree(ScanFixtureTree& tree, std::mt19937& random) {
+  std::vector<std::string> folders{""};
+  const char* names[] = {"plain", "Foo.app", "x.kext", "a b", "caf\xc3\xa9", "bad\xff", "Tool.bundle", ".hidden",
+                         "new\nline", "pkg.pkg"};
+  int entries = std::uniform_int_distribution<int>(20, 400)(random);
+  for (int i = 0; i < entries; ++i) {
+    const std::string& parent = folders[std::uniform_int_distribution<std::size_t>(0, folders.size() - 1)(random)];
+    std::string name = std::string(names[random() % std::size(names)]) + std::to_string(i);
+    std::string relative = parent.empty() ? name : parent + "/" + name;
+    switch (random() % 10) {
+      case 0: case 1: case 2:
+        tree.directory(relative);
+        folders.push_back(relative);
+        break;
+      case 3:
+        tree.sparseFile(relative, static_cast<std::int64_t>(random() % 100000000));
+        break;
+      case 4:
+        tree.symbolicLink(relative, tree.path(folders[random() % folders.size()]));
+        break;
+      case 5:
+        if (random() % 4 == 0) {
+          tree.fifo(relative);
+          break;
+        }
+        [[fallthrough]];
+      default:
+        tree.file(relative, static_cast<std::int64_t>(random() % 3000));
+    }
+  }
+}
+
+TEST(DiskScannerTest, MapsOfRandomTreesEqualASerialWalk) {
+  for (unsigned seed = 1; seed <= 8; ++seed) {
+    std::mt19937 random(seed);
+    ScanFixtureTree tree;
+    makeRandomTree(tree, random);
+    for (bool searchBundles : {false, true}) {
+      for (std::optional<int> levels : {std::optional<int>(), std::optional<int>(1), std::optional<int>(3)}) {
+        for (auto fanOut : {DiskScanner::FanOut::whileSlotsFree, DiskScanner::FanOut::wideParentsOnly}) {
+          auto scanner = DiskScanner::make();
+          scanner->setFanOut(fanOut);
+          scanner->setMaxConcurrentTraversals(static_cast<int>(1 + seed % 4));
+          auto result = scanner->scan(FileURL::fileURLWithPath(tree.root()), {}, true, searchBundles, levels);
+          auto expected = serialWalk(tree.root(), searchBundles, levels ? std::optional<int>(*levels) : std::nullopt);
+          std::string where = "seed " + std::to_string(seed) + (searchBundles ? " bundles" : "") +
+                              (levels ? " levels " + std::to_string(*levels) : "");
+          expectSame(*result->root(), expected, where);
+          EXPECT_EQ(result->totalFilesScanned(), expected.count) << where;
+          EXPECT_EQ(scanner->activeThreads(), 0) << where;
+        }
+      }
+    }
+  }
+}
+
+TEST(DiskScannerTest, AScannerCanBeReused) {
+  ScanFixtureTree tree;
+  tree.file("a", 1);
+  tree.file("b/c", 2);
+  auto scanner = DiskScanner::make();
+  auto all = std::make_shared<FileCollector>();
+  auto first = scanner->scan(FileURL::fileURLWithPath(tree.root()), {all}, false, false, std::nullopt);
+  auto second = scanner->scan(FileURL::fileURLWithPath(tree.path("b")), {}, true, false, std::nullopt);
+  EXPECT_EQ(first->totalFilesScanned(), 3);
+  EXPECT_EQ(second->totalFilesScanned(), 1);
+  EXPECT_EQ(second->root()->size(), 2);
+  EXPECT_EQ(all->fileCount(), 3u);
+}
+
 }  // namespace
