@@ -134,7 +134,7 @@ TEST(DiskScannerConcurrencyTest, ConcurrentScansShareCollectorsSafely) {
   auto files = std::make_shared<NonDirectoryCollector>();
   std::vector<std::future<void>> scans;
   for (int i = 0; i < 4; ++i) {
-    scans.push_back(std::async(std::launch::async, [&] {
+    scans.push_back(std::async(std::launch::async, [&tree, &sizes, &files, i] {
       auto scanner = DiskScanner::make();
       scanner->scan(FileURL::fileURLWithPath(tree.root()), {sizes, files}, i % 2 == 0, true, std::nullopt);
     }));
