@@ -89,8 +89,14 @@ void ScanOperation::traverse(const std::shared_ptr<FileNode>& start, std::size_t
     bool followLink = !parent->parent();
     scanner.reader().list(parent->url().path(), followLink, maker);
 
+    std::span<const Node> listed(nodes);
     if (buildTree) {
-      parent->setChildren(std::vector<Node>(nodes.begin(), nodes.end()));
+      // Moved into a vector of exactly the right size: a tree keeps no spare capacity.
+      std::vector<Node> children;
+      children.reserve(nodes.size());
+      for (auto& node : nodes) children.push_back(std::move(node));
+      parent->setChildren(std::move(children));
+      listed = parent->children();
       if (maker.fileBytes != 0) {
         parent->addSize(maker.fileBytes);
         for (auto ancestor = parent->parent(); ancestor; ancestor = ancestor->parent())
@@ -98,22 +104,22 @@ void ScanOperation::traverse(const std::shared_ptr<FileNode>& start, std::size_t
       }
     }
     for (std::size_t i = 0; i < collectors.size(); ++i)
-      collectors[i]->offer(std::span<const Node>(nodes), evaluators[i]);
-    scanner.addFilesScanned(static_cast<std::int64_t>(nodes.size()));
+      collectors[i]->offer(listed, evaluators[i]);
+    scanner.addFilesScanned(static_cast<std::int64_t>(listed.size()));
 
     // Decide about each subdirectory: queue it while a traversal slot is free, else walk it
     // inline here. Queued ones are handed over before any inline walk starts.
     const std::size_t childDepth = depth + 1;
-    const bool mayFanOut = !wideParentsOnly || nodes.size() > DiskScanner::inlineEntryLimit;
+    const bool mayFanOut = !wideParentsOnly || listed.size() > DiskScanner::inlineEntryLimit;
     inlineDescents.clear();
-    for (auto& node : nodes) {
+    for (const auto& node : listed) {
       if (node->type() != FileNode::NodeType::directory) continue;
       if (settings.maxDepth && childDepth >= *settings.maxDepth) continue;
       if (!settings.searchBundles && isBundleName(node->name())) continue;
       if (mayFanOut && scanner.reserveTraversalSlot()) {
         scanner.addOperation(node, childDepth, true);
       } else {
-        inlineDescents.emplace_back(std::move(node), childDepth);
+        inlineDescents.emplace_back(node, childDepth);
       }
     }
     for (auto it = inlineDescents.rbegin(); it != inlineDescents.rend(); ++it) pending.push_back(std::move(*it));
