@@ -44,6 +44,26 @@ std::string_view FileNode::codingKeyName(CodingKeys key) {
 FileNode::FileNode(FileURL url, const std::shared_ptr<FileNode>& parent, std::int64_t size, NodeType type)
     : _url(std::move(url)), _size(size), _parent(parent), _type(type) {}
 
+FileNode::~FileNode() {
+  if (_children.empty()) return;
+  // Children whose last owner is this node would free their own children from inside this
+  // destructor, one stack frame per level. They are parked instead and released one after
+  // the other by the outermost destructor on the thread.
+  thread_local std::vector<std::shared_ptr<FileNode>> parked;
+  thread_local bool draining = false;
+  for (auto& child : _children) parked.push_back(std::move(child));
+  _children.clear();
+  if (draining) return;
+  draining = true;
+  while (!parked.empty()) {
+    auto last = std::move(parked.back());
+    parked.pop_back();
+    last.reset();
+  }
+  draining = false;
+  parked.shrink_to_fit();
+}
+
 std::shared_ptr<FileNode> FileNode::make(FileURL url, const std::shared_ptr<FileNode>& parent, std::int64_t size,
                                          NodeType type) {
   return std::make_shared<FileNode>(std::move(url), parent, size, type);

@@ -34,6 +34,19 @@ TEST(FileNodeTest, AncestorsAreListedNearestFirstAndEndWhereTheParentIsGone) {
   EXPECT_EQ(c->parent(), b);
 }
 
+TEST(FileNodeTest, DroppingAVeryDeepTreeDoesNotExhaustTheStack) {
+  auto root = FileNode::make(FileURL::fileURLWithPath("/deep", true), nullptr, 0, NodeType::directory);
+  auto current = root;
+  for (int i = 0; i < 300000; ++i) {
+    auto next = FileNode::make(FileURL::fileURLWithPath("/deep/d", true), current, 0, NodeType::directory);
+    current->appendChild(next);
+    current = next;
+  }
+  current.reset();
+  root.reset();
+  SUCCEED();
+}
+
 TEST(FileNodeTest, NodesAreEqualAndHashAlikeByURLOnly) {
   auto one = FileNode::make(FileURL::fileURLWithPath("/x/y.txt"), nullptr, 10, NodeType::file);
   auto other = FileNode::make(FileURL::fileURLWithPath("/x").appendingPathComponent("y.txt"), one, 20,

@@ -52,6 +52,8 @@ class FileNode {
   static std::shared_ptr<FileNode> make(FileURL url, const std::shared_ptr<FileNode>& parent, std::int64_t size,
                                         NodeType type);
 
+  // Releases the subtree without recursion, so a tree of any depth can be dropped.
+  ~FileNode();
   FileNode(const FileNode&) = delete;
   FileNode& operator=(const FileNode&) = delete;
 
