@@ -29,6 +29,7 @@ DiskScanner::~DiskScanner() {
 
 void DiskScanner::setMaxConcurrentTraversals(int count) {
   if (count <= 0) count = static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
+  _maxConcurrentTraversals = count;
   _operationQueue.setMaxConcurrentOperationCount(count);
 }
 
@@ -91,6 +92,7 @@ void DiskScanner::addOperation(const std::shared_ptr<FileNode>& node, std::size_
     return;
   }
   if (!slotReserved) _activeThreads.fetch_add(1, std::memory_order_relaxed);
+  _waitingOperations.fetch_add(1, std::memory_order_relaxed);
   _operationQueue.addOperation(std::make_shared<ScanOperation>(shared_from_this(), node, depth));
 }
 

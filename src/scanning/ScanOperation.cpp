@@ -59,9 +59,17 @@ ScanOperation::ScanOperation(std::shared_ptr<DiskScanner> scanner, std::shared_p
 
 ScanOperation::~ScanOperation() = default;
 
-void ScanOperation::main() { traverse(_node, _depth); }
+void ScanOperation::main() {
+  _started = true;
+  _scanner->operationDidStartOrDrop();
+  traverse(_node, _depth);
+}
 
-void ScanOperation::operationDidFinish() { _scanner->releaseTraversalSlot(); }
+void ScanOperation::operationDidFinish() {
+  // A dropped operation (cancelled before it started) still leaves the waiting count.
+  if (!_started) _scanner->operationDidStartOrDrop();
+  _scanner->releaseTraversalSlot();
+}
 
 void ScanOperation::traverse(const std::shared_ptr<FileNode>& start, std::size_t startDepth) {
   DiskScanner& scanner = *_scanner;
@@ -69,7 +77,8 @@ void ScanOperation::traverse(const std::shared_ptr<FileNode>& start, std::size_t
   const bool buildTree = scanner.buildTree();
   const auto& collectors = scanner.collectors();
   const auto& evaluators = scanner.evaluators();
-  const bool wideParentsOnly = scanner.fanOut() == DiskScanner::FanOut::wideParentsOnly;
+  const auto fanOut = scanner.fanOut();
+  const int threads = scanner.maxConcurrentTraversals();
 
   // Directories still to be listed by this operation, deepest-first; popping from the back
   // walks them depth-first in listing order without recursion, whatever the tree's depth.
@@ -110,12 +119,15 @@ void ScanOperation::traverse(const std::shared_ptr<FileNode>& start, std::size_t
     // Decide about each subdirectory: queue it while a traversal slot is free, else walk it
     // inline here. Queued ones are handed over before any inline walk starts.
     const std::size_t childDepth = depth + 1;
-    const bool mayFanOut = !wideParentsOnly || listed.size() > DiskScanner::inlineEntryLimit;
+    const bool wide = listed.size() > DiskScanner::inlineEntryLimit;
     inlineDescents.clear();
     for (const auto& node : listed) {
       if (node->type() != FileNode::NodeType::directory) continue;
       if (settings.maxDepth && childDepth >= *settings.maxDepth) continue;
       if (!settings.searchBundles && isBundleName(node->name())) continue;
+      bool mayFanOut = fanOut == DiskScanner::FanOut::whileSlotsFree ||
+                       (fanOut == DiskScanner::FanOut::wideParentsOnly && wide) ||
+                       (fanOut == DiskScanner::FanOut::onDemand && scanner.waitingOperations() < threads);
       if (mayFanOut && scanner.reserveTraversalSlot()) {
         scanner.addOperation(node, childDepth, true);
       } else {

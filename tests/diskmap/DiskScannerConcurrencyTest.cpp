@@ -42,6 +42,7 @@ TEST(DiskScannerConcurrencyTest, CancellingMidScanReturnsAConsistentPartialResul
     auto reader = std::make_shared<FaultInjectingDirectoryReader>();
     auto scanner = DiskScanner::make({}, false, reader);
     scanner->setMaxConcurrentTraversals(4);
+    scanner->setFanOut(round % 2 ? DiskScanner::FanOut::whileSlotsFree : DiskScanner::FanOut::onDemand);
     const int cancelAt = 5 + round * 7;
     std::weak_ptr<DiskScanner> weak = scanner;
     reader->setBeforeListing([weak, reader, cancelAt](const std::string&) {
@@ -58,6 +59,7 @@ TEST(DiskScannerConcurrencyTest, CancellingMidScanReturnsAConsistentPartialResul
     EXPECT_EQ(static_cast<std::size_t>(result->totalFilesScanned()), all->fileCount());
     EXPECT_EQ(result->root()->size(), sumOfFiles(*result->root()));
     EXPECT_EQ(scanner->activeThreads(), 0);
+    EXPECT_EQ(scanner->waitingOperations(), 0);
     EXPECT_FALSE(scanner->isCancelled());
   }
 }
@@ -89,6 +91,7 @@ TEST(DiskScannerConcurrencyTest, AtMostSixteenTraversalsAreActive) {
   reader->setBeforeListing([](const std::string&) { std::this_thread::sleep_for(1ms); });
   auto scanner = DiskScanner::make({}, false, reader);
   scanner->setMaxConcurrentTraversals(64);
+  scanner->setFanOut(DiskScanner::FanOut::whileSlotsFree);
   auto done = std::async(std::launch::async, [&] {
     return scanner->scan(FileURL::fileURLWithPath(tree.root()), {}, true, false, std::nullopt);
   });

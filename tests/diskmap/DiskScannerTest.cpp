@@ -314,7 +314,8 @@ TEST(DiskScannerTest, MapsOfRandomTreesEqualASerialWalk) {
     makeRandomTree(tree, random);
     for (bool searchBundles : {false, true}) {
       for (std::optional<int> levels : {std::optional<int>(), std::optional<int>(1), std::optional<int>(3)}) {
-        for (auto fanOut : {DiskScanner::FanOut::whileSlotsFree, DiskScanner::FanOut::wideParentsOnly}) {
+        for (auto fanOut : {DiskScanner::FanOut::onDemand, DiskScanner::FanOut::whileSlotsFree,
+                            DiskScanner::FanOut::wideParentsOnly}) {
           auto scanner = DiskScanner::make();
           scanner->setFanOut(fanOut);
           scanner->setMaxConcurrentTraversals(static_cast<int>(1 + seed % 4));

@@ -24,12 +24,14 @@ std::optional<ScanTarget> resolveScanTarget(const std::string& path) {
 
 void ScannerTuning::addOptions(CLI::App& command) {
   command.add_option("--threads", threads, "Traversal threads (default: one per processor)")->group("");
-  command.add_option("--fan-out", fanOut, "Fan-out rule: slots or wide")->group("");
+  command.add_option("--fan-out", fanOut, "Fan-out rule: demand, slots or wide")->group("");
 }
 
 bool ScannerTuning::apply(vantelkit::DiskScanner& scanner) const {
   if (threads > 0) scanner.setMaxConcurrentTraversals(threads);
-  if (fanOut == "slots") {
+  if (fanOut == "demand") {
+    scanner.setFanOut(vantelkit::DiskScanner::FanOut::onDemand);
+  } else if (fanOut == "slots") {
     scanner.setFanOut(vantelkit::DiskScanner::FanOut::whileSlotsFree);
   } else if (fanOut == "wide") {
     scanner.setFanOut(vantelkit::DiskScanner::FanOut::wideParentsOnly);

@@ -26,7 +26,7 @@ std::optional<ScanTarget> resolveScanTarget(const std::string& path);
 // Hidden options for benchmarks: traversal threads and the fan-out rule.
 struct ScannerTuning {
   int threads = 0;
-  std::string fanOut = "slots";
+  std::string fanOut = "demand";
   void addOptions(CLI::App& command);
   // Applies the options; false (after a message) for an unknown rule.
   bool apply(vantelkit::DiskScanner& scanner) const;

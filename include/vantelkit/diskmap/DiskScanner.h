@@ -45,6 +45,9 @@ class DiskScanner : public std::enable_shared_from_this<DiskScanner> {
     // Only subdirectories of a directory with more than inlineEntryLimit entries may go to a
     // new operation (the parent's width standing in for the child's), slots permitting.
     wideParentsOnly,
+    // A subdirectory goes to a new operation only while fewer operations wait to start than
+    // there are traversal threads (some thread would otherwise run dry), slots permitting.
+    onDemand,
   };
 
   using ProgressHandler = std::function<void(double progress, bool finished)>;
@@ -84,6 +87,10 @@ class DiskScanner : public std::enable_shared_from_this<DiskScanner> {
   // Claims one active-traversal slot when fewer than maxActiveTraversals are taken.
   bool reserveTraversalSlot();
   void releaseTraversalSlot();
+  // Queued operations that have not started yet.
+  std::int32_t waitingOperations() const { return _waitingOperations.load(std::memory_order_relaxed); }
+  void operationDidStartOrDrop() { _waitingOperations.fetch_sub(1, std::memory_order_relaxed); }
+  int maxConcurrentTraversals() const { return _maxConcurrentTraversals; }
 
   // Nodes created by the current (or last) scan.
   std::int64_t filesScanned() const { return _filesScanned.load(std::memory_order_relaxed); }
@@ -99,7 +106,7 @@ class DiskScanner : public std::enable_shared_from_this<DiskScanner> {
   OperationQueue& operationQueue() { return _operationQueue; }
 
   // Tuning, before a scan: traversals running at once (default: the processor count) and
-  // the fan-out rule (default whileSlotsFree).
+  // the fan-out rule (default onDemand).
   void setMaxConcurrentTraversals(int count);
   void setFanOut(FanOut rule) { _fanOut = rule; }
   FanOut fanOut() const { return _fanOut; }
@@ -109,11 +116,13 @@ class DiskScanner : public std::enable_shared_from_this<DiskScanner> {
   void startProgressTimer();
 
   std::atomic<std::int32_t> _activeThreads{0};
+  std::atomic<std::int32_t> _waitingOperations{0};
+  int _maxConcurrentTraversals = 2;  // set before a scan
   std::vector<std::shared_ptr<FileCollector>> _collectors;  // set by scan() before traversals start
   std::vector<FileCollector::Evaluator> _evaluators;       // likewise
   Settings _settings;                                      // likewise
   bool _buildTree;                                         // likewise
-  FanOut _fanOut = FanOut::whileSlotsFree;                 // set before a scan
+  FanOut _fanOut = FanOut::onDemand;                       // set before a scan
   std::atomic<std::int64_t> _filesScanned{0};
   OperationQueue _operationQueue;
   ProgressHandler _progressHandler;

@@ -37,6 +37,7 @@ class ScanOperation final : public Operation {
   std::shared_ptr<DiskScanner> _scanner;
   std::shared_ptr<FileNode> _node;
   std::size_t _depth;
+  bool _started = false;  // main() ran (written and read on the operation's own thread)
 };
 
 }  // namespace vantelkit
