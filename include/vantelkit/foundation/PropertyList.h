@@ -1,0 +1,60 @@
+// Reading property lists (XML or binary) into a Value and writing a Value as an XML property
+// list (version 1.0, dictionary keys in sorted order). Input is checked against size, depth
+// and node-count limits first, so hostile bytes give an error, never a crash or a hang.
+// Thread safety: stateless; every function is safe to call from any thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "vantelkit/foundation/CodingError.h"
+#include "vantelkit/foundation/Value.h"
+
+namespace vantelkit {
+
+class PropertyList {
+ public:
+  PropertyList() = delete;
+
+  // Inputs larger than this are refused (limitExceeded).
+  static constexpr std::size_t maximumSize = std::size_t{256} * 1024 * 1024;
+  // Arrays and dictionaries nested deeper than this are refused, in input and output.
+  static constexpr int maximumDepth = 512;
+
+  // Parses the bytes of an XML or binary property list, of any top-level type.
+  // Mapping: string and key to text, integer to integer (unsigned values above the signed
+  // 64-bit range wrap), real, boolean, date (seconds since 1970), data, array, dictionary,
+  // and UID to ArchiveUid; an XML dictionary whose only key is "CF$UID" with an integer is
+  // the XML form of a UID and becomes an ArchiveUid too. Text and keys must be UTF-8.
+  // Fails with dataCorrupted or limitExceeded.
+  static CodingResult<Value> parse(std::span<const std::uint8_t> bytes);
+  static CodingResult<Value> parse(std::string_view bytes);
+
+  // Reads and parses a whole file. Fails with fileUnreadable when the file cannot be read,
+  // otherwise as parse().
+  static CodingResult<Value> parseFile(const std::filesystem::path& path);
+
+  // The top-level dictionary of the property-list file at path. None when the file cannot
+  // be read (missing or unreadable) or when its top level is not a dictionary; an error
+  // when its bytes are not a property list.
+  static CodingResult<std::optional<Value::Dictionary>> load(const std::filesystem::path& path);
+
+  // The value as an XML property list (UTF-8, version 1.0). Dictionary keys come out sorted
+  // by their bytes; dates are written to the whole second (the XML form has no fractions).
+  // Fails with invalidValue for a text or key that is not UTF-8 or holds a NUL character,
+  // and with limitExceeded for nesting deeper than maximumDepth.
+  static CodingResult<std::string> xmlData(const Value& value);
+
+  // Writes the dictionary as an XML property list to path, atomically: the bytes go to a
+  // temporary file in the same folder, which then replaces the target by a rename, so
+  // readers see either the old file or the whole new one. Fails as xmlData() does, or with
+  // writeFailed (the temporary file is removed then).
+  static CodingResult<void> save(const Value::Dictionary& dictionary, const std::filesystem::path& path);
+};
+
+}  // namespace vantelkit
