@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "foundation/internal/TextDecoding.h"
+#include "vantelkit/foundation/PropertyList.h"
 #include "vantelkit/foundation/Value.h"
 
 namespace vantelkit {
@@ -237,7 +238,11 @@ bool looksLikeXmlPropertyList(std::string_view text) {
   return text.substr(0, 5) == "<?xml" || text.substr(0, 6) == "<plist" || text.substr(0, 9) == "<!DOCTYPE";
 }
 
-std::optional<Value> readPropertyList(std::string_view) { return std::nullopt; }
+std::optional<Value> readPropertyList(std::string_view bytes) {
+  auto parsed = PropertyList::parse(bytes);
+  if (!parsed) return std::nullopt;
+  return std::move(parsed).value();
+}
 
 std::optional<StringTable> fromPropertyList(std::string_view bytes, ErrorPtr* error) {
   auto value = readPropertyList(bytes);

@@ -115,6 +115,21 @@ TEST(StringTableTest, ReportsFaultsWithTheirLine) {
   EXPECT_FALSE(StringTable::parse("x = ").has_value());  // no error slot: still no crash
 }
 
+TEST(StringTableTest, ReadsCompiledTables) {
+  auto xml = parseOrFail(
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+      "<key>k</key><string>v</string><key>n</key><integer>3</integer></dict></plist>\n");
+  EXPECT_EQ(text(xml, "k"), "v");
+  EXPECT_EQ(xml.find("n"), nullptr);  // not a text: skipped
+
+  ErrorPtr error;
+  EXPECT_FALSE(StringTable::parse("<?xml version=\"1.0\"?><plist><array/></plist>", &error));
+  ASSERT_NE(errorAs<StringTableError>(error), nullptr);
+  EXPECT_EQ(errorAs<StringTableError>(error)->code(), StringTableError::Code::invalidPropertyList);
+  EXPECT_FALSE(StringTable::parse(std::string("bplist00\x01\x02", 10), &error));
+  EXPECT_EQ(errorAs<StringTableError>(error)->code(), StringTableError::Code::invalidPropertyList);
+}
+
 std::optional<std::string> readSample(const char* name) {
   const std::filesystem::path path = std::filesystem::path(VANTEL_SAMPLES_DIR) / "strings" / name;
   std::ifstream in(path, std::ios::binary);
@@ -138,6 +153,12 @@ TEST(StringTableTest, ReadsRealTables) {
   auto cs = parseOrFail(*czech);  // two byte-order marks
   EXPECT_EQ(text(cs, "Install in \"Applications\""), "Instalovat do složky „Aplikace“");
   EXPECT_GE(cs.size(), 140u);
+
+  auto compiled = readSample("appium_TestApp_en.lproj_Localizable.compiled.strings");
+  ASSERT_TRUE(compiled);
+  auto app = parseOrFail(*compiled);
+  EXPECT_EQ(app.size(), 1u);
+  EXPECT_EQ(text(app, "main.button.computeSum"), "Compute Sum");
 
   auto ca = parseOrFail(*catalan);
   EXPECT_EQ(text(ca, "Cancel"), "Cancel·lar");
