@@ -33,19 +33,29 @@ std::string removingAll(std::string text, std::string_view part) {
 
 }  // namespace
 
+std::optional<BundleInfo> BundleInfo::fromInfoDictionary(const Value::Dictionary& info,
+                                                     std::string_view bundleFolderName) {
+  auto textFor = [&](std::string_view key) -> const std::string* {
+    auto it = info.find(key);
+    return it == info.end() ? nullptr : it->second.text();
+  };
+  const std::string* identifier = textFor("CFBundleIdentifier");
+  if (!identifier) return std::nullopt;
+  const std::string* name = textFor("CFBundleName");
+  if (!name) name = textFor("CFBundleExecutable");
+  if (!name) return std::nullopt;
+  const std::string* versionText = textFor("CFBundleVersion");
+  const std::string* shortVersionText = textFor("CFBundleShortVersionString");
+  BundleVersion version(versionText ? std::optional<std::string_view>(*versionText) : std::nullopt,
+                        shortVersionText ? std::optional<std::string>(*shortVersionText) : std::nullopt);
+  std::string displayName = name->empty() ? removingAll(std::string(bundleFolderName), ".app") : *name;
+  return BundleInfo(std::move(displayName), *identifier, std::move(version));
+}
+
 std::optional<BundleInfo> BundleInfo::fromURL(const FileURL& url) {
   auto bundle = platform::Bundle::open(url.path());
   if (!bundle) return std::nullopt;
-  auto identifier = bundle->textForInfoDictionaryKey("CFBundleIdentifier");
-  if (!identifier) return std::nullopt;
-  auto name = bundle->textForInfoDictionaryKey("CFBundleName");
-  if (!name) name = bundle->textForInfoDictionaryKey("CFBundleExecutable");
-  if (!name) return std::nullopt;
-  const auto versionText = bundle->textForInfoDictionaryKey("CFBundleVersion");
-  BundleVersion version(versionText ? std::optional<std::string_view>(*versionText) : std::nullopt,
-                        bundle->textForInfoDictionaryKey("CFBundleShortVersionString"));
-  if (name->empty()) name = removingAll(url.lastPathComponent(), ".app");
-  return BundleInfo(std::move(*name), std::move(*identifier), std::move(version));
+  return fromInfoDictionary(bundle->infoDictionary(), url.lastPathComponent());
 }
 
 }  // namespace vantelkit

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "vantelkit/applications/BundleVersion.h"
+#include "vantelkit/foundation/Value.h"
 #include "vantelkit/scanning/FileURL.h"
 
 namespace vantelkit {
@@ -31,6 +32,9 @@ struct BundleInfo {
   // missing. An empty name is replaced by the folder's name with every ".app" removed.
   // None when url is no readable bundle or a required key is missing.
   static std::optional<BundleInfo> fromURL(const FileURL& url);
+  // The same reading from an information dictionary; bundleFolderName stands in for an
+  // empty name.
+  static std::optional<BundleInfo> fromInfoDictionary(const Value::Dictionary& info, std::string_view bundleFolderName);
 
   // Compares all fields.
   bool operator==(const BundleInfo&) const = default;
