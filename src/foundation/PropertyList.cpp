@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -14,6 +17,7 @@
 
 #include <fmt/core.h>
 
+#include "foundation/internal/CodingText.h"
 #include "foundation/internal/Utf8.h"
 
 namespace vantelkit {
@@ -161,6 +165,11 @@ class BinaryChecker {
         return nullptr;
       case 0x1:
         if (low > 4 || !fits(at + 1, std::uint64_t{1} << low)) return bad("is a malformed integer");
+        // Sixteen bytes hold unsigned values above the signed 64-bit range, which libplist
+        // would wrap to negative numbers.
+        if (low == 4 && (readUnsigned(at + 1, 8) != 0 || readUnsigned(at + 9, 8) >> 63 != 0)) {
+          return bad("is an integer beyond the signed 64-bit range");
+        }
         return nullptr;
       case 0x2:
         if ((low != 2 && low != 3) || !fits(at + 1, std::uint64_t{1} << low)) return bad("is a malformed real");
@@ -179,7 +188,14 @@ class BinaryChecker {
           count *= 2;
         }
         if (!fits(next, count)) return bad("is longer than the file");
-        // libplist silently drops what follows an unpaired surrogate.
+        // libplist cuts text short at a NUL character (and aborts on such a key), and
+        // silently drops what follows an unpaired surrogate.
+        if (kind != 0x4) {
+          const std::size_t unit = kind == 0x6 ? 2 : 1;
+          for (std::size_t i = next; i < next + count; i += unit) {
+            if (readUnsigned(i, unit) == 0) return bad("is text with a NUL character");
+          }
+        }
         if (kind == 0x6 && !isValidUtf16(next, static_cast<std::size_t>(count / 2))) {
           return bad("is text that is not valid UTF-16");
         }
@@ -206,6 +222,17 @@ class BinaryChecker {
     }
   }
 
+  // A dictionary key must be text (parseObject refuses NUL characters in text).
+  CodingErrorPtr checkKey(std::size_t index) const {
+    Object key;
+    if (auto error = parseObject(index, key)) return error;
+    const std::uint8_t kind = key.marker >> 4;
+    if (kind != 0x5 && kind != 0x6) {
+      return corrupted(fmt::format("binary property list object {} is a key that is not a string", index));
+    }
+    return nullptr;
+  }
+
   // Visits every object reachable from the top, depth first without recursion: checks each
   // object, refuses cycles, and measures the nesting height and the size of the expanded tree.
   CodingErrorPtr walk(std::size_t top) {
@@ -213,6 +240,7 @@ class BinaryChecker {
     std::vector<State> state(_offsets.size(), State::unvisited);
     std::vector<int> heights(_offsets.size(), 0);
     std::vector<std::uint64_t> nodeCounts(_offsets.size(), 0);
+    std::vector<bool> keyChecked(_offsets.size(), false);
     const std::uint64_t nodeLimit = nodeLimitFor(_bytes.size());
     std::vector<Frame> stack;
     auto enter = [&](std::size_t index) -> CodingErrorPtr {
@@ -238,11 +266,9 @@ class BinaryChecker {
           return corrupted(fmt::format("binary property list object {} refers to a missing object", frame.index));
         }
         const auto childIndex = static_cast<std::size_t>(child);
-        if (position < frame.object.keyCount) {
-          const std::uint8_t keyKind = _bytes[_offsets[childIndex]] >> 4;
-          if (keyKind != 0x5 && keyKind != 0x6) {
-            return corrupted(fmt::format("binary property list object {} has a key that is not a string", frame.index));
-          }
+        if (position < frame.object.keyCount && !keyChecked[childIndex]) {
+          if (auto error = checkKey(childIndex)) return error;
+          keyChecked[childIndex] = true;
         }
         switch (state[childIndex]) {
           case State::active:
@@ -288,13 +314,94 @@ class BinaryChecker {
 
 // ---------------------------------------------------------------------------------------
 // XML property lists: libplist's XML reader keeps its own stack, but freeing and converting
-// the tree recurse, so the element nesting is measured first.
+// the tree recurse, so the element nesting is measured first; and it reads malformed
+// numbers, dates and data as zero or empty, so their text is checked too.
 
 bool startsWith(std::string_view text, std::size_t at, std::string_view prefix) {
   return text.size() - at >= prefix.size() && text.compare(at, prefix.size(), prefix) == 0;
 }
 
-CodingErrorPtr checkXmlNesting(std::string_view text) {
+std::string_view trimmed(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos) return {};
+  const std::size_t last = text.find_last_not_of(" \t\r\n");
+  return text.substr(first, last - first + 1);
+}
+
+bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+// Decimal or 0x-hexadecimal, with a sign, within the signed 64-bit range.
+bool isValidInteger(std::string_view text) {
+  bool negative = false;
+  if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
+    negative = text[0] == '-';
+    text.remove_prefix(1);
+  }
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    text.remove_prefix(2);
+  }
+  if (text.empty()) return false;
+  std::uint64_t magnitude = 0;
+  for (char c : text) {
+    if (base == 10 ? (c < '0' || c > '9') : !isHexDigit(c)) return false;
+    const std::uint64_t digit = c <= '9' ? static_cast<std::uint64_t>(c - '0')
+                                         : static_cast<std::uint64_t>((c | 0x20) - 'a' + 10);
+    if (magnitude > (UINT64_MAX - digit) / static_cast<std::uint64_t>(base)) return false;
+    magnitude = magnitude * static_cast<std::uint64_t>(base) + digit;
+  }
+  const std::uint64_t limit = std::uint64_t{1} << 63;
+  return negative ? magnitude <= limit : magnitude < limit;
+}
+
+bool isValidReal(std::string_view text) {
+  if (!text.empty() && text[0] == '+') text.remove_prefix(1);
+  if (text.empty()) return false;
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return end == text.data() + text.size() && (error == std::errc() || error == std::errc::result_out_of_range);
+}
+
+bool isValidDate(std::string_view text) {
+  // The one form property lists use: "2001-01-01T00:00:00Z".
+  return text.size() == 20 && text[19] == 'Z' && internal::iso8601Parse(text).has_value();
+}
+
+bool isValidBase64Text(std::string_view text) {
+  for (char c : text) {
+    const bool valid = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+                       c == '/' || c == '=' || c == ' ' || c == '\t' || c == '\r' || c == '\n';
+    if (!valid) return false;
+  }
+  return true;
+}
+
+// libplist reads unparsable <integer>, <real>, <date> and <data> contents as zero or empty,
+// and wraps integers beyond 64 bits; their text is checked here instead.
+CodingErrorPtr checkScalar(std::string_view name, std::string_view content) {
+  bool valid = true;
+  if (name == "integer") {
+    valid = isValidInteger(trimmed(content));
+  } else if (name == "real") {
+    valid = isValidReal(trimmed(content));
+  } else if (name == "date") {
+    valid = isValidDate(trimmed(content));
+  } else if (name == "data") {
+    valid = isValidBase64Text(content);
+  }
+  if (valid) return nullptr;
+  constexpr std::size_t kShown = 40;
+  std::string shown(content.substr(0, kShown));
+  for (char& c : shown) {
+    if (c < 0x20 || c > 0x7E) c = '?';
+  }
+  return corrupted(fmt::format("<{}> holds \"{}{}\", which is not a valid {}", name, shown,
+                               content.size() > kShown ? "..." : "", name == "data" ? "base64 text" : name));
+}
+
+// Measures element nesting and checks the text of scalar elements.
+CodingErrorPtr checkXml(std::string_view text) {
   // plist, the collections themselves and a leaf element.
   const int limit = PropertyList::maximumDepth + 3;
   int depth = 0;
@@ -323,9 +430,21 @@ CodingErrorPtr checkXmlNesting(std::string_view text) {
     } else {
       const std::size_t end = text.find('>', at + 1);
       if (end == std::string_view::npos) break;
-      if (text[end - 1] != '/' && ++depth > limit) {
-        return makeCodingError(Code::limitExceeded,
-                               fmt::format("nesting deeper than {} levels", PropertyList::maximumDepth));
+      if (text[end - 1] != '/') {
+        if (++depth > limit) {
+          return makeCodingError(Code::limitExceeded,
+                                 fmt::format("nesting deeper than {} levels", PropertyList::maximumDepth));
+        }
+        const std::string_view tag = text.substr(at + 1, end - at - 1);
+        const std::string_view name = tag.substr(0, tag.find_first_of(" \t\r\n"));
+        if (name == "integer" || name == "real" || name == "date" || name == "data") {
+          const std::size_t contentEnd = text.find('<', end + 1);
+          if (contentEnd == std::string_view::npos) break;
+          if (auto error = checkScalar(name, text.substr(end + 1, contentEnd - end - 1))) return error;
+          if (!startsWith(text, contentEnd, fmt::format("</{}", name))) {
+            return corrupted(fmt::format("<{}> holds markup", name));
+          }
+        }
       }
       at = end + 1;
     }
@@ -381,7 +500,7 @@ CodingResult<Value> dictionaryToValue(plist_t node, int depth, const std::string
   }
   // The XML form of a keyed archive's object reference.
   if (dictionary.size() == 1) {
-    if (auto uid = dictionary.begin()->second.integer(); uid && dictionary.begin()->first == "CF$UID" && *uid >= 0) {
+    if (auto uid = dictionary.begin()->second.integer(); uid && dictionary.begin()->first == "CF$UID") {
       return Value(ArchiveUid{static_cast<std::uint64_t>(*uid)});
     }
   }
@@ -513,7 +632,12 @@ CodingResult<PlistHandle> toNode(const Value& value, int depth, const std::strin
     case Value::Type::boolean:
       return PlistHandle(plist_new_bool(*value.boolean() ? 1 : 0));
     case Value::Type::date: {
-      auto node = makeDateNode(*value.date());
+      // XML holds whole seconds; libplist would round toward 2001 rather than down.
+      const Date date{std::floor(value.date()->secondsSince1970)};
+      if (!internal::iso8601Format(date)) {
+        return makeCodingError(Code::invalidValue, "a date outside the years 0 to 9999 has no XML form", path);
+      }
+      auto node = makeDateNode(date);
       if (!node) return makeCodingError(Code::invalidValue, "date could not be written", path);
       return node;
     }
@@ -593,7 +717,10 @@ CodingResult<Value> PropertyList::parse(std::span<const std::uint8_t> bytes) {
     if (auto error = BinaryChecker(bytes).check()) return error;
     plist_from_bin(data, length, &raw);
   } else {
-    if (auto error = checkXmlNesting(std::string_view(data, bytes.size()))) return error;
+    const std::string_view text(data, bytes.size());
+    // XML forbids NUL characters, and libplist would cut keys short at one.
+    if (text.find('\0') != std::string_view::npos) return corrupted("XML property list holds a NUL character");
+    if (auto error = checkXml(text)) return error;
     plist_from_xml(data, length, &raw);
   }
   PlistHandle root(raw);

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -212,6 +213,46 @@ TEST(PropertyListTest, RejectsMalformedInputWithAnError) {
   }
 }
 
+TEST(PropertyListTest, RejectsScalarsThatLibplistWouldMisread) {
+  // libplist reads these as 0, an empty date or data, or a wrapped integer.
+  for (std::string_view body : {"<integer>abc</integer>", "<integer></integer>", "<integer>12abc</integer>",
+                                "<integer>9223372036854775808</integer>", "<integer>18446744073709551615</integer>",
+                                "<real>junk</real>", "<real>1.5.2</real>", "<date>yesterday</date>",
+                                "<date>2023-02-30T00:00:00Z</date>", "<data>!!!</data>", "<integer><!-- 1 -->2</integer>"}) {
+    auto result = PropertyList::parse(xmlPlist(body));
+    ASSERT_FALSE(result) << body;
+    EXPECT_EQ(result.error().code(), Code::dataCorrupted) << body;
+  }
+  auto accepted = PropertyList::parse(xmlPlist(R"(<array>
+    <integer> 0x1F </integer><integer>-9223372036854775808</integer><integer>+7</integer>
+    <real>1e400</real><real>-inf</real><real>+2.5</real><real>3</real>
+    <data>
+      AAH/
+    </data></array>)"));
+  ASSERT_TRUE(accepted) << accepted.error().description();
+  const Value::Array& values = *accepted->array();
+  EXPECT_EQ(values[0].integer(), 31);
+  EXPECT_EQ(values[1].integer(), INT64_MIN);
+  EXPECT_EQ(values[2].integer(), 7);
+  EXPECT_EQ(values[3].real(), HUGE_VAL);
+  EXPECT_EQ(values[4].real(), -HUGE_VAL);
+  EXPECT_EQ(values[5].real(), 2.5);
+  EXPECT_EQ(values[6].real(), 3.0);
+  EXPECT_EQ(*values[7].data(), (Data{0x00, 0x01, 0xFF}));
+
+  // A sixteen-byte binary integer above the signed range is refused, one within it read.
+  for (auto [low, valid] : {std::pair<std::uint64_t, bool>{5, true}, {std::uint64_t{1} << 63, false}}) {
+    BinaryWriter writer;
+    BinaryWriter::Bytes bytes{0x14, 0, 0, 0, 0, 0, 0, 0, 0};
+    for (int i = 7; i >= 0; --i) bytes.push_back(static_cast<std::uint8_t>(low >> (8 * i)));
+    auto result = PropertyList::parse(writer.build(writer.array({writer.add(bytes)})));
+    EXPECT_EQ(result.hasValue(), valid);
+    if (valid) {
+      EXPECT_EQ(result->array()->at(0).integer(), 5);
+    }
+  }
+}
+
 TEST(PropertyListTest, RejectsTextAndKeysThatAreNotUtf8) {
   auto badKey = PropertyList::parse(xmlPlist("<dict><key>a\xFF</key><string>x</string></dict>"));
   ASSERT_FALSE(badKey);
@@ -228,6 +269,53 @@ TEST(PropertyListTest, RejectsTextAndKeysThatAreNotUtf8) {
   const char16_t unpaired[] = {u'a', 0xD800, u'b'};
   auto surrogate = lone.utf16(std::u16string_view(unpaired, 3));
   EXPECT_FALSE(PropertyList::parse(lone.build(lone.array({surrogate}))));
+}
+
+TEST(PropertyListTest, RefusesTextWithNulCharacters) {
+  // libplist aborts on a binary key with a NUL inside, and cuts an XML key short at one.
+  BinaryWriter writer;
+  auto key = writer.ascii(std::string_view("a\0b", 3));
+  auto binary = PropertyList::parse(writer.build(writer.dictionary({key}, {writer.integer(1)})));
+  ASSERT_FALSE(binary);
+  EXPECT_EQ(binary.error().code(), Code::dataCorrupted);
+
+  BinaryWriter wide;
+  const char16_t units[] = {u'a', 0, u'b'};
+  auto wideKey = wide.utf16(std::u16string_view(units, 3));
+  EXPECT_FALSE(PropertyList::parse(wide.build(wide.dictionary({wideKey}, {wide.integer(1)}))));
+
+  auto xml = PropertyList::parse(xmlPlist(std::string("<dict><key>a\0b</key><true/></dict>", 34)));
+  ASSERT_FALSE(xml);
+  EXPECT_EQ(xml.error().code(), Code::dataCorrupted);
+
+  // libplist would cut a text value short at a NUL; refuse it instead of losing the rest.
+  BinaryWriter text;
+  auto withNul = PropertyList::parse(text.build(text.array({text.ascii(std::string_view("x\0y", 3))})));
+  ASSERT_FALSE(withNul);
+  EXPECT_EQ(withNul.error().code(), Code::dataCorrupted);
+}
+
+// Inputs that once crashed the fuzz target are kept in its corpus.
+TEST(PropertyListTest, SurvivesTheFuzzCorpus) {
+  const fs::path corpus = fs::path(VANTEL_SOURCE_DIR) / "tests" / "fuzz" / "corpus" / "PropertyListFuzzer";
+  if (!fs::is_directory(corpus)) GTEST_SKIP() << "no corpus at " << corpus;
+  int regressions = 0;
+  for (const auto& entry : fs::directory_iterator(corpus)) {
+    std::ifstream stream(entry.path(), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
+    auto value = PropertyList::parse(bytes);
+    const bool isRegression = entry.path().filename().string().rfind("regression-", 0) == 0;
+    if (isRegression) {
+      ++regressions;
+      if (!value) {
+        EXPECT_FALSE(value.error().description().empty());
+      }
+    } else {
+      EXPECT_TRUE(value) << entry.path() << ": " << value.error().description();
+    }
+    if (value) (void)PropertyList::xmlData(*value);
+  }
+  EXPECT_GT(regressions, 0);
 }
 
 TEST(PropertyListTest, RefusesDeepNestingWithoutCrashing) {
@@ -333,6 +421,16 @@ TEST(PropertyListTest, RefusesToWriteTextThatCannotBeRepresented) {
   auto badKey = PropertyList::xmlData(Value(Value::Dictionary{{"\xC0\x80", 1}}));
   ASSERT_FALSE(badKey);
   EXPECT_EQ(badKey.error().code(), Code::invalidValue);
+
+  // Dates round down to the second, before 2001 as after it; years past 9999 do not print.
+  auto dates = PropertyList::xmlData(Value::Array{Date{-1974581.5 + 978307200.0}, Date{1.75}});
+  ASSERT_TRUE(dates);
+  EXPECT_EQ(*PropertyList::parse(*dates), Value(Value::Array{Date{-1974582 + 978307200.0}, Date{1}}));
+  for (double seconds : {1e300, -1e13, std::nan("")}) {
+    auto far = PropertyList::xmlData(Value(Date{seconds}));
+    ASSERT_FALSE(far) << seconds;
+    EXPECT_EQ(far.error().code(), Code::invalidValue);
+  }
 
   Value deep = Value::Array{};
   for (int i = 0; i < PropertyList::maximumDepth + 1; ++i) deep = Value(Value::Array{std::move(deep)});

@@ -45,9 +45,10 @@ class PropertyList {
   static CodingResult<std::optional<Value::Dictionary>> load(const std::filesystem::path& path);
 
   // The value as an XML property list (UTF-8, version 1.0). Dictionary keys come out sorted
-  // by their bytes; dates are written to the whole second (the XML form has no fractions).
-  // Fails with invalidValue for a text or key that is not UTF-8 or holds a NUL character,
-  // and with limitExceeded for nesting deeper than maximumDepth.
+  // by their bytes; dates are rounded down to the whole second (the XML form has no
+  // fractions). Fails with invalidValue for a text or key that is not UTF-8 or holds a NUL
+  // character or a date outside the years 0 to 9999, and with limitExceeded for nesting
+  // deeper than maximumDepth.
   static CodingResult<std::string> xmlData(const Value& value);
 
   // Writes the dictionary as an XML property list to path, atomically: the bytes go to a
