@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <unordered_set>
 
 #include "support/BundleBuilder.h"
@@ -107,6 +109,19 @@ TEST(BundleReadingTest, AnythingElseIsNoBundle) {
   tree.symbolicLink("Link.app", tree.path("Real.app"));
   ASSERT_TRUE(read(tree.path("Link.app")));
   EXPECT_EQ(read(tree.path("Link.app"))->name, "A");
+}
+
+TEST(BundleReadingTest, SurvivesInputsThatOnceCrashedTheReader) {
+  // Inputs found by fuzzing the information-dictionary reader.
+  const std::filesystem::path corpus =
+      std::filesystem::path(VANTEL_SOURCE_DIR) / "tests/fuzz/corpus/BundleInfoFuzzer";
+  for (const char* name : {"crash_nul_in_binary_key.bplist"}) {
+    std::ifstream in(corpus / name, std::ios::binary);
+    ASSERT_TRUE(in) << name;
+    const std::string bytes(std::istreambuf_iterator<char>(in), {});
+    auto info = platform::Bundle::parseInfoDictionary(bytes);
+    if (info) (void)BundleInfo::fromInfoDictionary(*info, "Crash.app");
+  }
 }
 
 TEST(BundleReadingTest, PrefersContentsAndKnowsTheResourcesFolder) {
