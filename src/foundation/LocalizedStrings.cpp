@@ -113,8 +113,8 @@ void appendPadded(std::string& out, std::string_view body, const Conversion& con
 
 std::optional<std::string> formatInteger(std::int64_t value, const Conversion& conversion) {
   std::string digits;
-  std::string sign;
-  std::string prefix;
+  std::string_view sign;
+  std::string_view prefix;
   switch (conversion.type) {
     case 'd':
     case 'i':
@@ -140,7 +140,8 @@ std::optional<std::string> formatInteger(std::int64_t value, const Conversion& c
     if (*conversion.precision == 0 && value == 0) digits.clear();
     if (digits.size() < *conversion.precision) digits.insert(0, *conversion.precision - digits.size(), '0');
   }
-  std::string body = sign + prefix;
+  std::string body;
+  body.append(sign).append(prefix);
   const std::size_t length = body.size() + digits.size();
   if (conversion.zeroPad && !conversion.leftAlign && !conversion.precision && conversion.width > length) {
     body.append(conversion.width - length, '0');
