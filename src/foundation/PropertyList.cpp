@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <charconv>
+#include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -79,13 +80,12 @@ class BinaryChecker {
     }
     if (topObject >= objectCount) return corrupted("binary property list has an invalid top object");
     _objectsEnd = static_cast<std::size_t>(tableOffset);
-    _offsets.resize(static_cast<std::size_t>(objectCount));
-    for (std::size_t i = 0; i < _offsets.size(); ++i) {
+    _objectCount = static_cast<std::size_t>(objectCount);
+    for (std::size_t i = 0; i < _objectCount; ++i) {
       const std::uint64_t offset = readUnsigned(_objectsEnd + i * _offsetSize, _offsetSize);
       if (offset < 8 || offset >= _objectsEnd) {
         return corrupted(fmt::format("binary property list object {} lies outside the object area", i));
       }
-      _offsets[i] = static_cast<std::size_t>(offset);
     }
     return walk(static_cast<std::size_t>(topObject));
   }
@@ -124,6 +124,11 @@ class BinaryChecker {
     return true;
   }
 
+  // Where object index starts; check() has made sure every offset lies in the object area.
+  std::size_t offsetOf(std::size_t index) const {
+    return static_cast<std::size_t>(readUnsigned(_objectsEnd + index * _offsetSize, _offsetSize));
+  }
+
   std::uint64_t readUnsigned(std::size_t at, std::size_t size) const {
     std::uint64_t value = 0;
     for (std::size_t i = 0; i < size; ++i) value = value << 8 | _bytes[at + i];
@@ -133,7 +138,7 @@ class BinaryChecker {
   // Parses the header of object index: its marker, its extent and, for collections, where
   // its references are. Fails when the object is malformed or leaves the object area.
   CodingErrorPtr parseObject(std::size_t index, Object& object) const {
-    std::size_t at = _offsets[index];
+    std::size_t at = offsetOf(index);
     const std::uint8_t marker = _bytes[at];
     object.marker = marker;
     const std::uint8_t kind = marker >> 4;
@@ -237,10 +242,10 @@ class BinaryChecker {
   // object, refuses cycles, and measures the nesting height and the size of the expanded tree.
   CodingErrorPtr walk(std::size_t top) {
     enum class State : std::uint8_t { unvisited, active, done };
-    std::vector<State> state(_offsets.size(), State::unvisited);
-    std::vector<int> heights(_offsets.size(), 0);
-    std::vector<std::uint64_t> nodeCounts(_offsets.size(), 0);
-    std::vector<bool> keyChecked(_offsets.size(), false);
+    std::vector<State> state(_objectCount, State::unvisited);
+    std::vector<int> heights(_objectCount, 0);
+    std::vector<std::uint64_t> nodeCounts(_objectCount, 0);
+    std::vector<bool> keyChecked(_objectCount, false);
     const std::uint64_t nodeLimit = nodeLimitFor(_bytes.size());
     std::vector<Frame> stack;
     auto enter = [&](std::size_t index) -> CodingErrorPtr {
@@ -262,7 +267,7 @@ class BinaryChecker {
         const std::uint64_t child =
             readUnsigned(frame.object.referencesStart + static_cast<std::size_t>(position) * _referenceSize,
                          _referenceSize);
-        if (child >= _offsets.size()) {
+        if (child >= _objectCount) {
           return corrupted(fmt::format("binary property list object {} refers to a missing object", frame.index));
         }
         const auto childIndex = static_cast<std::size_t>(child);
@@ -309,7 +314,7 @@ class BinaryChecker {
   std::size_t _offsetSize = 0;
   std::size_t _referenceSize = 0;
   std::size_t _objectsEnd = 0;
-  std::vector<std::size_t> _offsets;
+  std::size_t _objectCount = 0;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -363,6 +368,21 @@ bool isValidReal(std::string_view text) {
   return end == text.data() + text.size() && (error == std::errc() || error == std::errc::result_out_of_range);
 }
 
+// The value of text that isValidReal accepted, read the same in every locale.
+double realValue(std::string_view text) {
+  if (!text.empty() && text[0] == '+') text.remove_prefix(1);
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error == std::errc::result_out_of_range) {
+    // Too large or too small to represent: from_chars leaves value alone.
+    const std::size_t exponent = text.find_first_of("eE");
+    const bool tiny = exponent != std::string_view::npos && exponent + 1 < text.size() && text[exponent + 1] == '-';
+    const double magnitude = tiny ? 0.0 : HUGE_VAL;
+    return text[0] == '-' ? -magnitude : magnitude;
+  }
+  return value;
+}
+
 bool isValidDate(std::string_view text) {
   // The one form property lists use: "2001-01-01T00:00:00Z".
   return text.size() == 20 && text[19] == 'Z' && internal::iso8601Parse(text).has_value();
@@ -400,8 +420,17 @@ CodingErrorPtr checkScalar(std::string_view name, std::string_view content) {
                                content.size() > kShown ? "..." : "", name == "data" ? "base64 text" : name));
 }
 
-// Measures element nesting and checks the text of scalar elements.
-CodingErrorPtr checkXml(std::string_view text) {
+// The <real> values of an XML property list in document order, read by us: libplist reads
+// them with strtod, which follows the process's numeric locale and reads "0.5" as 0 where
+// the decimal point is a comma.
+struct XmlReals {
+  std::vector<double> values;
+  std::size_t next = 0;
+  bool misaligned = false;
+};
+
+// Measures element nesting, checks the text of scalar elements and collects the reals.
+CodingErrorPtr checkXml(std::string_view text, XmlReals& reals) {
   // plist, the collections themselves and a leaf element.
   const int limit = PropertyList::maximumDepth + 3;
   int depth = 0;
@@ -440,7 +469,9 @@ CodingErrorPtr checkXml(std::string_view text) {
         if (name == "integer" || name == "real" || name == "date" || name == "data") {
           const std::size_t contentEnd = text.find('<', end + 1);
           if (contentEnd == std::string_view::npos) break;
-          if (auto error = checkScalar(name, text.substr(end + 1, contentEnd - end - 1))) return error;
+          const std::string_view content = text.substr(end + 1, contentEnd - end - 1);
+          if (auto error = checkScalar(name, content)) return error;
+          if (name == "real") reals.values.push_back(realValue(trimmed(content)));
           if (!startsWith(text, contentEnd, fmt::format("</{}", name))) {
             return corrupted(fmt::format("<{}> holds markup", name));
           }
@@ -477,9 +508,9 @@ CodingResult<Date> dateOf(plist_t node) {
   return Date{std::bit_cast<double>(raw) + kReferenceDateOffset};
 }
 
-CodingResult<Value> toValue(plist_t node, int depth, const std::string& path);
+CodingResult<Value> toValue(plist_t node, int depth, const std::string& path, XmlReals* reals);
 
-CodingResult<Value> dictionaryToValue(plist_t node, int depth, const std::string& path) {
+CodingResult<Value> dictionaryToValue(plist_t node, int depth, const std::string& path, XmlReals* reals) {
   Value::Dictionary dictionary;
   plist_dict_iter rawIterator = nullptr;
   plist_dict_new_iter(node, &rawIterator);
@@ -494,7 +525,7 @@ CodingResult<Value> dictionaryToValue(plist_t node, int depth, const std::string
     if (!key) return corrupted("dictionary key could not be read", path);
     std::string_view keyText(key.get());
     if (!internal::isValidUtf8(keyText)) return corrupted("dictionary key is not UTF-8", path);
-    auto member = toValue(item, depth, appendKey(path, keyText));
+    auto member = toValue(item, depth, appendKey(path, keyText), reals);
     if (!member) return member.codingErrorPointer();
     dictionary.insert_or_assign(std::string(keyText), std::move(member).value());
   }
@@ -507,7 +538,8 @@ CodingResult<Value> dictionaryToValue(plist_t node, int depth, const std::string
   return Value(std::move(dictionary));
 }
 
-CodingResult<Value> toValue(plist_t node, int depth, const std::string& path) {
+// reals: the reals of the XML text to use instead of libplist's, or null.
+CodingResult<Value> toValue(plist_t node, int depth, const std::string& path, XmlReals* reals) {
   switch (plist_get_node_type(node)) {
     case PLIST_BOOLEAN: {
       std::uint8_t value = 0;
@@ -522,6 +554,14 @@ CodingResult<Value> toValue(plist_t node, int depth, const std::string& path) {
     case PLIST_REAL: {
       double value = 0;
       plist_get_real_val(node, &value);
+      if (reals) {
+        if (reals->next < reals->values.size()) {
+          value = reals->values[reals->next];
+        } else {
+          reals->misaligned = true;
+        }
+        ++reals->next;
+      }
       return Value(value);
     }
     case PLIST_STRING: {
@@ -569,7 +609,7 @@ CodingResult<Value> toValue(plist_t node, int depth, const std::string& path) {
       for (std::uint32_t i = 0; i < count; ++i) {
         plist_t item = plist_array_get_item(node, i);
         if (!item) return corrupted("array element could not be read", appendIndex(path, i));
-        auto element = toValue(item, depth + 1, appendIndex(path, i));
+        auto element = toValue(item, depth + 1, appendIndex(path, i), reals);
         if (!element) return element.codingErrorPointer();
         array.push_back(std::move(element).value());
       }
@@ -580,7 +620,7 @@ CodingResult<Value> toValue(plist_t node, int depth, const std::string& path) {
         return makeCodingError(Code::limitExceeded,
                                fmt::format("nesting deeper than {} levels", PropertyList::maximumDepth), path);
       }
-      return dictionaryToValue(node, depth + 1, path);
+      return dictionaryToValue(node, depth + 1, path, reals);
     case PLIST_NONE:
     default:
       return corrupted("value of an unknown type", path);
@@ -720,12 +760,23 @@ CodingResult<Value> PropertyList::parse(std::span<const std::uint8_t> bytes) {
     const std::string_view text(data, bytes.size());
     // XML forbids NUL characters, and libplist would cut keys short at one.
     if (text.find('\0') != std::string_view::npos) return corrupted("XML property list holds a NUL character");
-    if (auto error = checkXml(text)) return error;
+    XmlReals reals;
+    if (auto error = checkXml(text, reals)) return error;
     plist_from_xml(data, length, &raw);
+    PlistHandle root(raw);
+    if (!root) return corrupted("not a well-formed property list");
+    auto value = toValue(root.get(), 0, {}, &reals);
+    if (!value || (!reals.misaligned && reals.next == reals.values.size())) return value;
+    // libplist kept other reals than the text shows (a repeated key replaces an earlier
+    // member): its own values are right only where the decimal point is '.'.
+    if (std::string_view(std::localeconv()->decimal_point) != ".") {
+      return corrupted("the reals of this property list cannot be read in the current numeric locale");
+    }
+    return toValue(root.get(), 0, {}, nullptr);
   }
   PlistHandle root(raw);
   if (!root) return corrupted("not a well-formed property list");
-  return toValue(root.get(), 0, {});
+  return toValue(root.get(), 0, {}, nullptr);
 }
 
 CodingResult<Value> PropertyList::parseFile(const std::filesystem::path& path) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -251,6 +252,26 @@ TEST(PropertyListTest, RejectsScalarsThatLibplistWouldMisread) {
       EXPECT_EQ(result->array()->at(0).integer(), 5);
     }
   }
+}
+
+TEST(PropertyListTest, ReadsRealsTheSameInEveryNumericLocale) {
+  const std::string xml = xmlPlist(R"(<dict><key>a</key><real>0.5</real><key>b</key><real>-1.25e3</real>
+    <key>list</key><array><real>1e-400</real><real>+7.5</real></array></dict>)");
+  const Value expected(Value::Dictionary{{"a", 0.5}, {"b", -1250.0}, {"list", Value::Array{0.0, 7.5}}});
+  EXPECT_EQ(*PropertyList::parse(xml), expected);
+
+  // A repeated key: libplist keeps the last member, so fewer reals than the text shows.
+  auto repeated = PropertyList::parse(xmlPlist("<dict><key>a</key><real>1.5</real><key>a</key><real>2.5</real></dict>"));
+  ASSERT_TRUE(repeated);
+  EXPECT_EQ(repeated->find("a")->real(), 2.5);
+
+  // libplist reads reals with strtod, which reads "0.5" as 0 where the decimal point is a comma.
+  const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
+  if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) GTEST_SKIP() << "no de_DE.UTF-8 locale here";
+  auto german = PropertyList::parse(xml);
+  std::setlocale(LC_NUMERIC, previous.c_str());
+  ASSERT_TRUE(german) << german.error().description();
+  EXPECT_EQ(*german, expected);
 }
 
 TEST(PropertyListTest, RejectsTextAndKeysThatAreNotUtf8) {

@@ -97,7 +97,7 @@ class EncodingContainer {
     } else if constexpr (coding_detail::HasEncodeValue<V>) {
       makeObject();
       encodeValue(*this, value);
-    } else if constexpr (requires { typename V::value_type; typename V::key_type; }) {
+    } else if constexpr (requires { typename V::mapped_type; typename V::key_type; }) {
       static_assert(std::convertible_to<const typename V::key_type&, std::string_view>,
                     "maps encode only with text keys");
       makeObject();
