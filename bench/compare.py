@@ -1,0 +1,123 @@
+#!/usr/bin/env python3
+"""Times the scanners side by side on a warm cache, alternating the commands.
+
+Runs each command ROUNDS times, one after the other in turn (so that background load
+spreads over all of them), and reports the median wall time, the peak resident memory and
+the ratio to the C floor walker. Also counts system calls per entry with strace -c.
+
+Usage: compare.py [--tree DIR] [--vantel PATH] [--rounds N] [--no-strace]
+The tree comes from make_tree.py; the vantel binary from the release preset.
+"""
+import argparse
+import os
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def build_floor(out):
+    src = os.path.join(HERE, "floor_walker.c")
+    if not os.path.exists(out) or os.path.getmtime(out) < os.path.getmtime(src):
+        subprocess.run(["cc", "-O2", "-pthread", src, "-o", out], check=True)
+    return out
+
+
+def timed(cmd, shell_out="/dev/null"):
+    """Runs cmd with its stdout to shell_out; answers (wall seconds, peak KB)."""
+    with open(shell_out, "wb") as out:
+        proc = subprocess.run(["/usr/bin/time", "-f", "%e %M"] + cmd, stdout=out, stderr=subprocess.PIPE)
+    if proc.returncode != 0:
+        sys.exit(f"compare: {' '.join(cmd)} failed:\n{proc.stderr.decode(errors='replace')}")
+    last = proc.stderr.decode(errors="replace").strip().splitlines()[-1].split()
+    return float(last[0]), int(last[1])
+
+
+def syscalls(cmd):
+    """Total system calls of cmd and its threads, from strace -c -f."""
+    proc = subprocess.run(["strace", "-c", "-f", "-o", "/tmp/vantel-bench-strace.txt"] + cmd,
+                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if proc.returncode != 0:
+        return None
+    text = open("/tmp/vantel-bench-strace.txt").read()
+    match = re.search(r"^[-\s]*\n?\s*100\.00\s+\S+\s+\S+\s+(\d+)", text, re.M)
+    if not match:
+        for line in text.splitlines():
+            if line.strip().endswith("total"):
+                numbers = [p for p in line.split() if p.isdigit()]
+                if numbers:
+                    return int(numbers[0])
+        return None
+    return int(match.group(1))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--tree", default="/tmp/vantel-bench-tree")
+    parser.add_argument("--vantel", default=os.path.join(HERE, "..", "build", "release", "tools", "vantel", "vantel"))
+    parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--no-strace", action="store_true")
+    args = parser.parse_args()
+
+    tree, vantel = args.tree, os.path.abspath(args.vantel)
+    floor = build_floor("/tmp/vantel-floor-walker")
+    entries = int(subprocess.run([floor, tree], capture_output=True, text=True).stdout.split()[0])
+
+    commands = [
+        ("floor (2 threads)", [floor, "-j", "2", tree]),
+        ("floor (1 thread)", [floor, "-j", "1", tree]),
+        ("vantel size", [vantel, "size", tree]),
+        ("vantel size (1 worker)", [vantel, "size", "--threads", "1", tree]),
+        ("vantel map --json", [vantel, "map", "--json", tree]),
+        ("vantel search (no filter)", [vantel, "search", tree]),
+        ("du -sb", ["du", "-sb", tree]),
+    ]
+    if shutil.which("gdu"):
+        commands.append(("gdu -n -p -c -s", ["gdu", "-n", "-p", "-c", "-s", tree]))
+    if shutil.which("fdfind"):
+        commands.append(("fdfind -u .", ["fdfind", "-u", ".", tree]))
+
+    # Warm the cache.
+    for _ in range(2):
+        subprocess.run(["du", "-sb", tree], stdout=subprocess.DEVNULL)
+
+    walls = {name: [] for name, _ in commands}
+    peaks = {name: [] for name, _ in commands}
+    for _ in range(args.rounds):
+        for name, cmd in commands:
+            wall, peak = timed(cmd)
+            walls[name].append(wall)
+            peaks[name].append(peak)
+
+    base = statistics.median(walls["floor (2 threads)"])
+    base1 = statistics.median(walls["floor (1 thread)"])
+    print(f"tree {tree}: {entries} entries; {args.rounds} alternating rounds, median wall time")
+    print(f"{'command':28} {'wall s':>8} {'peak MB':>8} {'/floor':>7}")
+    for name, _ in commands:
+        wall = statistics.median(walls[name])
+        peak = max(peaks[name]) / 1024
+        print(f"{name:28} {wall:8.2f} {peak:8.1f} {wall / base:7.2f}")
+    size = statistics.median(walls["vantel size"])
+    size1 = statistics.median(walls["vantel size (1 worker)"])
+    print()
+    print(f"vantel size / floor                 {size / base:.2f}   (goal <= 1.3)")
+    print(f"vantel size 1 worker / floor 1      {size1 / base1:.2f}   (goal <= 1.3)")
+    print(f"speed-up of 2 workers over 1        {size1 / size:.2f}   (goal >= 1.7)")
+    print(f"vantel map / floor                  {statistics.median(walls['vantel map --json']) / base:.2f}   (goal <= 1.5)")
+    if "gdu -n -p -c -s" in peaks:
+        print(f"vantel map peak / gdu peak          {max(peaks['vantel map --json']) / max(peaks['gdu -n -p -c -s']):.2f}   (goal <= 0.25)")
+    print(f"vantel map peak bytes per entry     {max(peaks['vantel map --json']) * 1024 / entries:.0f}")
+    if "fdfind -u ." in walls:
+        print(f"vantel search / fdfind -u           {statistics.median(walls['vantel search (no filter)']) / statistics.median(walls['fdfind -u .']):.2f}   (goal <= 1.0)")
+    if not args.no_strace and shutil.which("strace"):
+        for name, cmd in [("floor", [floor, tree]), ("vantel size", [vantel, "size", tree])]:
+            calls = syscalls(cmd)
+            if calls:
+                print(f"system calls per entry, {name:12} {calls / entries:.2f}" + ("   (goal <= 1.3)" if name != "floor" else ""))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,125 @@
+// One parallel scan of a folder at a time: owns the queue of traversal operations, the
+// counters and settings they share, and turns the finished traversal into a DiskScanResult.
+// scan() blocks its caller until the walk has ended.
+// Thread safety: scan() from one thread at a time; cancel() and the counters from any
+// thread. Collectors are offered nodes on the traversal threads.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "vantelkit/diskmap/DiskScanResult.h"
+#include "vantelkit/foundation/Operation.h"
+#include "vantelkit/platform/DirectoryReader.h"
+#include "vantelkit/scanning/FileCollector.h"
+
+namespace vantelkit {
+
+namespace internal {
+class Heartbeat;
+}
+
+class DiskScanner : public std::enable_shared_from_this<DiskScanner> {
+ public:
+  struct Settings {
+    bool searchBundles = false;
+    // An absolute number of path components: a directory whose URL has this many
+    // components or more is not listed. None: no limit.
+    std::optional<std::size_t> maxDepth;
+    bool operator==(const Settings&) const = default;
+  };
+
+  // How a traversal decides to hand a subdirectory to a new operation. Linux cannot tell a
+  // directory's entry count before listing it, so the rule looks at what it knows.
+  enum class FanOut {
+    // Every subdirectory goes to a new operation while fewer than maxActiveTraversals are
+    // active; the rest are walked inline.
+    whileSlotsFree,
+    // Only subdirectories of a directory with more than inlineEntryLimit entries may go to a
+    // new operation (the parent's width standing in for the child's), slots permitting.
+    wideParentsOnly,
+  };
+
+  using ProgressHandler = std::function<void(double progress, bool finished)>;
+  using Completion = std::function<void(const std::shared_ptr<DiskScanResult>&)>;
+
+  // Names ending like these are bundles, not descended into unless searchBundles is set.
+  static constexpr std::array<std::string_view, 2> bundleSuffixes{"kext", ".app"};
+  // Most traversals (queued or running operations) counted active at once.
+  static constexpr std::int32_t maxActiveTraversals = 16;
+  // Directories with at most this many entries are walked inline under wideParentsOnly.
+  static constexpr std::size_t inlineEntryLimit = 16;
+
+  // reader: the directory listing service (the platform's when null).
+  static std::shared_ptr<DiskScanner> make(ProgressHandler progressHandler = {}, bool buildTree = false,
+                                           std::shared_ptr<platform::DirectoryReader> reader = nullptr);
+  ~DiskScanner();
+  DiskScanner(const DiskScanner&) = delete;
+  DiskScanner& operator=(const DiskScanner&) = delete;
+
+  // Walks url and calls completion (on the calling thread) with the result before returning
+  // it. depthLimit counts the directory levels that are listed, the root being 1 (0 acts as
+  // 1); none lists everything. A root that cannot be listed gives an empty root and 0 nodes.
+  std::shared_ptr<DiskScanResult> scan(const FileURL& url, std::vector<std::shared_ptr<FileCollector>> collectors,
+                                       bool buildTree, bool searchBundles, std::optional<int> depthLimit,
+                                       const Completion& completion = {});
+
+  // Stops the scan: no further traversal is queued, queued ones are dropped, running ones
+  // end after their current listing. scan() then returns the partial result, and the
+  // scanner is ready for another scan.
+  void cancel();
+  bool isCancelled() const { return _isCancelled.load(std::memory_order_acquire); }
+
+  // Queues a traversal of a directory node (depth: its URL's component count), unless the
+  // scan is cancelled. The traversal is counted active until its operation has finished.
+  // slotReserved: the caller already holds a slot from reserveTraversalSlot().
+  void addOperation(const std::shared_ptr<FileNode>& node, std::size_t depth, bool slotReserved = false);
+  // Claims one active-traversal slot when fewer than maxActiveTraversals are taken.
+  bool reserveTraversalSlot();
+  void releaseTraversalSlot();
+
+  // Nodes created by the current (or last) scan.
+  std::int64_t filesScanned() const { return _filesScanned.load(std::memory_order_relaxed); }
+  void addFilesScanned(std::int64_t count) { _filesScanned.fetch_add(count, std::memory_order_relaxed); }
+  std::int32_t activeThreads() const { return _activeThreads.load(std::memory_order_relaxed); }
+  // Set by scan(); read them from the traversal threads during a scan.
+  const Settings& settings() const { return _settings; }
+  bool buildTree() const { return _buildTree; }
+  const std::vector<std::shared_ptr<FileCollector>>& collectors() const { return _collectors; }
+  // The collectors' tests, asked once per scan, in collector order.
+  const std::vector<FileCollector::Evaluator>& evaluators() const { return _evaluators; }
+  platform::DirectoryReader& reader() const { return *_reader; }
+  OperationQueue& operationQueue() { return _operationQueue; }
+
+  // Tuning, before a scan: traversals running at once (default: the processor count) and
+  // the fan-out rule (default whileSlotsFree).
+  void setMaxConcurrentTraversals(int count);
+  void setFanOut(FanOut rule) { _fanOut = rule; }
+  FanOut fanOut() const { return _fanOut; }
+
+ private:
+  DiskScanner(ProgressHandler progressHandler, bool buildTree, std::shared_ptr<platform::DirectoryReader> reader);
+  void startProgressTimer();
+
+  std::atomic<std::int32_t> _activeThreads{0};
+  std::vector<std::shared_ptr<FileCollector>> _collectors;  // set by scan() before traversals start
+  std::vector<FileCollector::Evaluator> _evaluators;       // likewise
+  Settings _settings;                                      // likewise
+  bool _buildTree;                                         // likewise
+  FanOut _fanOut = FanOut::whileSlotsFree;                 // set before a scan
+  std::atomic<std::int64_t> _filesScanned{0};
+  OperationQueue _operationQueue;
+  ProgressHandler _progressHandler;
+  std::shared_ptr<internal::Heartbeat> _progressTimer;  // touched by scan() only
+  std::atomic<bool> _isCancelled{false};
+  std::shared_ptr<platform::DirectoryReader> _reader;
+};
+
+}  // namespace vantelkit

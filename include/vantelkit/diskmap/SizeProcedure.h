@@ -1,0 +1,36 @@
+// The total size of a folder as a procedure: the sum of the logical sizes of every regular
+// file below it, bundles included, without building a tree. A group of a file scan with a
+// size collector and the block that reads it.
+// Thread safety: as GroupProcedure.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "vantelkit/foundation/GroupProcedure.h"
+#include "vantelkit/foundation/OutputProcedure.h"
+#include "vantelkit/scanning/FileCollector.h"
+#include "vantelkit/scanning/FileURL.h"
+
+namespace vantelkit {
+
+class SizeProcedure : public GroupProcedure, public OutputProcedure<std::int64_t> {
+ public:
+  // The procedure with its scan and result block already added.
+  static std::shared_ptr<SizeProcedure> make(const FileURL& url);
+
+  // Use make(); public for std::make_shared.
+  struct Key {
+   private:
+    Key() = default;
+    friend class SizeProcedure;
+  };
+  SizeProcedure(Key, const FileURL& url);
+
+  const FileURL& url() const { return _url; }
+
+ private:
+  const FileURL _url;
+};
+
+}  // namespace vantelkit

@@ -1,0 +1,49 @@
+// Bulk listing of one directory: each entry's name, object type and, for a regular file,
+// its logical size, read with as few system calls as the platform allows. Links are never
+// followed below the listed directory. Names are bytes and need not be valid UTF-8.
+// Thread safety: list() may be called from many threads at once.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "vantelkit/platform/FileStatus.h"
+
+namespace vantelkit::platform {
+
+class DirectoryReader {
+ public:
+  struct Entry {
+    std::string_view name;  // valid only during the visit
+    FileObjectType type = FileObjectType::unknown;
+    std::int64_t size = 0;  // logical size of a regular file; 0 for every other type
+  };
+
+  class Visitor {
+   public:
+    virtual ~Visitor() = default;
+    virtual void visit(const Entry& entry) = 0;
+  };
+
+  enum class Status {
+    complete,    // every entry was visited
+    cannotOpen,  // nothing visited: missing, not a directory, no permission, no memory
+    readFailed,  // the entries read before the failure were visited
+  };
+
+  virtual ~DirectoryReader() = default;
+
+  // Visits the entries of the directory at path (absolute), "." and ".." left out, in the
+  // order the file system returns them. A link as the last component of path is followed
+  // only when followLink is set. A path longer than the platform's limit is still listed.
+  // The directory is closed and the buffer freed before list() returns, so visitors may
+  // open other directories without holding this one.
+  virtual Status list(const std::string& path, bool followLink, Visitor& visitor) = 0;
+
+  // The platform's reader, shared for the process.
+  static std::shared_ptr<DirectoryReader> platformDefault();
+};
+
+}  // namespace vantelkit::platform

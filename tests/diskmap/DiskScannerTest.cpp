@@ -1,0 +1,348 @@
+#include "vantelkit/diskmap/DiskScanner.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <random>
+
+#include "support/FaultInjectingDirectoryReader.h"
+#include "support/ScanFixtureTree.h"
+
+using namespace vantelkit;
+using vantel::testing::FaultInjectingDirectoryReader;
+using vantel::testing::ScanFixtureTree;
+using NodeType = FileNode::NodeType;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::shared_ptr<DiskScanResult> mapOf(const std::string& path, bool searchBundles = false,
+                                      std::optional<int> depthLimit = std::nullopt,
+                                      std::shared_ptr<platform::DirectoryReader> reader = nullptr) {
+  auto scanner = DiskScanner::make({}, false, std::move(reader));
+  return scanner->scan(FileURL::fileURLWithPath(path), {}, true, searchBundles, depthLimit);
+}
+
+std::shared_ptr<FileNode> child(const std::shared_ptr<FileNode>& node, std::string_view name) {
+  for (const auto& c : node->children())
+    if (c->name() == name) return c;
+  return nullptr;
+}
+
+TEST(DiskScannerTest, TreeSizesAreSumsOfRegularFilesInListingOrder) {
+  ScanFixtureTree tree;
+  tree.file("a", 10);
+  tree.file("sub/b", 5);
+  auto result = mapOf(tree.root());
+  auto root = result->root();
+  EXPECT_EQ(root->size(), 15);
+  EXPECT_EQ(result->totalFilesScanned(), 3);
+  ASSERT_EQ(root->children().size(), 2u);
+  EXPECT_EQ(child(root, "sub")->size(), 5);
+  EXPECT_EQ(child(root, "sub")->type(), NodeType::directory);
+  EXPECT_TRUE(child(root, "sub")->url().hasDirectoryPath());
+  EXPECT_EQ(child(root, "sub")->parent(), root);
+  EXPECT_EQ(child(child(root, "sub"), "b")->url().path(), tree.path("sub/b"));
+
+  // Listing order is the file system's, as a plain directory read returns it.
+  std::vector<std::string> expected;
+  for (const auto& entry : fs::directory_iterator(tree.root())) expected.push_back(entry.path().filename().string());
+  std::vector<std::string> actual;
+  for (const auto& c : root->children()) actual.push_back(c->name());
+  EXPECT_EQ(actual, expected);
+}
+
+TEST(DiskScannerTest, LinksPipesAndSocketsGetNoNodesAndLinksAreNotFollowed) {
+  ScanFixtureTree tree;
+  tree.file("real/data", 100);
+  tree.symbolicLink("linkToFolder", tree.path("real"));
+  tree.symbolicLink("linkToFile", tree.path("real/data"));
+  tree.symbolicLink("dangling", tree.path("nowhere"));
+  ASSERT_TRUE(tree.fifo("pipe"));
+  tree.socket("socket");
+  auto result = mapOf(tree.root());
+  EXPECT_EQ(result->root()->children().size(), 1u);
+  EXPECT_EQ(result->root()->size(), 100);
+  EXPECT_EQ(result->totalFilesScanned(), 2);
+}
+
+TEST(DiskScannerTest, SparseFilesCountTheirLogicalSizeAndHardLinksCountEachTime) {
+  ScanFixtureTree tree;
+  tree.sparseFile("sparse", std::int64_t{1} << 40);
+  tree.file("one", 7);
+  tree.hardLink("two", "one");
+  auto result = mapOf(tree.root());
+  EXPECT_EQ(result->root()->size(), (std::int64_t{1} << 40) + 14);
+}
+
+TEST(DiskScannerTest, NamesThatAreNotUTF8AreKeptAsTheyAre) {
+  ScanFixtureTree tree;
+  std::string odd = "caf\xe9 \xff\xfe";
+  tree.file(odd, 3);
+  tree.file("new\nline", 1);
+  tree.file(" leading space", 1);
+  tree.file("-dash", 1);
+  auto result = mapOf(tree.root());
+  ASSERT_TRUE(child(result->root(), odd));
+  EXPECT_EQ(child(result->root(), odd)->size(), 3);
+  EXPECT_EQ(child(result->root(), odd)->url().path(), tree.path(odd));
+  EXPECT_TRUE(child(result->root(), "new\nline"));
+  EXPECT_EQ(result->root()->size(), 6);
+}
+
+TEST(DiskScannerTest, BundlesAreLeavesUnlessSearched) {
+  ScanFixtureTree tree;
+  tree.file("Foo.app/Contents/MacOS/foo", 50);
+  tree.file("Bar.kext/Contents/Info.plist", 20);
+  tree.file("Baz.bundle/x", 1);
+  auto collector = std::make_shared<FileCollector>();
+  auto scanner = DiskScanner::make();
+  auto result = scanner->scan(FileURL::fileURLWithPath(tree.root()), {collector}, true, false, std::nullopt);
+  auto app = child(result->root(), "Foo.app");
+  ASSERT_TRUE(app);
+  EXPECT_TRUE(app->children().empty());
+  EXPECT_EQ(app->size(), 0);
+  EXPECT_TRUE(child(result->root(), "Bar.kext")->children().empty());
+  EXPECT_EQ(child(result->root(), "Baz.bundle")->size(), 1);
+  // The bundles still reached the collector.
+  EXPECT_EQ(collector->fileCount(), 4u);
+
+  auto searched = mapOf(tree.root(), true);
+  EXPECT_EQ(child(searched->root(), "Foo.app")->size(), 50);
+  EXPECT_EQ(searched->root()->size(), 71);
+}
+
+TEST(DiskScannerTest, DepthLimitCountsListedLevelsFromTheRoot) {
+  ScanFixtureTree tree;
+  tree.file("top", 1);
+  tree.file("d1/f", 2);
+  tree.file("d1/d2/f", 4);
+  for (int limit : {0, 1}) {
+    auto result = mapOf(tree.root(), false, limit);
+    EXPECT_EQ(result->totalFilesScanned(), 2) << limit;
+    EXPECT_TRUE(child(result->root(), "d1")->children().empty());
+    EXPECT_EQ(child(result->root(), "d1")->size(), 0);
+  }
+  auto two = mapOf(tree.root(), false, 2);
+  EXPECT_EQ(two->totalFilesScanned(), 4);
+  EXPECT_EQ(two->root()->size(), 3);
+  EXPECT_EQ(mapOf(tree.root(), false, std::nullopt)->root()->size(), 7);
+}
+
+TEST(DiskScannerTest, RootsThatCannotBeListedGiveAnEmptyResult) {
+  ScanFixtureTree tree;
+  tree.file("plain", 5);
+  for (auto path : {tree.path("plain"), tree.path("missing")}) {
+    auto result = mapOf(path);
+    ASSERT_TRUE(result->root());
+    EXPECT_TRUE(result->root()->children().empty());
+    EXPECT_EQ(result->totalFilesScanned(), 0);
+    EXPECT_EQ(result->root()->size(), 0);
+  }
+  // A link as the root is followed, as the caller named it.
+  tree.symbolicLink("rootLink", tree.root());
+  tree.directory("inner");
+  EXPECT_EQ(mapOf(tree.path("rootLink"))->root()->size(), 5);
+}
+
+TEST(DiskScannerTest, UnreadableAndVanishingDirectoriesContributeNothing) {
+  ScanFixtureTree tree;
+  tree.file("locked/secret", 100);
+  tree.file("gone/x/y", 100);
+  tree.file("partial/a", 1);
+  tree.file("partial/b", 1);
+  tree.file("partial/c", 1);
+  tree.file("fine/z", 9);
+  auto reader = std::make_shared<FaultInjectingDirectoryReader>();
+  reader->failOpen(tree.path("locked"));
+  reader->failReadAfter(tree.path("partial"), 2);
+  reader->setBeforeListing([&tree](const std::string& path) {
+    if (path == tree.path("gone")) fs::remove_all(path);
+  });
+  auto result = mapOf(tree.root(), false, std::nullopt, reader);
+  auto root = result->root();
+  EXPECT_EQ(child(root, "locked")->size(), 0);
+  EXPECT_TRUE(child(root, "gone")->children().empty());
+  EXPECT_EQ(child(root, "partial")->children().size(), 2u);
+  EXPECT_EQ(root->size(), 11);
+  // root's 4 folders, 2 of partial's files and fine/z
+  EXPECT_EQ(result->totalFilesScanned(), 7);
+}
+
+TEST(DiskScannerTest, AWideFolderIsListedWhole) {
+  ScanFixtureTree tree;
+  tree.directory("wide");
+  for (int i = 0; i < 20000; ++i) tree.file("wide/entry-with-a-longish-name-" + std::to_string(i), i % 3);
+  auto result = mapOf(tree.root());
+  auto wide = child(result->root(), "wide");
+  EXPECT_EQ(wide->children().size(), 20000u);
+  std::int64_t expected = 0;
+  for (int i = 0; i < 20000; ++i) expected += i % 3;
+  EXPECT_EQ(wide->size(), expected);
+  EXPECT_EQ(result->totalFilesScanned(), 20001);
+}
+
+TEST(DiskScannerTest, AChainDeeperThanThePathLimitIsWalkedToTheEnd) {
+  ScanFixtureTree tree;
+  // 700 levels of 10-byte names: about 7,700 bytes of path, beyond the 4,096-byte limit.
+  // Full paths are too long to make or remove it, so each level is made relative to the
+  // working directory.
+  const std::string name(10, 'd');
+  constexpr int levels = 700;
+  auto previous = fs::current_path();
+  fs::current_path(tree.root());
+  for (int i = 0; i < levels; ++i) {
+    fs::create_directory(name);
+    fs::current_path(name);
+  }
+  std::FILE* leaf = std::fopen("leaf", "w");
+  ASSERT_TRUE(leaf);
+  std::fputs("12345", leaf);
+  std::fclose(leaf);
+  fs::current_path(previous);
+
+  auto result = mapOf(tree.root());
+  EXPECT_EQ(result->root()->size(), 5);
+  EXPECT_EQ(result->totalFilesScanned(), levels + 1);
+  auto node = result->root();
+  int depth = 0;
+  while (!node->children().empty()) {
+    node = node->children().front();
+    ++depth;
+  }
+  EXPECT_EQ(depth, levels + 1);
+  EXPECT_EQ(node->name(), "leaf");
+  EXPECT_GT(node->url().path().size(), 4096u);
+
+  fs::current_path(tree.root());
+  for (int i = 0; i < levels; ++i) fs::current_path(name);
+  fs::remove("leaf");
+  for (int i = 0; i < levels; ++i) {
+    fs::current_path("..");
+    fs::remove(name);
+  }
+  fs::current_path(previous);
+}
+
+// A plain serial walk that applies the scanner's rules: regular files and directories only,
+// links never followed, bundles not descended into unless searched, depth counted in listed
+// levels from the root.
+struct Expected {
+  explicit Expected(NodeType type, std::int64_t size = 0) : type(type), size(size) {}
+  NodeType type;
+  std::int64_t size;
+  std::map<std::string, Expected> children;
+  std::int64_t count = 0;  // nodes below, this one not counted
+};
+
+Expected serialWalk(const fs::path& folder, bool searchBundles, std::optional<int> levels) {
+  Expected result(NodeType::directory);
+  if (levels && *levels <= 0) return result;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    auto status = entry.symlink_status();
+    std::string name = entry.path().filename().string();
+    if (fs::is_regular_file(status)) {
+      Expected file(NodeType::file, static_cast<std::int64_t>(entry.file_size()));
+      result.size += file.size;
+      result.count += 1;
+      result.children.emplace(name, file);
+    } else if (fs::is_directory(status)) {
+      std::string tail = name.size() > 4 ? name.substr(name.size() - 4) : name;
+      bool bundle = tail == "kext" || tail == ".app";
+      Expected sub(NodeType::directory);
+      if (searchBundles || !bundle) {
+        sub = serialWalk(entry.path(), searchBundles, levels ? std::optional<int>(*levels - 1) : std::nullopt);
+      }
+      result.size += sub.size;
+      result.count += 1 + sub.count;
+      result.children.emplace(name, std::move(sub));
+    }
+  }
+  return result;
+}
+
+void expectSame(const FileNode& node, const Expected& expected, const std::string& where) {
+  ASSERT_EQ(node.type(), expected.type) << where;
+  ASSERT_EQ(node.size(), expected.size) << where;
+  ASSERT_EQ(node.children().size(), expected.children.size()) << where;
+  for (const auto& child : node.children()) {
+    auto found = expected.children.find(child->name());
+    ASSERT_NE(found, expected.children.end()) << where << "/" << child->name();
+    ASSERT_EQ(child->parent().get(), &node);
+    expectSame(*child, found->second, where + "/" + child->name());
+  }
+}
+
+void makeRandomTree(ScanFixtureTree& tree, std::mt19937& random) {
+  std::vector<std::string> folders{""};
+  const char* names[] = {"plain", "Foo.app", "x.kext", "a b", "caf\xc3\xa9", "bad\xff", "Tool.bundle", ".hidden",
+                         "new\nline", "pkg.pkg"};
+  int entries = std::uniform_int_distribution<int>(20, 400)(random);
+  for (int i = 0; i < entries; ++i) {
+    const std::string& parent = folders[std::uniform_int_distribution<std::size_t>(0, folders.size() - 1)(random)];
+    std::string name = std::string(names[random() % std::size(names)]) + std::to_string(i);
+    std::string relative = parent.empty() ? name : parent + "/" + name;
+    switch (random() % 10) {
+      case 0: case 1: case 2:
+        tree.directory(relative);
+        folders.push_back(relative);
+        break;
+      case 3:
+        tree.sparseFile(relative, static_cast<std::int64_t>(random() % 100000000));
+        break;
+      case 4:
+        tree.symbolicLink(relative, tree.path(folders[random() % folders.size()]));
+        break;
+      case 5:
+        if (random() % 4 == 0) {
+          tree.fifo(relative);
+          break;
+        }
+        [[fallthrough]];
+      default:
+        tree.file(relative, static_cast<std::int64_t>(random() % 3000));
+    }
+  }
+}
+
+TEST(DiskScannerTest, MapsOfRandomTreesEqualASerialWalk) {
+  for (unsigned seed = 1; seed <= 8; ++seed) {
+    std::mt19937 random(seed);
+    ScanFixtureTree tree;
+    makeRandomTree(tree, random);
+    for (bool searchBundles : {false, true}) {
+      for (std::optional<int> levels : {std::optional<int>(), std::optional<int>(1), std::optional<int>(3)}) {
+        for (auto fanOut : {DiskScanner::FanOut::whileSlotsFree, DiskScanner::FanOut::wideParentsOnly}) {
+          auto scanner = DiskScanner::make();
+          scanner->setFanOut(fanOut);
+          scanner->setMaxConcurrentTraversals(static_cast<int>(1 + seed % 4));
+          auto result = scanner->scan(FileURL::fileURLWithPath(tree.root()), {}, true, searchBundles, levels);
+          auto expected = serialWalk(tree.root(), searchBundles, levels ? std::optional<int>(*levels) : std::nullopt);
+          std::string where = "seed " + std::to_string(seed) + (searchBundles ? " bundles" : "") +
+                              (levels ? " levels " + std::to_string(*levels) : "");
+          expectSame(*result->root(), expected, where);
+          EXPECT_EQ(result->totalFilesScanned(), expected.count) << where;
+          EXPECT_EQ(scanner->activeThreads(), 0) << where;
+        }
+      }
+    }
+  }
+}
+
+TEST(DiskScannerTest, AScannerCanBeReused) {
+  ScanFixtureTree tree;
+  tree.file("a", 1);
+  tree.file("b/c", 2);
+  auto scanner = DiskScanner::make();
+  auto all = std::make_shared<FileCollector>();
+  auto first = scanner->scan(FileURL::fileURLWithPath(tree.root()), {all}, false, false, std::nullopt);
+  auto second = scanner->scan(FileURL::fileURLWithPath(tree.path("b")), {}, true, false, std::nullopt);
+  EXPECT_EQ(first->totalFilesScanned(), 3);
+  EXPECT_EQ(second->totalFilesScanned(), 1);
+  EXPECT_EQ(second->root()->size(), 2);
+  EXPECT_EQ(all->fileCount(), 3u);
+}
+
+}  // namespace

@@ -1,0 +1,42 @@
+// A directory reader for tests: lists through the platform's reader, but can refuse to open
+// chosen folders, stop a listing with a read error after some entries, run a hook before
+// each listing (to delete, block or count), and records the most listings seen at once.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "vantelkit/platform/DirectoryReader.h"
+
+namespace vantel::testing {
+
+class FaultInjectingDirectoryReader final : public vantelkit::platform::DirectoryReader {
+ public:
+  FaultInjectingDirectoryReader();
+
+  // Set these before the scan starts.
+  void failOpen(std::string path);
+  void failReadAfter(std::string path, int entries);
+  void setBeforeListing(std::function<void(const std::string& path)> hook);
+
+  Status list(const std::string& path, bool followLink, Visitor& visitor) override;
+
+  int listings() const { return _listings.load(); }
+  int mostConcurrentListings() const { return _mostConcurrent.load(); }
+
+ private:
+  std::shared_ptr<DirectoryReader> _platform;
+  std::set<std::string> _failOpen;
+  std::map<std::string, int> _failReadAfter;
+  std::function<void(const std::string&)> _beforeListing;
+  std::atomic<int> _listings{0};
+  std::atomic<int> _concurrent{0};
+  std::atomic<int> _mostConcurrent{0};
+};
+
+}  // namespace vantel::testing

@@ -1,0 +1,143 @@
+#include "JsonWriter.h"
+
+#include <fmt/format.h>
+
+#include <cmath>
+
+#include "vantelkit/scanning/DataDescription.h"
+
+namespace vantel {
+
+namespace {
+constexpr std::size_t kFlushThreshold = 1 << 16;
+
+void appendEscaped(std::string& out, std::string_view text) {
+  static constexpr char digits[] = "0123456789abcdef";
+  out += '"';
+  for (unsigned char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      default:
+        if (c < 0x20) {
+          out += "\\u00";
+          out += digits[c >> 4];
+          out += digits[c & 15];
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  out += '"';
+}
+}  // namespace
+
+JsonWriter::JsonWriter(std::FILE* out) : _out(out) { _buffer.reserve(kFlushThreshold * 2); }
+
+JsonWriter::~JsonWriter() { flush(); }
+
+std::string JsonWriter::quoted(std::string_view text) {
+  std::string out;
+  if (vantelkit::isValidUTF8(text)) {
+    appendEscaped(out, text);
+  } else {
+    appendEscaped(out, vantelkit::replacingInvalidUTF8(text));
+  }
+  return out;
+}
+
+void JsonWriter::write(std::string_view bytes) {
+  _buffer.append(bytes);
+  if (_buffer.size() >= kFlushThreshold) flush();
+}
+
+bool JsonWriter::flush() {
+  if (!_buffer.empty()) {
+    if (std::fwrite(_buffer.data(), 1, _buffer.size(), _out) != _buffer.size()) _failed = true;
+    _buffer.clear();
+  }
+  if (std::fflush(_out) != 0) _failed = true;
+  return !_failed;
+}
+
+void JsonWriter::separate() {
+  if (_afterKey) {
+    _afterKey = false;
+    return;
+  }
+  if (!_hasElement.empty()) {
+    if (_hasElement.back()) _buffer += ',';
+    _hasElement.back() = true;
+  }
+}
+
+void JsonWriter::beginObject() {
+  separate();
+  write("{");
+  _hasElement.push_back(false);
+}
+
+void JsonWriter::endObject() {
+  _hasElement.pop_back();
+  write("}");
+}
+
+void JsonWriter::beginArray() {
+  separate();
+  write("[");
+  _hasElement.push_back(false);
+}
+
+void JsonWriter::endArray() {
+  _hasElement.pop_back();
+  write("]");
+}
+
+void JsonWriter::key(std::string_view name) {
+  separate();
+  if (vantelkit::isValidUTF8(name)) {
+    appendEscaped(_buffer, name);
+  } else {
+    appendEscaped(_buffer, vantelkit::replacingInvalidUTF8(name));
+  }
+  write(":");
+  _afterKey = true;
+}
+
+void JsonWriter::value(std::string_view text) {
+  separate();
+  if (vantelkit::isValidUTF8(text)) {
+    appendEscaped(_buffer, text);
+  } else {
+    appendEscaped(_buffer, vantelkit::replacingInvalidUTF8(text));
+  }
+  if (_buffer.size() >= kFlushThreshold) flush();
+}
+
+void JsonWriter::value(std::int64_t number) {
+  separate();
+  fmt::format_to(std::back_inserter(_buffer), "{}", number);
+  if (_buffer.size() >= kFlushThreshold) flush();
+}
+
+void JsonWriter::value(double number) {
+  separate();
+  if (!std::isfinite(number)) {
+    write("null");
+    return;
+  }
+  fmt::format_to(std::back_inserter(_buffer), "{}", number);
+  if (_buffer.size() >= kFlushThreshold) flush();
+}
+
+void JsonWriter::value(bool flag) {
+  separate();
+  write(flag ? "true" : "false");
+}
+
+}  // namespace vantel

@@ -1,0 +1,52 @@
+// A streaming JSON writer for the tool's machine-readable output: writes as it goes, so a
+// tree of millions of nodes needs no document in memory. Texts are escaped; bytes that are
+// not valid UTF-8 become U+FFFD, so the output is always valid JSON.
+// One owner at a time.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vantel {
+
+class JsonWriter {
+ public:
+  // Writes to out (not closed by the writer).
+  explicit JsonWriter(std::FILE* out);
+  ~JsonWriter();
+  JsonWriter(const JsonWriter&) = delete;
+  JsonWriter& operator=(const JsonWriter&) = delete;
+
+  void beginObject();
+  void endObject();
+  void beginArray();
+  void endArray();
+  // The key of the next member of the current object.
+  void key(std::string_view name);
+  void value(std::string_view text);
+  void value(const char* text) { value(std::string_view(text)); }
+  void value(std::int64_t number);
+  void value(double number);
+  void value(bool flag);
+  // Writes any buffered output; answers false when writing failed.
+  bool flush();
+
+  // text as a JSON string literal, quotes included.
+  static std::string quoted(std::string_view text);
+
+ private:
+  void separate();
+  void write(std::string_view bytes);
+
+  std::FILE* _out;
+  std::string _buffer;
+  // For each open container: whether it already holds an element.
+  std::vector<bool> _hasElement;
+  bool _afterKey = false;
+  bool _failed = false;
+};
+
+}  // namespace vantel
