@@ -1,0 +1,102 @@
+#include "foundation/internal/TextDecoding.h"
+
+#include <cstddef>
+
+namespace vantelkit::internal {
+
+void appendUtf8(std::string& out, std::uint32_t codePoint) {
+  if ((codePoint >= 0xD800 && codePoint <= 0xDFFF) || codePoint > 0x10FFFF) codePoint = 0xFFFD;
+  if (codePoint < 0x80) {
+    out.push_back(static_cast<char>(codePoint));
+  } else if (codePoint < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
+    out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+  } else if (codePoint < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+  }
+}
+
+bool isValidUtf8(std::string_view bytes) {
+  std::size_t i = 0;
+  const std::size_t n = bytes.size();
+  while (i < n) {
+    const auto lead = static_cast<unsigned char>(bytes[i]);
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t length;
+    std::uint32_t codePoint;
+    std::uint32_t minimum;
+    if ((lead & 0xE0) == 0xC0) {
+      length = 2, codePoint = lead & 0x1F, minimum = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+      length = 3, codePoint = lead & 0x0F, minimum = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+      length = 4, codePoint = lead & 0x07, minimum = 0x10000;
+    } else {
+      return false;
+    }
+    if (n - i < length) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(bytes[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      codePoint = (codePoint << 6) | (next & 0x3F);
+    }
+    if (codePoint < minimum || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
+      return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+namespace {
+
+std::optional<std::string> decodeUtf16(std::string_view bytes, bool bigEndian) {
+  if (bytes.size() % 2 != 0) return std::nullopt;
+  std::string out;
+  out.reserve(bytes.size());
+  auto unitAt = [&](std::size_t i) -> std::uint32_t {
+    const auto a = static_cast<unsigned char>(bytes[i]);
+    const auto b = static_cast<unsigned char>(bytes[i + 1]);
+    return bigEndian ? (std::uint32_t{a} << 8) | b : (std::uint32_t{b} << 8) | a;
+  };
+  for (std::size_t i = 0; i < bytes.size(); i += 2) {
+    const std::uint32_t unit = unitAt(i);
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < bytes.size()) {
+      const std::uint32_t low = unitAt(i + 2);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+        i += 2;
+        continue;
+      }
+    }
+    appendUtf8(out, unit);  // an unpaired surrogate becomes U+FFFD
+  }
+  return out;
+}
+
+}  // namespace
+
+std::optional<std::string> decodeMarkedText(std::string_view bytes) {
+  auto startsWith = [&](std::string_view prefix) { return bytes.substr(0, prefix.size()) == prefix; };
+  if (startsWith("\xFF\xFE")) return decodeUtf16(bytes.substr(2), false);
+  if (startsWith("\xFE\xFF")) return decodeUtf16(bytes.substr(2), true);
+  if (startsWith("\xEF\xBB\xBF")) bytes.remove_prefix(3);
+  else if (bytes.size() >= 2 && bytes.size() % 2 == 0) {
+    if (bytes[0] != '\0' && bytes[1] == '\0') return decodeUtf16(bytes, false);
+    if (bytes[0] == '\0' && bytes[1] != '\0') return decodeUtf16(bytes, true);
+  }
+  if (!isValidUtf8(bytes)) return std::nullopt;
+  return std::string(bytes);
+}
+
+}  // namespace vantelkit::internal

@@ -1,0 +1,86 @@
+#include "vantelkit/platform/ApplicationIcon.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "vantelkit/platform/Bundle.h"
+#include "vantelkit/platform/IcnsReader.h"
+#include "vantelkit/platform/Workspace.h"
+
+namespace vantelkit::platform {
+
+namespace {
+
+constexpr std::string_view kGenericApplicationIconName = "application-x-executable";
+
+bool endsWith(std::string_view text, std::string_view suffix) {
+  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+std::optional<std::string> readIconFile(const std::filesystem::path& path) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
+  const auto size = std::filesystem::file_size(path, error);
+  if (error || size > maximumIconFileSize) return std::nullopt;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string bytes(std::istreambuf_iterator<char>(in), {});
+  if (in.bad()) return std::nullopt;
+  return bytes;
+}
+
+bool isApplication(const Bundle& bundle) {
+  std::string_view path = bundle.bundlePath();
+  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+  return endsWith(path, ".app") || bundle.textForInfoDictionaryKey("CFBundlePackageType") == "APPL";
+}
+
+Image iconOf(const Bundle& bundle) {
+  Image icon = genericApplicationIcon();
+  auto name = bundle.textForInfoDictionaryKey("CFBundleIconFile");
+  // The name is a file of the resources folder; anything that would leave it is ignored.
+  if (!name || name->empty() || name->find('/') != std::string::npos || *name == "." || *name == "..") {
+    return icon;
+  }
+  const std::filesystem::path resources(bundle.resourcesPath());
+  std::optional<std::string> bytes;
+  if (!endsWith(*name, ".icns")) bytes = readIconFile(resources / (*name + ".icns"));
+  if (!bytes) bytes = readIconFile(resources / *name);
+  if (!bytes) return icon;
+  auto file = readIcns(*bytes);
+  if (!file) return icon;
+  for (auto& png : file->pngRepresentations) {
+    icon.representations.push_back({static_cast<int>(png.pixelsWide), "png", std::move(png.data)});
+  }
+  return icon;
+}
+
+}  // namespace
+
+Image genericApplicationIcon() {
+  Image icon;
+  icon.iconName = std::string(kGenericApplicationIconName);
+  return icon;
+}
+
+bool isApplicationBundle(std::string_view path) {
+  auto bundle = Bundle::open(path);
+  return bundle && isApplication(*bundle);
+}
+
+std::optional<Image> applicationBundleIcon(std::string_view path) {
+  auto bundle = Bundle::open(path);
+  if (!bundle || !isApplication(*bundle)) return std::nullopt;
+  return iconOf(*bundle);
+}
+
+Image iconForFile(std::string_view path) {
+  if (auto icon = applicationBundleIcon(path)) return std::move(*icon);
+  Image icon = Workspace::shared().iconForFile(path);
+  if (icon.isEmpty()) icon.iconName = "text-x-generic";
+  return icon;
+}
+
+}  // namespace vantelkit::platform
