@@ -92,18 +92,18 @@ URLRoute URLPathRoute(std::string_view scheme, std::string_view path) {
   auto pattern = std::make_shared<const PreparedPattern>(preparePattern(scheme, path));
   return [pattern](const URL& url) {
     if (pattern->scheme != URLRouterWildcard && url.scheme() != pattern->scheme) {
-      return URLRouteResult::makeFailed();
+      return URLRouteResult::failed();
     }
     URLRouteVariables variables;
-    if (!matchComponents(pattern->path, cleanComponents(url), variables)) return URLRouteResult::makeFailed();
-    if (!pattern->fragment) return URLRouteResult::makeMatched(std::move(variables));
-    if (!url.fragment()) return URLRouteResult::makeFailed();
+    if (!matchComponents(pattern->path, cleanComponents(url), variables)) return URLRouteResult::failed();
+    if (!pattern->fragment) return URLRouteResult::matched(std::move(variables));
+    if (!url.fragment()) return URLRouteResult::failed();
     URLRouteVariables fragmentVariables;
     if (!matchComponents(*pattern->fragment, cleanComponents(*url.fragment()), fragmentVariables)) {
-      return URLRouteResult::makeFailed();
+      return URLRouteResult::failed();
     }
     for (auto& [name, value] : fragmentVariables) variables.insert_or_assign(name, std::move(value));
-    return URLRouteResult::makeMatched(std::move(variables));
+    return URLRouteResult::matched(std::move(variables));
   };
 }
 

@@ -86,7 +86,7 @@ void VantelAPI::Environment::setCustomSocketURL(URL url) {
 }
 
 std::string VantelAPI::ClientError::description() const {
-  return _value == recievedError ? "recievedError" : "invalidRequest";
+  return _value == Case::recievedError ? "recievedError" : "invalidRequest";
 }
 
 VantelAPI::Environment VantelAPI::environment() { return gEnvironment.load(); }

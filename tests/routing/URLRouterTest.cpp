@@ -22,7 +22,7 @@ std::optional<Variables> match(std::string_view pattern, std::string_view text,
                                std::string_view scheme = URLRouterWildcard) {
   const URLRouteResult result = URLPathRoute(scheme, pattern)(url(text));
   if (!result.isMatched()) {
-    EXPECT_EQ(result.value(), URLRouteResult::failed);
+    EXPECT_EQ(result.value(), URLRouteResult::Case::failed);
     return std::nullopt;
   }
   return *result.variables();
@@ -112,7 +112,7 @@ TEST(URLRouterTest, TheLastRegistrationThatMatchesWins) {
   EXPECT_FALSE(router.match(url("https://h/c")));
   EXPECT_EQ(router.routes.size(), 4u);
 
-  router.add([](const URL&) { return URLRouteResult::makeMatched({{"k", "v"}}); }, std::string("everything"));
+  router.add([](const URL&) { return URLRouteResult::matched({{"k", "v"}}); }, std::string("everything"));
   EXPECT_EQ(router.match(url("https://h/a/1"))->first, "everything");
 }
 

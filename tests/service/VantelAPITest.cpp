@@ -66,11 +66,11 @@ TEST(APIErrorTest, CodesReadFromRawValuesAndErrorsCompareFieldByField) {
   b.path = {"b", "a"};
   EXPECT_NE(a, b);
 
-  const auto received = VantelAPI::ClientError::makeRecievedError(a);
+  const auto received = VantelAPI::ClientError::recievedError(a);
   EXPECT_EQ(received.qualifiedDescription(), "ClientError.recievedError");
   EXPECT_EQ(received.apiError(), a);
-  EXPECT_EQ(VantelAPI::ClientError::makeInvalidRequest().qualifiedDescription(), "ClientError.invalidRequest");
-  EXPECT_FALSE(VantelAPI::ClientError::makeInvalidRequest().apiError());
+  EXPECT_EQ(VantelAPI::ClientError::invalidRequest().qualifiedDescription(), "ClientError.invalidRequest");
+  EXPECT_FALSE(VantelAPI::ClientError::invalidRequest().apiError());
 }
 
 }  // namespace

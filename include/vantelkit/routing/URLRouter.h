@@ -24,12 +24,12 @@ using URLRouteVariables = std::map<std::string, std::string, std::less<>>;
 // What a route answers for one URL: matched, with the captured variables, or failed.
 class URLRouteResult {
  public:
-  enum Case { matched, failed };
+  enum class Case { matched, failed };
 
-  static URLRouteResult makeMatched(URLRouteVariables variables) { return URLRouteResult(std::move(variables)); }
-  static URLRouteResult makeFailed() { return URLRouteResult(); }
+  static URLRouteResult matched(URLRouteVariables variables) { return URLRouteResult(std::move(variables)); }
+  static URLRouteResult failed() { return URLRouteResult(); }
 
-  Case value() const { return _variables ? matched : failed; }
+  Case value() const { return _variables ? Case::matched : Case::failed; }
   bool isMatched() const { return _variables.has_value(); }
   // The captured variables of a match, or null.
   const URLRouteVariables* variables() const { return _variables ? &*_variables : nullptr; }

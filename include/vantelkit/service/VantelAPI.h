@@ -50,10 +50,10 @@ class VantelAPI {
   // request could not be made.
   class ClientError final : public Error {
    public:
-    enum Case { recievedError, invalidRequest };
+    enum class Case { recievedError, invalidRequest };
 
-    static ClientError makeRecievedError(APIError error) { return ClientError(recievedError, std::move(error)); }
-    static ClientError makeInvalidRequest() { return ClientError(invalidRequest, std::nullopt); }
+    static ClientError recievedError(APIError error) { return ClientError(Case::recievedError, std::move(error)); }
+    static ClientError invalidRequest() { return ClientError(Case::invalidRequest, std::nullopt); }
 
     Case value() const { return _value; }
     // The service's error record, for recievedError.
