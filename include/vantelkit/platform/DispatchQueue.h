@@ -89,6 +89,20 @@ class MainQueue {
   static std::size_t pendingCount();
 };
 
+// Marks a stretch in which the calling thread waits for other work (a scan waiting for its
+// traversal, a sync call on a busy queue). On a pool thread it lets the pool start another
+// worker at once instead of waiting to notice the stall; elsewhere it does nothing.
+class DispatchBlockingScope {
+ public:
+  DispatchBlockingScope();
+  ~DispatchBlockingScope();
+  DispatchBlockingScope(const DispatchBlockingScope&) = delete;
+  DispatchBlockingScope& operator=(const DispatchBlockingScope&) = delete;
+
+ private:
+  bool _active;
+};
+
 // Statistics of the shared thread pool, for tests and diagnostics.
 struct DispatchPoolStatistics {
   std::size_t threads = 0;

@@ -1,6 +1,7 @@
 // Dispatch sources: timers and user-data "add" sources that deliver events to a queue.
 // A new source is suspended; resume() and suspend() are counted as the platform counts
-// them. cancel() stops delivery: no event handler starts after cancel() has returned.
+// them. cancel() stops delivery for good: a delivery already under way may finish, no other
+// starts, and the event handler is released.
 // Thread safety: every function is safe to call from any thread. Destroying the last
 // reference cancels the source.
 #pragma once
@@ -79,7 +80,7 @@ class DispatchSourceTimer : public DispatchSource {
  private:
   explicit DispatchSourceTimer(std::shared_ptr<DispatchQueue> queue);
   friend class TimerThread;
-  void fire(std::uint64_t generation);
+  void fire(std::uint64_t count);
   std::uint64_t _generation = 0;  // guarded by the timer thread's lock
 };
 
