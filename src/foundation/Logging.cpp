@@ -29,9 +29,11 @@ LoggerLists& lists() {
 
 std::atomic<LogLevel> currentLevel{LogLevel::error};
 
-// "void vantelkit::FileScanner::start() const" -> "start()".
+// "start" -> "start()"; a name with a parameter list stays as it is ("exceededMemoryThreshold(_:)");
+// a full signature ("void vantelkit::FileScanner::start() const") is cut to "start()".
 std::string shortFunctionName(std::string_view full) {
   auto paren = full.find('(');
+  if (paren != std::string_view::npos && full.find_first_of(" :") > paren) return std::string(full);
   std::string_view head = paren == std::string_view::npos ? full : full.substr(0, paren);
   auto colon = head.rfind("::");
   if (colon != std::string_view::npos) head = head.substr(colon + 2);
@@ -88,9 +90,8 @@ std::string_view defaultMark(LogLevel level) {
   return "";
 }
 
-LogLocation::LogLocation(const std::source_location& location)
-    : filePath(location.file_name()), function(shortFunctionName(location.function_name())),
-      line(static_cast<int>(location.line())) {}
+LogLocation::LogLocation(std::string filePath, std::string function, int line)
+    : filePath(std::move(filePath)), function(shortFunctionName(function)), line(line) {}
 
 LogLevel LoggerSettings::logLevel() { return currentLevel.load(std::memory_order_relaxed); }
 void LoggerSettings::setLogLevel(LogLevel level) { currentLevel.store(level, std::memory_order_relaxed); }
@@ -125,19 +126,36 @@ std::string formatLogLine(LogLevel level, std::string_view message, std::optiona
                      location.line, message);
 }
 
-void LogDebug(std::string_view message, std::optional<std::string_view> customEmoji, LogLocation location) {
+void LogDebug(std::string_view message, std::optional<std::string_view> customEmoji, const char* filePath,
+              const char* function, int line) {
+  emit(LogLevel::debug, message, customEmoji, LogLocation(filePath, function, line));
+}
+void LogDebug(std::string_view message, std::optional<std::string_view> customEmoji, const LogLocation& location) {
   emit(LogLevel::debug, message, customEmoji, location);
 }
 
-void LogInfo(std::string_view message, std::optional<std::string_view> customEmoji, LogLocation location) {
+void LogInfo(std::string_view message, std::optional<std::string_view> customEmoji, const char* filePath,
+             const char* function, int line) {
+  emit(LogLevel::info, message, customEmoji, LogLocation(filePath, function, line));
+}
+void LogInfo(std::string_view message, std::optional<std::string_view> customEmoji, const LogLocation& location) {
   emit(LogLevel::info, message, customEmoji, location);
 }
 
-void LogWarning(std::string_view message, std::optional<std::string_view> customEmoji, LogLocation location) {
+void LogWarning(std::string_view message, std::optional<std::string_view> customEmoji, const char* filePath,
+                const char* function, int line) {
+  emit(LogLevel::warning, message, customEmoji, LogLocation(filePath, function, line));
+}
+void LogWarning(std::string_view message, std::optional<std::string_view> customEmoji, const LogLocation& location) {
   emit(LogLevel::warning, message, customEmoji, location);
 }
 
-void LogError(const ErrorPtr& error, std::optional<std::string_view> customEmoji, LogLocation location) {
+void LogError(const ErrorPtr& error, std::optional<std::string_view> customEmoji, const char* filePath,
+              const char* function, int line) {
+  LogError(error, customEmoji, LogLocation(filePath, function, line));
+}
+
+void LogError(const ErrorPtr& error, std::optional<std::string_view> customEmoji, const LogLocation& location) {
   std::vector<std::shared_ptr<ErrorLogger>> errorLoggers;
   {
     std::lock_guard lock(lists().mutex);
@@ -148,7 +166,11 @@ void LogError(const ErrorPtr& error, std::optional<std::string_view> customEmoji
   emit(LogLevel::error, message, customEmoji, location);
 }
 
-void catchAndLogErrors(const std::function<ErrorPtr()>& block, LogLocation location) {
+void catchAndLogErrors(const std::function<ErrorPtr()>& block, const char* filePath, const char* function, int line) {
+  catchAndLogErrors(block, LogLocation(filePath, function, line));
+}
+
+void catchAndLogErrors(const std::function<ErrorPtr()>& block, const LogLocation& location) {
   ErrorPtr error;
   try {
     error = block ? block() : nullptr;
@@ -157,7 +179,7 @@ void catchAndLogErrors(const std::function<ErrorPtr()>& block, LogLocation locat
   } catch (...) {
     error = makeError<ExceptionError>("unknown exception");
   }
-  if (error) LogError(error, std::nullopt, std::move(location));
+  if (error) LogError(error, std::nullopt, location);
 }
 
 void PrintLogger::log(const std::string& line, LogLevel /*level*/) {

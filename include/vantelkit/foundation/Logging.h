@@ -10,7 +10,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <source_location>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -36,16 +35,21 @@ LogLevel logLevelFor(BuildConfiguration configuration);
 // The level's default mark (a speech balloon, information, warning or no-entry sign).
 std::string_view defaultMark(LogLevel level);
 
-// Where a log call was made. Converts from std::source_location, so call sites pass only the
-// message; the function name is shortened to its own name and "()" ("start()").
+// Where a log call was made. The Log* functions take it from their call site by default
+// (clang 14 has no std::source_location with libstdc++, so the compiler builtins are used);
+// pass one explicitly to name another place. A function name is given as its own name, and
+// "()" is added when it carries no parameter list ("start" becomes "start()").
 struct LogLocation {
   std::string filePath;
   std::string function;
   int line = 0;
 
-  LogLocation(std::string filePath, std::string function, int line)
-      : filePath(std::move(filePath)), function(std::move(function)), line(line) {}
-  LogLocation(const std::source_location& location);  // NOLINT: implicit by design
+  LogLocation(std::string filePath, std::string function, int line);
+  // The caller's location.
+  static LogLocation here(const char* filePath = __builtin_FILE(), const char* function = __builtin_FUNCTION(),
+                          int line = __builtin_LINE()) {
+    return LogLocation(filePath, function, line);
+  }
 };
 
 class Logger {
@@ -73,24 +77,35 @@ class LoggerSettings {
   static void registerErrorLogger(std::shared_ptr<ErrorLogger> logger);
 };
 
-void LogDebug(std::string_view message, std::optional<std::string_view> customEmoji = std::nullopt,
-              LogLocation location = std::source_location::current());
-void LogInfo(std::string_view message, std::optional<std::string_view> customEmoji = std::nullopt,
-             LogLocation location = std::source_location::current());
+// Each Log* function comes in two forms: the first takes the location from its call site, the
+// second takes it explicitly.
+#define VANTEL_CALL_SITE \
+  const char *filePath = __builtin_FILE(), const char *function = __builtin_FUNCTION(), int line = __builtin_LINE()
+
+void LogDebug(std::string_view message, std::optional<std::string_view> customEmoji = std::nullopt, VANTEL_CALL_SITE);
+void LogDebug(std::string_view message, std::optional<std::string_view> customEmoji, const LogLocation& location);
+void LogInfo(std::string_view message, std::optional<std::string_view> customEmoji = std::nullopt, VANTEL_CALL_SITE);
+void LogInfo(std::string_view message, std::optional<std::string_view> customEmoji, const LogLocation& location);
 void LogWarning(std::string_view message, std::optional<std::string_view> customEmoji = std::nullopt,
-                LogLocation location = std::source_location::current());
+                VANTEL_CALL_SITE);
+void LogWarning(std::string_view message, std::optional<std::string_view> customEmoji, const LogLocation& location);
 // Hands the error to every error logger, then emits "TypeName.description" at level error.
-void LogError(const ErrorPtr& error, std::optional<std::string_view> customEmoji = std::nullopt,
-              LogLocation location = std::source_location::current());
+void LogError(const ErrorPtr& error, std::optional<std::string_view> customEmoji = std::nullopt, VANTEL_CALL_SITE);
+void LogError(const ErrorPtr& error, std::optional<std::string_view> customEmoji, const LogLocation& location);
 template <class E, class = std::enable_if_t<std::is_base_of_v<Error, E>>>
-void LogError(const E& error, std::optional<std::string_view> customEmoji = std::nullopt,
-              LogLocation location = std::source_location::current()) {
-  LogError(std::make_shared<const E>(error), customEmoji, std::move(location));
+void LogError(const E& error, std::optional<std::string_view> customEmoji = std::nullopt, VANTEL_CALL_SITE) {
+  LogError(std::make_shared<const E>(error), customEmoji, LogLocation(filePath, function, line));
+}
+template <class E, class = std::enable_if_t<std::is_base_of_v<Error, E>>>
+void LogError(const E& error, std::optional<std::string_view> customEmoji, const LogLocation& location) {
+  LogError(std::make_shared<const E>(error), customEmoji, location);
 }
 // Runs block once; an error it returns (or a C++ exception it throws) is logged through
 // LogError at this call's location and goes no further.
-void catchAndLogErrors(const std::function<ErrorPtr()>& block,
-                       LogLocation location = std::source_location::current());
+void catchAndLogErrors(const std::function<ErrorPtr()>& block, VANTEL_CALL_SITE);
+void catchAndLogErrors(const std::function<ErrorPtr()>& block, const LogLocation& location);
+
+#undef VANTEL_CALL_SITE
 
 // The line the loggers receive, without filtering. threadDescription is used for debug lines
 // only ("Thread 1 Main"); pass none to describe the calling thread.
