@@ -43,6 +43,8 @@ class Operation : public std::enable_shared_from_this<Operation> {
   // The operation starts only after dependency has finished (finished counts, whatever its
   // outcome). Adding a dependency after the operation has started has no effect.
   void addDependency(const std::shared_ptr<Operation>& dependency);
+  // Adds each of dependencies in turn.
+  void addDependencies(const std::vector<std::shared_ptr<Operation>>& dependencies);
   void removeDependency(const std::shared_ptr<Operation>& dependency);
   std::vector<std::shared_ptr<Operation>> dependencies() const;
 
@@ -52,6 +54,10 @@ class Operation : public std::enable_shared_from_this<Operation> {
   void setName(std::string name);
   // Runs once, on the finishing thread, after the operation has finished.
   void setCompletionBlock(std::function<void()> block);
+  // Runs handler once, on the finishing thread, after the operation has finished and after
+  // its completion block (at once, on the calling thread, when it has already finished).
+  // Unlike the completion block, any number of handlers may be added.
+  void addFinishHandler(std::function<void()> handler);
 
   // Blocks the calling thread until the operation has finished. With a timeout, answers
   // whether it finished in time.
@@ -61,6 +67,12 @@ class Operation : public std::enable_shared_from_this<Operation> {
  protected:
   // For asynchronous subclasses: the end of the operation. Idempotent.
   void markFinished();
+  // For subclasses that override start(): claims the single start. Answers false when the
+  // operation has already started or finished; otherwise the operation is now executing.
+  bool markExecuting();
+  // Called once inside markFinished(), after isFinished() has become true and before
+  // waiters, dependents and the queue learn of the end.
+  virtual void operationDidFinish() {}
 
  private:
   struct State;
@@ -82,6 +94,11 @@ class OperationQueue {
 
   void addOperation(std::shared_ptr<Operation> operation);
   void addOperations(const std::vector<std::shared_ptr<Operation>>& operations, bool waitUntilFinished);
+  // Adds every operation of a sequence (of shared pointers to operations or subclasses), in order.
+  template <class Sequence>
+  void addOperations(const Sequence& operations) {
+    for (const auto& operation : operations) addOperation(std::shared_ptr<Operation>(operation));
+  }
   void addOperation(std::function<void()> block);
   // Cancels every operation the queue holds now.
   void cancelAllOperations();
@@ -99,10 +116,17 @@ class OperationQueue {
   void setSuspended(bool suspended);
   std::string name() const;
   std::size_t operationCount() const;
+  // The operations the queue holds now (queued, waiting for dependencies or running).
+  std::vector<std::shared_ptr<Operation>> operations() const;
+  // The dispatch queue that runs the operations; by default the global queue of the
+  // queue's quality of service. A serial queue here runs one operation at a time.
+  std::shared_ptr<DispatchQueue> underlyingQueue() const;
+  void setUnderlyingQueue(std::shared_ptr<DispatchQueue> queue);
 
  private:
   struct State;
   std::shared_ptr<State> _state;
+  friend class Operation;
 };
 
 }  // namespace vantelkit
