@@ -133,6 +133,9 @@ void GroupProcedure::finishIfDone() {
     error = _finishRequested && _requestedError ? _requestedError : _childError;
   }
   finishNow(std::move(error));
+}
+
+void GroupProcedure::releaseAfterFinish() {
   std::vector<std::shared_ptr<Operation>> released;
   std::lock_guard lock(_groupMutex);
   released.swap(_children);

@@ -53,14 +53,19 @@ ErrorPtr NoFailedDependenciesCondition::evaluate(Procedure& procedure) {
 Procedure::Procedure() = default;
 Procedure::~Procedure() = default;
 
+std::vector<std::shared_ptr<ProcedureObserver>> Procedure::observers() const {
+  std::lock_guard lock(_mutex);
+  return _observers;
+}
+
 template <class Event>
 void Procedure::notify(const Event& event) {
-  std::vector<std::shared_ptr<ProcedureObserver>> observers;
-  {
-    std::lock_guard lock(_mutex);
-    if (_observers.empty()) return;
-    observers = _observers;
-  }
+  notify(observers(), event);
+}
+
+template <class Event>
+void Procedure::notify(const std::vector<std::shared_ptr<ProcedureObserver>>& observers, const Event& event) {
+  if (observers.empty()) return;
   std::shared_ptr<Procedure> self;
   for (const auto& observer : observers) {
     auto queue = observer->eventQueue();
@@ -92,7 +97,9 @@ void Procedure::start() {
     startCancelled();
     return;
   }
-  notify([](ProcedureObserver& observer, Procedure& procedure) { observer.willExecute(procedure); });
+  // The observers are released at the finish, which may come before execute() returns.
+  auto observersAtStart = observers();
+  notify(observersAtStart, [](ProcedureObserver& observer, Procedure& procedure) { observer.willExecute(procedure); });
   try {
     execute();
   } catch (const std::exception& exception) {
@@ -100,7 +107,7 @@ void Procedure::start() {
   } catch (...) {
     finish(makeError<ExceptionError>("unknown exception"));
   }
-  notify([](ProcedureObserver& observer, Procedure& procedure) { observer.didExecute(procedure); });
+  notify(observersAtStart, [](ProcedureObserver& observer, Procedure& procedure) { observer.didExecute(procedure); });
 }
 
 void Procedure::execute() { finish(); }
@@ -152,6 +159,7 @@ void Procedure::operationDidFinish() {
     observers.swap(_observers);
     conditions.swap(_conditions);
   }
+  releaseAfterFinish();
 }
 
 void Procedure::cancel() { cancel(nullptr); }

@@ -54,6 +54,7 @@ class GroupProcedure : public Procedure {
   void startCancelled() override;
   bool deferFinish(const ErrorPtr& error) override;
   void cancelChildren() override;
+  void releaseAfterFinish() override;
   void childDidFinish(Operation& child);
   void startChildren();
   // Finishes the group when it started and no child is left; call without _groupMutex.

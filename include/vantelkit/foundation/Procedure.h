@@ -139,11 +139,16 @@ class Procedure : public Operation {
   virtual bool deferFinish(const ErrorPtr& error);
   // Runs before the cancel hook (a group cancels its children).
   virtual void cancelChildren() {}
+  // Runs after the did-finish observers, before waiters learn of the finish.
+  virtual void releaseAfterFinish() {}
   void finishRequest(ErrorPtr error, bool quietWhenNotExecuting);
   void finishNow(ErrorPtr error, bool quietWhenNotExecuting = false);
   void operationDidFinish() final;
+  std::vector<std::shared_ptr<ProcedureObserver>> observers() const;
   template <class Event>
   void notify(const Event& event);
+  template <class Event>
+  void notify(const std::vector<std::shared_ptr<ProcedureObserver>>& observers, const Event& event);
 
   mutable std::mutex _mutex;
   // Guarded by _mutex:
