@@ -212,11 +212,19 @@ TEST_F(AppRouterTest, RemovedCallbacksAreNotCalled) {
 TEST_F(AppRouterTest, ARouterReachingItselfMatchesNothingThere) {
   router->add(router);
   EXPECT_FALSE(router->supportsRoute(url("https://h/a")));
+  // A child whose route asks the parent again: the parent is already matching.
   auto child = router->subrouter("child/");
-  child->add(router);
+  std::weak_ptr<AppRouter> parent = router;
+  int asked = 0;
+  child->add([parent, &asked](const URL& link) {
+    ++asked;
+    auto strong = parent.lock();
+    return strong && strong->supportsRoute(link) ? URLRouteResult::matched({}) : URLRouteResult::failed();
+  }, [](const RouteInfo&) { return nothingToDo(); });
   child->add("b", [](const RouteInfo&) { return nothingToDo(); });
   EXPECT_TRUE(router->supportsRoute(url("https://h/child/b")));
   EXPECT_FALSE(router->supportsRoute(url("https://h/child/c")));
+  EXPECT_EQ(asked, 1);
   EXPECT_FALSE(router->route(url("https://h/nothing"), Context::app));
   // The no-match procedure finishes on the main queue.
   EXPECT_TRUE(MainQueue::runUntil([&] { return router->operationQueue().operationCount() == 0; }, kWaitSeconds));
@@ -245,6 +253,7 @@ class RecordingPerformer final : public ViewControllerPresentationPerformer {
   void performPresentation(const ViewControllerPresentation& presentation) override {
     EXPECT_TRUE(MainQueue::isMainThread());
     presentations.push_back(presentation);
+    presentations.back().performer.reset();  // a presentation holds its performer
   }
   std::vector<ViewControllerPresentation> presentations;
 };
