@@ -1,6 +1,10 @@
 # Compiler flags shared by every target of the project.
 add_library(vantel_flags INTERFACE)
 target_compile_options(vantel_flags INTERFACE -Wall -Wextra)
+# g++ 12 reports false -Wrestrict overlaps inside std::string at -O2 and above (GCC PR 105329).
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  target_compile_options(vantel_flags INTERFACE -Wno-restrict)
+endif()
 if(VANTEL_WERROR)
   target_compile_options(vantel_flags INTERFACE -Werror)
 endif()

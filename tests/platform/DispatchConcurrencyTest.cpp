@@ -38,7 +38,8 @@ TEST(DispatchConcurrencyTest, BlockedWorkersDoNotStarveThePool) {
       ++started;
       allStarted.notify_all();
       allStarted.wait_for(lock, 30s, [&] { return started == kTasks; });
-      ++finished;
+      lock.unlock();
+      ++finished;  // last touch of the test's stack
     });
   }
   ASSERT_TRUE(waitFor([&] { return finished == kTasks; }, 30s));
@@ -121,8 +122,9 @@ TEST(DispatchConcurrencyTest, TimerSuspendResumeCancelDestroyInEveryOrder) {
 
 TEST(DispatchConcurrencyTest, RepeatingTimerFiresWhileResumedAndStopsWhenSuspended) {
   auto timer = DispatchSourceTimer::make(DispatchQueue::makeSerial("test.repeat"));
-  std::atomic<int> fired{0};
-  timer->setEventHandler([&] { ++fired; });
+  auto firedCount = std::make_shared<std::atomic<int>>(0);
+  auto& fired = *firedCount;
+  timer->setEventHandler([firedCount] { ++*firedCount; });
   timer->schedule(dispatchTimeAfter(0.002), 0.002);
   std::this_thread::sleep_for(20ms);
   EXPECT_EQ(fired.load(), 0) << "a new source is suspended";
@@ -144,8 +146,12 @@ TEST(DispatchConcurrencyTest, RepeatingTimerFiresWhileResumedAndStopsWhenSuspend
 
 TEST(DispatchConcurrencyTest, SuspensionIsCountedAndOverResumeIgnored) {
   auto source = DispatchSourceUserDataAdd::make(DispatchQueue::makeSerial("test.count"));
-  std::atomic<std::uint64_t> total{0};
-  source->setEventHandler([&] { total += source->data(); });
+  auto totalCount = std::make_shared<std::atomic<std::uint64_t>>(0);
+  auto& total = *totalCount;
+  std::weak_ptr<DispatchSourceUserDataAdd> weakSource = source;
+  source->setEventHandler([totalCount, weakSource] {
+    if (auto self = weakSource.lock()) *totalCount += self->data();
+  });
   source->resume();
   source->resume();  // over-resume: ignored
   source->suspend();
@@ -161,16 +167,23 @@ TEST(DispatchConcurrencyTest, SuspensionIsCountedAndOverResumeIgnored) {
 
 TEST(DispatchConcurrencyTest, DataAddMergesAdditionsUnderASlowHandler) {
   auto source = DispatchSourceUserDataAdd::make(DispatchQueue::global());
-  std::atomic<std::uint64_t> total{0};
-  std::atomic<int> calls{0};
-  std::atomic<int> inside{0};
-  std::atomic<bool> overlap{false};
-  source->setEventHandler([&] {
-    if (++inside != 1) overlap = true;
-    total += source->data();
-    ++calls;
+  // Shared with the handler, which may still be finishing its last turn when the test ends.
+  struct State {
+    std::atomic<std::uint64_t> total{0};
+    std::atomic<int> calls{0};
+    std::atomic<int> inside{0};
+    std::atomic<bool> overlap{false};
+  };
+  auto state = std::make_shared<State>();
+  std::weak_ptr<DispatchSourceUserDataAdd> weakSource = source;
+  source->setEventHandler([state, weakSource] {
+    auto self = weakSource.lock();
+    if (!self) return;
+    if (++state->inside != 1) state->overlap = true;
+    state->total += self->data();
+    ++state->calls;
     std::this_thread::sleep_for(5ms);
-    --inside;
+    --state->inside;
   });
   source->resume();
   std::vector<std::thread> adders;
@@ -183,9 +196,9 @@ TEST(DispatchConcurrencyTest, DataAddMergesAdditionsUnderASlowHandler) {
     });
   }
   for (auto& t : adders) t.join();
-  ASSERT_TRUE(waitFor([&] { return total == 2000; }));
-  EXPECT_FALSE(overlap) << "a source's handler never runs concurrently with itself";
-  EXPECT_LT(calls.load(), 2000);
+  ASSERT_TRUE(waitFor([&] { return state->total == 2000; }));
+  EXPECT_FALSE(state->overlap) << "a source's handler never runs concurrently with itself";
+  EXPECT_LT(state->calls.load(), 2000);
   source->cancel();
 }
 
