@@ -45,13 +45,23 @@ struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::Stat
   std::deque<std::shared_ptr<Operation>> ready;  // ready to start, in order
   int running = 0;
 
+  // Operations taken from `ready` to be submitted once the lock is released.
+  struct Batch {
+    std::shared_ptr<Operation> first;
+    std::vector<std::shared_ptr<Operation>> more;
+    std::shared_ptr<DispatchQueue> target;
+    QualityOfService qos = QualityOfService::standard;
+  };
+
   // Called when operation's last dependency has finished (or it was ready when added).
   void operationBecameReady(std::shared_ptr<Operation> operation);
   // Called last in an operation's markFinished().
   void operationDidFinish(const Operation* operation);
-  // Starts ready operations while the limit allows; releases the lock to submit them.
-  void pump(std::unique_lock<std::mutex>& lock);
-  void run(const std::shared_ptr<Operation>& operation);
+  // Takes the ready operations that the limit lets start now; call with mutex held.
+  Batch takeStartable();
+  // Submits a batch; call without the mutex.
+  void submit(Batch batch);
+  void submitOne(std::shared_ptr<Operation> operation, const std::shared_ptr<DispatchQueue>& target, QualityOfService qos);
 };
 
 struct Operation::State {
@@ -220,20 +230,17 @@ void Operation::markFinished() {
     state->phase.store(Phase::finished);
     completion = std::move(state->completionBlock);
     state->completionBlock = nullptr;
+    // Handlers added from now on run at once in addFinishHandler.
+    handlers = std::move(state->finishHandlers);
+    state->finishHandlers.clear();
   }
   operationDidFinish();
   if (completion) completion();
+  for (auto& handler : handlers) handler();
   std::vector<std::weak_ptr<Operation>> dependents;
   std::shared_ptr<OperationQueue::State> queue;
   {
     std::lock_guard lock(state->mutex);
-    handlers = std::move(state->finishHandlers);
-    state->finishHandlers.clear();
-  }
-  for (auto& handler : handlers) handler();
-  {
-    std::lock_guard lock(state->mutex);
-    // Handlers added from now on run at once in addFinishHandler.
     state->settled = true;
     dependents = std::move(state->dependents);
     state->dependents.clear();
@@ -261,32 +268,39 @@ void Operation::markFinished() {
 // MARK: - OperationQueue
 
 void OperationQueue::State::operationBecameReady(std::shared_ptr<Operation> operation) {
-  std::unique_lock lock(mutex);
-  ready.push_back(std::move(operation));
-  pump(lock);
+  Batch batch;
+  {
+    std::lock_guard lock(mutex);
+    ready.push_back(std::move(operation));
+    batch = takeStartable();
+  }
+  submit(std::move(batch));
 }
 
 void OperationQueue::State::operationDidFinish(const Operation* operation) {
-  std::shared_ptr<Operation> released;
-  std::unique_lock lock(mutex);
-  auto found = held.find(operation);
-  if (found == held.end()) return;
-  released = std::move(found->second.operation);
-  if (found->second.dispatched) {
-    --running;
-  } else {
-    // Finished without the queue starting it (started or finished by someone else).
-    auto waiting = std::find(ready.begin(), ready.end(), released);
-    if (waiting != ready.end()) ready.erase(waiting);
+  std::shared_ptr<Operation> released;  // may be the last reference: let go after the lock
+  Batch batch;
+  {
+    std::lock_guard lock(mutex);
+    auto found = held.find(operation);
+    if (found == held.end()) return;
+    released = std::move(found->second.operation);
+    if (found->second.dispatched) {
+      --running;
+    } else {
+      // Finished without the queue starting it (started or finished by someone else).
+      auto waiting = std::find(ready.begin(), ready.end(), released);
+      if (waiting != ready.end()) ready.erase(waiting);
+    }
+    held.erase(found);
+    batch = takeStartable();
+    if (held.empty()) idle.notify_all();
   }
-  held.erase(found);
-  pump(lock);
-  if (held.empty()) idle.notify_all();
-  lock.unlock();
-  // `released` may be the last reference; it goes after the lock.
+  submit(std::move(batch));
 }
 
-void OperationQueue::State::pump(std::unique_lock<std::mutex>& lock) {
+OperationQueue::State::Batch OperationQueue::State::takeStartable() {
+  Batch batch;
   while (!suspended && !ready.empty() && (maxConcurrent < 0 || running < maxConcurrent)) {
     auto operation = std::move(ready.front());
     ready.pop_front();
@@ -294,20 +308,34 @@ void OperationQueue::State::pump(std::unique_lock<std::mutex>& lock) {
     if (entry == held.end() || entry->second.dispatched) continue;
     entry->second.dispatched = true;
     ++running;
-    auto target = underlying;
-    auto queueQos = qos;
-    lock.unlock();
-    if (!target) {
-      auto operationQos = operation->qualityOfService();
-      target = DispatchQueue::global(operationQos == QualityOfService::unspecified ? queueQos : operationQos);
+    if (!batch.first) {
+      batch.first = std::move(operation);
+    } else {
+      batch.more.push_back(std::move(operation));
     }
-    target->async([self = shared_from_this(), operation = std::move(operation)] { self->run(operation); });
-    lock.lock();
   }
+  if (batch.first) {
+    batch.target = underlying;
+    batch.qos = qos;
+  }
+  return batch;
 }
 
-void OperationQueue::State::run(const std::shared_ptr<Operation>& operation) {
-  operation->start();
+void OperationQueue::State::submit(Batch batch) {
+  if (!batch.first) return;
+  submitOne(std::move(batch.first), batch.target, batch.qos);
+  for (auto& operation : batch.more) submitOne(std::move(operation), batch.target, batch.qos);
+}
+
+void OperationQueue::State::submitOne(std::shared_ptr<Operation> operation, const std::shared_ptr<DispatchQueue>& target,
+                                      QualityOfService queueQos) {
+  std::shared_ptr<DispatchQueue> queue = target;
+  if (!queue) {
+    auto operationQos = operation->qualityOfService();
+    queue = DispatchQueue::global(operationQos == QualityOfService::unspecified ? queueQos : operationQos);
+  }
+  // The operation holds the queue's state until it finishes, so capturing it alone suffices.
+  queue->async([operation = std::move(operation)] { operation->start(); });
 }
 
 OperationQueue::OperationQueue(std::string name) : _state(std::make_shared<State>()) {
@@ -318,7 +346,7 @@ OperationQueue::~OperationQueue() = default;
 
 void OperationQueue::addOperation(std::shared_ptr<Operation> operation) {
   if (!operation) return;
-  bool isReady = false;
+  State::Batch batch;
   {
     std::lock_guard lock(operation->_state->mutex);
     if (operation->_state->queue || operation->_state->phase.load() != Phase::pending) {
@@ -326,14 +354,18 @@ void OperationQueue::addOperation(std::shared_ptr<Operation> operation) {
       return;
     }
     operation->_state->queue = _state;
-    isReady = operation->_state->unfinishedDependencies == 0;
+    bool isReady = operation->_state->unfinishedDependencies == 0;
     operation->_state->waitingInQueue = !isReady;
     // The queue holds the operation before it can become ready, so a dependency that
     // finishes now finds it held.
     std::lock_guard queueLock(_state->mutex);
     _state->held.emplace(operation.get(), State::Entry{operation, false});
+    if (isReady) {
+      _state->ready.push_back(std::move(operation));
+      batch = _state->takeStartable();
+    }
   }
-  if (isReady) _state->operationBecameReady(std::move(operation));
+  _state->submit(std::move(batch));
 }
 
 void OperationQueue::addOperations(const std::vector<std::shared_ptr<Operation>>& operations, bool waitUntilFinished) {
@@ -383,9 +415,13 @@ int OperationQueue::maxConcurrentOperationCount() const {
 }
 
 void OperationQueue::setMaxConcurrentOperationCount(int count) {
-  std::unique_lock lock(_state->mutex);
-  _state->maxConcurrent = count;
-  _state->pump(lock);
+  State::Batch batch;
+  {
+    std::lock_guard lock(_state->mutex);
+    _state->maxConcurrent = count;
+    batch = _state->takeStartable();
+  }
+  _state->submit(std::move(batch));
 }
 
 QualityOfService OperationQueue::qualityOfService() const {
@@ -404,9 +440,13 @@ bool OperationQueue::isSuspended() const {
 }
 
 void OperationQueue::setSuspended(bool suspended) {
-  std::unique_lock lock(_state->mutex);
-  _state->suspended = suspended;
-  _state->pump(lock);
+  State::Batch batch;
+  {
+    std::lock_guard lock(_state->mutex);
+    _state->suspended = suspended;
+    batch = _state->takeStartable();
+  }
+  _state->submit(std::move(batch));
 }
 
 std::string OperationQueue::name() const { return _state->name; }

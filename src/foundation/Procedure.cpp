@@ -78,14 +78,33 @@ void Procedure::notify(const std::vector<std::shared_ptr<ProcedureObserver>>& ob
   }
 }
 
+std::shared_ptr<Procedure::SelfCell> Procedure::selfCell() {
+  std::lock_guard lock(_mutex);
+  if (!_selfCell) _selfCell = std::make_shared<SelfCell>();
+  if (auto self = weak_from_this(); !self.expired()) {
+    std::lock_guard cellLock(_selfCell->mutex);
+    _selfCell->procedure = self;
+  }
+  return _selfCell;
+}
+
 void Procedure::start() {
   if (!markExecuting()) return;
+  std::shared_ptr<SelfCell> cell;
+  {
+    std::lock_guard lock(_mutex);
+    cell = _selfCell;
+  }
+  if (cell) {
+    std::lock_guard cellLock(cell->mutex);
+    cell->procedure = weak_from_this();
+  }
+  std::vector<std::shared_ptr<ProcedureCondition>> conditions;
+  {
+    std::lock_guard lock(_mutex);
+    conditions = _conditions;
+  }
   if (!isCancelled()) {
-    std::vector<std::shared_ptr<ProcedureCondition>> conditions;
-    {
-      std::lock_guard lock(_mutex);
-      conditions = _conditions;
-    }
     for (const auto& condition : conditions) {
       if (ErrorPtr refusal = condition->evaluate(*this)) {
         cancel(std::move(refusal));
@@ -148,17 +167,19 @@ void Procedure::finishNow(ErrorPtr error, bool quietWhenNotExecuting) {
 }
 
 void Procedure::operationDidFinish() {
-  ErrorPtr finalError = error();
-  procedureDidFinish(finalError);
-  notify([finalError](ProcedureObserver& observer, Procedure& procedure) { observer.didFinish(procedure, finalError); });
-  // Observers and conditions that refer back to the procedure must not keep it alive.
+  // Observers and conditions that refer back to the procedure must not keep it alive: they
+  // are taken out now and released after this last event.
+  ErrorPtr finalError;
   std::vector<std::shared_ptr<ProcedureObserver>> observers;
   std::vector<std::shared_ptr<ProcedureCondition>> conditions;
   {
     std::lock_guard lock(_mutex);
+    finalError = _error;
     observers.swap(_observers);
     conditions.swap(_conditions);
   }
+  procedureDidFinish(finalError);
+  notify(observers, [finalError](ProcedureObserver& observer, Procedure& procedure) { observer.didFinish(procedure, finalError); });
   releaseAfterFinish();
 }
 

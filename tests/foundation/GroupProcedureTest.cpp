@@ -89,6 +89,42 @@ TEST(GroupProcedureTest, ChildrenAddedDuringExecuteRunBeforeTheGroupFinishes) {
   EXPECT_EQ(group->successValue(), std::optional<int>(55));
 }
 
+// Children made in the constructor, referring back to the group weakly.
+class Doubling : public GroupProcedure, public OutputProcedure<int> {
+ public:
+  explicit Doubling(int value) {
+    auto reference = weakReference<Doubling>();
+    referenceInConstructorWasEmpty = reference.lock() == nullptr;
+    auto source = std::make_shared<BlockProcedure>([this, value] { _doubled = value * 2; });
+    auto result = std::make_shared<BlockProcedure>([reference] {
+      if (auto group = reference.lock()) group->setSuccess(group->_doubled);
+    });
+    result->addDependency(source);
+    addChildren(std::vector<std::shared_ptr<Operation>>{result, source});
+  }
+  bool referenceInConstructorWasEmpty = false;
+
+ private:
+  std::atomic<int> _doubled{0};
+};
+
+TEST(GroupProcedureTest, ChildrenMadeInTheConstructorReachTheGroupThroughAWeakReference) {
+  ProcedureQueue queue;
+  auto group = std::make_shared<Doubling>(21);
+  EXPECT_TRUE(group->referenceInConstructorWasEmpty);
+  auto reference = group->weakReference<Doubling>();
+  EXPECT_EQ(reference.lock(), group);  // taken after construction: valid at once
+  queue.addOperation(group);
+  ASSERT_TRUE(queue.waitUntilAllOperationsAreFinished(kWait));
+  EXPECT_EQ(group->successValue(), std::optional<int>(42));
+  EXPECT_EQ(group->weakReference<BlockProcedure>().lock(), nullptr);  // not a BlockProcedure
+  std::weak_ptr<Doubling> weak = group;
+  group.reset();
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kWait);
+  while (!weak.expired() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  EXPECT_EQ(reference.lock(), nullptr);
+}
+
 TEST(GroupProcedureTest, CancellingTheGroupReachesRunningQueuedAndLaterChildren) {
   ProcedureQueue queue;
   auto started = std::make_shared<Gate>();

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace vantelkit {
@@ -254,6 +255,9 @@ TEST(OperationTest, CompletionBlockCapturingItsOperationDoesNotLeak) {
   queue.addOperation(operation);
   operation.reset();
   ASSERT_TRUE(queue.waitUntilAllOperationsAreFinished(kWait));
+  // The finishing thread lets go of its last reference just after the queue learnt of the end.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kWait);
+  while (!weak.expired() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
   EXPECT_TRUE(weak.expired());
 }
 

@@ -13,8 +13,10 @@
 #include "support/CapturingLogger.h"
 #include "vantelkit/foundation/BlockProcedure.h"
 #include "vantelkit/foundation/GeneralError.h"
+#include "vantelkit/foundation/GroupProcedure.h"
 #include "vantelkit/foundation/OutputProcedure.h"
 #include "vantelkit/foundation/ProcedureQueue.h"
+#include "vantelkit/foundation/TimeoutObserver.h"
 
 namespace vantelkit {
 namespace {
@@ -250,6 +252,10 @@ TEST(ProcedureTest, ObserversAndBlocksReferringToTheirProcedureAreReleasedAtTheF
     queue.addOperation(neverRun);
     ASSERT_TRUE(queue.waitUntilAllOperationsAreFinished(kWait));
   }
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kWait);
+  while ((!weak.expired() || !weakObserver.expired()) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::yield();
+  }
   EXPECT_TRUE(weak.expired());
   EXPECT_TRUE(weakObserver.expired());
 }
@@ -303,6 +309,52 @@ TEST(ProcedureTest, LogChannelPrefixesTheNameAndCanBeSilenced) {
   ASSERT_EQ(named.size(), 1u);
   EXPECT_NE(named[0].find("ProcedureTest"), std::string::npos);  // the caller's file, not ours
   EXPECT_TRUE(CapturingLogger::shared().linesContaining("silenced line").empty());
+}
+
+TEST(ProcedureTest, QueuesProceduresAndObserversDroppedMidFlightAreAllReleased) {
+  // Everything below is dropped while children still wait; once they are let go, nothing
+  // may remain (the AddressSanitizer build also checks for leaks at exit).
+  auto release = std::make_shared<std::promise<void>>();
+  std::shared_future<void> released = release->get_future().share();
+  std::vector<std::weak_ptr<Procedure>> procedures;
+  std::vector<std::weak_ptr<ProcedureObserver>> observers;
+  {
+    auto queue = std::make_unique<ProcedureQueue>();
+    for (int i = 0; i < 20; ++i) {
+      auto waiting = std::make_shared<BlockProcedure>([released](BlockProcedure& self) {
+        auto strong = self.sharedAs<BlockProcedure>();
+        std::thread([released, strong] {
+          released.wait_for(std::chrono::duration<double>(kWait));
+          strong->finish();
+        }).detach();
+      });
+      auto after = std::make_shared<BlockProcedure>([] {});
+      after->addDependency(waiting);
+      auto group = std::make_shared<GroupProcedure>(std::vector<std::shared_ptr<Operation>>{waiting, after});
+      // Observers that refer back to what they observe.
+      group->addDidFinishBlockObserver([group](Procedure&, const ErrorPtr&) { (void)group; });
+      auto observer = std::make_shared<RecordingObserver>();
+      waiting->addObserver(observer);
+      group->addObserver(std::make_shared<TimeoutObserver>(1000.0));
+      if (i % 3 == 0) group->cancel();
+      queue->addOperation(group);
+      procedures.insert(procedures.end(), {group, waiting, after});
+      observers.push_back(observer);
+    }
+  }
+  release->set_value();
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kWait);
+  auto allGone = [&] {
+    for (const auto& weak : procedures) {
+      if (!weak.expired()) return false;
+    }
+    for (const auto& weak : observers) {
+      if (!weak.expired()) return false;
+    }
+    return true;
+  };
+  while (!allGone() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  EXPECT_TRUE(allGone());
 }
 
 }  // namespace

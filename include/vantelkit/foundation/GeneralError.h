@@ -74,7 +74,7 @@ class ProcedureKitError final : public Error {
 
   std::string typeName() const override { return "ProcedureKitError"; }
   std::string description() const override;
-  bool operator==(const ProcedureKitError&) const = default;
+  bool operator==(const ProcedureKitError& other) const { return _case == other._case && _delay == other._delay; }
 
  private:
   ProcedureKitError(Case kind, std::optional<Delay> delay) : _case(kind), _delay(delay) {}

@@ -5,7 +5,20 @@
 // finish(), the first error a child procedure finished with, the group's cancellation error.
 // An explicit finish() while children are unfinished takes effect after the last of them.
 // Subclasses that override execute() add their children and then call GroupProcedure::execute(),
-// which starts them. The children are released when the group has finished.
+// which starts them. The children are released when the group has finished. Children made in
+// a subclass's constructor refer back to the group through weakReference<Subclass>().
+//
+//   class SizeProcedure : public GroupProcedure, public OutputProcedure<std::int64_t> {
+//    public:
+//     SizeProcedure() {
+//       auto scan = std::make_shared<ScanProcedure>(...);
+//       auto result = std::make_shared<BlockProcedure>([group = weakReference<SizeProcedure>()] {
+//         if (auto strong = group.lock()) strong->setSuccess(...);
+//       });
+//       result->addDependency(scan);
+//       addChildren(std::vector<std::shared_ptr<Operation>>{scan, result});
+//     }
+//   };
 // Thread safety: every public member is safe to call from any thread.
 #pragma once
 

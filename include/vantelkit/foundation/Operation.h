@@ -31,7 +31,9 @@ class Operation : public std::enable_shared_from_this<Operation> {
   // their work is done. A queue calls start() once; calling it twice is ignored.
   virtual void start();
   // Marks the operation cancelled. A queued operation that has not started finishes without
-  // running main(); a running one sees isCancelled() and ends early if it checks.
+  // running main() when its turn comes (still after its dependencies, so that dependencies
+  // keep ordering even under cancellation); a running one sees isCancelled() and ends early
+  // if it checks.
   virtual void cancel();
 
   bool isCancelled() const;
@@ -84,7 +86,8 @@ class Operation : public std::enable_shared_from_this<Operation> {
 // Destroying a queue lets queued operations run to their end.
 class OperationQueue {
  public:
-  // A negative count lets the queue decide (as many as the pool allows).
+  // A negative count lets the queue decide (as many as the pool allows); zero starts nothing
+  // until the count is raised.
   static constexpr int kDefaultMaxConcurrentOperationCount = -1;
 
   explicit OperationQueue(std::string name = {});

@@ -1,7 +1,8 @@
 // Procedures: operations that end when they say so. A subclass overrides execute() and ends
 // with finish() exactly once, from any thread; a second finish is a programming error that is
 // logged and ignored. Cancelling marks the procedure cancelled and calls the cancel hook and
-// observers; an executing procedure still ends itself through finish(). Conditions are
+// observers; an executing procedure still ends itself through finish(), and a queued one
+// finishes without executing once its dependencies have finished. Conditions are
 // evaluated when all dependencies have finished; one that fails cancels the procedure with
 // its error, and the procedure finishes without executing.
 // Procedures are owned by std::shared_ptr (create them with std::make_shared); a queue keeps
@@ -74,6 +75,27 @@ class ProcedureLog {
   std::atomic<bool> _enabled{true};
 };
 
+// A weak reference to a procedure that may be taken inside its constructor, where
+// weak_from_this() is still empty: lock() answers the procedure from its start on, for as
+// long as it exists, and null before. Closures of children and observers made in a
+// constructor capture one of these instead of the procedure itself.
+struct ProcedureReferenceCell {
+  mutable std::mutex mutex;
+  std::weak_ptr<Operation> procedure;  // guarded by mutex
+};
+
+template <class T>
+class ProcedureReference {
+ public:
+  ProcedureReference() = default;
+  std::shared_ptr<T> lock() const;
+
+ private:
+  friend class Procedure;
+  explicit ProcedureReference(std::shared_ptr<ProcedureReferenceCell> cell) : _cell(std::move(cell)) {}
+  std::shared_ptr<ProcedureReferenceCell> _cell;
+};
+
 class Procedure : public Operation {
  public:
   Procedure();
@@ -111,6 +133,12 @@ class Procedure : public Operation {
     return std::dynamic_pointer_cast<T>(shared_from_this());
   }
 
+  // See ProcedureReference; T is this procedure's type or a base of it.
+  template <class T>
+  ProcedureReference<T> weakReference() {
+    return ProcedureReference<T>(selfCell());
+  }
+
   void start() override;
 
  protected:
@@ -141,6 +169,8 @@ class Procedure : public Operation {
   virtual void cancelChildren() {}
   // Runs after the did-finish observers, before waiters learn of the finish.
   virtual void releaseAfterFinish() {}
+  using SelfCell = ProcedureReferenceCell;
+  std::shared_ptr<SelfCell> selfCell();
   void finishRequest(ErrorPtr error, bool quietWhenNotExecuting);
   void finishNow(ErrorPtr error, bool quietWhenNotExecuting = false);
   void operationDidFinish() final;
@@ -157,7 +187,19 @@ class Procedure : public Operation {
   ErrorPtr _cancelError;
   std::vector<std::shared_ptr<ProcedureObserver>> _observers;
   std::vector<std::shared_ptr<ProcedureCondition>> _conditions;
+  std::shared_ptr<SelfCell> _selfCell;  // made on first use, filled at the start
   ProcedureLog _log{*this};
 };
+
+template <class T>
+std::shared_ptr<T> ProcedureReference<T>::lock() const {
+  if (!_cell) return nullptr;
+  std::shared_ptr<Operation> procedure;
+  {
+    std::lock_guard lock(_cell->mutex);
+    procedure = _cell->procedure.lock();
+  }
+  return std::dynamic_pointer_cast<T>(procedure);
+}
 
 }  // namespace vantelkit
