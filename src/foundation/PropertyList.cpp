@@ -359,6 +359,26 @@ CodingResult<std::optional<Value::Dictionary>> PropertyList::load(const std::fil
   return std::optional<Value::Dictionary>();
 }
 
+namespace {
+
+// libplist writes the year of a date without leading zeros ("505-01-02T..."), which no reader,
+// libplist included, accepts. Text cannot hold a raw "<", so every "<date>" is an element.
+std::string padDateYears(std::string xml) {
+  static constexpr std::string_view kOpen = "<date>";
+  std::string::size_type at = 0;
+  while ((at = xml.find(kOpen, at)) != std::string::npos) {
+    at += kOpen.size();
+    std::string::size_type digits = 0;
+    while (at + digits < xml.size() && xml[at + digits] >= '0' && xml[at + digits] <= '9') ++digits;
+    if (digits > 0 && digits < 4 && at + digits < xml.size() && xml[at + digits] == '-') {
+      xml.insert(at, 4 - digits, '0');
+    }
+  }
+  return xml;
+}
+
+}  // namespace
+
 CodingResult<std::string> PropertyList::xmlData(const Value& value) {
   auto node = toNode(value, 0, {});
   if (!node) return node.codingErrorPointer();
@@ -367,7 +387,7 @@ CodingResult<std::string> PropertyList::xmlData(const Value& value) {
   plist_to_xml(node->get(), &raw, &length);
   std::unique_ptr<char, MallocDeleter> xml(raw);
   if (!xml) return makeCodingError(Code::invalidValue, "value could not be written as a property list");
-  return std::string(xml.get(), length);
+  return padDateYears(std::string(xml.get(), length));
 }
 
 CodingResult<void> PropertyList::save(const Value::Dictionary& dictionary, const std::filesystem::path& path) {

@@ -45,8 +45,10 @@ TEST(DiskScannerConcurrencyTest, CancellingMidScanReturnsAConsistentPartialResul
     scanner->setFanOut(round % 2 ? DiskScanner::FanOut::whileSlotsFree : DiskScanner::FanOut::onDemand);
     const int cancelAt = 5 + round * 7;
     std::weak_ptr<DiskScanner> weak = scanner;
-    reader->setBeforeListing([weak, reader, cancelAt](const std::string&) {
-      if (reader->listings() != cancelAt) return;
+    std::weak_ptr<FaultInjectingDirectoryReader> weakReader = reader;  // the reader owns this hook
+    reader->setBeforeListing([weak, weakReader, cancelAt](const std::string&) {
+      auto self = weakReader.lock();
+      if (!self || self->listings() != cancelAt) return;
       if (auto strong = weak.lock()) strong->cancel();
     });
     auto all = std::make_shared<FileCollector>();

@@ -433,6 +433,18 @@ TEST(PropertyListTest, WritesSortedXmlThatReadsBackTheSameValue) {
   EXPECT_EQ(*back, Value(dictionary));
 }
 
+TEST(PropertyListTest, DatesBeforeTheYear1000KeepFourYearDigits) {
+  // 0505-01-02T03:04:05Z and 0012-06-01T00:00:00Z.
+  Value::Dictionary dictionary{{"early", Date{-46230814555}}, {"earlier", Date{-61775395200}}};
+  auto xml = PropertyList::xmlData(Value(dictionary));
+  ASSERT_TRUE(xml) << xml.error().description();
+  EXPECT_NE(xml->find("<date>0505-01-02T03:04:05Z</date>"), std::string::npos) << *xml;
+  EXPECT_NE(xml->find("<date>0012-06-01T00:00:00Z</date>"), std::string::npos) << *xml;
+  auto back = PropertyList::parse(*xml);
+  ASSERT_TRUE(back) << back.error().description();
+  EXPECT_EQ(*back, Value(dictionary));
+}
+
 TEST(PropertyListTest, RefusesToWriteTextThatCannotBeRepresented) {
   auto nul = PropertyList::xmlData(Value(Value::Dictionary{{"a", std::string("x\0y", 3)}}));
   ASSERT_FALSE(nul);
