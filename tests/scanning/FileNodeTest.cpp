@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "support/BundleBuilder.h"
+#include "vantelkit/platform/ApplicationIcon.h"
+
 #include <unordered_set>
 
 #include "support/ScanFixtureTree.h"
@@ -91,6 +94,14 @@ TEST(FileNodeTest, KindAndIconComeFromTheWorkspace) {
   auto gone = FileNode::make(FileURL::fileURLWithPath(tree.path("gone.txt")), nullptr, 0, NodeType::file);
   EXPECT_EQ(gone->kind(), "");
   EXPECT_FALSE(gone->icon().isEmpty());
+}
+
+TEST(FileNodeTest, AnApplicationBundleShowsTheApplicationsIcon) {
+  vantel::testing::ScanFixtureTree tree;
+  auto app = vantelkit::testing::writeBundle(tree.path("Tool.app"),
+                                             vantelkit::Value(vantelkit::testing::applicationInfo("org.example.tool", "Tool")));
+  auto node = FileNode::make(FileURL::fileURLWithPath(app, true), nullptr, 0, NodeType::directory);
+  EXPECT_EQ(node->icon(), vantelkit::platform::genericApplicationIcon());
 }
 
 TEST(FileNodeTest, FileTypeDoesNotFollowLinks) {
