@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/BoundedWait.h"
 #include "support/FakePlatformLog.h"
 #include "support/FakeRefreshSource.h"
 #include "vantelkit/foundation/DisplayLink.h"
@@ -16,18 +17,9 @@ namespace {
 using namespace std::chrono_literals;
 using fakes::FakeRefreshSource;
 
-// Every wait is bounded: a deadlock fails the test instead of hanging it.
-constexpr auto kPatience = 20s;
 
-template <class Predicate>
-bool waitUntil(Predicate predicate) {
-  auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (!predicate()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
+using vantelkit::testing::kPatience;
+using vantelkit::testing::waitUntil;
 
 void flush(const std::shared_ptr<DispatchQueue>& queue) { queue->sync([] {}); }
 

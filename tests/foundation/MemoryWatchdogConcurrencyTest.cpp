@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/BoundedWait.h"
 #include "support/CapturingLogger.h"
 #include "support/FakeSystemMemory.h"
 #include "vantelkit/foundation/MemoryWatchdog.h"
@@ -18,19 +19,9 @@ using namespace std::chrono_literals;
 using fakes::FakeSystemMemory;
 using MemoryUsage = MemoryWatchdog::MemoryUsage;
 
-// Every wait is bounded: a watchdog that never samples fails instead of hanging.
-constexpr auto kPatience = 20s;
 constexpr double kInterval = 0.001;
 
-template <class Predicate>
-bool waitUntil(Predicate predicate) {
-  auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (!predicate()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
+using vantelkit::testing::waitUntil;
 
 using vantelkit::testing::CapturingLogger;
 

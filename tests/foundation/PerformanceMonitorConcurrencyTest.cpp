@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/BoundedWait.h"
 #include "support/CapturingLogger.h"
 #include "support/FakeSystemMemory.h"
 #include "vantelkit/foundation/PerformanceMonitor.h"
@@ -16,17 +17,9 @@ namespace vantelkit {
 namespace {
 
 using namespace std::chrono_literals;
-constexpr auto kPatience = 20s;
 
-template <class Predicate>
-bool waitUntil(Predicate predicate) {
-  auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (!predicate()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
+using vantelkit::testing::kPatience;
+using vantelkit::testing::waitUntil;
 
 using vantelkit::testing::CapturingLogger;
 

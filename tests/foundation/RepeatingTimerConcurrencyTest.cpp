@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/BoundedWait.h"
 #include "vantelkit/foundation/RepeatingTimer.h"
 
 namespace vantelkit {
@@ -14,19 +15,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Every wait is bounded: a deadlock or a timer that never fires fails instead of hanging.
-constexpr auto kPatience = 20s;
 constexpr double kInterval = 0.001;
 
-template <class Predicate>
-bool waitUntil(Predicate predicate) {
-  auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (!predicate()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
+using vantelkit::testing::kPatience;
+using vantelkit::testing::waitUntil;
 
 // Runs everything already submitted to a serial queue.
 void flush(const std::shared_ptr<DispatchQueue>& queue) { queue->sync([] {}); }

@@ -2,10 +2,12 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "support/BoundedWait.h"
 #include "vantelkit/platform/DispatchQueue.h"
 #include "vantelkit/platform/DispatchSource.h"
 
@@ -14,15 +16,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Waits up to the limit for condition; the tests never wait unbounded.
-template <class Condition>
-bool waitFor(Condition condition, std::chrono::milliseconds limit = 10s) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
+// The tests never wait unbounded.
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 10s) {
+  return testing::waitUntil(condition, limit);
 }
 
 TEST(DispatchConcurrencyTest, BlockedWorkersDoNotStarveThePool) {

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/BoundedWait.h"
 #include "vantelkit/platform/DispatchQueue.h"
 #include "vantelkit/platform/NotificationCenter.h"
 
@@ -15,18 +16,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Every wait in these tests is bounded: a deadlock fails the test instead of hanging it.
-constexpr auto kPatience = 20s;
 
-template <class Predicate>
-bool waitUntil(Predicate predicate) {
-  auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (!predicate()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
+using vantelkit::testing::kPatience;
+using vantelkit::testing::waitUntil;
 
 TEST(NotificationCenterConcurrencyTest, QueuedObserverRunsOnItsQueueInPostingOrder) {
   NotificationCenter center;
