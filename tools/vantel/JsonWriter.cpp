@@ -14,7 +14,12 @@ constexpr std::size_t kFlushThreshold = 1 << 16;
 void appendEscaped(std::string& out, std::string_view text) {
   static constexpr char digits[] = "0123456789abcdef";
   out += '"';
-  for (unsigned char c : text) {
+  std::size_t runStart = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out.append(text, runStart, i - runStart);  // the plain run before this character
+    runStart = i + 1;
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
@@ -24,15 +29,12 @@ void appendEscaped(std::string& out, std::string_view text) {
       case '\b': out += "\\b"; break;
       case '\f': out += "\\f"; break;
       default:
-        if (c < 0x20) {
-          out += "\\u00";
-          out += digits[c >> 4];
-          out += digits[c & 15];
-        } else {
-          out += static_cast<char>(c);
-        }
+        out += "\\u00";
+        out += digits[c >> 4];
+        out += digits[c & 15];
     }
   }
+  out.append(text, runStart, text.size() - runStart);
   out += '"';
 }
 }  // namespace
