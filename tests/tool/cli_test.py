@@ -1,0 +1,149 @@
+#!/usr/bin/env python3
+"""End-to-end checks of the vantel tool on a tree built here: sizes, the JSON forms (always
+valid, U+FFFD for bytes that are not UTF-8), the ncdu export, search filters and exit codes.
+
+Usage: cli_test.py PATH_TO_VANTEL
+"""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+VANTEL = None
+
+
+def run(*args, expect=0):
+    proc = subprocess.run([VANTEL, *args], capture_output=True, timeout=120)
+    if proc.returncode != expect:
+        raise AssertionError(f"vantel {' '.join(map(str, args))}: exit {proc.returncode}, "
+                             f"expected {expect}\nstdout: {proc.stdout[:500]!r}\nstderr: {proc.stderr[:500]!r}")
+    return proc
+
+
+def run_json(*args):
+    out = run(*args).stdout
+    return json.loads(out.decode("utf-8", errors="strict"))
+
+
+class ToolTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory(prefix="vantel-cli-")
+        root = cls.root = os.path.join(cls.tmp.name, "tree")
+        os.makedirs(os.path.join(root, "sub", "deep"))
+        os.makedirs(os.fsencode(root) + b"/bad\xff\xfename")
+        cls.sizes = {}
+
+        def write(rel, size):
+            path = os.path.join(os.fsencode(root), rel)
+            with open(path, "wb") as f:
+                f.write(b"x" * size)
+            cls.sizes[rel] = size
+
+        write(b"a.txt", 10)
+        write(b"sub/b.log", 2000)
+        write(b"sub/deep/c.txt", 5)
+        write(b"bad\xff\xfename/inner.txt", 7)
+        write(b'q"uo\\te\ttab', 3)
+        sparse = os.path.join(root, "sparse.img")
+        with open(sparse, "wb") as f:
+            f.truncate(1 << 20)
+        cls.sizes[b"sparse.img"] = 1 << 20
+        os.mkfifo(os.path.join(root, "pipe"))
+        outside = os.path.join(cls.tmp.name, "outside")
+        os.makedirs(outside)
+        with open(os.path.join(outside, "big"), "wb") as f:
+            f.write(b"y" * 50000)
+        os.symlink(outside, os.path.join(root, "link-to-outside"))
+        cls.total = sum(cls.sizes.values())
+        # Regular files and folders below the root; the pipe and the link have no node.
+        cls.entries = len(cls.sizes) + 3
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def test_size_counts_regular_files_only_and_never_follows_links(self):
+        data = run_json("size", self.root, "--json")
+        self.assertEqual(data["path"], self.root)
+        self.assertEqual(data["size"], self.total)
+        self.assertEqual(data["filesScanned"], self.entries)
+        self.assertGreaterEqual(data["elapsed"], 0)
+
+    def test_map_json_is_a_consistent_tree_with_replaced_bytes(self):
+        data = run_json("map", self.root, "--json")
+        self.assertEqual(data["size"], self.total)
+        root = data["root"]
+        self.assertEqual(root["size"], self.total)
+        names = {child["name"] for child in root["children"]}
+        self.assertIn("bad\ufffd\ufffdname", names)
+        self.assertIn('q"uo\\te\ttab', names)
+        self.assertNotIn("pipe", names)
+        self.assertNotIn("link-to-outside", names)
+
+        def check(node):
+            if node["type"] == "directory":
+                self.assertEqual(node["size"], sum(check(c) for c in node["children"]), node["name"])
+            else:
+                self.assertNotIn("children", node)
+            return node["size"]
+
+        check(root)
+
+    def test_depth_limit_stops_below_the_given_level(self):
+        data = run_json("map", self.root, "--depth-limit", "1", "--json")
+        for child in data["root"]["children"]:
+            if child["type"] == "directory":
+                self.assertEqual(child["children"], [], child["name"])
+
+    def test_ncdu_export_is_valid_json_in_ncdus_layout(self):
+        with tempfile.NamedTemporaryFile(suffix=".json") as out:
+            run("map", self.root, "--export", out.name)
+            with open(out.name, encoding="utf-8") as f:
+                data = json.load(f)
+        self.assertEqual(data[0:2], [1, 1])
+        self.assertIn("progname", data[2])
+        tree = data[3]
+        self.assertEqual(tree[0]["name"], self.root)
+
+        def total(entry):
+            if isinstance(entry, list):
+                return sum(total(e) for e in entry[1:])
+            return entry.get("asize", 0)
+
+        self.assertEqual(total(tree), self.total)
+
+    def test_search_filters(self):
+        def paths(*filters):
+            data = run_json("search", self.root, *filters, "--json")
+            return sorted(os.path.relpath(m["path"], self.root) for m in data["matches"])
+
+        self.assertEqual(paths("--extension", "txt", "--type", "file"),
+                         ["a.txt", "bad\ufffd\ufffdname/inner.txt", "sub/deep/c.txt"])
+        self.assertEqual(paths("--min-size", "1000", "--type", "file"), ["sparse.img", "sub/b.log"])
+        self.assertEqual(paths("--name-contains", "dee"), ["sub/deep"])
+        everything = run_json("search", self.root, "--json")
+        self.assertEqual(everything["filesScanned"], self.entries)
+        self.assertEqual(len(everything["matches"]), self.entries)
+
+    def test_human_map_lists_the_largest_entry_first(self):
+        out = run("map", self.root, "--top", "1").stdout.decode("utf-8", errors="replace")
+        lines = out.splitlines()
+        self.assertIn(self.root, lines[0])
+        self.assertIn("sparse.img", lines[1])
+
+    def test_exit_codes(self):
+        missing = run("size", os.path.join(self.root, "missing"), expect=1)
+        self.assertTrue(missing.stderr.strip())
+        self.assertEqual(missing.stdout, b"")
+        run("size", expect=2)
+        run("map", self.root, "--top", "-1", expect=2)
+        run("nonsense", expect=2)
+        run("--help")
+
+
+if __name__ == "__main__":
+    VANTEL = sys.argv.pop(1)
+    unittest.main(verbosity=2)
