@@ -26,17 +26,15 @@ namespace {
 using Code = CodingError::Code;
 using nlohmann::json;
 
-constexpr double kReferenceDateOffset = 978307200.0;
+using internal::indexPath;
+using internal::kReferenceDateOffset;
+using internal::memberPath;
 
 // Dates, data and archive UIDs that the dictionary holds as such travel through the JSON
 // tree as tagged binary values, so that they are read back exactly whatever the strategies.
 enum BinarySubtype : std::uint64_t { dateSubtype = 1, dataSubtype = 2, uidSubtype = 3 };
 
-std::string memberPath(const std::string& path, std::string_view key) {
-  return path.empty() ? std::string(key) : path + "." + std::string(key);
-}
 
-std::string indexPath(const std::string& path, std::size_t index) { return fmt::format("{}[{}]", path, index); }
 
 std::optional<BinarySubtype> subtypeOf(const json& node) {
   if (!node.is_binary() || !node.get_binary().has_subtype()) return std::nullopt;

@@ -25,11 +25,10 @@ namespace {
 using Code = CodingError::Code;
 using nlohmann::json;
 
-constexpr double kReferenceDateOffset = 978307200.0;
+using internal::indexPath;
+using internal::kReferenceDateOffset;
+using internal::memberPath;
 
-std::string memberPath(const std::string& path, std::string_view key) {
-  return path.empty() ? std::string(key) : path + "." + std::string(key);
-}
 
 std::string_view jsonTypeName(const json& node) {
   switch (node.type()) {

@@ -26,8 +26,7 @@ namespace {
 
 using Code = CodingError::Code;
 
-// Seconds between 1970-01-01 and 2001-01-01, the reference date of property lists.
-constexpr double kReferenceDateOffset = 978307200.0;
+using internal::kReferenceDateOffset;
 
 struct PlistDeleter {
   void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
@@ -45,11 +44,7 @@ CodingErrorPtr corrupted(std::string detail, std::string path = {}) {
 // ---------------------------------------------------------------------------------------
 // libplist nodes to values.
 
-std::string appendKey(const std::string& path, std::string_view key) {
-  return path.empty() ? std::string(key) : path + "." + std::string(key);
-}
 
-std::string appendIndex(const std::string& path, std::size_t index) { return fmt::format("{}[{}]", path, index); }
 
 // libplist hands dates out as whole seconds and microseconds in 32-bit fields, which loses
 // dates beyond 2069 and the sign of dates just before 2001. Its binary form holds the exact
@@ -84,7 +79,7 @@ CodingResult<Value> dictionaryToValue(plist_t node, int depth, const std::string
     if (!key) return corrupted("dictionary key could not be read", path);
     std::string_view keyText(key.get());
     if (!internal::isValidUtf8(keyText)) return corrupted("dictionary key is not UTF-8", path);
-    auto member = toValue(item, depth, appendKey(path, keyText), reals);
+    auto member = toValue(item, depth, internal::memberPath(path, keyText), reals);
     if (!member) return member.codingErrorPointer();
     dictionary.insert_or_assign(std::string(keyText), std::move(member).value());
   }
@@ -167,8 +162,8 @@ CodingResult<Value> toValue(plist_t node, int depth, const std::string& path, in
       array.reserve(count);
       for (std::uint32_t i = 0; i < count; ++i) {
         plist_t item = plist_array_get_item(node, i);
-        if (!item) return corrupted("array element could not be read", appendIndex(path, i));
-        auto element = toValue(item, depth + 1, appendIndex(path, i), reals);
+        if (!item) return corrupted("array element could not be read", internal::indexPath(path, i));
+        auto element = toValue(item, depth + 1, internal::indexPath(path, i), reals);
         if (!element) return element.codingErrorPointer();
         array.push_back(std::move(element).value());
       }
@@ -251,7 +246,7 @@ CodingResult<PlistHandle> toNode(const Value& value, int depth, const std::strin
       PlistHandle array(plist_new_array());
       std::size_t index = 0;
       for (const Value& element : *value.array()) {
-        auto child = toNode(element, depth + 1, appendIndex(path, index++));
+        auto child = toNode(element, depth + 1, internal::indexPath(path, index++));
         if (!child) return child.codingErrorPointer();
         plist_array_append_item(array.get(), child->release());
       }
@@ -263,7 +258,7 @@ CodingResult<PlistHandle> toNode(const Value& value, int depth, const std::strin
       // The map is ordered by key bytes, and libplist writes members in insertion order.
       for (const auto& [key, member] : *value.dictionary()) {
         if (auto error = checkText(key, path, "dictionary key")) return error;
-        auto child = toNode(member, depth + 1, appendKey(path, key));
+        auto child = toNode(member, depth + 1, internal::memberPath(path, key));
         if (!child) return child.codingErrorPointer();
         plist_dict_set_item(dictionary.get(), key.c_str(), child->release());
       }

@@ -7,7 +7,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "vantelkit/platform/SpecialFiles.h"
+#include "vantelkit/platform/PipeAndSocketFiles.h"
 
 namespace fs = std::filesystem;
 

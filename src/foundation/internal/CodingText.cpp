@@ -236,4 +236,10 @@ std::string camelCaseFromSnakeCase(std::string_view key) {
   return result;
 }
 
+std::string memberPath(const std::string& path, std::string_view key) {
+  return path.empty() ? std::string(key) : path + "." + std::string(key);
+}
+
+std::string indexPath(const std::string& path, std::size_t index) { return fmt::format("{}[{}]", path, index); }
+
 }  // namespace vantelkit::internal

@@ -1,6 +1,8 @@
-// Text forms shared by the dictionary coders: base64, ISO 8601 dates and key case.
+// Text forms shared by the property-list reader and the dictionary coders: base64, ISO 8601
+// dates, key case, and the paths that say where in a value an error is.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -8,6 +10,13 @@
 #include "vantelkit/foundation/Value.h"
 
 namespace vantelkit::internal {
+
+// Seconds between 1970-01-01 and 2001-01-01, the reference date of property lists.
+inline constexpr double kReferenceDateOffset = 978307200.0;
+
+// Where in a value a member or element is: "items[2].name".
+std::string memberPath(const std::string& path, std::string_view key);
+std::string indexPath(const std::string& path, std::size_t index);
 
 // Standard base64 with padding.
 std::string base64Encode(const Data& data);

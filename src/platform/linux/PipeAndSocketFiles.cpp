@@ -1,4 +1,4 @@
-#include "vantelkit/platform/SpecialFiles.h"
+#include "vantelkit/platform/PipeAndSocketFiles.h"
 
 #include <sys/socket.h>
 #include <sys/stat.h>
