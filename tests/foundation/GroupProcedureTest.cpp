@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/BoundedWait.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -23,23 +25,7 @@ constexpr double kWait = 20.0;
 
 ErrorPtr unknownError() { return makeError<GeneralError>(GeneralError::unknown()); }
 
-class Gate {
- public:
-  void open() {
-    std::lock_guard lock(_mutex);
-    _open = true;
-    _condition.notify_all();
-  }
-  bool wait() {
-    std::unique_lock lock(_mutex);
-    return _condition.wait_for(lock, std::chrono::duration<double>(kWait), [&] { return _open; });
-  }
-
- private:
-  std::mutex _mutex;
-  std::condition_variable _condition;
-  bool _open = false;
-};
+using vantelkit::testing::Gate;
 
 TEST(GroupProcedureTest, FinishesOnlyAfterItsLastChildEvenWhenThatChildEndsLater) {
   ProcedureQueue queue;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/BoundedWait.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -27,24 +29,7 @@ class RecordingOperation : public Operation {
   int _id;
 };
 
-// A one-shot gate with a bounded wait.
-class Gate {
- public:
-  void open() {
-    std::lock_guard lock(_mutex);
-    _open = true;
-    _condition.notify_all();
-  }
-  bool wait(double seconds = kWait) {
-    std::unique_lock lock(_mutex);
-    return _condition.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return _open; });
-  }
-
- private:
-  std::mutex _mutex;
-  std::condition_variable _condition;
-  bool _open = false;
-};
+using vantelkit::testing::Gate;
 
 TEST(OperationTest, RunsMainOnceThenCompletionAndFinishHandlers) {
   OperationQueue queue("test");

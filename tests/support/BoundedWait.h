@@ -3,6 +3,8 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 namespace vantelkit::testing {
@@ -19,5 +21,25 @@ bool waitUntil(Predicate predicate, std::chrono::milliseconds limit = kPatience)
   }
   return true;
 }
+
+// A one-shot gate: threads wait (bounded) until a test opens it.
+class Gate {
+ public:
+  void open() {
+    std::lock_guard lock(_mutex);
+    _open = true;
+    _condition.notify_all();
+  }
+  // True when opened within the limit.
+  bool wait(std::chrono::milliseconds limit = kPatience) {
+    std::unique_lock lock(_mutex);
+    return _condition.wait_for(lock, limit, [&] { return _open; });
+  }
+
+ private:
+  std::mutex _mutex;
+  std::condition_variable _condition;
+  bool _open = false;  // guarded by _mutex
+};
 
 }  // namespace vantelkit::testing
