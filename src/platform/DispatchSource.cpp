@@ -64,7 +64,7 @@ void DispatchSource::cancel() {
     event = std::move(_eventHandler);
     cancelHandler = std::move(_cancelHandler);
   }
-  if (auto* timer = dynamic_cast<DispatchSourceTimer*>(this)) TimerThread::shared().unschedule(*timer);
+  didCancel();
   if (cancelHandler) _queue->async([cancelHandler] { (*cancelHandler)(); });
 }
 
@@ -162,6 +162,8 @@ void DispatchSourceTimer::schedule(DispatchTime deadline, std::optional<double> 
 }
 
 void DispatchSourceTimer::fire(std::uint64_t count) { merge(count); }
+
+void DispatchSourceTimer::didCancel() { TimerThread::shared().unschedule(*this); }
 
 // ---------------------------------------------------------------------------------------
 

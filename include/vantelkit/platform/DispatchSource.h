@@ -48,6 +48,8 @@ class DispatchSource : public std::enable_shared_from_this<DispatchSource> {
   DispatchSource(std::shared_ptr<DispatchQueue> queue, const char* kind);
   // Merges value into the pending data and schedules a delivery if the source is active.
   void merge(std::uint64_t value);
+  // Called once by cancel(), outside the source's lock: a kind of source stops its event feed.
+  virtual void didCancel() {}
 
  private:
   void scheduleDeliveryLocked();
@@ -79,6 +81,7 @@ class DispatchSourceTimer : public DispatchSource {
 
  private:
   explicit DispatchSourceTimer(std::shared_ptr<DispatchQueue> queue);
+  void didCancel() override;
   friend class TimerThread;
   void fire(std::uint64_t count);
   std::uint64_t _generation = 0;  // guarded by the timer thread's lock
