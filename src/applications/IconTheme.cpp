@@ -182,8 +182,8 @@ std::vector<std::string> IconTheme::defaultBaseDirectories() {
           platform::Paths::system("/usr/local/share/icons"), platform::Paths::system("/usr/share/icons")};
 }
 
-IconTheme::IconTheme(std::string themeName, std::vector<std::string> baseDirectories,
-                     std::vector<std::string> fallbackDirectories)
+IconTheme::IconTheme(std::string themeName, std::optional<std::vector<std::string>> baseDirectories,
+                     std::optional<std::vector<std::string>> fallbackDirectories)
     : _themeName(std::move(themeName)),
       _baseDirectories(std::move(baseDirectories)),
       _fallbackDirectories(std::move(fallbackDirectories)) {}
@@ -193,33 +193,37 @@ IconTheme& IconTheme::shared() {
   return *theme;
 }
 
-std::shared_ptr<const IconTheme::LoadedTheme> IconTheme::theme(const std::string& name) const {
-  {
-    std::lock_guard lock(_mutex);
-    auto found = _themes.find(name);
-    if (found != _themes.end()) return found->second;
-  }
-  std::shared_ptr<const LoadedTheme> loaded;
-  if (!name.empty() && name.find('/') == std::string::npos && name != "." && name != "..") {
-    for (const auto& base : _baseDirectories) {
-      auto text = readSmallFile(std::filesystem::path(base) / name / "index.theme", kMaximumIndexSize);
-      if (!text) continue;
+std::shared_ptr<const IconTheme::LoadedTheme> IconTheme::theme(const Bases& bases, const std::string& name) const {
+  if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") return nullptr;
+  for (const auto& base : bases) {
+    const auto indexPath = (std::filesystem::path(base) / name / "index.theme").string();
+    {
+      std::lock_guard lock(_mutex);
+      auto found = _themes.find(indexPath);
+      if (found != _themes.end()) {
+        if (found->second) return found->second;
+        continue;
+      }
+    }
+    std::shared_ptr<const LoadedTheme> loaded;
+    if (auto text = readSmallFile(indexPath, kMaximumIndexSize)) {
       if (auto index = parseIconThemeIndex(*text)) {
         loaded = std::make_shared<const LoadedTheme>(LoadedTheme{name, std::move(*index)});
       }
-      break;
     }
+    std::lock_guard lock(_mutex);
+    auto& cached = _themes.try_emplace(indexPath, loaded).first->second;
+    if (cached) return cached;
   }
-  std::lock_guard lock(_mutex);
-  return _themes.try_emplace(name, loaded).first->second;
+  return nullptr;
 }
 
-std::optional<std::string> IconTheme::lookupInTheme(const LoadedTheme& theme, std::string_view name, int size,
-                                                    int scale) const {
+std::optional<std::string> IconTheme::lookupInTheme(const Bases& bases, const LoadedTheme& theme,
+                                                    std::string_view name, int size, int scale) const {
   static constexpr std::string_view extensions[] = {".png", ".svg"};
   for (const auto& directory : theme.index.directories) {
     if (!matchesSize(directory, size, scale)) continue;
-    for (const auto& base : _baseDirectories) {
+    for (const auto& base : bases) {
       for (auto extension : extensions) {
         auto path = std::filesystem::path(base) / theme.name / directory.path / (std::string(name) + std::string(extension));
         if (isRegularFile(path)) return path.string();
@@ -231,7 +235,7 @@ std::optional<std::string> IconTheme::lookupInTheme(const LoadedTheme& theme, st
   for (const auto& directory : theme.index.directories) {
     const long distance = sizeDistance(directory, size, scale);
     if (distance >= minimal) continue;
-    for (const auto& base : _baseDirectories) {
+    for (const auto& base : bases) {
       bool found = false;
       for (auto extension : extensions) {
         auto path = std::filesystem::path(base) / theme.name / directory.path / (std::string(name) + std::string(extension));
@@ -248,18 +252,19 @@ std::optional<std::string> IconTheme::lookupInTheme(const LoadedTheme& theme, st
   return closest;
 }
 
-std::optional<std::string> IconTheme::findInHierarchy(const std::string& themeName, std::string_view name, int size,
-                                                      int scale, std::vector<std::string>& visited) const {
+std::optional<std::string> IconTheme::findInHierarchy(const Bases& bases, const std::string& themeName,
+                                                      std::string_view name, int size, int scale,
+                                                      std::vector<std::string>& visited) const {
   if (visited.size() >= kMaximumInheritanceDepth ||
       std::find(visited.begin(), visited.end(), themeName) != visited.end()) {
     return std::nullopt;
   }
   visited.push_back(themeName);
-  auto loaded = theme(themeName);
+  auto loaded = theme(bases, themeName);
   if (!loaded) return std::nullopt;
-  if (auto file = lookupInTheme(*loaded, name, size, scale)) return file;
+  if (auto file = lookupInTheme(bases, *loaded, name, size, scale)) return file;
   for (const auto& parent : loaded->index.inherits) {
-    if (auto file = findInHierarchy(parent, name, size, scale, visited)) return file;
+    if (auto file = findInHierarchy(bases, parent, name, size, scale, visited)) return file;
   }
   return std::nullopt;
 }
@@ -270,10 +275,13 @@ std::optional<std::string> IconTheme::lookupIcon(std::string_view name, int size
       scale <= 0) {
     return std::nullopt;
   }
+  const Bases bases = _baseDirectories ? *_baseDirectories : defaultBaseDirectories();
   std::vector<std::string> visited;
-  if (auto file = findInHierarchy(_themeName, name, size, scale, visited)) return file;
-  if (auto file = findInHierarchy("hicolor", name, size, scale, visited)) return file;
-  for (const auto& directory : _fallbackDirectories) {
+  if (auto file = findInHierarchy(bases, _themeName, name, size, scale, visited)) return file;
+  if (auto file = findInHierarchy(bases, "hicolor", name, size, scale, visited)) return file;
+  const Bases fallbacks =
+      _fallbackDirectories ? *_fallbackDirectories : Bases{platform::Paths::system("/usr/share/pixmaps")};
+  for (const auto& directory : fallbacks) {
     for (std::string_view extension : {".png", ".svg"}) {
       auto path = std::filesystem::path(directory) / (std::string(name) + std::string(extension));
       if (isRegularFile(path)) return path.string();

@@ -48,7 +48,9 @@ std::optional<std::vector<std::uint8_t>> ImageWrapper::tiffRepresentation() cons
 void encodeValue(EncodingContainer& container, const ImageWrapper& wrapper) {
   std::optional<Data> bytes;
   if (auto tiff = wrapper.tiffRepresentation()) bytes = Data(tiff->begin(), tiff->end());
-  container.member("image").encode(bytes);
+  // A dictionary value has no null: without an image the key is left out, which reads back
+  // as no image just the same.
+  container.encode("image", bytes);
 }
 
 void decodeValue(const DecodingContainer& container, ImageWrapper& wrapper) {

@@ -52,9 +52,11 @@ class IconTheme {
   // The theme of the shared instance.
   static constexpr std::string_view defaultThemeName = "Adwaita";
 
+  // Without base directories, the default ones are taken at each lookup (so that a root or
+  // home override set later applies); likewise the fallback folders ("/usr/share/pixmaps").
   explicit IconTheme(std::string themeName = std::string(defaultThemeName),
-                     std::vector<std::string> baseDirectories = defaultBaseDirectories(),
-                     std::vector<std::string> fallbackDirectories = {"/usr/share/pixmaps"});
+                     std::optional<std::vector<std::string>> baseDirectories = std::nullopt,
+                     std::optional<std::vector<std::string>> fallbackDirectories = std::nullopt);
   IconTheme(const IconTheme&) = delete;
   IconTheme& operator=(const IconTheme&) = delete;
 
@@ -73,16 +75,19 @@ class IconTheme {
     std::string name;
     IconThemeIndex index;
   };
-  std::shared_ptr<const LoadedTheme> theme(const std::string& name) const;
-  std::optional<std::string> lookupInTheme(const LoadedTheme& theme, std::string_view name, int size, int scale) const;
-  std::optional<std::string> findInHierarchy(const std::string& themeName, std::string_view name, int size, int scale,
-                                             std::vector<std::string>& visited) const;
+  using Bases = std::vector<std::string>;
+  std::shared_ptr<const LoadedTheme> theme(const Bases& bases, const std::string& name) const;
+  std::optional<std::string> lookupInTheme(const Bases& bases, const LoadedTheme& theme, std::string_view name,
+                                           int size, int scale) const;
+  std::optional<std::string> findInHierarchy(const Bases& bases, const std::string& themeName, std::string_view name,
+                                             int size, int scale, std::vector<std::string>& visited) const;
 
   const std::string _themeName;
-  const std::vector<std::string> _baseDirectories;
-  const std::vector<std::string> _fallbackDirectories;
+  const std::optional<std::vector<std::string>> _baseDirectories;
+  const std::optional<std::vector<std::string>> _fallbackDirectories;
   mutable std::mutex _mutex;
-  mutable std::map<std::string, std::shared_ptr<const LoadedTheme>, std::less<>> _themes;  // guarded by _mutex; null: no such theme
+  // By the path of the index file; null: no usable index there. Guarded by _mutex.
+  mutable std::map<std::string, std::shared_ptr<const LoadedTheme>, std::less<>> _themes;
 };
 
 }  // namespace vantelkit

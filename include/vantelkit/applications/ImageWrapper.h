@@ -1,5 +1,6 @@
 // A codable holder of an optional image. It codes as one key, "image", holding the image as
-// TIFF bytes (null without an image); decoding makes the image from those bytes.
+// TIFF bytes (left out without an image, as a dictionary value cannot hold null; an absent or
+// null "image" decodes as no image); decoding makes the image from those bytes.
 // Thread safety: a value type; one owner at a time, const access from any thread.
 #pragma once
 
