@@ -2,9 +2,9 @@
 
 #include "vantelkit/applications/FileIcon.h"
 #include "vantelkit/applications/IconTheme.h"
+#include "vantelkit/formats/ApplicationIcon.h"
 #include "vantelkit/foundation/BlockProcedure.h"
 #include "vantelkit/foundation/ProcedureQueue.h"
-#include "vantelkit/platform/ApplicationIcon.h"
 #include "vantelkit/platform/Paths.h"
 #include "vantelkit/scanning/FileScanProcedure.h"
 
@@ -21,7 +21,7 @@ IconImageProcedure::IconImageProcedure(FileURL url) : _url(std::move(url)) {
     auto block = self.sharedAs<BlockProcedure>();
     ProcedureQueue::defaultDispatchQueue()->async([group, block] {
       if (auto strong = group.lock()) {
-        strong->setSuccess(IconTheme::shared().iconWithPixels(platform::iconForFile(strong->url().path())));
+        strong->setSuccess(IconTheme::shared().iconWithPixels(iconForFile(strong->url().path())));
       }
       block->finish();
     });

@@ -77,4 +77,6 @@ bool isOnDiskImage(const FileURL& url) {
   return information && imageInformationContainsDevice(*information, volume->mountedFrom);
 }
 
+bool isOnDiskImage(const Bundle& bundle) { return isOnDiskImage(FileURL::fileURLWithPath(bundle.bundlePath(), true)); }
+
 }  // namespace vantelkit

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <random>
 
+#include "support/BundleBuilder.h"
 #include "vantelkit/foundation/PropertyList.h"
 #include "vantelkit/platform/Process.h"
 #include "vantelkit/platform/Volumes.h"
@@ -73,6 +74,20 @@ TEST_F(DiskImageTest, FindsTheVolumesDeviceInTheToolsOutput) {
   EXPECT_FALSE(onImage("/dev/disk9s"));
   EXPECT_FALSE(onImage("/dev/disk12"));
   EXPECT_EQ(volumes->askedFolders.back(), "/Volumes/Installer") << "the parent folder's volume is asked";
+}
+
+TEST_F(DiskImageTest, ABundleAsksForItsOwnURL) {
+  const fs::path folder = fs::temp_directory_path() / ("vantel-image-bundle-" + std::to_string(std::random_device()()));
+  testing::writeBundle((folder / "Installer.app").string(), Value(testing::applicationInfo("org.example.Installer", "Installer")));
+  auto bundle = Bundle::open((folder / "Installer.app").string());
+  ASSERT_TRUE(bundle);
+  volumes->loops = {{"/dev/loop5", "/srv/installer.img", {}}};
+  volumes->volume = mountedFrom("/dev/loop5");
+  EXPECT_TRUE(isOnDiskImage(*bundle));
+  EXPECT_EQ(volumes->askedFolders.back(), folder.string());
+  volumes->volume = mountedFrom("/dev/loop6");
+  EXPECT_FALSE(isOnDiskImage(*bundle));
+  fs::remove_all(folder);
 }
 
 TEST_F(DiskImageTest, OutputWithoutImagesOrNotAPropertyListAnswersFalse) {

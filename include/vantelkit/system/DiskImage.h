@@ -11,6 +11,7 @@
 #include <optional>
 #include <string_view>
 
+#include "vantelkit/formats/Bundle.h"
 #include "vantelkit/foundation/Value.h"
 #include "vantelkit/scanning/FileURL.h"
 
@@ -47,5 +48,7 @@ bool imageInformationContainsDevice(const Value& information, std::string_view d
 // (the folder's volume cannot be found, the tool fails, its output is no property list)
 // answers false.
 bool isOnDiskImage(const FileURL& url);
+// The same for the bundle's URL.
+bool isOnDiskImage(const Bundle& bundle);
 
 }  // namespace vantelkit
