@@ -292,25 +292,37 @@ std::optional<std::string> IconTheme::lookupIcon(std::string_view name, int size
 
 platform::Image IconTheme::iconWithPixels(platform::Image icon, const std::vector<int>& sizes) const {
   if (!icon.iconName) return icon;
+  // The name itself, then the generic icon of its media type ("text-plain" falls back to
+  // "text-x-generic"), then the name with trailing "-" parts removed, as themes expect.
+  std::vector<std::string> names{*icon.iconName};
+  const std::size_t dash = icon.iconName->find('-');
+  if (dash != std::string::npos && dash > 0) names.push_back(icon.iconName->substr(0, dash) + "-x-generic");
+  for (std::string shorter = *icon.iconName; shorter.rfind('-') != std::string::npos && shorter.rfind('-') > 0;) {
+    shorter.resize(shorter.rfind('-'));
+    names.push_back(shorter);
+  }
   std::vector<std::string> taken;
-  for (int size : sizes) {
-    auto file = lookupIcon(*icon.iconName, size);
-    if (!file || std::find(taken.begin(), taken.end(), *file) != taken.end()) continue;
-    taken.push_back(*file);
-    auto bytes = readSmallFile(*file, kMaximumIconSize);
-    if (!bytes) continue;
-    platform::ImageRepresentation representation;
-    if (auto width = pngWidth(*bytes)) {
-      representation.pixelsWide = *width;
-      representation.format = "png";
-    } else if (file->size() > 4 && file->substr(file->size() - 4) == ".svg") {
-      representation.pixelsWide = size;
-      representation.format = "svg";
-    } else {
-      continue;
+  for (const auto& name : names) {
+    for (int size : sizes) {
+      auto file = lookupIcon(name, size);
+      if (!file || std::find(taken.begin(), taken.end(), *file) != taken.end()) continue;
+      taken.push_back(*file);
+      auto bytes = readSmallFile(*file, kMaximumIconSize);
+      if (!bytes) continue;
+      platform::ImageRepresentation representation;
+      if (auto width = pngWidth(*bytes)) {
+        representation.pixelsWide = *width;
+        representation.format = "png";
+      } else if (file->size() > 4 && file->substr(file->size() - 4) == ".svg") {
+        representation.pixelsWide = size;
+        representation.format = "svg";
+      } else {
+        continue;
+      }
+      representation.data.assign(bytes->begin(), bytes->end());
+      icon.representations.push_back(std::move(representation));
     }
-    representation.data.assign(bytes->begin(), bytes->end());
-    icon.representations.push_back(std::move(representation));
+    if (!taken.empty()) break;
   }
   return icon;
 }

@@ -53,7 +53,7 @@ TEST_F(IconImageProcedureTest, ADocumentGetsItsTypesIconWithTheThemesPixels) {
   auto icon = procedure->successValue();
   ASSERT_TRUE(icon);
   ASSERT_TRUE(icon->iconName);
-  if (!IconTheme::shared().lookupIcon(*icon->iconName, 48)) GTEST_SKIP() << "no icon theme installed";
+  if (!IconTheme::shared().lookupIcon("text-x-generic", 48)) GTEST_SKIP() << "no icon theme installed";
   ASSERT_FALSE(icon->representations.empty());
   for (const auto& representation : icon->representations) {
     EXPECT_TRUE(representation.format == "png" || representation.format == "svg");

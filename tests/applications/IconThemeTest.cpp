@@ -103,6 +103,15 @@ TEST_F(IconThemeTest, AddsTheThemeFilesAsRepresentations) {
   EXPECT_EQ(withPixels.representations[2].pixelsWide, 16);
   EXPECT_EQ(withPixels.iconName, "editor");
 
+  // Fallbacks: the media type's generic icon, then the name cut at its last "-".
+  testing::writeFile((base / "main/48x48/apps/text-x-generic.png").string(), testing::pngPayload(48, 48));
+  icon.iconName = "text-plain";
+  auto generic = theme.iconWithPixels(icon, {48});
+  ASSERT_EQ(generic.representations.size(), 1u);
+  EXPECT_EQ(generic.iconName, "text-plain");
+  icon.iconName = "editor-dark-mode";
+  EXPECT_EQ(theme.iconWithPixels(icon, {48}).representations.size(), 1u);
+
   platform::Image unnamed;
   EXPECT_EQ(theme.iconWithPixels(unnamed), unnamed);
   icon.iconName = "missing";

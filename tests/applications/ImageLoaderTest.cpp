@@ -114,7 +114,7 @@ TEST_F(ImageLoaderTest, ShowsASpinnerThenTheImageAndReportsInOrder) {
   EXPECT_EQ(view->image(), namedImage("a"));
   EXPECT_FALSE(spinner->isAnimating());
   EXPECT_EQ(requestedSizes, (std::vector<std::optional<Size>>{Size{40, 30}}));
-  EXPECT_FALSE(loader.isLoading(a, *view));
+  EXPECT_TRUE(MainQueue::runUntil([&] { return !loader.isLoading(a, *view); }, kWaitSeconds));
 }
 
 TEST_F(ImageLoaderTest, ASecondLoadOfTheSameEntityIntoTheSameViewStartsNothing) {

@@ -67,7 +67,9 @@ class IconTheme {
   std::optional<std::string> lookupIcon(std::string_view name, int size, int scale = 1) const;
   // icon with the theme files of its name added as representations (PNG with their pixel
   // width, SVG with the size it was looked up for), for each of sizes that resolves to a file
-  // not yet taken. An icon without a name, or whose name no theme has, comes back as it is.
+  // not yet taken. When the name has no file, the generic icon of its media type
+  // ("text-x-generic" for "text-plain") and then the name without its trailing "-" parts are
+  // tried. An icon without a name, or whose names no theme has, comes back as it is.
   platform::Image iconWithPixels(platform::Image icon, const std::vector<int>& sizes = standardSizes()) const;
 
  private:
