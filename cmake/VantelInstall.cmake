@@ -22,7 +22,7 @@ option(VANTEL_BUILD_SHARED "Build the shared library (for installation)" ${_vant
 target_include_directories(vantelkit PUBLIC
   "$<BUILD_INTERFACE:${VANTEL_GENERATED_INCLUDE_DIR}>"
   "$<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>")
-set_target_properties(vantelkit PROPERTIES POSITION_INDEPENDENT_CODE ON EXPORT_NAME vantelkit_static)
+set_target_properties(vantelkit PROPERTIES EXPORT_NAME vantelkit_static)
 
 set(VANTEL_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/VantelKit")
 set(VANTEL_PUBLIC_DEPENDENCIES fmt::fmt nlohmann_json::nlohmann_json)
@@ -32,6 +32,7 @@ if(VANTEL_BUILD_SHARED)
   # Exports are chosen by name from the objects just before the link (see make_export_map.py):
   # the public headers need no export annotations.
   set(map "${CMAKE_CURRENT_BINARY_DIR}/generated/vantelkit.map")
+  set_target_properties(vantelkit PROPERTIES POSITION_INDEPENDENT_CODE ON)
   add_library(vantelkit_shared SHARED $<TARGET_OBJECTS:vantelkit>)
   add_custom_command(TARGET vantelkit_shared PRE_LINK
     COMMAND Python3::Interpreter "${PROJECT_SOURCE_DIR}/cmake/make_export_map.py" "${map}" "${CMAKE_NM}"
