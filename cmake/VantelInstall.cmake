@@ -12,7 +12,8 @@ endif()
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-if(VANTEL_SANITIZE OR VANTEL_BUILD_FUZZERS OR VANTEL_CONCURRENCY_TESTS_ONLY)
+# Sanitizer, fuzzer and benchmark builds keep the static library as it was (no -fPIC).
+if(VANTEL_SANITIZE OR VANTEL_BUILD_FUZZERS OR VANTEL_CONCURRENCY_TESTS_ONLY OR VANTEL_BUILD_BENCH)
   set(_vantel_shared_default OFF)
 else()
   set(_vantel_shared_default ON)
