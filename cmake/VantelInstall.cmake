@@ -68,6 +68,7 @@ endif()
 # The private dependencies of the static library, found again by the package on request,
 # and their linker flags for vantelkit.pc's Libs.private.
 set(VANTEL_STATIC_DEPENDENCIES "")
+set(VANTEL_STATIC_DEBIAN_PACKAGES cmake pkg-config)
 set(VANTEL_PC_LIBS_PRIVATE "-pthread")
 get_target_property(_vantel_links vantelkit LINK_LIBRARIES)
 foreach(item IN LISTS _vantel_links)
@@ -79,8 +80,20 @@ foreach(item IN LISTS _vantel_links)
     foreach(library IN LISTS ${prefix}_LIBRARIES)
       string(APPEND VANTEL_PC_LIBS_PRIVATE " -l${library}")
     endforeach()
+    # The Debian package that holds the module, for the .deb's Suggests.
+    execute_process(COMMAND "${PKG_CONFIG_EXECUTABLE}" --path "${${prefix}_MODULE_NAME}"
+      OUTPUT_VARIABLE pc_file OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    if(pc_file)
+      execute_process(COMMAND dpkg-query -S "${pc_file}"
+        OUTPUT_VARIABLE owner OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+      if(owner MATCHES "^([^:, ]+)")
+        list(APPEND VANTEL_STATIC_DEBIAN_PACKAGES "${CMAKE_MATCH_1}")
+      endif()
+    endif()
   endif()
 endforeach()
+list(REMOVE_DUPLICATES VANTEL_STATIC_DEBIAN_PACKAGES)
+list(JOIN VANTEL_STATIC_DEBIAN_PACKAGES ", " _vantel_suggests)
 
 configure_package_config_file("${CMAKE_CURRENT_LIST_DIR}/templates/VantelKitConfig.cmake.in"
   "${CMAKE_CURRENT_BINARY_DIR}/generated/VantelKitConfig.cmake"
@@ -118,5 +131,5 @@ set(CPACK_DEBIAN_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libfmt-dev, nlohmann-json3-dev")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "cmake, pkg-config, libplist-dev, liburiparser-dev, libglib2.0-dev, libsqlite3-dev")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "${_vantel_suggests}")
 include(CPack)
