@@ -71,25 +71,42 @@ set(VANTEL_STATIC_DEPENDENCIES "")
 set(VANTEL_STATIC_DEBIAN_PACKAGES cmake pkg-config)
 set(VANTEL_PC_LIBS_PRIVATE "-pthread")
 get_target_property(_vantel_links vantelkit LINK_LIBRARIES)
+get_cmake_property(_vantel_cache_variables CACHE_VARIABLES)
 foreach(item IN LISTS _vantel_links)
   if(item MATCHES "^PkgConfig::(.+)$")
     set(prefix "${CMAKE_MATCH_1}")
+    # pkg_check_modules names a single module in <prefix>_MODULE_NAME, and each of several
+    # in a <prefix>_<module>_VERSION entry.
+    set(modules "${${prefix}_MODULE_NAME}")
+    if(NOT modules)
+      foreach(variable IN LISTS _vantel_cache_variables)
+        if(variable MATCHES "^${prefix}_(.+)_VERSION$")
+          set(module "${CMAKE_MATCH_1}")
+          if(NOT module MATCHES "^[A-Z_]+$")
+            list(APPEND modules "${module}")
+          endif()
+        endif()
+      endforeach()
+    endif()
+    list(JOIN modules " " module_list)
     string(APPEND VANTEL_STATIC_DEPENDENCIES
-      "  pkg_check_modules(${prefix} QUIET IMPORTED_TARGET ${${prefix}_MODULE_NAME})\n"
+      "  pkg_check_modules(${prefix} QUIET IMPORTED_TARGET ${module_list})\n"
       "  if(NOT ${prefix}_FOUND)\n    set(VantelKit_static_FOUND FALSE)\n  endif()\n")
     foreach(library IN LISTS ${prefix}_LIBRARIES)
       string(APPEND VANTEL_PC_LIBS_PRIVATE " -l${library}")
     endforeach()
-    # The Debian package that holds the module, for the .deb's Suggests.
-    execute_process(COMMAND "${PKG_CONFIG_EXECUTABLE}" --path "${${prefix}_MODULE_NAME}"
-      OUTPUT_VARIABLE pc_file OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-    if(pc_file)
-      execute_process(COMMAND dpkg-query -S "${pc_file}"
-        OUTPUT_VARIABLE owner OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-      if(owner MATCHES "^([^:, ]+)")
-        list(APPEND VANTEL_STATIC_DEBIAN_PACKAGES "${CMAKE_MATCH_1}")
+    # The Debian package that holds each module, for the .deb's Suggests.
+    foreach(module IN LISTS modules)
+      execute_process(COMMAND "${PKG_CONFIG_EXECUTABLE}" --path "${module}"
+        OUTPUT_VARIABLE pc_file OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+      if(pc_file)
+        execute_process(COMMAND dpkg-query -S "${pc_file}"
+          OUTPUT_VARIABLE owner OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+        if(owner MATCHES "^([^:, ]+)")
+          list(APPEND VANTEL_STATIC_DEBIAN_PACKAGES "${CMAKE_MATCH_1}")
+        endif()
       endif()
-    endif()
+    endforeach()
   endif()
 endforeach()
 list(REMOVE_DUPLICATES VANTEL_STATIC_DEBIAN_PACKAGES)
