@@ -1,7 +1,9 @@
-// The object type of a file system item, the last link not followed (lstat).
-// Thread safety: safe to call from any thread.
+// The object type and status of a file system item, and the system's texts for its error
+// numbers. Thread safety: safe to call from any thread.
 #pragma once
 
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace vantelkit::platform {
@@ -10,5 +12,28 @@ enum class FileObjectType { blockSpecial, charSpecial, directory, fifo, file, sy
 
 // unknown when the item cannot be examined (missing, no permission).
 FileObjectType fileObjectTypeNotFollowingLink(std::string_view path);
+
+struct PathStatus {
+  FileObjectType type = FileObjectType::unknown;
+  // The system's error number when the status could not be read (type is then unknown).
+  int error = 0;
+  std::uint64_t device = 0;
+};
+
+// The status of the item at path; with followLink, of what a link as the last component
+// points to (a dangling link or a loop gives its error).
+PathStatus pathStatus(std::string_view path, bool followLink);
+
+// The system's text for an error number ("Permission denied").
+std::string errorDescription(int error);
+
+// The error number of the last failed library call on this thread.
+int lastErrorNumber();
+
+// True when the file at path begins with the given bytes (false when it cannot be read).
+bool fileStartsWith(const std::string& path, std::string_view prefix);
+
+// Shell-style wildcard match (*, ?, [...]); "*" also matches "/".
+bool globMatches(const std::string& pattern, const std::string& text);
 
 }  // namespace vantelkit::platform
