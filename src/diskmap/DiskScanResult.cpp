@@ -11,6 +11,8 @@ DiskScanResult::DiskScanResult(std::shared_ptr<FileNode> root, double elapsed, s
                                Details details)
     : _root(std::move(root)), _elapsed(elapsed), _totalFilesScanned(filesScanned), _details(std::move(details)) {}
 
-std::string DiskScanResult::UnreadableEntry::reason() const { return platform::errorDescription(error); }
+std::string DiskScanResult::UnreadableEntry::reason() const {
+  return error != 0 ? platform::errorDescription(error) : std::string("could not be read");
+}
 
 }  // namespace vantelkit

@@ -10,6 +10,24 @@
 
 namespace vantelkit {
 
+namespace {
+void sortHardLinks(std::vector<DiskScanResult::HardLink>& links) {
+  if (links.empty()) return;
+  std::vector<std::pair<std::string, std::size_t>> paths;
+  paths.reserve(links.size());
+  for (std::size_t i = 0; i < links.size(); ++i) paths.emplace_back(links[i].node->url().path(), i);
+  std::sort(paths.begin(), paths.end(), [&links](const auto& a, const auto& b) {
+    const auto& x = links[a.second];
+    const auto& y = links[b.second];
+    return std::tie(x.device, x.inode, a.first) < std::tie(y.device, y.inode, b.first);
+  });
+  std::vector<DiskScanResult::HardLink> sorted;
+  sorted.reserve(paths.size());
+  for (auto& entry : paths) sorted.push_back(std::move(links[entry.second]));
+  links = std::move(sorted);
+}
+}  // namespace
+
 std::shared_ptr<DiskScanner> DiskScanner::make(ProgressHandler progressHandler, bool buildTree,
                                                std::shared_ptr<platform::DirectoryReader> reader) {
   return std::shared_ptr<DiskScanner>(new DiskScanner(std::move(progressHandler), buildTree, std::move(reader)));
@@ -99,23 +117,12 @@ std::shared_ptr<DiskScanResult> DiskScanner::scan(const FileURL& url,
   }
   std::sort(details.unreadable.begin(), details.unreadable.end(),
             [](const auto& a, const auto& b) { return a.path < b.path; });
-  if (!details.hardLinks.empty()) {
-    std::vector<std::pair<std::string, std::size_t>> paths;
-    paths.reserve(details.hardLinks.size());
-    for (std::size_t i = 0; i < details.hardLinks.size(); ++i)
-      paths.emplace_back(details.hardLinks[i].node->url().path(), i);
-    std::sort(paths.begin(), paths.end(), [&details](const auto& a, const auto& b) {
-      const auto& x = details.hardLinks[a.second];
-      const auto& y = details.hardLinks[b.second];
-      return std::tie(x.device, x.inode, a.first) < std::tie(y.device, y.inode, b.first);
-    });
-    std::vector<DiskScanResult::HardLink> sorted;
-    sorted.reserve(paths.size());
-    for (auto& entry : paths) sorted.push_back(std::move(details.hardLinks[entry.second]));
-    details.hardLinks = std::move(sorted);
-  }
   details.hardLinksCountedOnce = _walkOptions.countHardLinksOnce;
-  if (_walkOptions.countHardLinksOnce) countHardLinksOnce(details.hardLinks, details.totalSize, details.totalUsage);
+  if (_walkOptions.countHardLinksOnce) {
+    countHardLinksOnce(details.hardLinks, details.totalSize, details.totalUsage, _buildTree);
+  } else {
+    sortHardLinks(details.hardLinks);
+  }
   auto result = std::make_shared<DiskScanResult>(root, elapsed, _filesScanned.load(std::memory_order_relaxed),
                                                  std::move(details));
   // Ready for another scan. (Cleared here rather than at the start, so that a cancel()
@@ -125,15 +132,17 @@ std::shared_ptr<DiskScanResult> DiskScanner::scan(const FileURL& url,
   return result;
 }
 
+
 void DiskScanner::countHardLinksOnce(std::vector<DiskScanResult::HardLink>& links, std::int64_t& size,
-                                     std::int64_t& usage) {
+                                     std::int64_t& usage, bool inTree) {
+  sortHardLinks(links);
   for (std::size_t i = 1; i < links.size(); ++i) {
     if (links[i].device != links[i - 1].device || links[i].inode != links[i - 1].inode) continue;
     auto& node = links[i].node;
     node->addMark(FileNode::duplicateLink);
     size -= node->size();
     usage -= node->usage();
-    if (!_buildTree) continue;
+    if (!inTree) continue;
     for (auto ancestor = node->parent(); ancestor; ancestor = ancestor->parent()) {
       ancestor->addSize(-node->size());
       ancestor->addUsage(-node->usage());

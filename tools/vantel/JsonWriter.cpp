@@ -17,7 +17,7 @@ void appendEscaped(std::string& out, std::string_view text) {
   std::size_t runStart = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    if (c >= 0x20 && c != 0x7f && c != '"' && c != '\\') continue;
     out.append(text, runStart, i - runStart);  // the plain run before this character
     runStart = i + 1;
     switch (c) {
@@ -78,6 +78,11 @@ void JsonWriter::separate() {
   }
 }
 
+bool JsonWriter::endDocument() {
+  _buffer += '\n';
+  return flush();
+}
+
 void JsonWriter::beginObject() {
   separate();
   write("{");
@@ -135,6 +140,11 @@ void JsonWriter::value(double number) {
   }
   fmt::format_to(std::back_inserter(_buffer), "{}", number);
   if (_buffer.size() >= kFlushThreshold) flush();
+}
+
+void JsonWriter::null() {
+  separate();
+  write("null");
 }
 
 void JsonWriter::value(bool flag) {

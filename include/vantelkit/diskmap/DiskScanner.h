@@ -115,6 +115,12 @@ class DiskScanner : public std::enable_shared_from_this<DiskScanner> {
   void operationDidStartOrDrop() { _waitingOperations.fetch_sub(1, std::memory_order_relaxed); }
   int maxConcurrentTraversals() const { return _maxConcurrentTraversals; }
 
+  // Sorts links by device, inode and path; then marks every link after the first of each
+  // file FileNode::duplicateLink and takes it out of size, usage and (when inTree) the sizes
+  // of its ancestors.
+  static void countHardLinksOnce(std::vector<DiskScanResult::HardLink>& links, std::int64_t& size,
+                                 std::int64_t& usage, bool inTree);
+
   void setWalkOptions(WalkOptions options) { _walkOptions = std::move(options); }
   const WalkOptions& walkOptions() const { return _walkOptions; }
 
@@ -161,8 +167,6 @@ class DiskScanner : public std::enable_shared_from_this<DiskScanner> {
  private:
   DiskScanner(ProgressHandler progressHandler, bool buildTree, std::shared_ptr<platform::DirectoryReader> reader);
   void startProgressTimer();
-  // Marks the further links of each linked file and takes them out of the sums.
-  void countHardLinksOnce(std::vector<DiskScanResult::HardLink>& links, std::int64_t& size, std::int64_t& usage);
 
   std::atomic<std::int32_t> _activeThreads{0};
   std::atomic<std::int32_t> _waitingOperations{0};
