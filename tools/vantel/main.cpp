@@ -66,7 +66,6 @@ int main(int argc, char** argv) {
   vantelkit::platform::InterruptSignals::install(vantel::kExitInterrupted, "\r\033[K");
   CLI::App app{"vantel: inspect what can be removed from a machine (reads only; never deletes)"};
   app.require_subcommand(1);
-  app.set_version_flag("--version", "vantel 0.1.0");
   app.fallthrough();
   std::optional<std::string> root;
   std::optional<std::string> home;
@@ -83,7 +82,14 @@ int main(int argc, char** argv) {
   // Global options are accepted after the command too.
   for (auto* command : app.get_subcommands({})) command->fallthrough();
 
-  if (auto word = commandWord(argc, argv)) {
+  auto word = commandWord(argc, argv);
+  if (!word && std::any_of(argv + 1, argv + argc, [](const char* arg) { return std::string_view(arg) == "--version"; })) {
+    fmt::print("vantel 0.1.0\n");
+    return checkStandardOutput(vantel::kExitSuccess);
+  }
+  bool versionFlag = false;  // handled above, before parsing; listed here for --help
+  app.add_flag("--version", versionFlag, "Print the tool's version");
+  if (word) {
     bool known = std::any_of(commands.begin(), commands.end(), [&](auto& c) { return c.name == *word; });
     if (!known) {
       fmt::print(stderr, "vantel: unknown command: {}\nRun vantel --help for the commands.\n",
