@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "Command.h"
+#include "vantelkit/platform/FileStatus.h"
 #include "vantelkit/scanning/DataDescription.h"
 
 namespace vantel {
@@ -59,11 +61,17 @@ void JsonWriter::write(std::string_view bytes) {
 }
 
 bool JsonWriter::flush() {
+  bool failedNow = false;
   if (!_buffer.empty()) {
-    if (std::fwrite(_buffer.data(), 1, _buffer.size(), _out) != _buffer.size()) _failed = true;
+    if (std::fwrite(_buffer.data(), 1, _buffer.size(), _out) != _buffer.size()) failedNow = true;
     _buffer.clear();
   }
-  if (std::fflush(_out) != 0) _failed = true;
+  if (!failedNow && std::fflush(_out) != 0) failedNow = true;
+  if (failedNow && !_failed) {
+    _failed = true;
+    _error = vantelkit::platform::lastErrorNumber();
+    if (_out == stdout) noteStandardOutputError(_error);
+  }
   return !_failed;
 }
 

@@ -34,6 +34,8 @@ class JsonWriter {
   void value(bool flag);
   // Writes any buffered output; answers false when writing failed.
   bool flush();
+  // The system's error number of the first failed write, 0 when none failed.
+  int error() const { return _error; }
   // Ends the document with one newline and flushes; answers false when writing failed.
   bool endDocument();
   // Null, for a value that is not known.
@@ -52,6 +54,7 @@ class JsonWriter {
   std::vector<bool> _hasElement;
   bool _afterKey = false;
   bool _failed = false;
+  int _error = 0;
 };
 
 }  // namespace vantel

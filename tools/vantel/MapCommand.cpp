@@ -298,12 +298,13 @@ bool writeExport(const std::string& file, const FileNode& root, const std::strin
     return false;
   }
   bool written;
+  int error = 0;
   {
     vantel::JsonWriter json(out);
     writeNcduExport(json, root, rootPath, view);
     written = json.endDocument();
+    error = json.error();
   }
-  int error = written ? 0 : vantelkit::platform::lastErrorNumber();
   if (out != stdout && std::fclose(out) != 0 && written) {
     written = false;
     error = vantelkit::platform::lastErrorNumber();

@@ -25,6 +25,16 @@ std::vector<RegisteredCommand>& registeredCommands() {
   return commands;
 }
 
+namespace {
+int firstStandardOutputError = 0;  // main thread only
+}  // namespace
+
+void noteStandardOutputError(int error) {
+  if (firstStandardOutputError == 0) firstStandardOutputError = error;
+}
+
+int standardOutputError() { return firstStandardOutputError; }
+
 bool stderrIsTerminal() { return vantelkit::platform::standardErrorIsTerminal(); }
 
 }  // namespace vantel
@@ -50,6 +60,7 @@ std::optional<std::string> commandWord(int argc, char** argv) {
 int checkStandardOutput(int exitCode) {
   int error = 0;
   if (std::fflush(stdout) != 0) error = vantelkit::platform::lastErrorNumber();
+  if (vantel::standardOutputError() != 0) error = vantel::standardOutputError();
   if (error == 0 && !std::ferror(stdout)) return exitCode;
   if (error != 0) {
     fmt::print(stderr, "vantel: cannot write to standard output: {}\n", vantelkit::platform::errorDescription(error));
