@@ -101,7 +101,7 @@ int runSearch(const SearchOptions& options) {
   std::weak_ptr<vantelkit::SearchFileCollector> weak = collector;
   vantel::ScanRun run(options.tuning, options.walk, [weak] {
     auto current = weak.lock();
-    return current ? vantel::countOf(static_cast<std::int64_t>(current->fileCount()), "match") : std::string();
+    return current ? vantel::countOf(static_cast<std::int64_t>(current->fileCount()), "match", "matches") : std::string();
   });
   if (!run.ready()) return vantel::kExitUsage;
   // Bundles included, no tree.

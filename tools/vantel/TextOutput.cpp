@@ -23,8 +23,9 @@ std::string formatBytes(std::int64_t bytes) {
   return fmt::format("{:.1f} {}", value, units[unit]);
 }
 
-std::string countOf(std::int64_t count, std::string_view noun) {
-  return fmt::format("{} {}{}", count, noun, count == 1 ? "" : "s");
+std::string countOf(std::int64_t count, std::string_view noun, std::string_view plural) {
+  if (count == 1) return fmt::format("1 {}", noun);
+  return plural.empty() ? fmt::format("{} {}s", count, noun) : fmt::format("{} {}", count, plural);
 }
 
 std::string entriesText(std::int64_t count) {

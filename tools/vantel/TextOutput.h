@@ -12,8 +12,9 @@ namespace vantel {
 
 // "1.2 GB", "532 bytes", "1 byte": decimal units, as file managers show sizes.
 std::string formatBytes(std::int64_t bytes);
-// "1 file", "3 files": count and noun, the noun with "s" unless count is 1.
-std::string countOf(std::int64_t count, std::string_view noun);
+// "1 file", "3 files": count and noun, the noun in plural (noun + "s" unless given) unless
+// count is 1.
+std::string countOf(std::int64_t count, std::string_view noun, std::string_view plural = {});
 // "1 file or folder", "3 files and folders".
 std::string entriesText(std::int64_t count);
 // text with control characters, backslashes and bytes that are not UTF-8 written as C
