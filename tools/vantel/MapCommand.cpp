@@ -235,7 +235,6 @@ char markOf(const FileNode& node) {
   if (node.hasMark(FileNode::otherFileSystem)) return '>';
   if (node.hasMark(FileNode::pseudoFileSystem)) return '^';
   if (node.hasMark(FileNode::cacheFolder)) return '<';
-  if (node.hasMark(FileNode::hardLink)) return 'H';
   return 0;
 }
 
