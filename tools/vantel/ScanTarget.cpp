@@ -195,7 +195,7 @@ std::shared_ptr<vantelkit::DiskScanResult> ScanRun::run(
 int reportScanProblems(const ScanTarget& target, const vantelkit::DiskScanResult& result, bool interrupted) {
   int status = kExitSuccess;
   // The whole result first, then the closing lines, as du does.
-  std::fflush(stdout);
+  if (std::fflush(stdout) != 0) noteStandardOutputError(vantelkit::platform::lastErrorNumber());
   const auto& unreadable = result.unreadableEntries();
   if (!unreadable.empty()) {
     std::int64_t folders = 0;
