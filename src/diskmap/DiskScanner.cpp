@@ -1,12 +1,32 @@
 #include "vantelkit/diskmap/DiskScanner.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
+#include <tuple>
 
 #include "scanning/internal/Heartbeat.h"
 #include "vantelkit/scanning/ScanOperation.h"
 
 namespace vantelkit {
+
+namespace {
+void sortHardLinks(std::vector<DiskScanResult::HardLink>& links) {
+  if (links.empty()) return;
+  std::vector<std::pair<std::string, std::size_t>> paths;
+  paths.reserve(links.size());
+  for (std::size_t i = 0; i < links.size(); ++i) paths.emplace_back(links[i].node->url().path(), i);
+  std::sort(paths.begin(), paths.end(), [&links](const auto& a, const auto& b) {
+    const auto& x = links[a.second];
+    const auto& y = links[b.second];
+    return std::tie(x.device, x.inode, a.first) < std::tie(y.device, y.inode, b.first);
+  });
+  std::vector<DiskScanResult::HardLink> sorted;
+  sorted.reserve(paths.size());
+  for (auto& entry : paths) sorted.push_back(std::move(links[entry.second]));
+  links = std::move(sorted);
+}
+}  // namespace
 
 std::shared_ptr<DiskScanner> DiskScanner::make(ProgressHandler progressHandler, bool buildTree,
                                                std::shared_ptr<platform::DirectoryReader> reader) {
@@ -47,6 +67,15 @@ std::shared_ptr<DiskScanResult> DiskScanner::scan(const FileURL& url,
                                                   bool buildTree, bool searchBundles, std::optional<int> depthLimit,
                                                   const Completion& completion) {
   _filesScanned.store(0, std::memory_order_relaxed);
+  _totalSize.store(0, std::memory_order_relaxed);
+  _totalUsage.store(0, std::memory_order_relaxed);
+  _rootDevice.store(0, std::memory_order_relaxed);
+  {
+    std::lock_guard lock(_recordMutex);
+    _unreadable.clear();
+    _hardLinks.clear();
+    _currentFolder.reset();
+  }
   _buildTree = buildTree;
   startProgressTimer();
   _collectors.clear();
@@ -59,6 +88,8 @@ std::shared_ptr<DiskScanResult> DiskScanner::scan(const FileURL& url,
   auto rootURL = url.hasDirectoryPath() ? url : FileURL::fileURLWithPath(url.path(), true);
   auto root = FileNode::make(rootURL, nullptr, 0, FileNode::NodeType::directory);
   const std::size_t rootDepth = rootURL.pathComponentCount();
+  _rootPathLength = rootURL.path().size();
+  _rootDepth = rootDepth;
   _settings.searchBundles = searchBundles;
   _settings.maxDepth.reset();
   if (depthLimit) _settings.maxDepth = rootDepth + static_cast<std::size_t>(std::max(*depthLimit, 0));
@@ -72,12 +103,78 @@ std::shared_ptr<DiskScanResult> DiskScanner::scan(const FileURL& url,
     _progressTimer.reset();
   }
   double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  auto result = std::make_shared<DiskScanResult>(root, elapsed, _filesScanned.load(std::memory_order_relaxed));
+  DiskScanResult::Details details;
+  details.totalSize = _totalSize.load(std::memory_order_relaxed);
+  details.totalUsage = _totalUsage.load(std::memory_order_relaxed);
+  details.complete = !isCancelled();
+  {
+    std::lock_guard lock(_recordMutex);
+    details.unreadable = std::move(_unreadable);
+    details.hardLinks = std::move(_hardLinks);
+    _unreadable.clear();
+    _hardLinks.clear();
+    _currentFolder.reset();
+  }
+  std::sort(details.unreadable.begin(), details.unreadable.end(),
+            [](const auto& a, const auto& b) { return a.path < b.path; });
+  details.hardLinksCountedOnce = _walkOptions.countHardLinksOnce;
+  if (_walkOptions.countHardLinksOnce) {
+    countHardLinksOnce(details.hardLinks, details.totalSize, details.totalUsage, _buildTree);
+  } else {
+    sortHardLinks(details.hardLinks);
+  }
+  auto result = std::make_shared<DiskScanResult>(root, elapsed, _filesScanned.load(std::memory_order_relaxed),
+                                                 std::move(details));
   // Ready for another scan. (Cleared here rather than at the start, so that a cancel()
   // that arrives just before scan() is not lost.)
   _isCancelled.store(false, std::memory_order_release);
   if (completion) completion(result);
   return result;
+}
+
+
+void DiskScanner::countHardLinksOnce(std::vector<DiskScanResult::HardLink>& links, std::int64_t& size,
+                                     std::int64_t& usage, bool inTree) {
+  sortHardLinks(links);
+  for (std::size_t i = 1; i < links.size(); ++i) {
+    if (links[i].device != links[i - 1].device || links[i].inode != links[i - 1].inode) continue;
+    auto& node = links[i].node;
+    node->addMark(FileNode::duplicateLink);
+    size -= node->size();
+    usage -= node->usage();
+    if (!inTree) continue;
+    for (auto ancestor = node->parent(); ancestor; ancestor = ancestor->parent()) {
+      ancestor->addSize(-node->size());
+      ancestor->addUsage(-node->usage());
+    }
+  }
+}
+
+bool DiskScanner::isBundleName(std::string_view name) {
+  for (auto suffix : bundleSuffixes)
+    if (name.size() > suffix.size() && name.substr(name.size() - suffix.size()) == suffix) return true;
+  return false;
+}
+
+std::string DiskScanner::currentFolder() const {
+  std::lock_guard lock(_recordMutex);
+  return _currentFolder ? _currentFolder->url().path() : std::string();
+}
+
+void DiskScanner::noteListing(const std::shared_ptr<FileNode>& folder) {
+  // Progress needs only a recent folder: skip the note when another traversal holds the lock.
+  std::unique_lock lock(_recordMutex, std::try_to_lock);
+  if (lock.owns_lock()) _currentFolder = folder;
+}
+
+void DiskScanner::recordUnreadable(std::vector<DiskScanResult::UnreadableEntry>& entries) {
+  std::lock_guard lock(_recordMutex);
+  for (auto& entry : entries) _unreadable.push_back(std::move(entry));
+}
+
+void DiskScanner::recordHardLinks(std::vector<DiskScanResult::HardLink>& links) {
+  std::lock_guard lock(_recordMutex);
+  for (auto& link : links) _hardLinks.push_back(std::move(link));
 }
 
 void DiskScanner::cancel() {

@@ -1,11 +1,13 @@
 #include "vantelkit/scanning/ScanOperation.h"
 
+#include <algorithm>
 #include <span>
 #include <string_view>
 #include <utility>
 
 #include "vantelkit/diskmap/DiskScanner.h"
 #include "vantelkit/foundation/Logging.h"
+#include "vantelkit/platform/FileStatus.h"
 
 namespace vantelkit {
 
@@ -15,39 +17,94 @@ using Node = std::shared_ptr<FileNode>;
 using platform::DirectoryReader;
 using platform::FileObjectType;
 
-bool isBundleName(std::string_view name) {
-  std::string_view tail = name.size() > 4 ? name.substr(name.size() - 4) : name;
-  for (auto suffix : DiskScanner::bundleSuffixes)
-    if (tail == suffix) return true;
-  return false;
-}
+constexpr std::string_view kCacheTagName = "CACHEDIR.TAG";
+constexpr std::string_view kCacheTagSignature = "Signature: 8a477f597d28d172789f06886806bc55";
+constexpr int kNoSuchEntry = 2;  // ENOENT: gone since it was seen; nothing to report
 
-// Turns the entries of one listing into nodes of parent.
+// Turns the entries of one listing into nodes of parent, and notes what could not be read.
 class NodeMaker final : public DirectoryReader::Visitor {
  public:
-  NodeMaker(const Node& parent, std::vector<Node>& nodes)
-      : _parent(parent), _urls(parent->url()), _nodes(nodes) {}
+  NodeMaker(const Node& parent, std::vector<Node>& nodes, DiskScanner& scanner, bool isRoot)
+      : _parent(parent), _urls(parent->url()), _nodes(nodes), _scanner(scanner),
+        _options(scanner.walkOptions()), _isRoot(isRoot) {}
+
+  bool wantsDirectoryDevice() const override { return _options.oneFileSystem; }
+
+  bool enterDirectory(std::uint64_t device) override {
+    if (_isRoot) {
+      _scanner.setRootDevice(device);
+      return true;
+    }
+    if (device == _scanner.rootDevice()) return true;
+    _parent->addMark(FileNode::otherFileSystem);
+    return false;
+  }
+
+  void failed(int error) override { listingError = error; }
 
   void visit(const DirectoryReader::Entry& entry) override {
     if (entry.name.empty()) {
       LogDebug("Encountered an unknown file");
       return;
     }
-    if (entry.type == FileObjectType::file) {
-      _nodes.push_back(FileNode::make(_urls.make(entry.name, false), _parent, entry.size, FileNode::NodeType::file));
+    bool isFile = entry.type == FileObjectType::file;
+    bool isDirectory = entry.type == FileObjectType::directory;
+    // An entry whose status could not be read keeps a node (as a file unless the listing
+    // said directory), marked with the reason.
+    if (entry.error != 0 && entry.type == FileObjectType::unknown) isFile = true;
+    if (!isFile && !isDirectory) return;  // links, devices, pipes and sockets: never followed
+    if (!_options.excludes.empty() && isExcluded(entry.name)) return;
+
+    if (isFile) {
+      auto node = FileNode::make(_urls.make(entry.name, false), _parent, entry.size, FileNode::NodeType::file);
+      node->setUsage(entry.usage);
       fileBytes += entry.size;
-    } else if (entry.type == FileObjectType::directory) {
+      fileUsage += entry.usage;
+      if (entry.linkCount > 1 && entry.error == 0) {
+        node->addMark(FileNode::hardLink);
+        hardLinks.push_back({node, entry.device, entry.inode, entry.linkCount});
+      }
+      if (_options.excludeCaches && entry.error == 0 && entry.name == kCacheTagName &&
+          platform::fileStartsWith(node->url().path(), kCacheTagSignature))
+        holdsCacheTag = true;
+      _nodes.push_back(std::move(node));
+    } else {
       _nodes.push_back(FileNode::make(_urls.make(entry.name, true), _parent, 0, FileNode::NodeType::directory));
     }
-    // Links, devices, pipes and sockets get no node; links are so never followed.
+    if (entry.error != 0) {
+      _nodes.back()->setError(entry.error);
+      unreadable.push_back({_nodes.back()->url().path(), entry.error, isDirectory});
+    }
   }
 
   std::int64_t fileBytes = 0;
+  std::int64_t fileUsage = 0;
+  int listingError = 0;
+  bool holdsCacheTag = false;
+  std::vector<DiskScanResult::UnreadableEntry> unreadable;
+  std::vector<DiskScanResult::HardLink> hardLinks;
 
  private:
+  bool isExcluded(std::string_view name) const {
+    std::string text(name);
+    for (const auto& pattern : _options.excludes)
+      if (platform::globMatches(pattern, text)) return true;
+    // The path below the scan root, for patterns with a "/".
+    const std::string& directory = _urls.directoryPath();
+    std::size_t skip = std::min(directory.size(), _scanner.rootPathLength() + 1);
+    std::string below = directory.size() > _scanner.rootPathLength() ? directory.substr(skip) + "/" + text : text;
+    if (below == text) return false;
+    for (const auto& pattern : _options.excludes)
+      if (platform::globMatches(pattern, below)) return true;
+    return false;
+  }
+
   const Node& _parent;
   FileURLBuilder _urls;
   std::vector<Node>& _nodes;
+  DiskScanner& _scanner;
+  const DiskScanner::WalkOptions& _options;
+  bool _isRoot;
 };
 
 }  // namespace
@@ -93,10 +150,27 @@ void ScanOperation::traverse(const std::shared_ptr<FileNode>& start, std::size_t
     if (scanner.isCancelled() && parent != _node) break;
 
     nodes.clear();
-    NodeMaker maker(parent, nodes);
     // The scan root is opened as given (a link to a folder is followed); below it, never.
-    bool followLink = !parent->parent();
-    scanner.reader().list(parent->url().path(), followLink, maker);
+    bool isRoot = depth == scanner.rootDepth();
+    NodeMaker maker(parent, nodes, scanner, isRoot);
+    if (scanner.hasProgressHandler()) scanner.noteListing(parent);
+    auto status = scanner.reader().list(parent->url().path(), isRoot, maker);
+    if (status != DirectoryReader::Status::complete && maker.listingError != kNoSuchEntry) {
+      int error = maker.listingError != 0 ? maker.listingError : 5;  // EIO when the reader gave none
+      parent->setError(error);
+      maker.unreadable.push_back({parent->url().path(), error, true});
+    }
+    if (maker.holdsCacheTag) {
+      // A cache folder: its contents are left out as if it had not been listed.
+      nodes.clear();
+      maker.fileBytes = maker.fileUsage = 0;
+      maker.unreadable.clear();
+      maker.hardLinks.clear();
+      parent->addMark(FileNode::cacheFolder);
+    }
+    if (!maker.unreadable.empty()) scanner.recordUnreadable(maker.unreadable);
+    if (!maker.hardLinks.empty()) scanner.recordHardLinks(maker.hardLinks);
+    if (maker.fileBytes != 0 || maker.fileUsage != 0) scanner.addTotals(maker.fileBytes, maker.fileUsage);
 
     std::span<const Node> listed(nodes);
     if (buildTree) {
@@ -106,10 +180,13 @@ void ScanOperation::traverse(const std::shared_ptr<FileNode>& start, std::size_t
       for (auto& node : nodes) children.push_back(std::move(node));
       parent->setChildren(std::move(children));
       listed = parent->children();
-      if (maker.fileBytes != 0) {
+      if (maker.fileBytes != 0 || maker.fileUsage != 0) {
         parent->addSize(maker.fileBytes);
-        for (auto ancestor = parent->parent(); ancestor; ancestor = ancestor->parent())
+        parent->addUsage(maker.fileUsage);
+        for (auto ancestor = parent->parent(); ancestor; ancestor = ancestor->parent()) {
           ancestor->addSize(maker.fileBytes);
+          ancestor->addUsage(maker.fileUsage);
+        }
       }
     }
     for (std::size_t i = 0; i < collectors.size(); ++i)
@@ -124,7 +201,17 @@ void ScanOperation::traverse(const std::shared_ptr<FileNode>& start, std::size_t
     for (const auto& node : listed) {
       if (node->type() != FileNode::NodeType::directory) continue;
       if (settings.maxDepth && childDepth >= *settings.maxDepth) continue;
-      if (!settings.searchBundles && isBundleName(node->name())) continue;
+      if (!settings.searchBundles && DiskScanner::isBundleName(node->name())) continue;
+      if (node->hasMark(FileNode::unreadable)) continue;  // its status could not be read
+      if (childDepth == 2 && scanner.walkOptions().skipPseudoFileSystems) {
+        // A child of "/": the scan started at "/" (the root itself is always listed).
+        const auto& paths = DiskScanner::pseudoFileSystemPaths;
+        std::string path = "/" + node->name();
+        if (std::find(paths.begin(), paths.end(), path) != paths.end()) {
+          node->addMark(FileNode::pseudoFileSystem);
+          continue;
+        }
+      }
       bool mayFanOut = fanOut == DiskScanner::FanOut::whileSlotsFree ||
                        (fanOut == DiskScanner::FanOut::wideParentsOnly && wide) ||
                        (fanOut == DiskScanner::FanOut::onDemand && scanner.waitingOperations() < threads);

@@ -171,6 +171,139 @@ TEST(DiskScannerTest, UnreadableAndVanishingDirectoriesContributeNothing) {
   EXPECT_EQ(result->totalFilesScanned(), 7);
 }
 
+TEST(DiskScannerTest, TheResultRecordsWhatCouldNotBeReadWithTheReason) {
+  ScanFixtureTree tree;
+  tree.file("locked/secret", 100);
+  tree.file("partial/a", 1);
+  tree.file("partial/b", 1);
+  tree.file("partial/c", 1);
+  tree.file("nostat/f", 7);
+  tree.file("nostat/g", 4);
+  tree.directory("nostat/d");
+  tree.file("fine/z", 9);
+  auto reader = std::make_shared<FaultInjectingDirectoryReader>();
+  reader->failOpen(tree.path("locked"));
+  reader->failReadAfter(tree.path("partial"), 2);
+  reader->failStatus(tree.path("nostat/f"));
+  reader->failStatus(tree.path("nostat/d"));
+  for (bool buildTree : {true, false}) {
+    auto scanner = DiskScanner::make({}, false, reader);
+    auto result = scanner->scan(FileURL::fileURLWithPath(tree.root()), {}, buildTree, false, std::nullopt);
+    std::vector<std::string> paths;
+    for (const auto& entry : result->unreadableEntries()) paths.push_back(entry.path);
+    EXPECT_EQ(paths, (std::vector<std::string>{tree.path("locked"), tree.path("nostat/d"), tree.path("nostat/f"),
+                                               tree.path("partial")}));
+    ASSERT_EQ(result->unreadableCount(), 4u);
+    EXPECT_EQ(result->unreadableEntries()[0].reason(), "Permission denied");
+    EXPECT_TRUE(result->unreadableEntries()[0].isDirectory);
+    EXPECT_FALSE(result->unreadableEntries()[2].isDirectory);
+    EXPECT_EQ(result->unreadableEntries()[3].reason(), "Input/output error");
+    // What could be read is still counted: g, partial's two files and z.
+    EXPECT_EQ(result->totalSize(), 15);
+    EXPECT_TRUE(result->isComplete());
+    if (!buildTree) continue;
+    auto root = result->root();
+    EXPECT_TRUE(child(root, "locked")->hasMark(FileNode::unreadable));
+    EXPECT_TRUE(child(root, "locked")->children().empty());
+    EXPECT_EQ(child(root, "locked")->error(), 13);
+    EXPECT_TRUE(child(root, "partial")->hasMark(FileNode::unreadable));
+    auto nostat = child(root, "nostat");
+    EXPECT_FALSE(nostat->hasMark(FileNode::unreadable));
+    EXPECT_TRUE(child(nostat, "f")->hasMark(FileNode::unreadable));
+    EXPECT_EQ(child(nostat, "f")->type(), NodeType::file);
+    EXPECT_TRUE(child(nostat, "d")->hasMark(FileNode::unreadable));
+    EXPECT_EQ(child(nostat, "d")->type(), NodeType::directory);
+    EXPECT_FALSE(child(nostat, "g")->hasMark(FileNode::unreadable));
+    EXPECT_FALSE(child(root, "fine")->hasMark(FileNode::unreadable));
+    EXPECT_EQ(root->size(), 15);
+  }
+  // A second scan of the same scanner starts a fresh record.
+  auto scanner = DiskScanner::make();
+  scanner->scan(FileURL::fileURLWithPath(tree.path("missing")), {}, true, false, std::nullopt);
+  EXPECT_EQ(scanner->scan(FileURL::fileURLWithPath(tree.path("fine")), {}, true, false, std::nullopt)
+                ->unreadableCount(),
+            0u);
+}
+
+TEST(DiskScannerTest, HardLinksCountOnceWhenAskedAndUsageIsSummed) {
+  ScanFixtureTree tree;
+  tree.file("a/original", 4096);
+  tree.hardLink("b/second", "a/original");
+  tree.hardLink("c/third", "a/original");
+  tree.file("c/single", 100);
+  tree.sparseFile("sparse", 1 << 20);
+  auto scanner = DiskScanner::make();
+  auto each = scanner->scan(FileURL::fileURLWithPath(tree.root()), {}, true, false, std::nullopt);
+  EXPECT_EQ(each->totalSize(), 3 * 4096 + 100 + (1 << 20));
+  EXPECT_EQ(each->root()->size(), each->totalSize());
+  EXPECT_EQ(each->hardLinks().size(), 3u);
+  EXPECT_FALSE(each->hardLinksCountedOnce());
+  // Allocated bytes: the sparse file has (almost) none.
+  EXPECT_LT(child(each->root(), "sparse")->usage(), 1 << 20);
+  EXPECT_EQ(each->root()->usage(), each->totalUsage());
+
+  DiskScanner::WalkOptions options;
+  options.countHardLinksOnce = true;
+  scanner->setWalkOptions(options);
+  for (bool buildTree : {true, false}) {
+    auto once = scanner->scan(FileURL::fileURLWithPath(tree.root()), {}, buildTree, false, std::nullopt);
+    EXPECT_EQ(once->totalSize(), 4096 + 100 + (1 << 20));
+    EXPECT_TRUE(once->hardLinksCountedOnce());
+    if (!buildTree) continue;
+    auto root = once->root();
+    EXPECT_EQ(root->size(), once->totalSize());
+    EXPECT_EQ(root->usage(), once->totalUsage());
+    // The smallest path counts; the others are marked and out of the sums.
+    EXPECT_EQ(child(root, "a")->size(), 4096);
+    EXPECT_EQ(child(root, "b")->size(), 0);
+    EXPECT_EQ(child(root, "c")->size(), 100);
+    EXPECT_FALSE(child(child(root, "a"), "original")->hasMark(FileNode::duplicateLink));
+    EXPECT_TRUE(child(child(root, "a"), "original")->hasMark(FileNode::hardLink));
+    EXPECT_TRUE(child(child(root, "b"), "second")->hasMark(FileNode::duplicateLink));
+    EXPECT_EQ(child(child(root, "b"), "second")->size(), 4096);
+  }
+}
+
+TEST(DiskScannerTest, ExcludedNamesAndCacheFoldersAreLeftOut) {
+  ScanFixtureTree tree;
+  tree.file("keep/a.txt", 1);
+  tree.file("keep/skip.o", 10);
+  tree.file("keep/deeper/skip.o", 10);
+  tree.file("build/out", 100);
+  tree.file("other/build/out", 1000);
+  tree.file("cache/data", 10000);
+  tree.file("cache/CACHEDIR.TAG", 0);
+  {
+    std::FILE* tag = std::fopen(tree.path("cache/CACHEDIR.TAG").c_str(), "w");
+    std::fputs("Signature: 8a477f597d28d172789f06886806bc55\n# a cache\n", tag);
+    std::fclose(tag);
+  }
+  tree.file("fake/CACHEDIR.TAG", 5);
+  auto scanner = DiskScanner::make();
+  DiskScanner::WalkOptions options;
+  options.excludes = {"*.o", "other/build"};
+  options.excludeCaches = true;
+  scanner->setWalkOptions(options);
+  auto result = scanner->scan(FileURL::fileURLWithPath(tree.root()), {}, true, false, std::nullopt);
+  auto root = result->root();
+  EXPECT_EQ(child(root, "keep")->size(), 1);
+  EXPECT_FALSE(child(child(root, "keep"), "skip.o"));
+  EXPECT_EQ(child(root, "build")->size(), 100);  // the pattern with "/" matches below the root only
+  EXPECT_FALSE(child(child(root, "other"), "build"));
+  EXPECT_TRUE(child(root, "cache")->hasMark(FileNode::cacheFolder));
+  EXPECT_TRUE(child(root, "cache")->children().empty());
+  EXPECT_FALSE(child(root, "fake")->hasMark(FileNode::cacheFolder));
+  EXPECT_EQ(root->size(), 1 + 100 + 5);
+}
+
+TEST(DiskScannerTest, BundleNamesMatchWholeSuffixes) {
+  EXPECT_TRUE(DiskScanner::isBundleName("Foo.app"));
+  EXPECT_TRUE(DiskScanner::isBundleName("Bar.kext"));
+  EXPECT_FALSE(DiskScanner::isBundleName("gtkext"));
+  EXPECT_FALSE(DiskScanner::isBundleName("webapp"));
+  EXPECT_FALSE(DiskScanner::isBundleName(".app"));
+}
+
 TEST(DiskScannerTest, AWideFolderIsListedWhole) {
   ScanFixtureTree tree;
   tree.directory("wide");
@@ -249,8 +382,7 @@ Expected serialWalk(const fs::path& folder, bool searchBundles, std::optional<in
       result.count += 1;
       result.children.emplace(name, file);
     } else if (fs::is_directory(status)) {
-      std::string tail = name.size() > 4 ? name.substr(name.size() - 4) : name;
-      bool bundle = tail == "kext" || tail == ".app";
+      bool bundle = (name.size() > 5 && name.ends_with(".kext")) || (name.size() > 4 && name.ends_with(".app"));
       Expected sub(NodeType::directory);
       if (searchBundles || !bundle) {
         sub = serialWalk(entry.path(), searchBundles, levels ? std::optional<int>(*levels - 1) : std::nullopt);

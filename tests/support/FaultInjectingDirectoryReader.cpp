@@ -11,6 +11,9 @@ class CountingVisitor final : public vantelkit::platform::DirectoryReader::Visit
     ++_count;
     _inner.visit(entry);
   }
+  bool wantsDirectoryDevice() const override { return _inner.wantsDirectoryDevice(); }
+  bool enterDirectory(std::uint64_t device) override { return _inner.enterDirectory(device); }
+  void failed(int error) override { _inner.failed(error); }
   bool cut() const { return _limit >= 0 && _count >= _limit; }
 
  private:
@@ -18,7 +21,32 @@ class CountingVisitor final : public vantelkit::platform::DirectoryReader::Visit
   int _limit;
   int _count = 0;
 };
+// Gives chosen entries a status error.
+class StatusFailingVisitor final : public vantelkit::platform::DirectoryReader::Visitor {
+ public:
+  StatusFailingVisitor(Visitor& inner, const std::string& directory, const std::set<std::string>& paths)
+      : _inner(inner), _directory(directory), _paths(paths) {}
+  void visit(const vantelkit::platform::DirectoryReader::Entry& entry) override {
+    std::string path = _directory == "/" ? "/" + std::string(entry.name) : _directory + "/" + std::string(entry.name);
+    if (!_paths.count(path)) return _inner.visit(entry);
+    auto failed = entry;
+    failed.error = 13;  // EACCES
+    failed.size = 0;
+    failed.usage = 0;
+    _inner.visit(failed);
+  }
+  bool wantsDirectoryDevice() const override { return _inner.wantsDirectoryDevice(); }
+  bool enterDirectory(std::uint64_t device) override { return _inner.enterDirectory(device); }
+  void failed(int error) override { _inner.failed(error); }
+
+ private:
+  Visitor& _inner;
+  const std::string& _directory;
+  const std::set<std::string>& _paths;
+};
 }  // namespace
+
+void FaultInjectingDirectoryReader::failStatus(std::string path) { _failStatus.insert(std::move(path)); }
 
 FaultInjectingDirectoryReader::FaultInjectingDirectoryReader()
     : _platform(vantelkit::platform::DirectoryReader::platformDefault()) {}
@@ -46,12 +74,18 @@ FaultInjectingDirectoryReader::Status FaultInjectingDirectoryReader::list(const 
   } leave{_concurrent};
 
   if (_beforeListing) _beforeListing(path);
-  if (_failOpen.count(path)) return Status::cannotOpen;
+  if (_failOpen.count(path)) {
+    visitor.failed(13);  // EACCES: the usual reason a folder cannot be opened
+    return Status::cannotOpen;
+  }
+  StatusFailingVisitor statusFailing(visitor, path, _failStatus);
   auto limit = _failReadAfter.find(path);
-  if (limit == _failReadAfter.end()) return _platform->list(path, followLink, visitor);
-  CountingVisitor counting(visitor, limit->second);
+  if (limit == _failReadAfter.end()) return _platform->list(path, followLink, statusFailing);
+  CountingVisitor counting(statusFailing, limit->second);
   auto status = _platform->list(path, followLink, counting);
-  return counting.cut() ? Status::readFailed : status;
+  if (!counting.cut()) return status;
+  visitor.failed(5);  // EIO
+  return Status::readFailed;
 }
 
 }  // namespace vantel::testing

@@ -20,7 +20,11 @@ class FaultInjectingDirectoryReader final : public vantelkit::platform::Director
   FaultInjectingDirectoryReader();
 
   // Set these before the scan starts.
+  // Opening the folder at path fails with "Permission denied".
   void failOpen(std::string path);
+  // The status of the entry at path (a file or folder below a listed folder) cannot be
+  // read: it is listed with "Permission denied" and no sizes.
+  void failStatus(std::string path);
   void failReadAfter(std::string path, int entries);
   void setBeforeListing(std::function<void(const std::string& path)> hook);
 
@@ -32,6 +36,7 @@ class FaultInjectingDirectoryReader final : public vantelkit::platform::Director
  private:
   std::shared_ptr<DirectoryReader> _platform;
   std::set<std::string> _failOpen;
+  std::set<std::string> _failStatus;
   std::map<std::string, int> _failReadAfter;
   std::function<void(const std::string&)> _beforeListing;
   std::atomic<int> _listings{0};

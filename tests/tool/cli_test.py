@@ -103,7 +103,7 @@ class ToolTest(unittest.TestCase):
             run("map", self.root, "--export", out.name)
             with open(out.name, encoding="utf-8") as f:
                 data = json.load(f)
-        self.assertEqual(data[0:2], [1, 1])
+        self.assertEqual(data[0:2], [1, 2])
         self.assertIn("progname", data[2])
         tree = data[3]
         self.assertEqual(tree[0]["name"], self.root)

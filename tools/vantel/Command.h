@@ -27,6 +27,11 @@ struct RegisteredCommand {
 };
 std::vector<RegisteredCommand>& registeredCommands();
 
+// The system's error number of the first failed write to stdout that a writer noted (0 when
+// none), for the closing check of standard output.
+void noteStandardOutputError(int error);
+int standardOutputError();
+
 // True when stderr is a terminal (progress is shown only then).
 bool stderrIsTerminal();
 

@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "Command.h"
+#include "vantelkit/platform/FileStatus.h"
 #include "vantelkit/scanning/DataDescription.h"
 
 namespace vantel {
@@ -17,7 +19,7 @@ void appendEscaped(std::string& out, std::string_view text) {
   std::size_t runStart = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    if (c >= 0x20 && c != 0x7f && c != '"' && c != '\\') continue;
     out.append(text, runStart, i - runStart);  // the plain run before this character
     runStart = i + 1;
     switch (c) {
@@ -59,11 +61,17 @@ void JsonWriter::write(std::string_view bytes) {
 }
 
 bool JsonWriter::flush() {
+  bool failedNow = false;
   if (!_buffer.empty()) {
-    if (std::fwrite(_buffer.data(), 1, _buffer.size(), _out) != _buffer.size()) _failed = true;
+    if (std::fwrite(_buffer.data(), 1, _buffer.size(), _out) != _buffer.size()) failedNow = true;
     _buffer.clear();
   }
-  if (std::fflush(_out) != 0) _failed = true;
+  if (!failedNow && std::fflush(_out) != 0) failedNow = true;
+  if (failedNow && !_failed) {
+    _failed = true;
+    _error = vantelkit::platform::lastErrorNumber();
+    if (_out == stdout) noteStandardOutputError(_error);
+  }
   return !_failed;
 }
 
@@ -76,6 +84,11 @@ void JsonWriter::separate() {
     if (_hasElement.back()) _buffer += ',';
     _hasElement.back() = true;
   }
+}
+
+bool JsonWriter::endDocument() {
+  _buffer += '\n';
+  return flush();
 }
 
 void JsonWriter::beginObject() {
@@ -135,6 +148,11 @@ void JsonWriter::value(double number) {
   }
   fmt::format_to(std::back_inserter(_buffer), "{}", number);
   if (_buffer.size() >= kFlushThreshold) flush();
+}
+
+void JsonWriter::null() {
+  separate();
+  write("null");
 }
 
 void JsonWriter::value(bool flag) {

@@ -1,6 +1,7 @@
 // A streaming JSON writer for the tool's machine-readable output: writes as it goes, so a
 // tree of millions of nodes needs no document in memory. Texts are escaped; bytes that are
-// not valid UTF-8 become U+FFFD, so the output is always valid JSON.
+// not valid UTF-8 become U+FFFD, and control characters (DEL included) are written as
+// \u00XX, so the output is always valid JSON that strict readers accept.
 // One owner at a time.
 #pragma once
 
@@ -33,6 +34,12 @@ class JsonWriter {
   void value(bool flag);
   // Writes any buffered output; answers false when writing failed.
   bool flush();
+  // The system's error number of the first failed write, 0 when none failed.
+  int error() const { return _error; }
+  // Ends the document with one newline and flushes; answers false when writing failed.
+  bool endDocument();
+  // Null, for a value that is not known.
+  void null();
 
   // text as a JSON string literal, quotes included.
   static std::string quoted(std::string_view text);
@@ -47,6 +54,7 @@ class JsonWriter {
   std::vector<bool> _hasElement;
   bool _afterKey = false;
   bool _failed = false;
+  int _error = 0;
 };
 
 }  // namespace vantel

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Command.h"
+#include "TextOutput.h"
 #include "vantelkit/foundation/MemoryWatchdog.h"
 #include "vantelkit/platform/SystemMemory.h"
 
@@ -22,11 +23,15 @@ vantel::CommandRegistration registration{"memory", [](CLI::App& app, int& exitCo
       exitCode = vantel::kExitFailure;
       return;
     }
+    // The same decimal units and precision as the other commands.
+    std::string description = vantel::formatBytes(static_cast<std::int64_t>(usage->used)) + " used out of " +
+                              vantel::formatBytes(static_cast<std::int64_t>(usage->total)) + " total";
     if (*json) {
-      nlohmann::ordered_json output{{"used", usage->used}, {"total", usage->total}, {"description", usage->description()}};
+      nlohmann::ordered_json output{
+          {"version", 1}, {"used", usage->used}, {"total", usage->total}, {"description", description}};
       fmt::print("{}\n", output.dump());
     } else {
-      fmt::print("{}\n", usage->description());
+      fmt::print("{}\n", description);
     }
     exitCode = vantel::kExitSuccess;
   });

@@ -2,57 +2,230 @@
 
 #include <fmt/core.h>
 
-#include <array>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "Command.h"
+#include "vantelkit/platform/FileStatus.h"
+#include "vantelkit/platform/InterruptSignals.h"
+#include "vantelkit/platform/Terminal.h"
 
 namespace vantel {
 
+std::string lexicallyNormal(std::string_view path) {
+  const bool absolute = !path.empty() && path[0] == '/';
+  std::vector<std::string_view> parts;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    std::string_view part = path.substr(start, end - start);
+    start = end + 1;
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      if (!parts.empty() && parts.back() != "..") {
+        parts.pop_back();
+      } else if (!absolute) {
+        parts.push_back(part);
+      }
+      continue;
+    }
+    parts.push_back(part);
+  }
+  std::string out = absolute ? "/" : "";
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) out += '/';
+    out += parts[i];
+  }
+  return out.empty() ? "." : out;
+}
+
+std::string ScanTarget::displayPath(const std::string& absolutePath) const {
+  std::string base = url.path();
+  if (absolutePath.size() < base.size() || absolutePath.compare(0, base.size(), base) != 0) return absolutePath;
+  std::string_view rest = std::string_view(absolutePath).substr(base.size());
+  if (rest.empty()) return display;
+  if (rest.front() == '/') rest.remove_prefix(1);
+  else if (base != "/") return absolutePath;
+  if (display == "/") return "/" + std::string(rest);
+  return display + "/" + std::string(rest);
+}
+
 std::optional<ScanTarget> resolveScanTarget(const std::string& path) {
   auto url = vantelkit::FileURL::fileURLWithPath(path, true);
-  using Type = vantelkit::FileURL::FileType;
-  switch (url.fileType()) {
-    case Type::directory:
-    case Type::symbolicLink:
-      return ScanTarget{url, path};
-    case Type::unknown:
-      fmt::print(stderr, "vantel: {}: no such file or folder\n", path);
-      return std::nullopt;
-    default:
-      fmt::print(stderr, "vantel: {}: not a folder\n", path);
-      return std::nullopt;
+  auto status = vantelkit::platform::pathStatus(url.path(), true);
+  if (status.error != 0) {
+    fmt::print(stderr, "vantel: {}: {}\n", escapedForTerminal(path),
+               vantelkit::platform::errorDescription(status.error));
+    return std::nullopt;
   }
+  if (status.type != vantelkit::platform::FileObjectType::directory) {
+    fmt::print(stderr, "vantel: {}: not a folder\n", escapedForTerminal(path));
+    return std::nullopt;
+  }
+  return ScanTarget{url, path, lexicallyNormal(path)};
+}
+
+void WalkChoices::addOptions(CLI::App& command) {
+  command.add_flag("-x,--one-file-system", oneFileSystem,
+                   "Stay on the file system of PATH: folders on other devices are shown but not read");
+  command.add_flag("--cross-pseudo", crossPseudo,
+                   "Also read /proc, /sys, /dev and /run when met below PATH (skipped by default)");
+  command.add_option("--exclude", excludes,
+                     "Leave out entries whose name, or path below PATH, matches GLOB (repeatable)")
+      ->type_name("GLOB")
+      ->allow_extra_args(false);
+  command.add_flag("--exclude-caches", excludeCaches, "Leave out the contents of folders holding a valid CACHEDIR.TAG");
+  command.add_flag("--count-links", countLinks,
+                   "Count a file with several hard links once per link (default: once per device and inode)");
+}
+
+vantelkit::DiskScanner::WalkOptions WalkChoices::options() const {
+  vantelkit::DiskScanner::WalkOptions options;
+  options.oneFileSystem = oneFileSystem;
+  options.skipPseudoFileSystems = !crossPseudo;
+  options.excludes = excludes;
+  options.excludeCaches = excludeCaches;
+  options.countHardLinksOnce = !countLinks;
+  return options;
 }
 
 void ScannerTuning::addOptions(CLI::App& command) {
   command.add_option("--threads", threads, "Traversal threads (default: one per processor)")->group("");
   command.add_option("--fan-out", fanOut, "Fan-out rule: demand, slots or wide")->group("");
+  command.add_option("--pause-per-folder", pauseMilliseconds, "Milliseconds to wait before listing each folder")
+      ->group("");
 }
 
-bool ScannerTuning::apply(vantelkit::DiskScanner& scanner) const {
-  if (threads > 0) scanner.setMaxConcurrentTraversals(threads);
-  if (fanOut == "demand") {
-    scanner.setFanOut(vantelkit::DiskScanner::FanOut::onDemand);
-  } else if (fanOut == "slots") {
-    scanner.setFanOut(vantelkit::DiskScanner::FanOut::whileSlotsFree);
-  } else if (fanOut == "wide") {
-    scanner.setFanOut(vantelkit::DiskScanner::FanOut::wideParentsOnly);
+namespace {
+
+// Waits before each listing, for tests that interrupt a scan while it runs.
+class PausingReader final : public vantelkit::platform::DirectoryReader {
+ public:
+  explicit PausingReader(int milliseconds)
+      : _inner(vantelkit::platform::DirectoryReader::platformDefault()), _pause(milliseconds) {}
+  Status list(const std::string& path, bool followLink, Visitor& visitor) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(_pause));
+    return _inner->list(path, followLink, visitor);
+  }
+
+ private:
+  std::shared_ptr<DirectoryReader> _inner;
+  int _pause;
+};
+
+// The middle of text cut out so that it fits in width columns (counting bytes, which is
+// close enough for a progress line).
+std::string fitted(const std::string& text, std::size_t width) {
+  if (text.size() <= width) return text;
+  if (width < 4) return text.substr(text.size() - width);
+  std::size_t head = (width - 3) / 2;
+  return text.substr(0, head) + "..." + text.substr(text.size() - (width - 3 - head));
+}
+
+}  // namespace
+
+struct ScanRun::Progress {
+  std::weak_ptr<vantelkit::DiskScanner> scanner;
+  std::function<std::string()> extra;
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  std::size_t columns = 80;
+
+  void show() {
+    auto current = scanner.lock();
+    if (!current) return;
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    auto files = current->filesScanned();
+    std::string line = fmt::format("{} files and folders, {}", files, formatBytes(current->sizeSoFar()));
+    if (seconds > 0.5) line += fmt::format(", {:.0f}/s", static_cast<double>(files) / seconds);
+    if (extra) line += ", " + extra();
+    std::string folder = escapedForTerminal(current->currentFolder());
+    if (!folder.empty() && line.size() + 3 < columns) line += ": " + fitted(folder, columns - line.size() - 3);
+    fmt::print(stderr, "\r{}\033[K", line);
+    std::fflush(stderr);
+  }
+};
+
+ScanRun::ScanRun(const ScannerTuning& tuning, const WalkChoices& walk, std::function<std::string()> extraProgress) {
+  std::shared_ptr<vantelkit::platform::DirectoryReader> reader;
+  if (tuning.pauseMilliseconds > 0) reader = std::make_shared<PausingReader>(tuning.pauseMilliseconds);
+  vantelkit::DiskScanner::ProgressHandler handler;
+  if (stderrIsTerminal()) {
+    _progress = std::make_shared<Progress>();
+    _progress->extra = std::move(extraProgress);
+    _progress->columns = static_cast<std::size_t>(vantelkit::platform::terminalColumns());
+    handler = [progress = _progress](double, bool) { progress->show(); };
+  }
+  _scanner = vantelkit::DiskScanner::make(std::move(handler), false, std::move(reader));
+  if (_progress) _progress->scanner = _scanner;
+  _scanner->setWalkOptions(walk.options());
+  if (tuning.threads > 0) _scanner->setMaxConcurrentTraversals(tuning.threads);
+  if (tuning.fanOut == "demand") {
+    _scanner->setFanOut(vantelkit::DiskScanner::FanOut::onDemand);
+  } else if (tuning.fanOut == "slots") {
+    _scanner->setFanOut(vantelkit::DiskScanner::FanOut::whileSlotsFree);
+  } else if (tuning.fanOut == "wide") {
+    _scanner->setFanOut(vantelkit::DiskScanner::FanOut::wideParentsOnly);
   } else {
-    fmt::print(stderr, "vantel: unknown fan-out rule {}\n", fanOut);
+    fmt::print(stderr, "vantel: unknown fan-out rule {}\n", tuning.fanOut);
+    _ready = false;
+  }
+}
+
+std::shared_ptr<vantelkit::DiskScanResult> ScanRun::run(
+    const ScanTarget& target, std::vector<std::shared_ptr<vantelkit::FileCollector>> collectors, bool buildTree,
+    bool searchBundles, std::optional<int> depthLimit) {
+  using vantelkit::platform::InterruptSignals;
+  std::weak_ptr<vantelkit::DiskScanner> weak = _scanner;
+  InterruptSignals::setHandler([weak] {
+    if (auto scanner = weak.lock()) scanner->cancel();
+  });
+  auto result = _scanner->scan(target.url, std::move(collectors), buildTree, searchBundles, depthLimit);
+  // From here on a signal ends the process at once.
+  InterruptSignals::setHandler({});
+  if (_progress) {
+    fmt::print(stderr, "\r\033[K");
+    std::fflush(stderr);
+  }
+  _interrupted = InterruptSignals::received() || !result->isComplete();
+  return result;
+}
+
+int reportScanProblems(const ScanTarget& target, const vantelkit::DiskScanResult& result, bool interrupted) {
+  int status = kExitSuccess;
+  // The whole result first, then the closing lines, as du does.
+  if (std::fflush(stdout) != 0) noteStandardOutputError(vantelkit::platform::lastErrorNumber());
+  const auto& unreadable = result.unreadableEntries();
+  if (!unreadable.empty()) {
+    std::int64_t folders = 0;
+    for (const auto& entry : unreadable) folders += entry.isDirectory ? 1 : 0;
+    std::int64_t files = static_cast<std::int64_t>(unreadable.size()) - folders;
+    std::string what;
+    if (folders > 0) what = countOf(folders, "folder");
+    if (files > 0) what += (what.empty() ? "" : " and ") + countOf(files, "file");
+    const auto& first = unreadable.front();
+    fmt::print(stderr, "vantel: {} could not be read; first: {}: {}\n", what,
+               escapedForTerminal(target.displayPath(first.path)), first.reason());
+    status = kExitFailure;
+  }
+  if (interrupted) {
+    fmt::print(stderr, "partial: interrupted\n");
+    status = kExitInterrupted;
+  }
+  return status;
+}
+
+bool numberOption(const std::optional<std::string>& text, const char* name, std::int64_t minimum,
+                  std::optional<std::int64_t>& value) {
+  if (!text) return true;
+  auto number = parseWholeNumber(*text);
+  if (!number || *number < minimum) {
+    fmt::print(stderr, "vantel: {} must be a whole number \u2265 {}\n", name, minimum);
     return false;
   }
+  value = number;
   return true;
-}
-
-std::string formatBytes(std::int64_t bytes) {
-  if (bytes < 1000) return fmt::format("{} bytes", bytes);
-  static constexpr std::array<const char*, 6> units{"KB", "MB", "GB", "TB", "PB", "EB"};
-  double value = static_cast<double>(bytes);
-  std::size_t unit = 0;
-  value /= 1000;
-  while (value >= 999.95 && unit + 1 < units.size()) {
-    value /= 1000;
-    ++unit;
-  }
-  return fmt::format("{:.1f} {}", value, units[unit]);
 }
 
 }  // namespace vantel

@@ -1,38 +1,96 @@
-// What the scanning commands share: the folder named on the command line, made absolute
-// and checked, the tuning options of the scanner, and byte counts for people.
+// What the scanning commands share: the folder named on the command line, checked and
+// normalised; the walk options (-x, --exclude, ...); the tuning options of the scanner; and
+// one scan run with progress on a terminal, Ctrl-C cancelling it, and the closing report
+// of what could not be read.
 #pragma once
 
 #include <CLI/CLI.hpp>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "TextOutput.h"
 #include "vantelkit/diskmap/DiskScanner.h"
 #include "vantelkit/scanning/FileURL.h"
 
 namespace vantel {
 
+// Exit status after Ctrl-C (128 + SIGINT), as shells report it.
+inline constexpr int kExitInterrupted = 130;
+
 struct ScanTarget {
   vantelkit::FileURL url;
   // The path as given, for messages and output.
   std::string path;
+  // The path as given, with "." and ".." resolved lexically: the prefix of paths shown.
+  std::string display;
+  // absolutePath (at or below url) as shown to the user: display followed by the part below.
+  std::string displayPath(const std::string& absolutePath) const;
 };
 
-// The folder at path, or none after printing one clear message to stderr (missing, or not
-// a folder nor a link).
+// The path as given with repeated "/", "." and ".." resolved without looking at the disk
+// ("a/../b" is "b", "./x" is "x", "" and "." are ".").
+std::string lexicallyNormal(std::string_view path);
+
+// The folder at path, or none after printing one clear message to stderr with the
+// system's reason (missing, no permission, a dangling link or a loop, not a folder). A link
+// given as path is followed, as du -D and find -H do.
 std::optional<ScanTarget> resolveScanTarget(const std::string& path);
 
-// Hidden options for benchmarks: traversal threads and the fan-out rule.
+// -x, --cross-pseudo, --exclude, --exclude-caches, --count-links.
+struct WalkChoices {
+  bool oneFileSystem = false;
+  bool crossPseudo = false;
+  bool excludeCaches = false;
+  bool countLinks = false;
+  std::vector<std::string> excludes;
+  void addOptions(CLI::App& command);
+  vantelkit::DiskScanner::WalkOptions options() const;
+};
+
+// Hidden options for benchmarks and tests: traversal threads, the fan-out rule, and a pause
+// before each folder is listed (to make a scan slow enough to interrupt).
 struct ScannerTuning {
   int threads = 0;
   std::string fanOut = "demand";
+  int pauseMilliseconds = 0;
   void addOptions(CLI::App& command);
-  // Applies the options; false (after a message) for an unknown rule.
-  bool apply(vantelkit::DiskScanner& scanner) const;
 };
 
-// "1.2 GB", "532 bytes": decimal units, as file managers show sizes.
-std::string formatBytes(std::int64_t bytes);
+// One scan, run the way every scanning command runs it.
+class ScanRun {
+ public:
+  // extraProgress: more text for the progress line (say, the matches so far).
+  ScanRun(const ScannerTuning& tuning, const WalkChoices& walk, std::function<std::string()> extraProgress = {});
+  // False (after a message) when the tuning options are wrong.
+  bool ready() const { return _ready; }
+  // Runs the scan: progress on stderr when it is a terminal, cleared at the end; SIGINT and
+  // SIGTERM cancel it (see interrupted()).
+  std::shared_ptr<vantelkit::DiskScanResult> run(const ScanTarget& target,
+                                                 std::vector<std::shared_ptr<vantelkit::FileCollector>> collectors,
+                                                 bool buildTree, bool searchBundles, std::optional<int> depthLimit);
+  bool interrupted() const { return _interrupted; }
+
+ private:
+  struct Progress;
+  std::shared_ptr<Progress> _progress;
+  std::shared_ptr<vantelkit::DiskScanner> _scanner;
+  bool _ready = true;
+  bool _interrupted = false;
+};
+
+// After the result has been printed: one line on stderr for what could not be read ("3
+// folders could not be read; first: PATH: Permission denied") and "partial: interrupted"
+// after Ctrl-C. Answers the exit status: 130 after Ctrl-C, 1 when something could not be
+// read, else 0.
+int reportScanProblems(const ScanTarget& target, const vantelkit::DiskScanResult& result, bool interrupted);
+
+// A number option given as text into value (left alone when text is none). False after
+// "vantel: NAME must be a whole number ≥ MINIMUM" on stderr.
+bool numberOption(const std::optional<std::string>& text, const char* name, std::int64_t minimum,
+                  std::optional<std::int64_t>& value);
 
 }  // namespace vantel

@@ -1,54 +1,72 @@
-// vantel size PATH [--json]: the total logical size of the regular files below PATH.
+// vantel size PATH [--json]: the total logical size (and disk usage) of the regular files
+// below PATH.
 #include <fmt/core.h>
 
 #include "Command.h"
 #include "JsonWriter.h"
 #include "ScanTarget.h"
-#include "vantelkit/diskmap/DiskScanner.h"
-#include "vantelkit/scanning/FileCollector.h"
 
 namespace {
 
 struct SizeOptions {
   std::string path;
   bool json = false;
+  bool diskUsage = false;
+  vantel::WalkChoices walk;
   vantel::ScannerTuning tuning;
 };
 
 int runSize(const SizeOptions& options) {
+  if (options.path.empty()) {
+    fmt::print(stderr, "vantel: PATH must not be empty\n");
+    return vantel::kExitUsage;
+  }
   auto target = vantel::resolveScanTarget(options.path);
   if (!target) return vantel::kExitFailure;
-  auto scanner = vantelkit::DiskScanner::make();
-  if (!options.tuning.apply(*scanner)) return vantel::kExitUsage;
-  auto sizes = std::make_shared<vantelkit::SizeCollector>();
-  // As the size procedure does: bundles included, no tree.
-  auto result = scanner->scan(target->url, {sizes}, false, true, std::nullopt);
+  vantel::ScanRun run(options.tuning, options.walk);
+  if (!run.ready()) return vantel::kExitUsage;
+  // Bundles included, no tree, as the size procedure does.
+  auto result = run.run(*target, {}, false, true, std::nullopt);
+  const std::int64_t shown = options.diskUsage ? result->totalUsage() : result->totalSize();
 
   if (options.json) {
     vantel::JsonWriter json(stdout);
     json.beginObject();
+    json.key("version");
+    json.value(std::int64_t{1});
     json.key("path");
     json.value(target->path);
     json.key("size");
-    json.value(sizes->totalSize());
+    json.value(result->totalSize());
+    json.key("usage");
+    json.value(result->totalUsage());
     json.key("filesScanned");
     json.value(result->totalFilesScanned());
+    json.key("hardLinks");
+    json.value(result->hardLinksCountedOnce() ? "counted once" : "each link counted");
+    json.key("unreadable");
+    json.value(static_cast<std::int64_t>(result->unreadableCount()));
+    json.key("complete");
+    json.value(!run.interrupted());
     json.key("elapsed");
     json.value(result->elapsed());
     json.endObject();
-    std::fputc('\n', stdout);
-    return json.flush() ? vantel::kExitSuccess : vantel::kExitFailure;
+    json.endDocument();
+  } else {
+    fmt::print("{}\t{} ({}, {}, {:.2f} s)\n", shown, vantel::escapedForTerminal(target->path),
+               vantel::formatBytes(shown), vantel::entriesText(result->totalFilesScanned()),
+               result->elapsed());
   }
-  fmt::print("{}\t{} ({}, {} files and folders, {:.2f} s)\n", sizes->totalSize(), target->path,
-             vantel::formatBytes(sizes->totalSize()), result->totalFilesScanned(), result->elapsed());
-  return vantel::kExitSuccess;
+  return vantel::reportScanProblems(*target, *result, run.interrupted());
 }
 
 vantel::CommandRegistration registration{"size", [](CLI::App& app, int& exitCode) {
   auto options = std::make_shared<SizeOptions>();
   auto* command = app.add_subcommand("size", "Total logical size of the regular files below a folder");
-  command->add_option("PATH", options->path, "Folder to measure")->required();
+  command->add_option("PATH", options->path, "Folder to measure (a link given here is followed)")->required();
   command->add_flag("--json", options->json, "Machine-readable output");
+  command->add_flag("--disk-usage", options->diskUsage, "Print the bytes allocated on disk instead of the logical size");
+  options->walk.addOptions(*command);
   options->tuning.addOptions(*command);
   command->callback([options, &exitCode] { exitCode = runSize(*options); });
 }};

@@ -1,10 +1,16 @@
+#include <fmt/core.h>
+
 #include <algorithm>
+#include <system_error>
 #include <cstdio>
 #include <iostream>
 #include <optional>
 
 #include "Command.h"
 #include "vantelkit/foundation/Logging.h"
+#include "ScanTarget.h"
+#include "vantelkit/platform/FileStatus.h"
+#include "vantelkit/platform/InterruptSignals.h"
 #include "vantelkit/platform/Paths.h"
 #include "vantelkit/platform/Terminal.h"
 
@@ -19,13 +25,59 @@ std::vector<RegisteredCommand>& registeredCommands() {
   return commands;
 }
 
+namespace {
+int firstStandardOutputError = 0;  // main thread only
+}  // namespace
+
+void noteStandardOutputError(int error) {
+  if (firstStandardOutputError == 0) firstStandardOutputError = error;
+}
+
+int standardOutputError() { return firstStandardOutputError; }
+
 bool stderrIsTerminal() { return vantelkit::platform::standardErrorIsTerminal(); }
 
 }  // namespace vantel
 
+namespace {
+
+// The first word that is not an option (or an option's value): the command.
+std::optional<std::string> commandWord(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (arg == "--root" || arg == "--home" || arg == "--log-level") {
+      ++i;
+      continue;
+    }
+    if (!arg.empty() && arg[0] == '-') continue;
+    return std::string(arg);
+  }
+  return std::nullopt;
+}
+
+// Standard output is flushed and checked once at the end: a failed write anywhere (a full
+// disk, a closed pipe or descriptor) is a failure with the system's reason.
+int checkStandardOutput(int exitCode) {
+  int error = 0;
+  if (std::fflush(stdout) != 0) error = vantelkit::platform::lastErrorNumber();
+  if (vantel::standardOutputError() != 0) error = vantel::standardOutputError();
+  if (error == 0 && !std::ferror(stdout)) return exitCode;
+  if (error != 0) {
+    fmt::print(stderr, "vantel: cannot write to standard output: {}\n", vantelkit::platform::errorDescription(error));
+  } else {
+    fmt::print(stderr, "vantel: cannot write to standard output\n");
+  }
+  return exitCode == vantel::kExitInterrupted ? exitCode : vantel::kExitFailure;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  // Before any thread starts, so that every thread leaves the signals to the watcher.
+  vantelkit::platform::InterruptSignals::install(vantel::kExitInterrupted, "\r\033[K");
   CLI::App app{"vantel: inspect what can be removed from a machine (reads only; never deletes)"};
   app.require_subcommand(1);
+  app.fallthrough();
   std::optional<std::string> root;
   std::optional<std::string> home;
   std::optional<int> logLevel;
@@ -38,6 +90,24 @@ int main(int argc, char** argv) {
   auto commands = vantel::registeredCommands();
   std::sort(commands.begin(), commands.end(), [](auto& a, auto& b) { return a.name < b.name; });
   for (auto& command : commands) command.setup(app, exitCode);
+  // Global options are accepted after the command too.
+  for (auto* command : app.get_subcommands({})) command->fallthrough();
+
+  auto word = commandWord(argc, argv);
+  if (!word && std::any_of(argv + 1, argv + argc, [](const char* arg) { return std::string_view(arg) == "--version"; })) {
+    fmt::print("vantel 0.1.0\n");
+    return checkStandardOutput(vantel::kExitSuccess);
+  }
+  bool versionFlag = false;  // handled above, before parsing; listed here for --help
+  app.add_flag("--version", versionFlag, "Print the tool's version");
+  if (word) {
+    bool known = std::any_of(commands.begin(), commands.end(), [&](auto& c) { return c.name == *word; });
+    if (!known) {
+      fmt::print(stderr, "vantel: unknown command: {}\nRun vantel --help for the commands.\n",
+                 vantel::escapedForTerminal(*word));
+      return vantel::kExitUsage;
+    }
+  }
 
   app.parse_complete_callback([&] {
     if (root) vantelkit::platform::Paths::setRootOverride(*root);
@@ -49,11 +119,15 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     int code = app.exit(e);
-    return code == 0 ? vantel::kExitSuccess : vantel::kExitUsage;
+    return checkStandardOutput(code == 0 ? vantel::kExitSuccess : vantel::kExitUsage);
+  } catch (const std::system_error& e) {
+    // fmt reports a failed write to standard output this way.
+    fmt::print(stderr, "vantel: cannot write to standard output: {}\n",
+               vantelkit::platform::errorDescription(e.code().value()));
+    return vantel::kExitFailure;
   } catch (const std::exception& e) {
     std::cerr << "vantel: " << e.what() << "\n";
     return vantel::kExitFailure;
   }
-  std::fflush(stdout);
-  return exitCode;
+  return checkStandardOutput(exitCode);
 }

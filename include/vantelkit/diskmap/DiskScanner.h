@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -36,6 +37,24 @@ class DiskScanner : public std::enable_shared_from_this<DiskScanner> {
     bool operator==(const Settings&) const = default;
   };
 
+  // Choices of the walk beyond the spec'd settings; set before a scan, kept across scans.
+  struct WalkOptions {
+    // Stay on the device of the scan root: folders on other devices are not listed (and
+    // are marked FileNode::otherFileSystem).
+    bool oneFileSystem = false;
+    // /proc, /sys, /dev and /run, met below the scan root, are not listed (marked
+    // FileNode::pseudoFileSystem). The scan root itself is always listed.
+    bool skipPseudoFileSystems = false;
+    // Entries whose name, or whose path below the scan root, matches one of these shell
+    // patterns get no node.
+    std::vector<std::string> excludes;
+    // Folders holding a valid CACHEDIR.TAG are not listed (marked FileNode::cacheFolder).
+    bool excludeCaches = false;
+    // A file with several links adds to the sums once per device and inode (the link with
+    // the smallest path counts; the others are marked FileNode::duplicateLink).
+    bool countHardLinksOnce = false;
+  };
+
   // How a traversal decides to hand a subdirectory to a new operation. Linux cannot tell a
   // directory's entry count before listing it, so the rule looks at what it knows.
   enum class FanOut {
@@ -54,7 +73,11 @@ class DiskScanner : public std::enable_shared_from_this<DiskScanner> {
   using Completion = std::function<void(const std::shared_ptr<DiskScanResult>&)>;
 
   // Names ending like these are bundles, not descended into unless searchBundles is set.
-  static constexpr std::array<std::string_view, 2> bundleSuffixes{"kext", ".app"};
+  static constexpr std::array<std::string_view, 2> bundleSuffixes{".kext", ".app"};
+  // True when name ends with one of bundleSuffixes.
+  static bool isBundleName(std::string_view name);
+  // The pseudo file systems skipped under WalkOptions::skipPseudoFileSystems.
+  static constexpr std::array<std::string_view, 4> pseudoFileSystemPaths{"/proc", "/sys", "/dev", "/run"};
   // Most traversals (queued or running operations) counted active at once.
   static constexpr std::int32_t maxActiveTraversals = 16;
   // Directories with at most this many entries are walked inline under wideParentsOnly.
@@ -91,6 +114,36 @@ class DiskScanner : public std::enable_shared_from_this<DiskScanner> {
   std::int32_t waitingOperations() const { return _waitingOperations.load(std::memory_order_relaxed); }
   void operationDidStartOrDrop() { _waitingOperations.fetch_sub(1, std::memory_order_relaxed); }
   int maxConcurrentTraversals() const { return _maxConcurrentTraversals; }
+
+  // Sorts links by device, inode and path; then marks every link after the first of each
+  // file FileNode::duplicateLink and takes it out of size, usage and (when inTree) the sizes
+  // of its ancestors.
+  static void countHardLinksOnce(std::vector<DiskScanResult::HardLink>& links, std::int64_t& size,
+                                 std::int64_t& usage, bool inTree);
+
+  void setWalkOptions(WalkOptions options) { _walkOptions = std::move(options); }
+  const WalkOptions& walkOptions() const { return _walkOptions; }
+
+  // Bytes of regular files found so far by the current scan (any thread, for progress).
+  std::int64_t sizeSoFar() const { return _totalSize.load(std::memory_order_relaxed); }
+  // The folder listed most recently, while a progress handler is set (any thread).
+  std::string currentFolder() const;
+
+  // For the traversals: what they found beyond nodes.
+  void addTotals(std::int64_t size, std::int64_t usage) {
+    _totalSize.fetch_add(size, std::memory_order_relaxed);
+    _totalUsage.fetch_add(usage, std::memory_order_relaxed);
+  }
+  void recordUnreadable(std::vector<DiskScanResult::UnreadableEntry>& entries);
+  void recordHardLinks(std::vector<DiskScanResult::HardLink>& links);
+  void noteListing(const std::shared_ptr<FileNode>& folder);
+  bool hasProgressHandler() const { return static_cast<bool>(_progressHandler); }
+  std::uint64_t rootDevice() const { return _rootDevice.load(std::memory_order_acquire); }
+  void setRootDevice(std::uint64_t device) { _rootDevice.store(device, std::memory_order_release); }
+  // The scan root's path length, for paths below it.
+  std::size_t rootPathLength() const { return _rootPathLength; }
+  // The scan root's component count.
+  std::size_t rootDepth() const { return _rootDepth; }
 
   // Nodes created by the current (or last) scan.
   std::int64_t filesScanned() const { return _filesScanned.load(std::memory_order_relaxed); }
@@ -129,6 +182,16 @@ class DiskScanner : public std::enable_shared_from_this<DiskScanner> {
   std::shared_ptr<internal::Heartbeat> _progressTimer;  // touched by scan() only
   std::atomic<bool> _isCancelled{false};
   std::shared_ptr<platform::DirectoryReader> _reader;
+  WalkOptions _walkOptions;  // set before a scan
+  std::size_t _rootPathLength = 0;  // set by scan() before traversals start
+  std::size_t _rootDepth = 0;       // likewise
+  std::atomic<std::uint64_t> _rootDevice{0};
+  std::atomic<std::int64_t> _totalSize{0};
+  std::atomic<std::int64_t> _totalUsage{0};
+  mutable std::mutex _recordMutex;
+  std::vector<DiskScanResult::UnreadableEntry> _unreadable;  // guarded by _recordMutex
+  std::vector<DiskScanResult::HardLink> _hardLinks;          // guarded by _recordMutex
+  std::shared_ptr<FileNode> _currentFolder;                  // guarded by _recordMutex
 };
 
 }  // namespace vantelkit

@@ -1,5 +1,6 @@
 // Bulk listing of one directory: each entry's name, object type and, for a regular file,
-// its logical size, read with as few system calls as the platform allows. Links are never
+// its logical size, allocated bytes and identity, read with as few system calls as the
+// platform allows. Links are never
 // followed below the listed directory. Names are bytes and need not be valid UTF-8.
 // Thread safety: list() may be called from many threads at once.
 #pragma once
@@ -18,13 +19,28 @@ class DirectoryReader {
   struct Entry {
     std::string_view name;  // valid only during the visit
     FileObjectType type = FileObjectType::unknown;
-    std::int64_t size = 0;  // logical size of a regular file; 0 for every other type
+    std::int64_t size = 0;   // logical size of a regular file; 0 for every other type
+    std::int64_t usage = 0;  // bytes allocated on disk for a regular file; 0 otherwise
+    // Identity of a regular file, for telling hard links apart.
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint32_t linkCount = 1;
+    // The system's error number when the entry's status could not be read (its type is then
+    // only what the listing said, and its sizes are unknown); 0 when it was read.
+    int error = 0;
   };
 
   class Visitor {
    public:
     virtual ~Visitor() = default;
     virtual void visit(const Entry& entry) = 0;
+    // Asked once the directory is open, before any entry, when wantsDirectoryDevice() is
+    // true: the device the directory lies on. Answering false lists nothing (list() then
+    // answers complete).
+    virtual bool wantsDirectoryDevice() const { return false; }
+    virtual bool enterDirectory(std::uint64_t device) { (void)device; return true; }
+    // The system's error number, just before list() answers cannotOpen or readFailed.
+    virtual void failed(int error) { (void)error; }
   };
 
   enum class Status {

@@ -1,9 +1,10 @@
-// The object type and modification time of a file system item, the last link not followed
-// (lstat).
-// Thread safety: safe to call from any thread.
+// The object type, status and modification time of a file system item, and the system's
+// texts for its error numbers. Thread safety: safe to call from any thread.
 #pragma once
 
+#include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace vantelkit::platform {
@@ -16,5 +17,28 @@ FileObjectType fileObjectTypeNotFollowingLink(std::string_view path);
 // When the item's content last changed, in seconds since 1970-01-01T00:00:00Z (fractions
 // included); none when the item cannot be examined.
 std::optional<double> fileModificationTimeNotFollowingLink(std::string_view path);
+
+struct PathStatus {
+  FileObjectType type = FileObjectType::unknown;
+  // The system's error number when the status could not be read (type is then unknown).
+  int error = 0;
+  std::uint64_t device = 0;
+};
+
+// The status of the item at path; with followLink, of what a link as the last component
+// points to (a dangling link or a loop gives its error).
+PathStatus pathStatus(std::string_view path, bool followLink);
+
+// The system's text for an error number ("Permission denied").
+std::string errorDescription(int error);
+
+// The error number of the last failed library call on this thread.
+int lastErrorNumber();
+
+// True when the file at path begins with the given bytes (false when it cannot be read).
+bool fileStartsWith(const std::string& path, std::string_view prefix);
+
+// Shell-style wildcard match (*, ?, [...]); "*" also matches "/".
+bool globMatches(const std::string& pattern, const std::string& text);
 
 }  // namespace vantelkit::platform

@@ -42,6 +42,24 @@ class FileNode {
   // The case name ("file", "directory", "char" for character).
   static std::string_view nodeTypeName(NodeType type);
 
+  // What a scan noted about a node beyond its size (several may be set).
+  enum Mark : std::uint8_t {
+    // The item could not be read: a folder that could not be listed (or only in part), or
+    // an entry whose status could not be read. error() holds the reason; sizes are only
+    // what could be read.
+    unreadable = 1,
+    // A folder not listed because it lies on another file system (one-file-system scans).
+    otherFileSystem = 2,
+    // A folder not listed because it is a kernel's pseudo file system (/proc, /sys, ...).
+    pseudoFileSystem = 4,
+    // A folder not listed because it holds a valid CACHEDIR.TAG.
+    cacheFolder = 8,
+    // A regular file with more than one link.
+    hardLink = 16,
+    // A further link to a file counted elsewhere in the scan: its size is not in the sums.
+    duplicateLink = 32,
+  };
+
   // The keys of the encoded form; only the first five are written or read.
   enum class CodingKeys { url, size, children, parent, type, fileExtension, icon, kind, allParents };
   static std::string_view codingKeyName(CodingKeys key);
@@ -64,6 +82,22 @@ class FileNode {
   void setSize(std::int64_t size) { _size.store(size, std::memory_order_relaxed); }
   // Atomic addition, for the traversals that sum a tree concurrently.
   void addSize(std::int64_t bytes) { _size.fetch_add(bytes, std::memory_order_relaxed); }
+  // Bytes allocated on disk: a file's own; a directory's running total of the regular files
+  // below it when a tree is built.
+  std::int64_t usage() const { return _usage.load(std::memory_order_relaxed); }
+  void addUsage(std::int64_t bytes) { _usage.fetch_add(bytes, std::memory_order_relaxed); }
+  void setUsage(std::int64_t bytes) { _usage.store(bytes, std::memory_order_relaxed); }
+  // Marks are set by the traversal that creates or lists the node, and by the scan's end;
+  // read them once the scan has finished.
+  std::uint8_t marks() const { return _marks; }
+  bool hasMark(Mark mark) const { return (_marks & mark) != 0; }
+  void addMark(Mark mark) { _marks = static_cast<std::uint8_t>(_marks | mark); }
+  // The system's error number for an unreadable node, 0 otherwise.
+  int error() const { return _error; }
+  void setError(int error) {
+    _error = static_cast<std::uint16_t>(error);
+    addMark(unreadable);
+  }
   // Sub-items in listing order; empty unless a tree was built.
   const std::vector<std::shared_ptr<FileNode>>& children() const { return _children; }
   // For the one traversal that lists this node.
@@ -102,7 +136,10 @@ class FileNode {
   std::atomic<std::int64_t> _size;
   std::vector<std::shared_ptr<FileNode>> _children;
   std::weak_ptr<FileNode> _parent;
+  std::atomic<std::int64_t> _usage{0};
   NodeType _type;
+  std::uint8_t _marks = 0;
+  std::uint16_t _error = 0;
 };
 
 // Hash and equality by URL, for sets and maps of shared nodes.

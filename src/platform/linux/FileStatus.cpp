@@ -1,15 +1,20 @@
 #include "vantelkit/platform/FileStatus.h"
 
+#include <fcntl.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 
 namespace vantelkit::platform {
 
-FileObjectType fileObjectTypeNotFollowingLink(std::string_view path) {
-  struct stat status {};
-  if (::lstat(std::string(path).c_str(), &status) != 0) return FileObjectType::unknown;
-  switch (status.st_mode & S_IFMT) {
+namespace {
+FileObjectType typeFromMode(mode_t mode) {
+  switch (mode & S_IFMT) {
     case S_IFBLK: return FileObjectType::blockSpecial;
     case S_IFCHR: return FileObjectType::charSpecial;
     case S_IFDIR: return FileObjectType::directory;
@@ -19,6 +24,48 @@ FileObjectType fileObjectTypeNotFollowingLink(std::string_view path) {
     case S_IFSOCK: return FileObjectType::socket;
     default: return FileObjectType::unknown;
   }
+}
+}  // namespace
+
+FileObjectType fileObjectTypeNotFollowingLink(std::string_view path) {
+  struct stat status {};
+  if (::lstat(std::string(path).c_str(), &status) != 0) return FileObjectType::unknown;
+  return typeFromMode(status.st_mode);
+}
+
+PathStatus pathStatus(std::string_view path, bool followLink) {
+  struct stat status {};
+  std::string text(path);
+  int result = followLink ? ::stat(text.c_str(), &status) : ::lstat(text.c_str(), &status);
+  if (result != 0) return PathStatus{FileObjectType::unknown, errno, 0};
+  return PathStatus{typeFromMode(status.st_mode), 0, static_cast<std::uint64_t>(status.st_dev)};
+}
+
+std::string errorDescription(int error) {
+  char buffer[256];
+  // The GNU form returns the text, which may or may not be the buffer.
+  return std::string(::strerror_r(error, buffer, sizeof buffer));
+}
+
+int lastErrorNumber() { return errno; }
+
+bool fileStartsWith(const std::string& path, std::string_view prefix) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return false;
+  std::string read(prefix.size(), '\0');
+  std::size_t filled = 0;
+  while (filled < read.size()) {
+    ssize_t count = ::read(fd, read.data() + filled, read.size() - filled);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) break;
+    filled += static_cast<std::size_t>(count);
+  }
+  ::close(fd);
+  return filled == prefix.size() && read == prefix;
+}
+
+bool globMatches(const std::string& pattern, const std::string& text) {
+  return ::fnmatch(pattern.c_str(), text.c_str(), 0) == 0;
 }
 
 std::optional<double> fileModificationTimeNotFollowingLink(std::string_view path) {

@@ -5,6 +5,7 @@
 #include <limits.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -118,9 +119,23 @@ class LinuxDirectoryReader final : public DirectoryReader {
  public:
   Status list(const std::string& path, bool followLink, Visitor& visitor) override {
     Descriptor directory(openDirectory(path, followLink));
-    if (directory.get() < 0) return Status::cannotOpen;
+    if (directory.get() < 0) {
+      visitor.failed(errno);
+      return Status::cannotOpen;
+    }
+    if (visitor.wantsDirectoryDevice()) {
+      struct stat status {};
+      if (::fstat(directory.get(), &status) != 0) {
+        visitor.failed(errno);
+        return Status::cannotOpen;
+      }
+      if (!visitor.enterDirectory(static_cast<std::uint64_t>(status.st_dev))) return Status::complete;
+    }
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kBufferSize]);
-    if (!buffer) return Status::cannotOpen;
+    if (!buffer) {
+      visitor.failed(ENOMEM);
+      return Status::cannotOpen;
+    }
 
     for (;;) {
       long count = ::syscall(SYS_getdents64, directory.get(), buffer.get(), kBufferSize);
@@ -128,7 +143,9 @@ class LinuxDirectoryReader final : public DirectoryReader {
       if (count < 0) {
         if (errno == EINTR) continue;
         // A directory removed while it is read ends like an empty one.
-        return errno == ENOENT ? Status::complete : Status::readFailed;
+        if (errno == ENOENT) return Status::complete;
+        visitor.failed(errno);
+        return Status::readFailed;
       }
       for (long offset = 0; offset < count;) {
         auto* entry = reinterpret_cast<LinuxDirent64*>(buffer.get() + offset);
@@ -141,13 +158,20 @@ class LinuxDirectoryReader final : public DirectoryReader {
         visited.type = typeFromDirent(entry->d_type);
         if (visited.type == FileObjectType::file || visited.type == FileObjectType::unknown) {
           struct statx status;
-          if (::statx(directory.get(), name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE | STATX_SIZE,
-                      &status) != 0) {
+          if (::statx(directory.get(), name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
+                      STATX_TYPE | STATX_SIZE | STATX_BLOCKS | STATX_NLINK | STATX_INO, &status) != 0) {
             // Removed since the directory was read: it is no longer there to report.
             if (errno == ENOENT) continue;
+            visited.error = errno;
           } else {
             visited.type = typeFromMode(status.stx_mode);
-            if (visited.type == FileObjectType::file) visited.size = static_cast<std::int64_t>(status.stx_size);
+            if (visited.type == FileObjectType::file) {
+              visited.size = static_cast<std::int64_t>(status.stx_size);
+              visited.usage = static_cast<std::int64_t>(status.stx_blocks) * 512;
+              visited.device = makedev(status.stx_dev_major, status.stx_dev_minor);
+              visited.inode = status.stx_ino;
+              visited.linkCount = status.stx_nlink;
+            }
           }
         }
         visitor.visit(visited);

@@ -1,0 +1,71 @@
+"""Shared helpers of the end-to-end tests of the vantel tool (not a test itself)."""
+import json
+import os
+import pwd
+import shutil
+import subprocess
+import tempfile
+
+UNPRIVILEGED_USER = "vantel-e2e"
+
+
+def run(vantel, *args, expect=0, user=None, stdin=None, timeout=120, **kwargs):
+    """Runs vantel with args; checks the exit status; answers the completed process."""
+    preexec = None
+    if user is not None:
+        uid, gid = user
+
+        def preexec():
+            os.setgroups([])
+            os.setgid(gid)
+            os.setuid(uid)
+    proc = subprocess.run([vantel, *map(os.fsencode, args)], capture_output=True, timeout=timeout,
+                          preexec_fn=preexec, stdin=stdin, **kwargs)
+    if expect is not None and proc.returncode != expect:
+        raise AssertionError(f"vantel {args}: exit {proc.returncode}, expected {expect}\n"
+                             f"stdout: {proc.stdout[:600]!r}\nstderr: {proc.stderr[:600]!r}")
+    return proc
+
+
+def run_json(vantel, *args, expect=0, **kwargs):
+    proc = run(vantel, *args, expect=expect, **kwargs)
+    return json.loads(proc.stdout.decode("utf-8", errors="strict"))
+
+
+def unprivileged_user():
+    """(uid, gid) of a user without root's rights, creating one when running as root; None
+    when running as root and no user can be made. Answers (own uid, gid) when not root."""
+    if os.geteuid() != 0:
+        return os.getuid(), os.getgid()
+    try:
+        entry = pwd.getpwnam(UNPRIVILEGED_USER)
+    except KeyError:
+        useradd = shutil.which("useradd") or "/usr/sbin/useradd"
+        if not os.path.exists(useradd):
+            return None
+        made = subprocess.run([useradd, "--system", "--no-create-home", "--shell", "/usr/sbin/nologin",
+                               UNPRIVILEGED_USER], capture_output=True)
+        if made.returncode != 0:
+            return None
+        entry = pwd.getpwnam(UNPRIVILEGED_USER)
+    return entry.pw_uid, entry.pw_gid
+
+
+def world_readable_copy(vantel, folder):
+    """A copy of the tool that any user can run (the build folder may not be open to all)."""
+    target = os.path.join(folder, "vantel")
+    shutil.copy2(vantel, target)
+    os.chmod(target, 0o755)
+    return target
+
+
+def write(path, size=0, data=None):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data if data is not None else b"x" * size)
+
+
+def make_temp_tree(prefix):
+    tmp = tempfile.TemporaryDirectory(prefix=prefix)
+    os.chmod(tmp.name, 0o755)
+    return tmp
