@@ -110,8 +110,9 @@ bool printJson(const vantelkit::CleanScanner::Groups& groups) {
   }
   json.endArray();
   json.endObject();
+  const bool written = json.flush();
   std::fputc('\n', stdout);
-  return json.flush();
+  return std::fflush(stdout) == 0 && written;
 }
 
 void appendItemLines(std::string& out, const std::vector<ItemPointer>& items, int depth) {
