@@ -122,9 +122,9 @@ class Decoder {
       return makeCodingError(Code::limitExceeded,
                              fmt::format("more than {} values", KeyedUnarchiver::maximumValueCount), path(index));
     }
-    if (_spent.bytes > PropertyList::maximumSize) {
+    if (_spent.bytes > KeyedUnarchiver::maximumTextAndDataBytes) {
       return makeCodingError(Code::limitExceeded,
-                             fmt::format("more than {} bytes of text and data", PropertyList::maximumSize),
+                             fmt::format("more than {} bytes of text and data", KeyedUnarchiver::maximumTextAndDataBytes),
                              path(index));
     }
     return nullptr;

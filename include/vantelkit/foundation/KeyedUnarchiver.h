@@ -38,6 +38,9 @@ class KeyedUnarchiver {
   // from several places is decoded once but counted at every place, since the result holds a
   // copy at each; so a small archive cannot expand into a huge value.
   static constexpr std::size_t maximumValueCount = std::size_t{1} << 20;
+  // Results holding more bytes of text and data than this are refused (limitExceeded),
+  // counted the same way.
+  static constexpr std::size_t maximumTextAndDataBytes = std::size_t{64} << 20;
 
   // Decodes the top-level object: the one named "root" in "$top", or the only one there when
   // "$top" has a single entry. None when that object is the null object ("$null").
