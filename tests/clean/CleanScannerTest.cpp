@@ -8,6 +8,7 @@
 
 #include "support/BundleBuilder.h"
 #include "support/CapturingLogger.h"
+#include "support/MailHomeBuilder.h"
 #include "support/ScanFixtureTree.h"
 #include "vantelkit/foundation/LocalizedStrings.h"
 #include "vantelkit/foundation/Procedure.h"
@@ -104,15 +105,16 @@ TEST_F(CleanScannerTest, DoubleStartGivesOneStartAndOneFinishAndProgressInTheWri
   EXPECT_EQ(std::count(listener->events.begin(), listener->events.end(), "finish"), 1);
   EXPECT_EQ(listener->events.front(), "start");
   EXPECT_EQ(listener->events.back(), "finish");
-  EXPECT_THAT(listener->values, ElementsAre(0.05, 0.15, 0.25, 0.35, 0.45, 0.65, 0.8));
+  EXPECT_THAT(listener->values, ElementsAre(0.05, 0.15, 0.25, 0.35, 0.45, 0.65, 0.8, 0.8, 1.0));
   const std::vector<CleanScanGroup> reported{CleanScanGroup::userLogs,   CleanScanGroup::userCache,
                                              CleanScanGroup::systemLogs, CleanScanGroup::downloads,
                                              CleanScanGroup::diskImages, CleanScanGroup::largeFiles,
-                                             CleanScanGroup::developer};
-  ASSERT_EQ(listener->messages.size(), reported.size());
+                                             CleanScanGroup::developer,  CleanScanGroup::mailAttachments};
+  ASSERT_EQ(listener->messages.size(), reported.size() + 1);
   for (std::size_t k = 0; k < reported.size(); ++k) {
     EXPECT_THAT(listener->messages[k], ::testing::EndsWith(" " + localizedName(reported[k]) + "..."));
   }
+  EXPECT_EQ(listener->messages.back(), localizedString("clean_calculating_size"));
   EXPECT_TRUE(removed->events.empty());
 }
 
@@ -200,6 +202,43 @@ TEST_F(CleanScannerTest, GroupsStayUntilCleanupAndASecondScanCanRun) {
   scanner->cleanup();
   EXPECT_TRUE(scanner->isRunning());
   scanner->setIsRunning(false);
+}
+
+TEST_F(CleanScannerTest, MailAttachmentsAreGroupedByAccountWithCopiesTogether) {
+  testing::MailHomeBuilder mail(tree.path("home"));
+  auto work = mail.addParent(std::string("Work"));
+  mail.addMailAccount(work, "ACCOUNT-1");
+  auto quiet = mail.addParent(std::string("Quiet"));
+  mail.addMailAccount(quiet, "ACCOUNT-2");
+  mail.writeDatabase();
+  mail.mailFile("ACCOUNT-1", "INBOX.mbox/Data/1/Attachments/10/2/invoice.pdf", 100);
+  mail.mailFile("ACCOUNT-1", "INBOX.mbox/Data/1/Attachments/11/2/invoice.pdf", 200);
+  mail.mailFile("ACCOUNT-1", "INBOX.mbox/Data/1/Attachments/12/2/plan.png", 50);
+  mail.mailFile("ACCOUNT-1", "INBOX.mbox/Data/1/Messages/10.emlx", 7);
+  mail.download("A/brochure.pdf", 30);
+  scan();
+
+  EXPECT_THAT(names(CleanScanGroup::mailAttachments), ElementsAre("Mail Downloads", "Work"));
+  auto account = item(CleanScanGroup::mailAttachments, "Work");
+  ASSERT_NE(account, nullptr);
+  EXPECT_FALSE(account->file);
+  EXPECT_EQ(account->size, 350u);
+  ASSERT_TRUE(account->icon());
+  EXPECT_EQ(account->icon()->iconName, "email-accounts-icon");
+  ASSERT_EQ(account->children.size(), 2u);
+  std::shared_ptr<CleanScanItem> copies;
+  std::shared_ptr<CleanScanItem> single;
+  for (const auto& child : account->children) (child->file ? single : copies) = child;
+  ASSERT_TRUE(copies && single);
+  EXPECT_EQ(single->name(), "plan.png");
+  EXPECT_EQ(copies->name(), localizedFormat("clean_group_copies", {std::string("invoice.pdf"), std::int64_t{2}}));
+  EXPECT_EQ(copies->size, 300u);
+  EXPECT_EQ(copies->children.size(), 2u);
+  auto downloads = item(CleanScanGroup::mailAttachments, "Mail Downloads");
+  ASSERT_NE(downloads, nullptr);
+  EXPECT_EQ(downloads->size, 30u);
+  EXPECT_EQ(downloads->icon()->iconName, "small-downloads-icon");
+  EXPECT_FALSE(downloads->icon()->representations.empty());
 }
 
 TEST(CleanScannerCopiesTest, FilesWithTheSameNameShareAContainer) {

@@ -69,8 +69,8 @@ class CleanToolTest(unittest.TestCase):
         self.assertTrue(self.json_bytes.endswith(b"}\n"))
 
     def test_demo_home_fills_every_group(self):
-        # Not yet connected: the developer, large-file and mail steps.
-        for group in [g for g in GROUPS if g not in ("developer", "largeFiles", "mailAttachments")]:
+        # Not yet connected: the developer and large-file steps.
+        for group in [g for g in GROUPS if g not in ("developer", "largeFiles")]:
             self.assertGreater(len(self.groups[group]["items"]), 0, group)
             self.assertGreater(self.groups[group]["size"], 0, group)
 
@@ -95,6 +95,16 @@ class CleanToolTest(unittest.TestCase):
         self.assertEqual(caches["Photon Editor Cache"]["size"], 600000)
         self.assertEqual(caches["Photon Editor Cache"]["path"],
                          os.path.join(self.home, "Library", "Caches", "org.photon.editor"))
+
+    def test_mail_attachments_with_copies_and_the_mail_downloads(self):
+        items = {item["name"]: item for item in self.groups["mailAttachments"]["items"]}
+        self.assertEqual(set(items), {"Work", "Mail Downloads"})
+        self.assertNotIn("path", items["Work"])
+        self.assertEqual(items["Work"]["size"], 84000 + 91000 + 260000)
+        children = {child["name"]: child for child in items["Work"]["children"]}
+        self.assertEqual(set(children), {"invoice.pdf (2 copies)", "site-plan.png"})
+        self.assertEqual(len(children["invoice.pdf (2 copies)"]["children"]), 2)
+        self.assertEqual([c["name"] for c in items["Mail Downloads"]["children"]], ["brochure.pdf"])
 
     def test_a_second_run_gives_the_same_bytes_and_changes_nothing(self):
         again = run("--home", self.home, "--root", self.root, "clean", "--json").stdout
