@@ -118,6 +118,13 @@ class CleanToolTest(unittest.TestCase):
         self.assertIn("holiday-photo.jpg", text)
         self.assertIn("Total", text.splitlines()[-1])
 
+    def test_a_write_error_is_a_failure_with_a_message(self):
+        with open("/dev/full", "wb") as full:
+            proc = subprocess.run([VANTEL, "clean", "--home", self.home, "--root", self.root, "--json"],
+                                  stdout=full, stderr=subprocess.PIPE, timeout=120)
+        self.assertEqual(proc.returncode, 1)
+        self.assertIn(b"could not write", proc.stderr)
+
     def test_an_empty_home_gives_empty_groups_and_exit_zero(self):
         empty = os.path.join(self.tmp.name, "empty")
         os.makedirs(empty, exist_ok=True)

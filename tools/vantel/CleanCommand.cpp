@@ -3,7 +3,9 @@
 #include <fmt/core.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -217,8 +219,11 @@ int runClean(const CleanOptions& options) {
                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
   }
   const auto groups = scanner->groups();
-  const bool written = options.json ? printJson(groups) : printText(groups);
-  return written ? vantel::kExitSuccess : vantel::kExitFailure;
+  errno = 0;
+  if (options.json ? printJson(groups) : printText(groups)) return vantel::kExitSuccess;
+  fmt::print(stderr, "vantel clean: could not write the result: {}\n",
+             errno != 0 ? std::strerror(errno) : "write error");
+  return vantel::kExitFailure;
 }
 
 vantel::CommandRegistration registration{"clean", [](CLI::App& app, int& exitCode) {
