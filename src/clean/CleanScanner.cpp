@@ -10,6 +10,7 @@
 #include "vantelkit/clean/CleanMatchingScanProcedure.h"
 #include "vantelkit/clean/ScanPhrases.h"
 #include "vantelkit/clean/SimpleFileScanProcedure.h"
+#include "vantelkit/clean/SpotlightQueryProcedure.h"
 #include "vantelkit/diskmap/SizeProcedure.h"
 #include "vantelkit/foundation/BlockProcedure.h"
 #include "vantelkit/foundation/GroupProcedure.h"
@@ -288,7 +289,18 @@ void CleanScanner::scanGroups() {
   previous = desktopBlock;
 
   // Steps 6 and 7: installer packages and disk images anywhere in the home.
-  // Not yet connected: the metadata queries for "*.pkg" and "*.dmg".
+  auto queryStep = [&](const char* predicate, Group group, const std::string& name) {
+    auto query = std::make_shared<SpotlightQueryProcedure>(MetadataPredicate::fromFormat(predicate));
+    auto block = resultBlock(query, [weakSelf, group](const Nodes& nodes) {
+      if (auto self = weakSelf.lock()) self->extendGroup(group, fileItems(nodes));
+    });
+    add(query, name + " query", true);
+    add(block, name + " result", false);
+    previous = block;
+    return block;
+  };
+  queryStep("(_kMDItemFileName LIKE[cd] '*.pkg')", Group::packages, "packages");
+  queryStep("(_kMDItemFileName LIKE[cd] '*.dmg')", Group::diskImages, "diskImages");
 
   // Step 8: what is an installer or a disk image is not also a download.
   auto installersBlock = std::make_shared<BlockProcedure>([weakSelf] {
@@ -301,7 +313,13 @@ void CleanScanner::scanGroups() {
   previous = installersBlock;
 
   // Step 9: files over 100,000,000 bytes anywhere in the home.
-  // Not yet connected: the metadata query for large files.
+  auto largeFiles = std::make_shared<SpotlightQueryProcedure>(MetadataPredicate::fromFormat("(kMDItemFSSize > 100000000)"));
+  auto largeFilesQueryBlock = resultBlock(largeFiles, [weakSelf](const Nodes& nodes) {
+    if (auto self = weakSelf.lock()) self->replaceGroup(Group::largeFiles, fileItems(nodes));
+  });
+  add(largeFiles, "largeFiles query", true);
+  add(largeFilesQueryBlock, "largeFiles result", false);
+  previous = largeFilesQueryBlock;
 
   // Step 10.
   auto largeFilesBlock = std::make_shared<BlockProcedure>([weakSelf] {

@@ -122,7 +122,7 @@ TEST_F(CleanScannerTest, InstallersAndDiskImagesLeaveDownloadsAndFoldersAreSized
   tree.file("home/Downloads/report.pdf", 100);
   tree.file("home/Downloads/Tool.dmg", 2000);
   tree.file("home/Downloads/Setup.pkg", 3000);
-  tree.file("home/Downloads/Upper.DMG", 10);  // the collectors compare endings case-sensitively
+  tree.file("home/Downloads/Upper.DMG", 10);  // not a disk image to the Downloads scan, but to the search
   tree.file("home/Downloads/folder/inner.dmg", 50);
   tree.file("home/Desktop/Installers/Driver.pkg", 400);
   tree.file("home/Desktop/Viewer.dmg", 500);
@@ -136,8 +136,8 @@ TEST_F(CleanScannerTest, InstallersAndDiskImagesLeaveDownloadsAndFoldersAreSized
                    PlistFormat::binary, "Editor");
   scan();
 
-  EXPECT_THAT(names(CleanScanGroup::downloads), ElementsAre("Upper.DMG", "report.pdf"));
-  EXPECT_THAT(names(CleanScanGroup::diskImages), ElementsAre("Tool.dmg", "Viewer.dmg"));
+  EXPECT_THAT(names(CleanScanGroup::downloads), ElementsAre("report.pdf"));
+  EXPECT_THAT(names(CleanScanGroup::diskImages), ElementsAre("Tool.dmg", "Upper.DMG", "Viewer.dmg", "inner.dmg"));
   EXPECT_THAT(names(CleanScanGroup::packages), ElementsAre("Driver.pkg", "Setup.pkg"));
 
   const std::string cacheName = localizedFormat("clean_group_bundle_cache", {std::string("Editor")});
@@ -151,6 +151,25 @@ TEST_F(CleanScannerTest, InstallersAndDiskImagesLeaveDownloadsAndFoldersAreSized
   ASSERT_NE(logs, nullptr);
   EXPECT_EQ(logs->size, 640u);
   EXPECT_THAT(names(CleanScanGroup::systemLogs), ElementsAre("system.log"));
+}
+
+TEST_F(CleanScannerTest, LargeFilesAreMovedOrDroppedByTheirEndings) {
+  constexpr std::int64_t big = 100'000'001;
+  tree.sparseFile("home/Movies/film.mov", big);
+  tree.sparseFile("home/Movies/exactly.mov", 100'000'000);  // not over the limit
+  tree.sparseFile("home/Downloads/Big.dmg", big);             // a download disk image: there only
+  tree.sparseFile("home/Documents/Tool.app", big);            // an application name: dropped
+  tree.sparseFile("home/Documents/Viewer.App", big);          // another letter case: stays
+  tree.sparseFile("home/Documents/Archive.PKG", big);         // found by the package search
+  tree.sparseFile("home/Documents/deep/er/Disk.dmg", big);
+  tree.file("home/Desktop/a/b/c/Deep.pkg", 10);               // below the Desktop scan, found by the search
+  scan();
+
+  EXPECT_THAT(names(CleanScanGroup::largeFiles), ElementsAre("Viewer.App", "film.mov"));
+  EXPECT_THAT(names(CleanScanGroup::diskImages), ElementsAre("Big.dmg", "Disk.dmg"));
+  EXPECT_THAT(names(CleanScanGroup::packages), ElementsAre("Archive.PKG", "Deep.pkg"));
+  EXPECT_TRUE(names(CleanScanGroup::downloads).empty());
+  EXPECT_EQ(item(CleanScanGroup::largeFiles, "film.mov")->size, static_cast<std::uint64_t>(big));
 }
 
 TEST_F(CleanScannerTest, ACancelledProducerLeavesItsGroupUnchangedAndTheScanStillFinishes) {
