@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "metadata/MetadataTestSupport.h"
+#include "support/FaultInjectingDirectoryReader.h"
+#include "support/ScanFixtureTree.h"
+#include "vantelkit/metadata/WalkingMetadataIndex.h"
+
+namespace vantelkit {
+namespace {
+
+using testing::Gate;
+using testing::GatherResult;
+using testing::sortedPaths;
+using vantel::testing::FaultInjectingDirectoryReader;
+using vantel::testing::ScanFixtureTree;
+
+const char* const kPackages = "_kMDItemFileName LIKE[cd] '*.pkg'";
+const char* const kImages = "_kMDItemFileName LIKE[cd] '*.dmg'";
+const char* const kLarge = "kMDItemFSSize > 1000";
+
+// A tree of eight folders below the root, so one walk lists nine.
+void fill(ScanFixtureTree& tree) {
+  for (int i = 0; i < 4; ++i) {
+    auto folder = "f" + std::to_string(i);
+    tree.file(folder + "/setup.pkg", 10);
+    tree.file(folder + "/disk.dmg", 20);
+    tree.file(folder + "/inner/huge.bin", 5000);
+  }
+}
+constexpr int kListingsOfOneWalk = 9;
+
+// Holds the listing of the scope itself until opened, so that queries can be sure to arrive
+// while the walk runs.
+struct HeldWalk {
+  explicit HeldWalk(const std::string& root) {
+    reader->setBeforeListing([this, root](const std::string& path) {
+      if (path != root) return;
+      started.open();
+      EXPECT_TRUE(release.wait());
+    });
+  }
+  std::shared_ptr<FaultInjectingDirectoryReader> reader = std::make_shared<FaultInjectingDirectoryReader>();
+  Gate started;
+  Gate release;
+};
+
+TEST(WalkingMetadataIndexConcurrencyTest, QueriesArrivingDuringAWalkShareIt) {
+  ScanFixtureTree tree;
+  fill(tree);
+  HeldWalk held(tree.root());
+  auto index = WalkingMetadataIndex::make(held.reader);
+
+  GatherResult packages, images, large;
+  auto first = index->gather(MetadataPredicate::fromFormat(kPackages), {tree.root()}, packages.completion());
+  ASSERT_TRUE(held.started.wait());
+  index->gather(MetadataPredicate::fromFormat(kImages), {tree.root()}, images.completion());
+  index->gather(MetadataPredicate::fromFormat(kLarge), {tree.root() + "/"}, large.completion());
+  held.release.open();
+
+  auto packageItems = packages.wait();
+  auto imageItems = images.wait();
+  auto largeItems = large.wait();
+  ASSERT_TRUE(packageItems && imageItems && largeItems);
+  EXPECT_EQ(packageItems->size(), 4u);
+  EXPECT_EQ(imageItems->size(), 4u);
+  EXPECT_EQ(largeItems->size(), 4u);
+  EXPECT_EQ(index->walksStarted(), 1);
+  EXPECT_EQ(held.reader->listings(), kListingsOfOneWalk);
+}
+
+TEST(WalkingMetadataIndexConcurrencyTest, QueriesWithinTheWindowAfterAWalkReuseIt) {
+  ScanFixtureTree tree;
+  fill(tree);
+  auto reader = std::make_shared<FaultInjectingDirectoryReader>();
+  auto index = WalkingMetadataIndex::make(reader, 60.0);
+  for (const char* predicate : {kPackages, kImages, kLarge}) {
+    GatherResult result;
+    index->gather(MetadataPredicate::fromFormat(predicate), {tree.root()}, result.completion());
+    auto items = result.wait();
+    ASSERT_TRUE(items);
+    EXPECT_EQ(items->size(), 4u) << predicate;
+  }
+  EXPECT_EQ(index->walksStarted(), 1);
+  EXPECT_EQ(reader->listings(), kListingsOfOneWalk);
+
+  // Without a window every query walks anew, and sees what changed.
+  auto unshared = WalkingMetadataIndex::make(reader, 0.0);
+  GatherResult before, after;
+  unshared->gather(MetadataPredicate::fromFormat(kPackages), {tree.root()}, before.completion());
+  ASSERT_TRUE(before.wait());
+  tree.file("late.pkg", 1);
+  unshared->gather(MetadataPredicate::fromFormat(kPackages), {tree.root()}, after.completion());
+  auto items = after.wait();
+  ASSERT_TRUE(items);
+  EXPECT_EQ(items->size(), 5u);
+  EXPECT_EQ(unshared->walksStarted(), 2);
+}
+
+TEST(WalkingMetadataIndexConcurrencyTest, AWalkNobodyWaitsForStopsAndIsNotReused) {
+  ScanFixtureTree tree;
+  fill(tree);
+  HeldWalk held(tree.root());
+  auto index = WalkingMetadataIndex::make(held.reader, 60.0);
+
+  GatherResult kept, dropped;
+  auto keptGathering = index->gather(MetadataPredicate::fromFormat(kLarge), {tree.root()}, kept.completion());
+  auto droppedGathering = index->gather(MetadataPredicate::fromFormat(kImages), {tree.root()}, dropped.completion());
+  ASSERT_TRUE(held.started.wait());
+  // One of two waiters leaves: the walk goes on for the other.
+  droppedGathering->cancel();
+  held.release.open();
+  auto items = kept.wait();
+  ASSERT_TRUE(items);
+  EXPECT_EQ(sortedPaths(*items).size(), 4u);
+  EXPECT_EQ(dropped.calls(), 0);
+
+  // The only waiter leaves: the walk stops, answers nobody, and the next query walks again.
+  HeldWalk second(tree.root());
+  auto other = WalkingMetadataIndex::make(second.reader, 60.0);
+  GatherResult cancelled;
+  auto gathering = other->gather(MetadataPredicate::fromFormat(kLarge), {tree.root()}, cancelled.completion());
+  ASSERT_TRUE(second.started.wait());
+  gathering->cancel();
+  second.release.open();
+  GatherResult fresh;
+  other->gather(MetadataPredicate::fromFormat(kLarge), {tree.root()}, fresh.completion());
+  auto freshItems = fresh.wait();
+  ASSERT_TRUE(freshItems);
+  EXPECT_EQ(freshItems->size(), 4u);
+  EXPECT_EQ(other->walksStarted(), 2);
+  EXPECT_EQ(cancelled.calls(), 0);
+}
+
+}  // namespace
+}  // namespace vantelkit
