@@ -8,6 +8,7 @@
 #include "clean/internal/ResourceImage.h"
 #include "vantelkit/applications/ApplicationBundleScanProcedure.h"
 #include "vantelkit/clean/CleanMatchingScanProcedure.h"
+#include "vantelkit/clean/DeveloperCleanScanProcedure.h"
 #include "vantelkit/clean/ScanPhrases.h"
 #include "vantelkit/clean/SimpleFileScanProcedure.h"
 #include "vantelkit/clean/SpotlightQueryProcedure.h"
@@ -331,12 +332,18 @@ void CleanScanner::scanGroups() {
   add(largeFilesBlock, "largeFiles sorting", true);
   previous = largeFilesBlock;
 
-  // Step 11: developer folders. Not yet connected: the developer scan; this block only
-  // reports the progress that its result block reports.
-  auto developerBlock = std::make_shared<BlockProcedure>([weakSelf] {
-    if (auto self = weakSelf.lock()) self->updateProgress(Group::mailAttachments, 0.8);
-  });
-  add(developerBlock, "developer result", true);
+  // Step 11: device support folders, archives and simulators, sized by the scan itself.
+  auto developer = std::make_shared<DeveloperCleanScanProcedure>();
+  auto developerBlock = resultBlock(
+      developer,
+      [weakSelf](const CleanScanItemSet& items) {
+        if (auto self = weakSelf.lock()) self->replaceGroup(Group::developer, items);
+      },
+      [weakSelf] {
+        if (auto self = weakSelf.lock()) self->updateProgress(Group::mailAttachments, 0.8);
+      });
+  add(developer, "developer scan", true);
+  add(developerBlock, "developer result", false);
   previous = developerBlock;
 
   // Step 12: the attachments of each mail account and the mail downloads.

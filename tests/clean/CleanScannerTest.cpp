@@ -260,6 +260,20 @@ TEST_F(CleanScannerTest, MailAttachmentsAreGroupedByAccountWithCopiesTogether) {
   EXPECT_FALSE(downloads->icon()->representations.empty());
 }
 
+TEST_F(CleanScannerTest, TheDemoHomeFillsEveryGroup) {
+  auto layout = fixtures::writeDemoHome(tree.path("demo"));
+  ASSERT_TRUE(std::holds_alternative<fixtures::DemoHomeLayout>(layout)) << std::get<std::string>(layout);
+  platform::Paths::setHomeOverride(std::get<fixtures::DemoHomeLayout>(layout).home);
+  platform::Paths::setRootOverride(std::get<fixtures::DemoHomeLayout>(layout).root);
+  scan();
+  auto groups = scanner->groups();
+  for (CleanScanGroup group : allCleanScanGroups) EXPECT_FALSE(groups[group].empty()) << rawValue(group);
+  // Each application's folders are matched, by identifier and by display name.
+  EXPECT_THAT(names(CleanScanGroup::userLogs),
+              ElementsAre("Lumen Notes Cache", "Photon Editor Cache", "fsck_apfs.log"));
+  EXPECT_THAT(names(CleanScanGroup::largeFiles), ElementsAre("Holiday Video.mov"));
+}
+
 TEST(CleanScannerCopiesTest, FilesWithTheSameNameShareAContainer) {
   auto node = [](const std::string& path, std::int64_t size) {
     return FileNode::make(FileURL::fileURLWithPath(path), nullptr, size, FileNode::NodeType::file);

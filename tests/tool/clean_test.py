@@ -69,8 +69,7 @@ class CleanToolTest(unittest.TestCase):
         self.assertTrue(self.json_bytes.endswith(b"}\n"))
 
     def test_demo_home_fills_every_group(self):
-        # Not yet connected: the developer step.
-        for group in [g for g in GROUPS if g != "developer"]:
+        for group in GROUPS:
             self.assertGreater(len(self.groups[group]["items"]), 0, group)
             self.assertGreater(self.groups[group]["size"], 0, group)
 
@@ -95,6 +94,15 @@ class CleanToolTest(unittest.TestCase):
         self.assertEqual(caches["Photon Editor Cache"]["size"], 600000)
         self.assertEqual(caches["Photon Editor Cache"]["path"],
                          os.path.join(self.home, "Library", "Caches", "org.photon.editor"))
+
+    def test_developer_containers_with_their_display_names(self):
+        items = {item["name"]: item for item in self.groups["developer"]["items"]}
+        self.assertEqual(set(items), {"iOS Device Support", "watchOS Device Support", "Archives", "Simulators"})
+        self.assertEqual([c["name"] for c in items["Simulators"]["children"]], ["iPhone 15 \u00b7 iOS 17.0"])
+        self.assertEqual([c["name"] for c in items["Archives"]["children"]], ["Photon Editor 4.1.2 (412)"])
+        self.assertEqual(items["iOS Device Support"]["size"], 700000 + 650000)
+        for item in items.values():
+            self.assertEqual(item["size"], sum(c["size"] for c in item["children"]))
 
     def test_mail_attachments_with_copies_and_the_mail_downloads(self):
         items = {item["name"]: item for item in self.groups["mailAttachments"]["items"]}
@@ -129,7 +137,13 @@ class CleanToolTest(unittest.TestCase):
         empty = os.path.join(self.tmp.name, "empty")
         os.makedirs(empty, exist_ok=True)
         doc = json.loads(run("clean", "--home", empty, "--root", empty, "--json").stdout)
-        self.assertEqual([g["items"] for g in doc["groups"]], [[]] * 9)
+        groups = {g["group"]: g for g in doc["groups"]}
+        for group in GROUPS:
+            if group != "developer":
+                self.assertEqual(groups[group]["items"], [], group)
+        # The archives and simulators containers are listed even without their folders.
+        self.assertEqual(sorted((i["name"], i["size"], i["children"]) for i in groups["developer"]["items"]),
+                         [("Archives", 0, []), ("Simulators", 0, [])])
 
     def test_demo_home_refuses_a_folder_that_is_not_empty_and_writes_nothing(self):
         proc = run("demo-home", self.demo, expect=1)
