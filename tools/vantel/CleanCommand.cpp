@@ -154,7 +154,10 @@ void appendItemLines(std::string& out, const std::vector<ItemPointer>& items, in
   const std::string indent(static_cast<std::size_t>(4 * depth), ' ');
   for (std::size_t k = 0; k < items.size() && k < kShownItems; ++k) {
     const auto& item = *items[k];
-    out += fmt::format("{}{:>10}  {}\n", indent, vantel::formatBytes(asSigned(item.size)), printable(itemName(item)));
+    std::string label = printable(itemName(item));
+    // A matched item is named after its application; its own name says where it is.
+    if (item.file && itemName(item).find(item.file->name()) == std::string::npos) label += " (" + printable(item.file->name()) + ")";
+    out += fmt::format("{}{:>10}  {}\n", indent, vantel::formatBytes(asSigned(item.size)), label);
     if (!item.children.empty()) appendItemLines(out, sortedItems(item.children), depth + 1);
   }
   if (items.size() > kShownItems) out += fmt::format("{}{:>10}  ... and {} more\n", indent, "", items.size() - kShownItems);
