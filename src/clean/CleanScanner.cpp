@@ -201,8 +201,12 @@ void CleanScanner::start() {
       [weakSelf = weak_from_this()](const std::vector<std::shared_ptr<ApplicationBundle>>& bundles) {
         auto self = weakSelf.lock();
         if (!self) return;
+        // The scan lists in parallel; by path, the same folders always give the same set
+        // (the first bundle of an identifier wins) and the same matching order.
+        auto sorted = bundles;
+        std::sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a->url().path() < b->url().path(); });
         std::lock_guard lock(self->_mutex);
-        self->_allApplications = ApplicationBundleSet(bundles.begin(), bundles.end());
+        self->_allApplications = ApplicationBundleSet(sorted.begin(), sorted.end());
       },
       [weakSelf = weak_from_this()] {
         // Also after a failed application scan: the groups are filled without matching.
@@ -222,6 +226,8 @@ void CleanScanner::scanGroups() {
     std::lock_guard lock(_mutex);
     applications.assign(_allApplications.begin(), _allApplications.end());
   }
+  std::sort(applications.begin(), applications.end(),
+            [](const auto& a, const auto& b) { return a->url().path() < b->url().path(); });
   const std::weak_ptr<CleanScanner> weakSelf = weak_from_this();
   std::vector<std::shared_ptr<Procedure>> chain;
   std::shared_ptr<Procedure> previous;

@@ -153,6 +153,21 @@ TEST_F(CleanScannerTest, InstallersAndDiskImagesLeaveDownloadsAndFoldersAreSized
   EXPECT_THAT(names(CleanScanGroup::systemLogs), ElementsAre("system.log"));
 }
 
+TEST_F(CleanScannerTest, AnEntryMatchingTwoApplicationsGoesToTheFirstByPathOnEveryRun) {
+  auto info = [](const char* identifier, const char* name) {
+    return Value::Dictionary{{"CFBundleIdentifier", Value(identifier)}, {"CFBundleName", Value(name)}};
+  };
+  writeApplication(tree.path("root/Applications/Zeta.app"), info("org.example.tool", "Zeta"), PlistFormat::xml);
+  writeApplication(tree.path("root/Applications/Alpha.app"), info("org.example", "Alpha"), PlistFormat::xml);
+  tree.file("home/Library/Caches/org.example.tool.cache", 10);
+  for (int run = 0; run < 3; ++run) {
+    listener->events.clear();
+    scan();
+    EXPECT_THAT(names(CleanScanGroup::userCache),
+                ElementsAre(localizedFormat("clean_group_bundle_cache", {std::string("Alpha")})));
+  }
+}
+
 TEST_F(CleanScannerTest, LargeFilesAreMovedOrDroppedByTheirEndings) {
   constexpr std::int64_t big = 100'000'001;
   tree.sparseFile("home/Movies/film.mov", big);
