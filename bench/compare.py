@@ -6,7 +6,10 @@ spreads over all of them), and reports the median wall time, the peak resident m
 the ratio to the C floor walker. Ratios use the best (lowest) wall time of each command,
 the figure least disturbed by other work on the machine. Also counts system calls per entry with strace -c.
 
-Usage: compare.py [--tree DIR] [--vantel PATH] [--rounds N] [--no-strace]
+With --query it times instead `vantel query` against `fdfind -u` with the same name pattern
+(case-insensitive glob), and checks that both find the same number of entries.
+
+Usage: compare.py [--tree DIR] [--vantel PATH] [--rounds N] [--no-strace] [--query]
 The tree comes from make_tree.py; the vantel binary from the release preset.
 """
 import argparse
@@ -61,7 +64,11 @@ def main():
     parser.add_argument("--vantel", default=os.path.join(HERE, "..", "build", "release", "tools", "vantel", "vantel"))
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--no-strace", action="store_true")
+    parser.add_argument("--query", action="store_true", help="compare vantel query with fdfind -u")
     args = parser.parse_args()
+    if args.query:
+        compare_query(args)
+        return
 
     tree, vantel = args.tree, os.path.abspath(args.vantel)
     floor = build_floor("/tmp/vantel-floor-walker")
@@ -118,6 +125,43 @@ def main():
             calls = syscalls(cmd)
             if calls:
                 print(f"system calls per entry, {name:12} {calls / entries:.2f}" + ("   (goal <= 1.3)" if name != "floor" else ""))
+
+
+def compare_query(args):
+    """vantel query against fdfind -u with the same pattern, on a warm cache, alternating."""
+    tree, vantel = args.tree, os.path.abspath(args.vantel)
+    if not shutil.which("fdfind"):
+        sys.exit("compare: fdfind (package fd-find) is not installed")
+    floor = build_floor("/tmp/vantel-floor-walker")
+    patterns = ["*.log", "*.pkg"]
+    commands = [("floor (2 threads)", [floor, "-j", "2", tree])]
+    for pattern in patterns:
+        predicate = f"_kMDItemFileName LIKE[cd] '{pattern}'"
+        commands.append((f"vantel query {pattern}", [vantel, "query", predicate, "--scope", tree]))
+        commands.append((f"fdfind -u -i -g {pattern}", ["fdfind", "-u", "-i", "-g", pattern, tree]))
+    for pattern in patterns:
+        found = [len(subprocess.run(cmd, capture_output=True).stdout.splitlines())
+                 for name, cmd in commands if name.endswith(" " + pattern)]
+        if len(set(found)) != 1:
+            sys.exit(f"compare: vantel query and fdfind disagree on {pattern}: {found}")
+        print(f"{pattern}: {found[0]} entries found by both")
+    for _ in range(2):
+        subprocess.run(["du", "-sb", tree], stdout=subprocess.DEVNULL)
+    walls = {name: [] for name, _ in commands}
+    peaks = {name: [] for name, _ in commands}
+    for _ in range(args.rounds):
+        for name, cmd in commands:
+            wall, peak = timed(cmd)
+            walls[name].append(wall)
+            peaks[name].append(peak)
+    best = {name: min(values) for name, values in walls.items()}
+    print(f"{'command':28} {'best s':>8} {'median s':>9} {'peak MB':>8} {'/floor':>7}")
+    for name, _ in commands:
+        print(f"{name:28} {best[name]:8.2f} {statistics.median(walls[name]):9.2f} "
+              f"{max(peaks[name]) / 1024:8.1f} {best[name] / best['floor (2 threads)']:7.2f}")
+    for pattern in patterns:
+        ratio = best[f"vantel query {pattern}"] / best[f"fdfind -u -i -g {pattern}"]
+        print(f"vantel query / fdfind -u, {pattern:8} {ratio:.2f}")
 
 
 if __name__ == "__main__":

@@ -1,0 +1,132 @@
+#!/usr/bin/env python3
+"""End-to-end checks of `vantel query` on a tree built here: what the index sees (no hidden
+folders, no bundle insides, no links), the order of the results, both output forms, the
+default scope and the exit codes.
+
+Usage: query_test.py PATH_TO_VANTEL
+"""
+import fnmatch
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+VANTEL = None
+PKG = "_kMDItemFileName LIKE[cd] '*.pkg'"
+
+
+def run(*args, expect=0, stdout=subprocess.PIPE):
+    proc = subprocess.run([VANTEL, *args], stdout=stdout, stderr=subprocess.PIPE, timeout=120)
+    if proc.returncode != expect:
+        raise AssertionError(f"vantel {' '.join(map(str, args))}: exit {proc.returncode}, expected {expect}\n"
+                             f"stdout: {(proc.stdout or b'')[:500]!r}\nstderr: {proc.stderr[:500]!r}")
+    return proc
+
+
+def walk_like_the_index(root, matches):
+    """The entries a walk of root indexes, as (path bytes, size): links, devices and pipes
+    left out, hidden folders and bundle insides not entered."""
+    found = []
+    pending = [os.fsencode(root)]
+    while pending:
+        folder = pending.pop()
+        with os.scandir(folder) as entries:
+            for entry in entries:
+                if entry.is_symlink():
+                    continue
+                if entry.is_dir(follow_symlinks=False):
+                    if entry.name.startswith(b"."):
+                        continue
+                    if matches(entry.name):
+                        found.append((entry.path, 0))
+                    if not (entry.name.endswith(b".app") or entry.name.endswith(b"kext")):
+                        pending.append(entry.path)
+                elif entry.is_file(follow_symlinks=False):
+                    if matches(entry.name):
+                        found.append((entry.path, entry.stat(follow_symlinks=False).st_size))
+    return found
+
+
+class QueryTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory(prefix="vantel-query-")
+        root = cls.root = os.path.join(cls.tmp.name, "home")
+
+        def write(rel, size):
+            path = os.path.join(os.fsencode(root), rel)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(b"x" * size)
+
+        write(b"Downloads/Setup.pkg", 3000)
+        write(b"Downloads/other.PKG", 3000)
+        write(b"Downloads/notes.txt", 50)
+        write(b"Desktop/Tool.app/Contents/Inner.pkg", 10)
+        write(b".cache/Hidden.pkg", 10)
+        write(b"Desktop/.git/objects/Deep.pkg", 10)
+        write(b".dotfile.pkg", 7)
+        write(b"bad\xff\xfename/x.pkg", 20)
+        write(b"new\nline.pkg", 5)
+        os.makedirs(os.path.join(root, "Installers", "Folder.pkg", "Contents"))
+        os.symlink(os.path.join(root, "Downloads", "Setup.pkg"), os.path.join(root, "Link.pkg"))
+        os.mkfifo(os.path.join(root, "Pipe.pkg"))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def query_json(self, *args):
+        out = run(*args, "--json").stdout
+        self.assertTrue(out.endswith(b"}\n") and not out.endswith(b"\n\n"), out[-20:])
+        document = json.loads(out.decode("utf-8", errors="strict"))
+        self.assertEqual(document["version"], 1)
+        return document["results"]
+
+    def test_finds_what_a_walk_with_the_index_rules_finds_largest_first(self):
+        results = self.query_json("query", PKG, "--scope", self.root)
+        expected = walk_like_the_index(self.root, lambda name: name.lower().endswith(b".pkg"))
+        self.assertEqual(sorted((r["path"], r["size"]) for r in results),
+                         sorted((os.fsdecode(p).encode("utf-8", "surrogateescape").decode("utf-8", "replace"), s)
+                                for p, s in expected))
+        self.assertEqual(len(results), 6)
+        keys = [(-r["size"], r["path"]) for r in results]
+        self.assertEqual(keys, sorted(keys))
+        self.assertEqual(results[0]["path"], os.path.join(self.root, "Downloads", "Setup.pkg"))
+        self.assertTrue(any("\ufffd" in r["path"] for r in results))
+
+    def test_text_output_is_size_tab_path_one_line_each(self):
+        out = run("query", "kMDItemFSSize >= 3000", "--scope", self.root).stdout
+        lines = out.decode().splitlines()
+        self.assertEqual(lines, [f"3000\t{self.root}/Downloads/Setup.pkg", f"3000\t{self.root}/Downloads/other.PKG"])
+        out = run("query", "kMDItemFSName CONTAINS 'line'", "--scope", self.root).stdout
+        self.assertEqual(out, f"5\t{self.root}/new\\nline.pkg\n".encode())
+
+    def test_default_scope_is_the_home_folder_and_scopes_do_not_repeat_results(self):
+        home = self.query_json("--home", self.root, "query", "kMDItemFSSize > 1000")
+        both = self.query_json("query", "kMDItemFSSize > 1000", "--scope", self.root,
+                               "--scope", os.path.join(self.root, "Downloads"))
+        self.assertEqual(home, both)
+        self.assertEqual(len(home), 2)
+        self.assertEqual(self.query_json("query", "kMDItemFSSize > 1e12", "--scope", self.root), [])
+
+    def test_exit_codes(self):
+        bad = run("query", "kMDItemFSSize > '1'", "--scope", self.root, expect=2)
+        self.assertIn(b"position 16", bad.stderr)
+        self.assertIn(b"^", bad.stderr)
+        self.assertEqual(bad.stdout, b"")
+        run("query", "(kMDItemFSSize > 1", "--scope", self.root, expect=2)
+        run("query", "kMDItemColor == 1", "--scope", self.root, expect=2)
+        run("query", expect=2)
+        missing = run("query", PKG, "--scope", os.path.join(self.root, "missing"), expect=1)
+        self.assertIn(b"missing", missing.stderr)
+        with open("/dev/full", "wb") as full:
+            run("query", PKG, "--scope", self.root, expect=1, stdout=full)
+            run("query", PKG, "--scope", self.root, "--json", expect=1, stdout=full)
+
+
+if __name__ == "__main__":
+    VANTEL = sys.argv.pop(1)
+    unittest.main()

@@ -1,0 +1,148 @@
+// vantel query PREDICATE [--scope DIR ...] [--json]: the files and folders that a metadata
+// query finds below the scopes (the home folder by default), largest first, as the library's
+// own index answers it: hidden folders and the inside of bundles are not searched.
+#include <fmt/core.h>
+
+#include <cstdio>
+
+#include "Command.h"
+#include "JsonWriter.h"
+#include "ScanTarget.h"
+#include "vantelkit/metadata/MetadataQuery.h"
+#include "vantelkit/platform/DispatchQueue.h"
+#include "vantelkit/platform/NotificationCenter.h"
+#include "vantelkit/platform/Paths.h"
+
+namespace {
+
+using vantelkit::MetadataItem;
+
+struct QueryOptions {
+  std::string predicate;
+  std::vector<std::string> scopes;
+  bool json = false;
+};
+
+// Control characters of a name as escapes, so that one result stays one line.
+std::string printable(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (byte < 0x20 || byte == 0x7f) {
+      out += fmt::format("\\x{:02x}", byte);
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string pathOf(const MetadataItem& item) {
+  auto value = item.valueForAttribute("kMDItemPath");
+  const auto* text = value ? std::get_if<std::string>(&*value) : nullptr;
+  return text ? *text : std::string();
+}
+
+std::int64_t sizeOf(const MetadataItem& item) {
+  auto value = item.valueForAttribute("kMDItemFSSize");
+  const auto* size = value ? std::get_if<std::int64_t>(&*value) : nullptr;
+  return size ? *size : 0;
+}
+
+int runQuery(const QueryOptions& options) {
+  auto parsed = vantelkit::MetadataPredicate::parse(options.predicate);
+  if (const auto* error = std::get_if<1>(&parsed)) {
+    fmt::print(stderr, "vantel query: the predicate does not parse: {}\n  {}\n  {:>{}}\n",
+               (*error)->localizedDescription(), printable(options.predicate), "^", (*error)->position() + 1);
+    return vantel::kExitUsage;
+  }
+  std::vector<std::string> scopes;
+  if (options.scopes.empty()) scopes.push_back(vantelkit::platform::Paths::home());
+  for (const auto& scope : options.scopes) {
+    auto target = vantel::resolveScanTarget(scope);
+    if (!target) return vantel::kExitFailure;
+    scopes.push_back(target->url.path());
+  }
+
+  auto query = vantelkit::MetadataQuery::make();
+  query->setPredicate(std::get<0>(parsed));
+  query->setSearchScopes(scopes);
+  query->setSortDescriptors({{"kMDItemFSSize", false}});
+  bool finished = false;
+  auto& center = vantelkit::platform::NotificationCenter::defaultCenter();
+  auto token = center.addObserver(std::string(vantelkit::MetadataQuery::didFinishGatheringNotification),
+                                  [&finished, query](const vantelkit::platform::Notification& notification) {
+                                    const auto* sender =
+                                        std::any_cast<std::shared_ptr<vantelkit::MetadataQuery>>(&notification.object);
+                                    if (sender && *sender == query) finished = true;
+                                  });
+  vantelkit::DispatchQueue::main()->async([query] { query->startQuery(); });
+  vantelkit::MainQueue::runUntil([&finished] { return finished; }, 365.0 * 24 * 3600);
+  center.removeObserver(token);
+  query->stopQuery();
+  const auto results = query->results();
+
+  if (options.json) {
+    vantel::JsonWriter json(stdout);
+    json.beginObject();
+    json.key("version");
+    json.value(std::int64_t{1});
+    json.key("results");
+    json.beginArray();
+    for (const auto& item : results) {
+      json.beginObject();
+      json.key("path");
+      json.value(pathOf(*item));
+      json.key("size");
+      json.value(sizeOf(*item));
+      json.endObject();
+    }
+    json.endArray();
+    json.endObject();
+    // The document first, then its one newline.
+    bool written = json.flush();
+    written = std::fputc('\n', stdout) != EOF && written;
+    written = std::fflush(stdout) == 0 && written;
+    if (!written) fmt::print(stderr, "vantel query: cannot write the results\n");
+    return written ? vantel::kExitSuccess : vantel::kExitFailure;
+  }
+  std::string out;
+  out.reserve(1 << 16);
+  for (const auto& item : results) {
+    out += fmt::format("{}\t", sizeOf(*item));
+    out += printable(pathOf(*item));
+    out += '\n';
+    if (out.size() >= (1 << 16)) {
+      std::fwrite(out.data(), 1, out.size(), stdout);
+      out.clear();
+    }
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    fmt::print(stderr, "vantel query: cannot write the results\n");
+    return vantel::kExitFailure;
+  }
+  return vantel::kExitSuccess;
+}
+
+vantel::CommandRegistration registration{"query", [](CLI::App& app, int& exitCode) {
+  auto options = std::make_shared<QueryOptions>();
+  auto* command = app.add_subcommand(
+      "query",
+      "Files and folders that match a metadata predicate, largest first, e.g. "
+      "\"_kMDItemFileName LIKE[cd] '*.pkg'\" or \"kMDItemFSSize > 100000000\"");
+  command->add_option("PREDICATE", options->predicate,
+                      "Predicate on _kMDItemFileName, kMDItemFSName, kMDItemDisplayName, kMDItemPath, "
+                      "kMDItemFSSize, kMDItemContentModificationDate")
+      ->required();
+  command->add_option("--scope", options->scopes, "Folder to search (repeatable; default: the home folder)");
+  command->add_flag("--json", options->json, "Machine-readable output: {\"version\":1,\"results\":[{path,size}]}");
+  command->callback([options, &exitCode] { exitCode = runQuery(*options); });
+}};
+
+}  // namespace
