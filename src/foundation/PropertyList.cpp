@@ -10,7 +10,6 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
-#include <random>
 #include <system_error>
 #include <vector>
 
@@ -19,6 +18,7 @@
 #include "foundation/internal/CodingText.h"
 #include "foundation/internal/PropertyListInput.h"
 #include "foundation/internal/Utf8.h"
+#include "vantelkit/platform/DurableFile.h"
 
 namespace vantelkit {
 
@@ -388,28 +388,9 @@ CodingResult<std::string> PropertyList::xmlData(const Value& value) {
 CodingResult<void> PropertyList::save(const Value::Dictionary& dictionary, const std::filesystem::path& path) {
   auto xml = xmlData(Value(dictionary));
   if (!xml) return xml.codingErrorPointer();
-  if (path.filename().empty()) {
-    return makeCodingError(Code::writeFailed, fmt::format("{} does not name a file", path.string()));
+  if (auto error = platform::DurableFile::write(path, *xml)) {
+    return makeCodingError(Code::writeFailed, fmt::format("cannot write {}: {}", path.string(), error->description()));
   }
-  std::random_device entropy;
-  const std::uint64_t suffix = (std::uint64_t{entropy()} << 32) ^ entropy();
-  std::filesystem::path temporary = path;
-  temporary.replace_filename(fmt::format(".{}.{:016x}.tmp", path.filename().string(), suffix));
-  auto fail = [&](std::string reason) {
-    std::error_code ignored;
-    std::filesystem::remove(temporary, ignored);
-    return makeCodingError(Code::writeFailed, fmt::format("cannot write {}: {}", path.string(), reason));
-  };
-  {
-    std::ofstream stream(temporary, std::ios::binary | std::ios::trunc);
-    if (!stream) return fail("cannot create a temporary file in its folder");
-    stream.write(xml->data(), static_cast<std::streamsize>(xml->size()));
-    stream.close();
-    if (!stream) return fail("writing the temporary file failed");
-  }
-  std::error_code error;
-  std::filesystem::rename(temporary, path, error);
-  if (error) return fail(error.message());
   return {};
 }
 

@@ -9,6 +9,7 @@
 #include "Command.h"
 #include "JsonWriter.h"
 #include "ScanTarget.h"
+#include "vantelkit/Version.h"
 #include "vantelkit/diskmap/DiskScanner.h"
 
 namespace {
@@ -79,7 +80,7 @@ void writeNcduExport(vantel::JsonWriter& json, const Node& root, const std::stri
   json.key("progname");
   json.value("vantel");
   json.key("progver");
-  json.value("0.1.0");
+  json.value(VANTELKIT_VERSION_STRING);
   json.key("timestamp");
   json.value(static_cast<std::int64_t>(
       std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count()));

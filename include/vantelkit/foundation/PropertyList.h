@@ -51,12 +51,12 @@ class PropertyList {
   // deeper than maximumDepth.
   static CodingResult<std::string> xmlData(const Value& value);
 
-  // Writes the dictionary as an XML property list to path, atomically: the bytes go to a
-  // temporary file in the same folder, which then replaces the target by a rename, so
-  // readers see either the old file or the whole new one. A symbolic link at path is
-  // replaced, not written through; the new file has default permissions. The bytes are not
-  // flushed to the disk before the rename. Fails as xmlData() does, or with writeFailed (the
-  // temporary file is removed then).
+  // Writes the dictionary as an XML property list to path, atomically and durably
+  // (platform::DurableFile): readers, and the disk after a crash, see either the old file or
+  // the whole new one. A symbolic link at path is replaced, not written through; the new file
+  // has default permissions. Fails as xmlData() does, or with writeFailed (no space, a
+  // read-only or missing folder, a folder at path...), which leaves the old file as it was
+  // unless only the last step, flushing the folder, failed.
   static CodingResult<void> save(const Value::Dictionary& dictionary, const std::filesystem::path& path);
 };
 

@@ -1,0 +1,7 @@
+#include "vantelkit/Version.h"
+
+namespace vantelkit {
+
+const char* libraryVersion() { return VANTELKIT_VERSION_STRING; }
+
+}  // namespace vantelkit
