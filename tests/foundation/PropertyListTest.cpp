@@ -267,6 +267,7 @@ TEST(PropertyListTest, RefusesMalformedOldStyleTextWithTheLine) {
       {"\"open", "unterminated string"},
       {"\"a\\", "unterminated string"},
       {"\"a\\0b\"", "NUL"},
+      {std::string_view("\"a\\\0b\"", 6), "NUL"},  // a raw NUL after the backslash
       {"\"a\\U0000\"", "NUL"},
       {"\"a\\400\"", "above \\377"},
       {"\"a\\Ud800\"", "lone high surrogate"},

@@ -305,6 +305,10 @@ class Parser {
       appendUtf8(text, value);
       return true;
     }
+    if (c == '\0') {
+      setError(Code::dataCorrupted, "a string holds a NUL character");
+      return false;
+    }
     // Any other character stands for itself (\" \' \\ and a backslash before a line break).
     text += c;
     return true;
