@@ -20,13 +20,16 @@ GroupProcedure::~GroupProcedure() = default;
 
 void GroupProcedure::addChild(std::shared_ptr<Operation> child) {
   if (!child) return;
-  auto refuse = [this] { log().warning("addChild() called on a group that has finished; ignored"); };
+  constexpr std::string_view kRefusal = "addChild() called on a group that has finished; ignored";
   bool done = false;
   {
     std::lock_guard lock(_groupMutex);
     done = _done;
   }
-  if (done) return refuse();
+  if (done) {
+    log().warning(kRefusal);
+    return;
+  }
   notifyWillAddChild(*child);
   bool started = false;
   {
@@ -39,7 +42,10 @@ void GroupProcedure::addChild(std::shared_ptr<Operation> child) {
       started = _childrenStarted;
     }
   }
-  if (!child) return refuse();
+  if (!child) {
+    log().warning(kRefusal);
+    return;
+  }
   // A group cancelled meanwhile either listed this child when it cancelled, or is seen here.
   if (isCancelled()) child->cancel();
   if (started) queueChild(child);

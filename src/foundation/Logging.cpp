@@ -29,9 +29,10 @@ LoggerLists& lists() {
 
 std::atomic<LogLevel> currentLevel{LogLevel::error};
 
-// "start" -> "start()"; a name with a parameter list stays as it is ("exceededMemoryThreshold(_:)");
-// a full signature ("void vantelkit::FileScanner::start() const") is cut to "start()".
-std::string shortFunctionName(std::string_view full) {
+// The name a call site's function is logged under: "start" -> "start()"; a name with a
+// parameter list stays as it is ("exceededMemoryThreshold(_:)"); a full signature
+// ("void vantelkit::FileScanner::start() const") is cut to "start()".
+std::string callSiteFunctionName(std::string_view full) {
   auto paren = full.find('(');
   if (paren != std::string_view::npos && full.find_first_of(" :") > paren) return std::string(full);
   std::string_view head = paren == std::string_view::npos ? full : full.substr(0, paren);
@@ -91,7 +92,11 @@ std::string_view defaultMark(LogLevel level) {
 }
 
 LogLocation::LogLocation(std::string filePath, std::string function, int line)
-    : filePath(std::move(filePath)), function(shortFunctionName(function)), line(line) {}
+    : filePath(std::move(filePath)), function(std::move(function)), line(line) {}
+
+LogLocation LogLocation::here(const char* filePath, const char* function, int line) {
+  return LogLocation(filePath ? filePath : "", callSiteFunctionName(function ? function : ""), line);
+}
 
 LogLevel LoggerSettings::logLevel() { return currentLevel.load(std::memory_order_relaxed); }
 void LoggerSettings::setLogLevel(LogLevel level) { currentLevel.store(level, std::memory_order_relaxed); }
@@ -128,7 +133,7 @@ std::string formatLogLine(LogLevel level, std::string_view message, std::optiona
 
 void LogDebug(std::string_view message, std::optional<std::string_view> customEmoji, const char* filePath,
               const char* function, int line) {
-  emit(LogLevel::debug, message, customEmoji, LogLocation(filePath, function, line));
+  emit(LogLevel::debug, message, customEmoji, LogLocation::here(filePath, function, line));
 }
 void LogDebug(std::string_view message, std::optional<std::string_view> customEmoji, const LogLocation& location) {
   emit(LogLevel::debug, message, customEmoji, location);
@@ -136,7 +141,7 @@ void LogDebug(std::string_view message, std::optional<std::string_view> customEm
 
 void LogInfo(std::string_view message, std::optional<std::string_view> customEmoji, const char* filePath,
              const char* function, int line) {
-  emit(LogLevel::info, message, customEmoji, LogLocation(filePath, function, line));
+  emit(LogLevel::info, message, customEmoji, LogLocation::here(filePath, function, line));
 }
 void LogInfo(std::string_view message, std::optional<std::string_view> customEmoji, const LogLocation& location) {
   emit(LogLevel::info, message, customEmoji, location);
@@ -144,7 +149,7 @@ void LogInfo(std::string_view message, std::optional<std::string_view> customEmo
 
 void LogWarning(std::string_view message, std::optional<std::string_view> customEmoji, const char* filePath,
                 const char* function, int line) {
-  emit(LogLevel::warning, message, customEmoji, LogLocation(filePath, function, line));
+  emit(LogLevel::warning, message, customEmoji, LogLocation::here(filePath, function, line));
 }
 void LogWarning(std::string_view message, std::optional<std::string_view> customEmoji, const LogLocation& location) {
   emit(LogLevel::warning, message, customEmoji, location);
@@ -152,7 +157,7 @@ void LogWarning(std::string_view message, std::optional<std::string_view> custom
 
 void LogError(const ErrorPtr& error, std::optional<std::string_view> customEmoji, const char* filePath,
               const char* function, int line) {
-  LogError(error, customEmoji, LogLocation(filePath, function, line));
+  LogError(error, customEmoji, LogLocation::here(filePath, function, line));
 }
 
 void LogError(const ErrorPtr& error, std::optional<std::string_view> customEmoji, const LogLocation& location) {
@@ -167,7 +172,7 @@ void LogError(const ErrorPtr& error, std::optional<std::string_view> customEmoji
 }
 
 void catchAndLogErrors(const std::function<ErrorPtr()>& block, const char* filePath, const char* function, int line) {
-  catchAndLogErrors(block, LogLocation(filePath, function, line));
+  catchAndLogErrors(block, LogLocation::here(filePath, function, line));
 }
 
 void catchAndLogErrors(const std::function<ErrorPtr()>& block, const LogLocation& location) {

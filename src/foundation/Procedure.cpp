@@ -17,19 +17,19 @@ std::string ProcedureLog::prefixed(std::string_view message) const {
 }
 
 void ProcedureLog::debug(std::string_view message, const char* filePath, const char* function, int line) const {
-  if (isEnabled()) LogDebug(prefixed(message), std::nullopt, LogLocation(filePath, function, line));
+  if (isEnabled()) LogDebug(prefixed(message), std::nullopt, LogLocation::here(filePath, function, line));
 }
 
 void ProcedureLog::info(std::string_view message, const char* filePath, const char* function, int line) const {
-  if (isEnabled()) LogInfo(prefixed(message), std::nullopt, LogLocation(filePath, function, line));
+  if (isEnabled()) LogInfo(prefixed(message), std::nullopt, LogLocation::here(filePath, function, line));
 }
 
 void ProcedureLog::warning(std::string_view message, const char* filePath, const char* function, int line) const {
-  if (isEnabled()) LogWarning(prefixed(message), std::nullopt, LogLocation(filePath, function, line));
+  if (isEnabled()) LogWarning(prefixed(message), std::nullopt, LogLocation::here(filePath, function, line));
 }
 
 void ProcedureLog::error(const ErrorPtr& error, const char* filePath, const char* function, int line) const {
-  if (isEnabled() && error) LogError(error, std::nullopt, LogLocation(filePath, function, line));
+  if (isEnabled() && error) LogError(error, std::nullopt, LogLocation::here(filePath, function, line));
 }
 
 // MARK: - Conditions

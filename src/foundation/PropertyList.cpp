@@ -16,6 +16,7 @@
 #include <fmt/core.h>
 
 #include "foundation/internal/CodingText.h"
+#include "foundation/internal/OldStylePropertyList.h"
 #include "foundation/internal/PropertyListInput.h"
 #include "foundation/internal/Utf8.h"
 #include "vantelkit/platform/DurableFile.h"
@@ -312,6 +313,9 @@ CodingResult<Value> PropertyList::parse(std::span<const std::uint8_t> bytes) {
     plist_from_bin(data, length, &raw);
   } else {
     const std::string_view text(data, bytes.size());
+    if (internal::looksLikeOldStylePropertyList(text)) {
+      return internal::parseOldStylePropertyList(text, maximumDepth);
+    }
     // XML forbids NUL characters, and libplist would cut keys short at one.
     if (text.find('\0') != std::string_view::npos) return corrupted("XML property list holds a NUL character");
     internal::XmlReals reals;

@@ -102,12 +102,19 @@ class SerialQueue final : public DispatchQueue {
     }
     std::unique_lock lock(_mutex);
     if (!_draining && _items.empty()) {
-      // Idle: run on the calling thread, as the queue's only running item.
+      // Idle: run on the calling thread, as the queue's only running item. Behind a serial
+      // target the item must also hold the target, as every turn of this queue does, or it
+      // would overlap the target's own work and that of the other queues on it.
       _draining = true;
       lock.unlock();
-      {
+      auto runHere = [this, &work] {
         RunningQueueScope scope(this);
         runWork(work);
+      };
+      if (_target && _target->isSerial()) {
+        _target->sync(runHere);
+      } else {
+        runHere();
       }
       lock.lock();
       if (_items.empty()) {

@@ -46,10 +46,11 @@ TEST(DiskScannerConcurrencyTest, CancellingMidScanReturnsAConsistentPartialResul
     scanner->setFanOut(round % 2 ? DiskScanner::FanOut::whileSlotsFree : DiskScanner::FanOut::onDemand);
     const int cancelAt = 5 + round * 7;
     std::weak_ptr<DiskScanner> weak = scanner;
-    std::weak_ptr<FaultInjectingDirectoryReader> weakReader = reader;  // the reader owns this hook
-    reader->setBeforeListing([weak, weakReader, cancelAt](const std::string&) {
-      auto self = weakReader.lock();
-      if (!self || self->listings() != cancelAt) return;
+    // Several threads list at once, so a count read back may skip a value; the number each
+    // call takes for itself does not, and exactly one call takes cancelAt.
+    auto calls = std::make_shared<std::atomic<int>>(0);
+    reader->setBeforeListing([weak, calls, cancelAt](const std::string&) {
+      if (calls->fetch_add(1) + 1 != cancelAt) return;
       if (auto strong = weak.lock()) strong->cancel();
     });
     auto all = std::make_shared<FileCollector>();

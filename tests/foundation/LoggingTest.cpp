@@ -89,6 +89,22 @@ TEST_F(LoggingTest, WarningLineHasTheFixedFormat) {
   EXPECT_EQ(CapturingLogger::shared().lines().size(), 1u);
 }
 
+TEST_F(LoggingTest, ExplicitFunctionNamesAreLoggedExactlyAsGiven) {
+  ScopedLogLevel level(LogLevel::warning);
+  LogWarning("w", std::nullopt, LogLocation("/a/Presentation", "defaultPerformer", 3));
+  LogWarning("w", std::nullopt, LogLocation("/a/Scanner", "isRunning", 4));
+  LogError(SampleError(), std::nullopt, LogLocation("/a/Router", "procedure(for:with:)", 5));
+  catchAndLogErrors([]() -> ErrorPtr { return makeError<SampleError>(); }, LogLocation("/a/Plain", "plain", 6));
+  auto lines = CapturingLogger::shared().lines();
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0], "\u26A0\uFE0F Presentation -> defaultPerformer [3] : w");
+  EXPECT_EQ(lines[1], "\u26A0\uFE0F Scanner -> isRunning [4] : w");
+  EXPECT_EQ(lines[2], "\U0001F6AB Router -> procedure(for:with:) [5] : SampleError.fileNotFound");
+  EXPECT_EQ(lines[3], "\U0001F6AB Plain -> plain [6] : SampleError.fileNotFound");
+  ASSERT_EQ(errorLogger()->calls.size(), 2u);
+  EXPECT_EQ(errorLogger()->calls[1].function, "plain");
+}
+
 TEST_F(LoggingTest, CallSiteLocationIsTakenAutomatically) {
   ScopedLogLevel level(LogLevel::info);
   const int line = __LINE__ + 1;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/CapturingLogger.h"
+#include "support/Sanitizers.h"
 #include "vantelkit/foundation/AsyncProcedure.h"
 #include "vantelkit/foundation/BlockProcedure.h"
 #include "vantelkit/foundation/GeneralError.h"
@@ -240,7 +241,8 @@ class FinishesOnSeeingTheCancellation final : public Procedure {
 };
 
 TEST(ProcedureConcurrencyTest, CancelRacingTheFinishTellsEveryObserverOnceBeforeTheFinish) {
-  constexpr int kRounds = 20000;
+  // About 15,000 of 20,000 rounds went wrong when cancel() read the observers late.
+  constexpr int kRounds = testing::kThreadSanitizer ? 1000 : 20000;
   struct Round {
     std::shared_ptr<Procedure> procedure;
     std::atomic<int> cancels{0};
@@ -296,7 +298,7 @@ TEST(ProcedureConcurrencyTest, CancelRacingTheFinishTellsEveryObserverOnceBefore
 }
 
 TEST(ProcedureConcurrencyTest, SerialGroupsStopWhenTheRunningChildIsCancelledAsItEnds) {
-  constexpr int kRounds = 300;
+  constexpr int kRounds = testing::kThreadSanitizer ? 100 : 300;
   ProcedureQueue queue;
   int laterRan = 0, groupsNotCancelled = 0;
   for (int i = 0; i < kRounds; ++i) {

@@ -204,7 +204,7 @@ TEST(PropertyListTest, ParsesBinaryTypesExactly) {
 }
 
 TEST(PropertyListTest, RejectsMalformedInputWithAnError) {
-  for (std::string_view input : {std::string_view(""), std::string_view("hello"), std::string_view("<plist><dict>"),
+  for (std::string_view input : {std::string_view(""), std::string_view("hello world"), std::string_view("<plist><dict>"),
                                  std::string_view("<plist><integer>1</string></plist>"),
                                  std::string_view("bplist00"), std::string_view("bplist17aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa")}) {
     auto result = PropertyList::parse(input);
@@ -212,6 +212,89 @@ TEST(PropertyListTest, RejectsMalformedInputWithAnError) {
     EXPECT_EQ(result.error().code(), Code::dataCorrupted) << input;
     EXPECT_FALSE(result.error().detail().empty());
   }
+}
+
+TEST(PropertyListTest, ReadsTheOldStyleTextForm) {
+  auto result = PropertyList::parse(R"(// A comment before the list
+    { name = "Old Style"; count = 3; /* numbers stay text */
+      list = (a, "b c", 'single', ); empty = (); nothing = {};
+      bytes = <0fbd 00FF>; none = <>;
+      "quoted key" = "tab\there, quote \" and \\ backslash";
+      path = /usr/local/bin:1.0-beta_$x;
+      escapes = "\101\303\251 \U00e9 \Ud83d\Ude00";
+      name = "Repeated keys keep the last value";
+    })");
+  ASSERT_TRUE(result) << result.error().description();
+  const Value expected(Value::Dictionary{
+      {"name", "Repeated keys keep the last value"},
+      {"count", "3"},
+      {"list", Value::Array{"a", "b c", "single"}},
+      {"empty", Value::Array{}},
+      {"nothing", Value::Dictionary{}},
+      {"bytes", Data{0x0F, 0xBD, 0x00, 0xFF}},
+      {"none", Data{}},
+      {"quoted key", "tab\there, quote \" and \\ backslash"},
+      {"path", "/usr/local/bin:1.0-beta_$x"},
+      // \101 is 'A'; \303\251 are two Latin-1 characters, not the UTF-8 of an e acute.
+      {"escapes", "A\u00C3\u00A9 \u00E9 \U0001F600"},
+  });
+  EXPECT_EQ(*result, expected);
+
+  // Any value may stand at the top, after a byte order mark.
+  EXPECT_EQ(*PropertyList::parse("\xEF\xBB\xBF( x )"), Value(Value::Array{"x"}));
+  EXPECT_EQ(*PropertyList::parse("<48 69>"), Value(Data{'H', 'i'}));
+  EXPECT_EQ(*PropertyList::parse("\"caf\xC3\xA9\""), Value("caf\xC3\xA9"));
+  EXPECT_EQ(*PropertyList::parse("plain"), Value("plain"));
+  // What reads as old-style writes out as XML and reads back the same.
+  auto xml = PropertyList::xmlData(*result);
+  ASSERT_TRUE(xml);
+  EXPECT_EQ(*PropertyList::parse(*xml), expected);
+}
+
+TEST(PropertyListTest, RefusesMalformedOldStyleTextWithTheLine) {
+  const std::pair<std::string_view, std::string_view> cases[] = {
+      {"{ a = b }", "expected ';'"},
+      {"{ a = b; ", "unterminated dictionary"},
+      {"{ a b; }", "expected '='"},
+      {"{ (x) = y; }", "key must be a string"},
+      {"{ a = ; }", "unexpected character ';'"},
+      {"( a b )", "expected ',' or ')'"},
+      {"( a, ", "unterminated array"},
+      {"(a,,b)", "unexpected character ','"},
+      {"<0fb>", "odd number of hex digits"},
+      {"<0fbd", "unterminated data"},
+      {"(<0fzz>)", "not a hex digit"},
+      {"\"open", "unterminated string"},
+      {"\"a\\", "unterminated string"},
+      {"\"a\\0b\"", "NUL"},
+      {std::string_view("\"a\\\0b\"", 6), "NUL"},  // a raw NUL after the backslash
+      {"\"a\\U0000\"", "NUL"},
+      {"\"a\\400\"", "above \\377"},
+      {"\"a\\Ud800\"", "lone high surrogate"},
+      {"\"a\\Udc00\"", "lone low surrogate"},
+      {"\"\xC3\"", "not UTF-8"},
+      {"/* never closed", "unterminated comment"},
+      {"{ a = b; }\n\n)", "unexpected text after the property list at line 3"},
+      {"a\n{ b = c; }", "unexpected text after"},
+  };
+  for (const auto& [input, reason] : cases) {
+    auto result = PropertyList::parse(input);
+    ASSERT_FALSE(result) << "accepted: " << input;
+    EXPECT_EQ(result.error().code(), Code::dataCorrupted) << input;
+    EXPECT_NE(result.error().detail().find(reason), std::string::npos) << input << ": " << result.error().detail();
+  }
+  auto nested = PropertyList::parse("{ outer = ( x, { inner = \"unterminated ; }; ) ; }");
+  ASSERT_FALSE(nested);
+  EXPECT_FALSE(nested.error().codingPath().empty());
+
+  // Nesting is limited as in the other forms, and deep input does not exhaust the stack.
+  std::string deep(200000, '(');
+  auto tooDeep = PropertyList::parse(deep);
+  ASSERT_FALSE(tooDeep);
+  EXPECT_EQ(tooDeep.error().code(), Code::limitExceeded);
+  std::string deepest = std::string(PropertyList::maximumDepth, '(') + std::string(PropertyList::maximumDepth, ')');
+  EXPECT_TRUE(PropertyList::parse(deepest));
+  EXPECT_FALSE(PropertyList::parse("(" + deepest + ")"));
 }
 
 TEST(PropertyListTest, RejectsScalarsThatLibplistWouldMisread) {
@@ -405,7 +488,8 @@ TEST(PropertyListTest, RefusesBinaryListsThatPointOutsideThemselves) {
   EXPECT_FALSE(mutated(8 + 1 + 3, 5));              // the array refers to object 5 of 2
   EXPECT_FALSE(mutated(8 + 5, 0x5F));               // string length claims a following integer
   EXPECT_FALSE(mutated(good.size() - 33, 0x00));    // the string's offset into the header
-  for (std::size_t cut = 1; cut < good.size(); cut += 3) {
+  // Cut shorter than its magic, "bplist" is a word, and so an old-style text list.
+  for (std::size_t cut = 6; cut < good.size(); cut += 3) {
     EXPECT_FALSE(PropertyList::parse(std::string_view(good).substr(0, cut))) << cut;
   }
 }

@@ -25,9 +25,11 @@ void flush(const std::shared_ptr<DispatchQueue>& queue) { queue->sync([] {}); }
 
 TEST(RepeatingTimerConcurrencyTest, FiresRepeatedlyOnItsQueueOnlyWhileResumed) {
   auto queue = DispatchQueue::makeSerial("repeating timer queue");
-  auto timer = RepeatingTimer::make(kInterval, queue);
+  // Declared before the timer, so that they outlive it: the timer is still firing when the
+  // test ends, and the handler refers to them.
   std::atomic<int> events{0};
   std::atomic<bool> offQueue{false};
+  auto timer = RepeatingTimer::make(kInterval, queue);
   timer->setEventHandler([&] {
     if (DispatchQueue::current() != queue) offQueue = true;
     ++events;
@@ -50,8 +52,8 @@ TEST(RepeatingTimerConcurrencyTest, FiresRepeatedlyOnItsQueueOnlyWhileResumed) {
 }
 
 TEST(RepeatingTimerConcurrencyTest, WithoutAQueueFiresOnTheGlobalQueue) {
+  std::atomic<int> events{0};  // outlives the timer, whose handler refers to it
   auto timer = RepeatingTimer::make(kInterval);
-  std::atomic<int> events{0};
   timer->setEventHandler([&] { ++events; });
   timer->resume();
   EXPECT_TRUE(waitUntil([&] { return events >= 3; }));
@@ -108,11 +110,29 @@ TEST(RepeatingTimerConcurrencyTest, DestructionWaitsForTheHandlerUnderWay) {
   flush(queue);
 }
 
+TEST(RepeatingTimerConcurrencyTest, DestructionDiscardsEventsQueuedButNotStarted) {
+  auto queue = DispatchQueue::makeSerial("blocked timer queue");
+  auto blocker = std::make_shared<testing::Gate>();
+  queue->async([blocker] { blocker->wait(); });
+  auto events = std::make_shared<std::atomic<int>>(0);
+  {
+    auto timer = RepeatingTimer::make(kInterval, queue);
+    timer->setEventHandler([events] { ++*events; });
+    timer->resume();
+    // Events come due meanwhile and wait behind the blocked queue.
+    std::this_thread::sleep_for(10ms);
+  }
+  blocker->open();
+  flush(queue);
+  EXPECT_EQ(events->load(), 0);
+  EXPECT_EQ(events.use_count(), 1);
+}
+
 TEST(RepeatingTimerConcurrencyTest, ReplacedHandlerTakesOverAndNoneSilencesWithoutStopping) {
   auto queue = DispatchQueue::makeSerial("handler change queue");
-  auto timer = RepeatingTimer::make(kInterval, queue);
-  std::atomic<int> first{0};
+  std::atomic<int> first{0};  // both outlive the timer, whose handlers refer to them
   std::atomic<int> second{0};
+  auto timer = RepeatingTimer::make(kInterval, queue);
   timer->setEventHandler([&] { ++first; });
   timer->resume();
   ASSERT_TRUE(waitUntil([&] { return first >= 2; }));
@@ -139,8 +159,8 @@ TEST(RepeatingTimerConcurrencyTest, ReplacedHandlerTakesOverAndNoneSilencesWitho
 TEST(RepeatingTimerConcurrencyTest, HandlerMayDestroyItsOwnTimer) {
   auto queue = DispatchQueue::makeSerial("self destroying queue");
   std::mutex mutex;
-  auto timer = RepeatingTimer::make(kInterval, queue);
   std::atomic<int> events{0};
+  auto timer = RepeatingTimer::make(kInterval, queue);
   std::shared_ptr<RepeatingTimer> slot;  // guarded by mutex: the only reference to the timer
   timer->setEventHandler([&] {
     ++events;
@@ -167,8 +187,8 @@ TEST(RepeatingTimerConcurrencyTest, HandlerMayDestroyItsOwnTimer) {
 
 TEST(RepeatingTimerConcurrencyTest, ControlAndHandlerChangesFromManyThreads) {
   auto queue = DispatchQueue::makeSerial("contended timer queue");
+  std::atomic<int> events{0};  // outlives the timer, whose handlers refer to it
   auto timer = RepeatingTimer::make(kInterval, queue);
-  std::atomic<int> events{0};
   std::vector<std::future<void>> workers;
   for (int t = 0; t < 4; ++t) {
     workers.push_back(std::async(std::launch::async, [&, t] {

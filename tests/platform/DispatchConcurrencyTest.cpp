@@ -56,6 +56,44 @@ TEST(DispatchConcurrencyTest, SyncFromPoolThreadsOnABusySerialQueueCompletes) {
   EXPECT_EQ(counter.load(), 64 * 20);
 }
 
+TEST(DispatchConcurrencyTest, QueuesBehindASerialTargetNeverOverlapIt) {
+  // Two queues on one serial target, fed with async and sync work from several threads
+  // (sync often finds its queue idle), while the target gets work of its own.
+  auto target = DispatchQueue::makeSerial("test.target");
+  auto first = DispatchQueue::makeSerial("test.first", QualityOfService::unspecified, target);
+  auto second = DispatchQueue::makeSerial("test.second", QualityOfService::unspecified, target);
+  // Behind `first`: its work must hold the whole chain up to the target.
+  auto nested = DispatchQueue::makeSerial("test.nested", QualityOfService::unspecified, first);
+  std::atomic<int> inside{0};
+  std::atomic<int> overlaps{0};
+  std::atomic<int> ran{0};
+  auto item = [&] {
+    if (inside.fetch_add(1) != 0) ++overlaps;
+    std::this_thread::yield();
+    inside.fetch_sub(1);
+    ++ran;
+  };
+  constexpr int kThreads = 4;
+  constexpr int kPerThread = 1500;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      const std::shared_ptr<DispatchQueue> queues[] = {target, first, second, nested};
+      for (int i = 0; i < kPerThread; ++i) {
+        auto& queue = queues[(t + i) % 4];
+        if (i % 3 == 0) {
+          queue->async(item);
+        } else {
+          queue->sync(item);
+        }
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  ASSERT_TRUE(waitFor([&] { return ran == kThreads * kPerThread; }, 30s));
+  EXPECT_EQ(overlaps.load(), 0);
+}
+
 TEST(DispatchConcurrencyTest, SerialQueueKeepsEachProducersOrder) {
   auto queue = DispatchQueue::makeSerial("test.producers");
   constexpr int kProducers = 4;

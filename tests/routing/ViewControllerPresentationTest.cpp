@@ -78,7 +78,7 @@ TEST_F(ViewControllerPresentationTest, TheDefaultPerformerIsTakenAtConstructionA
   ViewControllerPresentation early({std::make_shared<ViewController>()}, Method::replaceRoot(true));
   ViewControllerPresentation::setDefaultPerformer(second);
   EXPECT_EQ(CapturingLogger::shared().linesContaining(warning).size(), 1u);
-  EXPECT_EQ(CapturingLogger::shared().linesContaining("-> defaultPerformer").size(), 1u);
+  EXPECT_EQ(CapturingLogger::shared().linesContaining("-> defaultPerformer [").size(), 1u);
 
   early.perform();
   EXPECT_EQ(first->presented.size(), 1u);

@@ -37,19 +37,20 @@ std::string_view defaultMark(LogLevel level);
 
 // Where a log call was made. The Log* functions take it from their call site by default
 // (clang 14 has no std::source_location with libstdc++, so the compiler builtins are used);
-// pass one explicitly to name another place. A function name is given as its own name, and
-// "()" is added when it carries no parameter list ("start" becomes "start()").
+// the call site's function is logged by its own name with "()" added when it carries no
+// parameter list ("start" becomes "start()"). A location made with the constructor is logged
+// exactly as given ("defaultPerformer" stays "defaultPerformer"). Inside a lambda the call
+// site's function is "operator()": log there with an explicit location naming the enclosing
+// function.
 struct LogLocation {
   std::string filePath;
   std::string function;
   int line = 0;
 
   LogLocation(std::string filePath, std::string function, int line);
-  // The caller's location.
+  // The caller's location, its function named as described above.
   static LogLocation here(const char* filePath = __builtin_FILE(), const char* function = __builtin_FUNCTION(),
-                          int line = __builtin_LINE()) {
-    return LogLocation(filePath, function, line);
-  }
+                          int line = __builtin_LINE());
 };
 
 class Logger {
@@ -94,7 +95,7 @@ void LogError(const ErrorPtr& error, std::optional<std::string_view> customEmoji
 void LogError(const ErrorPtr& error, std::optional<std::string_view> customEmoji, const LogLocation& location);
 template <class E, class = std::enable_if_t<std::is_base_of_v<Error, E>>>
 void LogError(const E& error, std::optional<std::string_view> customEmoji = std::nullopt, VANTEL_CALL_SITE) {
-  LogError(std::make_shared<const E>(error), customEmoji, LogLocation(filePath, function, line));
+  LogError(std::make_shared<const E>(error), customEmoji, LogLocation::here(filePath, function, line));
 }
 template <class E, class = std::enable_if_t<std::is_base_of_v<Error, E>>>
 void LogError(const E& error, std::optional<std::string_view> customEmoji, const LogLocation& location) {

@@ -1,5 +1,5 @@
-// Reading property lists (XML or binary) into a Value and writing a Value as an XML property
-// list (version 1.0, dictionary keys in sorted order). Input is checked against size, depth
+// Reading property lists (XML, binary or the old-style text form) into a Value and writing a
+// Value as an XML property list (version 1.0, dictionary keys in sorted order). Input is checked against size, depth
 // and node-count limits first, so hostile bytes give an error, never a crash or a hang.
 // Thread safety: stateless; every function is safe to call from any thread.
 #pragma once
@@ -26,12 +26,14 @@ class PropertyList {
   // Arrays and dictionaries nested deeper than this are refused, in input and output.
   static constexpr int maximumDepth = 512;
 
-  // Parses the bytes of an XML or binary property list, of any top-level type.
+  // Parses the bytes of an XML, binary or old-style property list, of any top-level type.
   // Mapping: string and key to text, integer to integer (unsigned values above the signed
   // 64-bit range wrap), real, boolean, date (seconds since 1970), data, array, dictionary,
   // and UID to ArchiveUid; an XML dictionary whose only key is "CF$UID" with an integer is
-  // the XML form of a UID and becomes an ArchiveUid too. Text and keys must be UTF-8.
-  // Fails with dataCorrupted or limitExceeded.
+  // the XML form of a UID and becomes an ArchiveUid too. The old-style form
+  // ({ name = "Old Style"; list = (a, "b c"); bytes = <0fbd>; } with // and /* */ comments)
+  // knows only strings, data, arrays and dictionaries: numbers and dates in it stay text.
+  // Text and keys must be UTF-8. Fails with dataCorrupted or limitExceeded.
   static CodingResult<Value> parse(std::span<const std::uint8_t> bytes);
   static CodingResult<Value> parse(std::string_view bytes);
 

@@ -28,7 +28,8 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
   // The concurrent queue of the given class; one instance per class, living for the process.
   static std::shared_ptr<DispatchQueue> global(QualityOfService qos = QualityOfService::standard);
   // A new serial queue: its work runs one item at a time, in submission order, on pool
-  // threads (or on the target queue when one is given).
+  // threads (or on the target queue when one is given). Behind a serial target, its work
+  // (async or sync) never overlaps the target's own work nor that of the target's other queues.
   static std::shared_ptr<DispatchQueue> makeSerial(std::string label,
                                                    QualityOfService qos = QualityOfService::unspecified,
                                                    std::shared_ptr<DispatchQueue> target = nullptr);
