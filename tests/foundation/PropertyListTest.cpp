@@ -21,7 +21,8 @@ namespace fs = std::filesystem;
 using Code = CodingError::Code;
 
 // Writes binary property lists object by object, so tests can make valid and hostile
-// files without a second property-list library. References are 4 bytes, offsets 8.
+// files without a second property-list library. References are 4 bytes and offsets 8 unless
+// set otherwise.
 class BinaryWriter {
  public:
   using Bytes = std::vector<std::uint8_t>;
@@ -65,6 +66,10 @@ class BinaryWriter {
   std::size_t dictionary(const std::vector<std::size_t>& keys, const std::vector<std::size_t>& values) {
     return add(collection(0xD0, keys, values));
   }
+  void setIntegerSizes(int offsetSize, int referenceSize) {
+    _offsetSize = offsetSize;
+    _referenceSize = referenceSize;
+  }
   // Reserves an object to be set later, for references to objects not yet written.
   void set(std::size_t index, Bytes object) { _objects[index] = std::move(object); }
   Bytes arrayBytes(const std::vector<std::size_t>& elements) { return collection(0xA0, elements, {}); }
@@ -77,10 +82,10 @@ class BinaryWriter {
       out.insert(out.end(), object.begin(), object.end());
     }
     const std::uint64_t tableOffset = out.size();
-    for (std::uint64_t offset : offsets) appendBigEndian(out, offset, 8);
+    for (std::uint64_t offset : offsets) appendBigEndian(out, offset, _offsetSize);
     Bytes trailer(6, 0);
-    trailer.push_back(8);
-    trailer.push_back(4);
+    trailer.push_back(static_cast<std::uint8_t>(_offsetSize));
+    trailer.push_back(static_cast<std::uint8_t>(_referenceSize));
     appendBigEndian(trailer, _objects.size(), 8);
     appendBigEndian(trailer, top, 8);
     appendBigEndian(trailer, tableOffset, 8);
@@ -103,15 +108,17 @@ class BinaryWriter {
     bytes.insert(bytes.end(), payload.begin(), payload.end());
     return bytes;
   }
-  static Bytes collection(std::uint8_t kind, const std::vector<std::size_t>& first,
-                          const std::vector<std::size_t>& second) {
+  Bytes collection(std::uint8_t kind, const std::vector<std::size_t>& first,
+                   const std::vector<std::size_t>& second) const {
     Bytes bytes = header(kind, first.size());
-    for (std::size_t ref : first) appendBigEndian(bytes, ref, 4);
-    for (std::size_t ref : second) appendBigEndian(bytes, ref, 4);
+    for (std::size_t ref : first) appendBigEndian(bytes, ref, _referenceSize);
+    for (std::size_t ref : second) appendBigEndian(bytes, ref, _referenceSize);
     return bytes;
   }
 
   std::vector<Bytes> _objects;
+  int _offsetSize = 8;
+  int _referenceSize = 4;
 };
 
 std::string xmlPlist(std::string_view body) {
@@ -201,6 +208,23 @@ TEST(PropertyListTest, ParsesBinaryTypesExactly) {
   EXPECT_EQ(*result->find("data")->data(), (Data{1, 2, 3}));
   EXPECT_EQ(result->integerFor("negative"), -7);
   EXPECT_EQ(*result->textFor("long"), std::string(40, 'x'));
+}
+
+TEST(PropertyListTest, ReadsBinaryListsWithEveryOffsetAndReferenceWidth) {
+  // Writers pick the narrowest width that holds the file's offsets and object count: three
+  // bytes for files between 64 KiB and 16 MiB, any width from one to eight in general.
+  for (int width = 1; width <= 8; ++width) {
+    BinaryWriter writer;
+    writer.setIntegerSizes(width, width);
+    auto key = writer.ascii("name");
+    auto value = writer.ascii("Terminal");
+    auto parsed = PropertyList::parse(writer.build(writer.dictionary({key}, {value})));
+    ASSERT_TRUE(parsed) << "width " << width << ": " << parsed.error().description();
+    EXPECT_EQ(*parsed->textFor("name"), "Terminal") << "width " << width;
+  }
+  BinaryWriter writer;
+  writer.setIntegerSizes(9, 4);
+  EXPECT_FALSE(PropertyList::parse(writer.build(writer.ascii("x"))));
 }
 
 TEST(PropertyListTest, RejectsMalformedInputWithAnError) {

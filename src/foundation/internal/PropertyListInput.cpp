@@ -83,7 +83,7 @@ class BinaryChecker {
     std::uint64_t nodes = 1;
   };
 
-  static bool isValidIntegerSize(std::size_t size) { return size == 1 || size == 2 || size == 4 || size == 8; }
+  static bool isValidIntegerSize(std::size_t size) { return size >= 1 && size <= 8; }
 
   bool isValidUtf16(std::size_t at, std::size_t units) const {
     for (std::size_t i = 0; i < units; ++i) {
