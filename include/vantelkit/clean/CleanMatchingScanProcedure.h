@@ -1,0 +1,32 @@
+// Lists the immediate entries of one folder (files and folders alike, nothing below them)
+// and makes each a clean scan item. An entry whose name contains an installed application's
+// bundle identifier, or failing that its name, becomes a matched item: named with the
+// "clean_group_bundle_cache" text for that application and shown with its icon. Matching is
+// plain, case-sensitive containment; every identifier is tried, in list order, before any
+// name. A missing or unreadable folder gives an empty list; the procedure never fails.
+// Thread safety: as GroupProcedure; read the output once the procedure has finished.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "vantelkit/applications/ApplicationBundle.h"
+#include "vantelkit/clean/CleanScanItem.h"
+#include "vantelkit/foundation/GroupProcedure.h"
+#include "vantelkit/foundation/OutputProcedure.h"
+#include "vantelkit/scanning/FileURL.h"
+
+namespace vantelkit {
+
+class CleanMatchingScanProcedure : public GroupProcedure,
+                                   public OutputProcedure<std::vector<std::shared_ptr<CleanScanItem>>> {
+ public:
+  // Items come in the order the folder was listed.
+  CleanMatchingScanProcedure(const FileURL& url, std::vector<std::shared_ptr<ApplicationBundle>> applications);
+
+  // The item for one entry, matched against applications as described above.
+  static std::shared_ptr<CleanScanItem> makeItem(const std::shared_ptr<FileNode>& node,
+                                                 const std::vector<std::shared_ptr<ApplicationBundle>>& applications);
+};
+
+}  // namespace vantelkit

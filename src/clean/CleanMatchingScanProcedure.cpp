@@ -1,0 +1,55 @@
+#include "vantelkit/clean/CleanMatchingScanProcedure.h"
+
+#include "vantelkit/foundation/LocalizedStrings.h"
+#include "vantelkit/foundation/ProcedureHelpers.h"
+#include "vantelkit/scanning/FileScanProcedure.h"
+
+namespace vantelkit {
+
+namespace {
+
+// An empty identifier or name would be contained in every entry name and claim them all,
+// so it matches nothing.
+bool contains(const std::string& entryName, const std::string& part) {
+  return !part.empty() && entryName.find(part) != std::string::npos;
+}
+
+std::shared_ptr<ApplicationBundle> matchingApplication(
+    const std::string& entryName, const std::vector<std::shared_ptr<ApplicationBundle>>& applications) {
+  for (const auto& application : applications)
+    if (application && contains(entryName, application->bundleInfo.identifier)) return application;
+  for (const auto& application : applications)
+    if (application && contains(entryName, application->bundleInfo.name)) return application;
+  return nullptr;
+}
+
+}  // namespace
+
+std::shared_ptr<CleanScanItem> CleanMatchingScanProcedure::makeItem(
+    const std::shared_ptr<FileNode>& node, const std::vector<std::shared_ptr<ApplicationBundle>>& applications) {
+  auto application = applications.empty() ? nullptr : matchingApplication(node->name(), applications);
+  if (!application) return CleanScanItem::make(node);
+  return CleanScanItem::make(node, {}, localizedFormat("clean_group_bundle_cache", {application->bundleInfo.name}),
+                             application->icon);
+}
+
+CleanMatchingScanProcedure::CleanMatchingScanProcedure(const FileURL& url,
+                                                       std::vector<std::shared_ptr<ApplicationBundle>> applications) {
+  auto collector = std::make_shared<FileCollector>();
+  auto scan = std::make_shared<FileScanProcedure>(url, std::vector<std::shared_ptr<FileCollector>>{collector}, false, 1);
+  scan->setQualityOfService(QualityOfService::userInitiated);
+  auto block = resultProcessingProcedure(
+      scan, [group = weakReference<CleanMatchingScanProcedure>(), collector,
+             applications = std::move(applications)](const std::shared_ptr<DiskScanResult>&) {
+        auto strong = group.lock();
+        if (!strong) return;
+        std::vector<std::shared_ptr<CleanScanItem>> items;
+        for (const auto& node : collector->files()) items.push_back(makeItem(node, applications));
+        strong->setSuccess(std::move(items));
+        strong->finish();
+      });
+  addChild(scan);
+  addChild(block);
+}
+
+}  // namespace vantelkit
