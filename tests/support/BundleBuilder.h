@@ -1,24 +1,21 @@
 // Builds application bundles for tests: a folder with an information dictionary written as
-// an XML or a binary property list, and optional resources.
+// an XML or a binary property list, and optional resources. The writers themselves are the
+// sample-file writers of tools/fixtures.
 #pragma once
 
 #include <string>
 #include <string_view>
 
+#include "fixtures/DemoHome.h"
+#include "fixtures/PropertyListWriter.h"
 #include "vantelkit/foundation/Value.h"
 
 namespace vantelkit::testing {
 
-enum class PlistFormat { xml, binary };
-
-// A binary property list ("bplist00") of value: texts, integers, booleans, data, arrays and
-// dictionaries.
-std::string binaryPropertyList(const Value& value);
-// value in the given format.
-std::string propertyListBytes(const Value& value, PlistFormat format);
-
-// Writes bytes to path, making the missing parent folders.
-void writeFile(const std::string& path, std::string_view bytes);
+using fixtures::binaryPropertyList;
+using fixtures::PlistFormat;
+using fixtures::propertyListBytes;
+using fixtures::writeFile;
 
 // Makes the folder at path and writes its "Contents/Info.plist" (or "Info.plist" for a
 // shallow bundle). Returns path.

@@ -1,0 +1,114 @@
+// The driver of a clean scan: from one start() it finds the installed applications, fills
+// the nine groups one after the other, moves items between groups so that nothing is
+// counted twice, sizes the folder items of the log and cache groups, and tells its
+// listeners of the start, the progress and the end on the main queue. The results stay in
+// groups() until cleanup(). Nothing is deleted.
+// Thread safety: every public member is safe to call from any thread. Listener callbacks
+// run on the main queue, which the host drains; groups() is complete when scanDidFinish()
+// is delivered.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "vantelkit/applications/ApplicationBundle.h"
+#include "vantelkit/clean/CleanScanGroup.h"
+#include "vantelkit/clean/CleanScanItem.h"
+#include "vantelkit/foundation/ProcedureQueue.h"
+
+namespace vantelkit {
+
+class Procedure;
+
+// What a clean scan tells its listeners; every callback does nothing unless overridden.
+class CleanScannerListener {
+ public:
+  virtual ~CleanScannerListener() = default;
+  virtual void scanDidStart() {}
+  virtual void scanDidFinish() {}
+  // progress from 0 to 1, and a text to show.
+  virtual void progressUpdate(double progress, const std::string& message) {
+    (void)progress;
+    (void)message;
+  }
+};
+
+class CleanScanner : public std::enable_shared_from_this<CleanScanner> {
+ public:
+  using Groups = std::unordered_map<CleanScanGroup, CleanScanItemSet>;
+
+  // The one shared scanner, made on first use.
+  static std::shared_ptr<CleanScanner> shared();
+  static void setShared(std::shared_ptr<CleanScanner> scanner);
+  // A new, idle scanner with no listeners.
+  static std::shared_ptr<CleanScanner> make();
+
+  // Begins a scan and returns at once. While a scan runs, a second call only logs the
+  // warning "Clean Scanner is already running".
+  void start();
+  // Empties groups(); nothing else.
+  void cleanup();
+
+  // True from start() until the finish notification is sent.
+  bool isRunning() const { return _isRunning.load(); }
+  void setIsRunning(bool running) { _isRunning.store(running); }
+  // The result so far: entries are replaced or extended step by step during a scan.
+  Groups groups() const;
+  void setGroups(Groups groups);
+
+  // Listeners are held strongly until removed; they are equal when they are the same
+  // object, and an equal listener is added only once.
+  void addListener(std::shared_ptr<CleanScannerListener> listener);
+  void removeListener(const std::shared_ptr<CleanScannerListener>& listener);
+
+  // For diagnostics and tests: called, on the adding thread, with every procedure the
+  // scanner adds to its queue, before it is added. Every producer and block has a name
+  // ("userLogs scan", "userLogs result", "size userCache", ...). Set it before start().
+  void setWillAddProcedureHandler(std::function<void(Procedure&)> handler);
+
+  // Items for a list of files, grouped by file name: a file met once is a file item; a name
+  // met more than once gives one container named with the "clean_group_copies" text (the
+  // name and the count) holding a file item for each, sized as their sum. Groups come in
+  // the order of their first file.
+  static std::vector<std::shared_ptr<CleanScanItem>> groupCopies(const std::vector<std::shared_ptr<FileNode>>& files);
+
+  // Use make(); public for std::make_shared.
+  struct Key {
+   private:
+    Key() = default;
+    friend class CleanScanner;
+  };
+  explicit CleanScanner(Key);
+  CleanScanner(const CleanScanner&) = delete;
+  CleanScanner& operator=(const CleanScanner&) = delete;
+
+ private:
+  void scanGroups();
+  void calculateSizes();
+  void addToQueue(const std::vector<std::shared_ptr<Procedure>>& procedures);
+  // Schedules, on the main queue, a progress report for group to every listener.
+  void updateProgress(CleanScanGroup group, double progress);
+  void notifyListeners(std::function<void(CleanScannerListener&)> notification);
+  void replaceGroup(CleanScanGroup group, CleanScanItemSet items);
+  void extendGroup(CleanScanGroup group, const CleanScanItemSet& items);
+  // Step 8 and the large-file sorting of step 10, on the groups under one lock.
+  void removeInstallersFromDownloads();
+  void sortLargeFiles();
+
+  std::atomic<bool> _isRunning{false};
+  mutable std::mutex _mutex;
+  // Guarded by _mutex:
+  Groups _groups;
+  ApplicationBundleSet _allApplications;
+  std::vector<std::shared_ptr<CleanScannerListener>> _listeners;
+  std::function<void(Procedure&)> _willAddProcedure;
+  // Runs one procedure at a time, so that the dependencies make the chain sequential.
+  ProcedureQueue _queue{"CleanScanner"};
+};
+
+}  // namespace vantelkit

@@ -1,0 +1,410 @@
+#include "vantelkit/clean/CleanScanner.h"
+
+#include <algorithm>
+#include <optional>
+#include <string_view>
+#include <utility>
+
+#include "clean/internal/ResourceImage.h"
+#include "vantelkit/applications/ApplicationBundleScanProcedure.h"
+#include "vantelkit/clean/CleanMatchingScanProcedure.h"
+#include "vantelkit/clean/ScanPhrases.h"
+#include "vantelkit/clean/SimpleFileScanProcedure.h"
+#include "vantelkit/diskmap/SizeProcedure.h"
+#include "vantelkit/foundation/BlockProcedure.h"
+#include "vantelkit/foundation/GroupProcedure.h"
+#include "vantelkit/foundation/LocalizedStrings.h"
+#include "vantelkit/foundation/Logging.h"
+#include "vantelkit/platform/DispatchQueue.h"
+#include "vantelkit/platform/Paths.h"
+#include "vantelkit/platform/Workspace.h"
+
+namespace vantelkit {
+
+namespace {
+
+using Items = std::vector<std::shared_ptr<CleanScanItem>>;
+using Nodes = std::vector<std::shared_ptr<FileNode>>;
+
+std::mutex sharedMutex;
+std::shared_ptr<CleanScanner> sharedScanner;  // guarded by sharedMutex
+
+FileURL folderURL(const std::string& path) { return FileURL::fileURLWithPath(path, true); }
+
+CleanScanItemSet itemSet(const Items& items) { return CleanScanItemSet(items.begin(), items.end()); }
+
+CleanScanItemSet fileItems(const Nodes& nodes) {
+  CleanScanItemSet items;
+  for (const auto& node : nodes)
+    if (node) items.insert(CleanScanItem::make(node));
+  return items;
+}
+
+const Nodes& filesUnder(const CollectedFiles& collected, const std::string& key) {
+  static const Nodes none;
+  auto found = collected.find(key);
+  return found == collected.end() ? none : found->second;
+}
+
+bool nameEndsWith(const CleanScanItem& item, std::string_view ending) {
+  auto name = item.name();
+  return name && name->size() >= ending.size() && name->compare(name->size() - ending.size(), ending.size(), ending) == 0;
+}
+
+void eraseAll(CleanScanItemSet& from, const CleanScanItemSet& items) {
+  for (const auto& item : items) from.erase(item);
+}
+
+// A block that runs after producer. When the producer ended with a success output,
+// onSuccess receives it; afterwards runs in every case, so that the scan reports its
+// progress and goes on even when a producer failed or was cancelled.
+template <class P, class OnSuccess>
+std::shared_ptr<BlockProcedure> resultBlock(const std::shared_ptr<P>& producer, OnSuccess onSuccess,
+                                            std::function<void()> afterwards = {}) {
+  std::weak_ptr<P> weakProducer = producer;
+  auto block = std::make_shared<BlockProcedure>([weakProducer, onSuccess = std::move(onSuccess),
+                                                 afterwards = std::move(afterwards)]() mutable {
+    auto strong = weakProducer.lock();
+    auto value = strong ? strong->OutputProcedure<typename P::OutputType>::successValue() : std::nullopt;
+    if (value) onSuccess(*value);
+    if (afterwards) afterwards();
+  });
+  block->addDependency(producer);
+  return block;
+}
+
+std::string progressMessage(CleanScanGroup group) {
+  return randomScanPhrase() + " " + localizedName(group) + "...";
+}
+
+}  // namespace
+
+CleanScanner::CleanScanner(Key) {
+  _queue.setMaxConcurrentOperationCount(1);
+  _queue.setQualityOfService(QualityOfService::userInitiated);
+}
+
+std::shared_ptr<CleanScanner> CleanScanner::make() { return std::make_shared<CleanScanner>(Key()); }
+
+std::shared_ptr<CleanScanner> CleanScanner::shared() {
+  std::lock_guard lock(sharedMutex);
+  if (!sharedScanner) sharedScanner = make();
+  return sharedScanner;
+}
+
+void CleanScanner::setShared(std::shared_ptr<CleanScanner> scanner) {
+  std::lock_guard lock(sharedMutex);
+  sharedScanner = std::move(scanner);
+}
+
+CleanScanner::Groups CleanScanner::groups() const {
+  std::lock_guard lock(_mutex);
+  return _groups;
+}
+
+void CleanScanner::setGroups(Groups groups) {
+  std::lock_guard lock(_mutex);
+  _groups = std::move(groups);
+}
+
+void CleanScanner::cleanup() { setGroups({}); }
+
+void CleanScanner::addListener(std::shared_ptr<CleanScannerListener> listener) {
+  if (!listener) return;
+  std::lock_guard lock(_mutex);
+  if (std::find(_listeners.begin(), _listeners.end(), listener) == _listeners.end()) {
+    _listeners.push_back(std::move(listener));
+  }
+}
+
+void CleanScanner::removeListener(const std::shared_ptr<CleanScannerListener>& listener) {
+  std::lock_guard lock(_mutex);
+  std::erase(_listeners, listener);
+}
+
+void CleanScanner::setWillAddProcedureHandler(std::function<void(Procedure&)> handler) {
+  std::lock_guard lock(_mutex);
+  _willAddProcedure = std::move(handler);
+}
+
+void CleanScanner::notifyListeners(std::function<void(CleanScannerListener&)> notification) {
+  DispatchQueue::main()->async([weakSelf = weak_from_this(), notification = std::move(notification)] {
+    auto self = weakSelf.lock();
+    if (!self) return;
+    std::vector<std::shared_ptr<CleanScannerListener>> listeners;
+    {
+      std::lock_guard lock(self->_mutex);
+      listeners = self->_listeners;
+    }
+    for (const auto& listener : listeners) notification(*listener);
+  });
+}
+
+void CleanScanner::updateProgress(CleanScanGroup group, double progress) {
+  notifyListeners([group, progress](CleanScannerListener& listener) {
+    listener.progressUpdate(progress, progressMessage(group));
+  });
+}
+
+void CleanScanner::addToQueue(const std::vector<std::shared_ptr<Procedure>>& procedures) {
+  std::function<void(Procedure&)> willAdd;
+  {
+    std::lock_guard lock(_mutex);
+    willAdd = _willAddProcedure;
+  }
+  if (willAdd)
+    for (const auto& procedure : procedures) willAdd(*procedure);
+  _queue.addOperations(procedures);
+}
+
+void CleanScanner::replaceGroup(CleanScanGroup group, CleanScanItemSet items) {
+  std::lock_guard lock(_mutex);
+  _groups[group] = std::move(items);
+}
+
+void CleanScanner::extendGroup(CleanScanGroup group, const CleanScanItemSet& items) {
+  std::lock_guard lock(_mutex);
+  _groups[group].insert(items.begin(), items.end());
+}
+
+void CleanScanner::start() {
+  if (_isRunning.exchange(true)) {
+    LogWarning("Clean Scanner is already running");
+    return;
+  }
+  notifyListeners([](CleanScannerListener& listener) { listener.scanDidStart(); });
+
+  auto applications = ApplicationBundleScanProcedure::make();
+  applications->setName("applications scan");
+  auto block = resultBlock(
+      applications,
+      [weakSelf = weak_from_this()](const std::vector<std::shared_ptr<ApplicationBundle>>& bundles) {
+        auto self = weakSelf.lock();
+        if (!self) return;
+        std::lock_guard lock(self->_mutex);
+        self->_allApplications = ApplicationBundleSet(bundles.begin(), bundles.end());
+      },
+      [weakSelf = weak_from_this()] {
+        // Also after a failed application scan: the groups are filled without matching.
+        DispatchQueue::main()->async([weakSelf] {
+          if (auto self = weakSelf.lock()) self->scanGroups();
+        });
+      });
+  block->setName("applications result");
+  addToQueue({applications, block});
+}
+
+void CleanScanner::scanGroups() {
+  using Group = CleanScanGroup;
+  updateProgress(Group::userLogs, 0.05);
+  std::vector<std::shared_ptr<ApplicationBundle>> applications;
+  {
+    std::lock_guard lock(_mutex);
+    applications.assign(_allApplications.begin(), _allApplications.end());
+  }
+  const std::weak_ptr<CleanScanner> weakSelf = weak_from_this();
+  std::vector<std::shared_ptr<Procedure>> chain;
+  std::shared_ptr<Procedure> previous;
+  auto add = [&](std::shared_ptr<Procedure> procedure, std::string name, bool followsPrevious) {
+    procedure->setName(std::move(name));
+    if (followsPrevious && previous) procedure->addDependency(previous);
+    chain.push_back(procedure);
+  };
+
+  // Steps 1 to 3: the entries of the log and cache folders, matched to the applications.
+  auto matchingStep = [&](Group group, const std::string& folder, Group next, double progress) {
+    auto scan = std::make_shared<CleanMatchingScanProcedure>(folderURL(folder), applications);
+    auto block = resultBlock(
+        scan,
+        [weakSelf, group](const Items& items) {
+          if (auto self = weakSelf.lock()) self->replaceGroup(group, itemSet(items));
+        },
+        [weakSelf, next, progress] {
+          if (auto self = weakSelf.lock()) self->updateProgress(next, progress);
+        });
+    add(scan, std::string(rawValue(group)) + " scan", true);
+    add(block, std::string(rawValue(group)) + " result", false);
+    previous = block;
+    return block;
+  };
+  auto userLogsBlock = matchingStep(Group::userLogs, platform::Paths::inHome("Library/Logs"), Group::userCache, 0.15);
+  auto userCacheBlock =
+      matchingStep(Group::userCache, platform::Paths::inHome("Library/Caches"), Group::systemLogs, 0.25);
+  auto systemLogsBlock =
+      matchingStep(Group::systemLogs, platform::Paths::system("/Library/Logs"), Group::downloads, 0.35);
+
+  // Step 4: Downloads, one level.
+  auto downloads = std::make_shared<SimpleFileScanProcedure>(
+      folderURL(platform::Paths::inHome("Downloads")),
+      std::vector<FileCollectorOptions>{FileCollectorOptions::files, FileCollectorOptions::diskImages,
+                                        FileCollectorOptions::packages},
+      1);
+  auto downloadsBlock = resultBlock(
+      downloads,
+      [weakSelf](const CollectedFiles& collected) {
+        auto self = weakSelf.lock();
+        if (!self) return;
+        self->replaceGroup(Group::downloads, fileItems(filesUnder(collected, "files")));
+        self->replaceGroup(Group::diskImages, fileItems(filesUnder(collected, "diskImages")));
+        self->replaceGroup(Group::packages, fileItems(filesUnder(collected, "packages")));
+      },
+      [weakSelf] {
+        if (auto self = weakSelf.lock()) self->updateProgress(Group::diskImages, 0.45);
+      });
+  add(downloads, "downloads scan", true);
+  add(downloadsBlock, "downloads result", false);
+  previous = downloadsBlock;
+
+  // Step 5: the Desktop, two levels.
+  auto desktop = std::make_shared<SimpleFileScanProcedure>(
+      folderURL(platform::Paths::inHome("Desktop")),
+      std::vector<FileCollectorOptions>{FileCollectorOptions::diskImages, FileCollectorOptions::packages}, 2);
+  auto desktopBlock = resultBlock(desktop, [weakSelf](const CollectedFiles& collected) {
+    auto self = weakSelf.lock();
+    if (!self) return;
+    self->extendGroup(Group::diskImages, fileItems(filesUnder(collected, "diskImages")));
+    self->extendGroup(Group::packages, fileItems(filesUnder(collected, "packages")));
+  });
+  add(desktop, "desktop scan", true);
+  add(desktopBlock, "desktop result", false);
+  previous = desktopBlock;
+
+  // Steps 6 and 7: installer packages and disk images anywhere in the home.
+  // Not yet connected: the metadata queries for "*.pkg" and "*.dmg".
+
+  // Step 8: what is an installer or a disk image is not also a download.
+  auto installersBlock = std::make_shared<BlockProcedure>([weakSelf] {
+    auto self = weakSelf.lock();
+    if (!self) return;
+    self->removeInstallersFromDownloads();
+    self->updateProgress(Group::largeFiles, 0.65);
+  });
+  add(installersBlock, "downloads sorting", true);
+  previous = installersBlock;
+
+  // Step 9: files over 100,000,000 bytes anywhere in the home.
+  // Not yet connected: the metadata query for large files.
+
+  // Step 10.
+  auto largeFilesBlock = std::make_shared<BlockProcedure>([weakSelf] {
+    auto self = weakSelf.lock();
+    if (!self) return;
+    self->sortLargeFiles();
+    self->updateProgress(Group::developer, 0.8);
+  });
+  add(largeFilesBlock, "largeFiles sorting", true);
+  previous = largeFilesBlock;
+
+  // Step 11: developer folders. Not yet connected.
+  // Step 12: mail attachments. Not yet connected.
+
+  // Step 13: the size phase, once every step has ended.
+  auto finalBlock = std::make_shared<BlockProcedure>([weakSelf] {
+    DispatchQueue::main()->async([weakSelf] {
+      if (auto self = weakSelf.lock()) self->calculateSizes();
+    });
+  });
+  finalBlock->addDependencies(std::vector<std::shared_ptr<Procedure>>{
+      userLogsBlock, userCacheBlock, systemLogsBlock, installersBlock, desktopBlock, largeFilesBlock});
+  add(finalBlock, "final", true);
+  addToQueue(chain);
+}
+
+void CleanScanner::removeInstallersFromDownloads() {
+  std::lock_guard lock(_mutex);
+  auto& downloads = _groups[CleanScanGroup::downloads];
+  if (auto found = _groups.find(CleanScanGroup::diskImages); found != _groups.end()) eraseAll(downloads, found->second);
+  if (auto found = _groups.find(CleanScanGroup::packages); found != _groups.end()) eraseAll(downloads, found->second);
+}
+
+void CleanScanner::sortLargeFiles() {
+  std::lock_guard lock(_mutex);
+  auto& largeFiles = _groups[CleanScanGroup::largeFiles];
+  if (auto found = _groups.find(CleanScanGroup::diskImages); found != _groups.end()) eraseAll(largeFiles, found->second);
+  if (auto found = _groups.find(CleanScanGroup::packages); found != _groups.end()) eraseAll(largeFiles, found->second);
+  std::erase_if(largeFiles, [](const auto& item) { return nameEndsWith(*item, ".app"); });
+  for (auto [ending, group] : {std::pair{".pkg", CleanScanGroup::packages}, std::pair{".dmg", CleanScanGroup::diskImages}}) {
+    auto& target = _groups[group];
+    for (auto it = largeFiles.begin(); it != largeFiles.end();) {
+      if (nameEndsWith(**it, ending)) {
+        target.insert(*it);
+        it = largeFiles.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+}
+
+std::vector<std::shared_ptr<CleanScanItem>> CleanScanner::groupCopies(const std::vector<std::shared_ptr<FileNode>>& files) {
+  std::vector<std::pair<std::string, Nodes>> byName;
+  std::unordered_map<std::string, std::size_t> index;
+  for (const auto& node : files) {
+    if (!node) continue;
+    auto [found, inserted] = index.try_emplace(node->url().lastPathComponent(), byName.size());
+    if (inserted) byName.push_back({node->url().lastPathComponent(), {}});
+    byName[found->second].second.push_back(node);
+  }
+  Items items;
+  for (const auto& [name, nodes] : byName) {
+    if (nodes.size() == 1) {
+      items.push_back(CleanScanItem::make(nodes.front()));
+      continue;
+    }
+    Items copies;
+    for (const auto& node : nodes) copies.push_back(CleanScanItem::make(node));
+    items.push_back(CleanScanItem::make(
+        nullptr, std::move(copies),
+        localizedFormat("clean_group_copies", {name, static_cast<std::int64_t>(nodes.size())}),
+        platform::Workspace::shared().iconForFile(nodes.front()->url().path())));
+  }
+  return items;
+}
+
+void CleanScanner::calculateSizes() {
+  const std::weak_ptr<CleanScanner> weakSelf = weak_from_this();
+  auto sizeGroup = [&](CleanScanGroup group) {
+    auto procedure = std::make_shared<GroupProcedure>();
+    procedure->setQualityOfService(QualityOfService::userInitiated);
+    procedure->setName("size " + std::string(rawValue(group)));
+    Items folders;
+    {
+      std::lock_guard lock(_mutex);
+      if (auto found = _groups.find(group); found != _groups.end()) {
+        for (const auto& item : found->second)
+          if (item && item->file && item->file->type() == FileNode::NodeType::directory) folders.push_back(item);
+      }
+    }
+    for (const auto& item : folders) {
+      auto size = SizeProcedure::make(item->file->url());
+      auto block = resultBlock(size, [item](std::int64_t bytes) { item->size = static_cast<std::uint64_t>(std::max<std::int64_t>(bytes, 0)); });
+      procedure->addChild(size);
+      procedure->addChild(block);
+    }
+    return procedure;
+  };
+  auto userLogs = sizeGroup(CleanScanGroup::userLogs);
+  auto systemLogs = sizeGroup(CleanScanGroup::systemLogs);
+  systemLogs->addDependency(userLogs);
+  auto userCache = sizeGroup(CleanScanGroup::userCache);
+  userCache->addDependency(systemLogs);
+  auto end = std::make_shared<BlockProcedure>([weakSelf](BlockProcedure& block) {
+    DispatchQueue::main()->async([weakSelf, &block, keep = block.shared_from_this()] {
+      if (auto self = weakSelf.lock()) {
+        self->_isRunning.store(false);
+        std::vector<std::shared_ptr<CleanScannerListener>> listeners;
+        {
+          std::lock_guard lock(self->_mutex);
+          listeners = self->_listeners;
+        }
+        for (const auto& listener : listeners) listener->scanDidFinish();
+      }
+      block.finish();
+    });
+  });
+  end->setName("end");
+  end->addDependency(userCache);
+  addToQueue({userLogs, systemLogs, userCache, end});
+}
+
+}  // namespace vantelkit

@@ -1,0 +1,191 @@
+// vantel clean [--home DIR] [--root DIR] [--json]: one clean scan of the home and the system
+// folders, then the nine groups with their sizes and largest items. Reads only.
+#include <fmt/core.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+
+#include "Command.h"
+#include "JsonWriter.h"
+#include "ScanTarget.h"
+#include "vantelkit/clean/CleanScanner.h"
+#include "vantelkit/platform/DispatchQueue.h"
+#include "vantelkit/platform/Paths.h"
+
+namespace {
+
+using vantelkit::CleanScanGroup;
+using vantelkit::CleanScanItem;
+using ItemPointer = std::shared_ptr<CleanScanItem>;
+
+// Items shown per group and children per container in the text output.
+constexpr std::size_t kShownItems = 5;
+constexpr int kJsonVersion = 1;
+
+struct CleanOptions {
+  std::optional<std::string> home;
+  std::optional<std::string> root;
+  bool json = false;
+};
+
+std::string itemPath(const CleanScanItem& item) { return item.file ? item.file->url().path() : std::string(); }
+std::string itemName(const CleanScanItem& item) { return item.name().value_or(std::string()); }
+
+// Largest first, then by path, then by name (containers without a file), so that two runs
+// over the same folders list the same items in the same order.
+std::vector<ItemPointer> sortedItems(std::vector<ItemPointer> items) {
+  std::erase(items, nullptr);
+  std::sort(items.begin(), items.end(), [](const ItemPointer& a, const ItemPointer& b) {
+    if (a->size != b->size) return a->size > b->size;
+    const std::string pathA = itemPath(*a);
+    const std::string pathB = itemPath(*b);
+    if (pathA != pathB) return pathA < pathB;
+    return itemName(*a) < itemName(*b);
+  });
+  return items;
+}
+
+std::uint64_t totalSize(const std::vector<ItemPointer>& items) {
+  std::uint64_t total = 0;
+  for (const auto& item : items) total += item->size;
+  return total;
+}
+
+std::int64_t asSigned(std::uint64_t bytes) {
+  return bytes > static_cast<std::uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<std::int64_t>(bytes);
+}
+
+// Control characters of a name shown as \xNN, so that a name cannot move the cursor.
+std::string printable(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) out += fmt::format("\\x{:02x}", byte);
+    else out += c;
+  }
+  return out;
+}
+
+void writeItemJson(vantel::JsonWriter& json, const CleanScanItem& item) {
+  json.beginObject();
+  json.key("name");
+  json.value(itemName(item));
+  if (item.file) {
+    json.key("path");
+    json.value(item.file->url().path());
+  }
+  json.key("size");
+  json.value(asSigned(item.size));
+  json.key("children");
+  json.beginArray();
+  for (const auto& child : sortedItems(item.children)) writeItemJson(json, *child);
+  json.endArray();
+  json.endObject();
+}
+
+bool printJson(const vantelkit::CleanScanner::Groups& groups) {
+  vantel::JsonWriter json(stdout);
+  json.beginObject();
+  json.key("version");
+  json.value(std::int64_t{kJsonVersion});
+  json.key("groups");
+  json.beginArray();
+  for (CleanScanGroup group : vantelkit::allCleanScanGroups) {
+    std::vector<ItemPointer> items;
+    if (auto found = groups.find(group); found != groups.end()) items.assign(found->second.begin(), found->second.end());
+    items = sortedItems(std::move(items));
+    json.beginObject();
+    json.key("group");
+    json.value(vantelkit::rawValue(group));
+    json.key("name");
+    json.value(vantelkit::localizedName(group));
+    json.key("size");
+    json.value(asSigned(totalSize(items)));
+    json.key("items");
+    json.beginArray();
+    for (const auto& item : items) writeItemJson(json, *item);
+    json.endArray();
+    json.endObject();
+  }
+  json.endArray();
+  json.endObject();
+  std::fputc('\n', stdout);
+  return json.flush();
+}
+
+void appendItemLines(std::string& out, const std::vector<ItemPointer>& items, int depth) {
+  const std::string indent(static_cast<std::size_t>(4 * depth), ' ');
+  for (std::size_t k = 0; k < items.size() && k < kShownItems; ++k) {
+    const auto& item = *items[k];
+    out += fmt::format("{}{:>10}  {}\n", indent, vantel::formatBytes(asSigned(item.size)), printable(itemName(item)));
+    if (!item.children.empty()) appendItemLines(out, sortedItems(item.children), depth + 1);
+  }
+  if (items.size() > kShownItems) out += fmt::format("{}{:>10}  ... and {} more\n", indent, "", items.size() - kShownItems);
+}
+
+bool printText(const vantelkit::CleanScanner::Groups& groups) {
+  std::string out;
+  std::uint64_t total = 0;
+  for (CleanScanGroup group : vantelkit::allCleanScanGroups) {
+    std::vector<ItemPointer> items;
+    if (auto found = groups.find(group); found != groups.end()) items.assign(found->second.begin(), found->second.end());
+    items = sortedItems(std::move(items));
+    const std::uint64_t size = totalSize(items);
+    total += size;
+    out += fmt::format("{:<20} {:>10}  ({} {})\n", vantelkit::localizedName(group), vantel::formatBytes(asSigned(size)),
+                       items.size(), items.size() == 1 ? "item" : "items");
+    appendItemLines(out, items, 1);
+  }
+  out += fmt::format("{:<20} {:>10}\n", "Total", vantel::formatBytes(asSigned(total)));
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  return std::fflush(stdout) == 0;
+}
+
+// Shows the scanner's progress texts and values on one line of stderr.
+class ProgressLine : public vantelkit::CleanScannerListener {
+ public:
+  explicit ProgressLine(bool visible) : _visible(visible) {}
+  void progressUpdate(double progress, const std::string& message) override {
+    if (!_visible) return;
+    constexpr int width = 24;
+    const int filled = std::clamp(static_cast<int>(progress * width + 0.5), 0, width);
+    fmt::print(stderr, "\r\033[K[{}{}] {:3.0f}% {}", std::string(static_cast<std::size_t>(filled), '#'),
+               std::string(static_cast<std::size_t>(width - filled), '.'), progress * 100, printable(message));
+    std::fflush(stderr);
+  }
+  void scanDidFinish() override {
+    finished = true;
+    if (_visible) fmt::print(stderr, "\r\033[K");
+  }
+  bool finished = false;
+
+ private:
+  bool _visible;
+};
+
+int runClean(const CleanOptions& options) {
+  if (options.root) vantelkit::platform::Paths::setRootOverride(*options.root);
+  if (options.home) vantelkit::platform::Paths::setHomeOverride(*options.home);
+  auto scanner = vantelkit::CleanScanner::shared();
+  auto progress = std::make_shared<ProgressLine>(vantel::stderrIsTerminal());
+  scanner->addListener(progress);
+  scanner->start();
+  vantelkit::MainQueue::runUntil([&progress] { return progress->finished; }, 365.0 * 24 * 3600);
+  scanner->removeListener(progress);
+  const auto groups = scanner->groups();
+  const bool written = options.json ? printJson(groups) : printText(groups);
+  return written ? vantel::kExitSuccess : vantel::kExitFailure;
+}
+
+vantel::CommandRegistration registration{"clean", [](CLI::App& app, int& exitCode) {
+  auto options = std::make_shared<CleanOptions>();
+  auto* command = app.add_subcommand("clean", "Find what can be removed: downloads, caches, logs, developer files, "
+                                              "installers, disk images, large files and mail attachments");
+  command->add_option("--home", options->home, "Folder to use as the user's home");
+  command->add_option("--root", options->root, "Folder to use as the system root (\"/Library\" becomes ROOT/Library)");
+  command->add_flag("--json", options->json, "Machine-readable output");
+  command->callback([options, &exitCode] { exitCode = runClean(*options); });
+}};
+
+}  // namespace
