@@ -5,11 +5,16 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <variant>
 
+#include "fixtures/ApplicationInventory.h"
+#include "fixtures/DemoHome.h"
 #include "support/ApplicationLayout.h"
+#include "support/ScanFixtureTree.h"
 #include "support/CapturingLogger.h"
 #include "vantelkit/foundation/Procedure.h"
 #include "vantelkit/platform/DispatchQueue.h"
+#include "vantelkit/platform/Paths.h"
 
 namespace vantelkit {
 namespace {
@@ -216,6 +221,67 @@ TEST(ApplicationScannerSharedTest, SharedIsOneInstanceUntilReplaced) {
   EXPECT_EQ(ApplicationScanner::shared(), replacement);
   ApplicationScanner::setShared(nullptr);
   EXPECT_NE(ApplicationScanner::shared(), nullptr);
+}
+
+}  // namespace
+}  // namespace vantelkit
+
+namespace vantelkit {
+namespace {
+
+// The demo home with the inventory material, end to end.
+TEST(ApplicationScannerDemoTest, AttributesTheDemoMaterialAsDescribed) {
+  vantel::testing::ScanFixtureTree tree;
+  auto written = fixtures::writeDemoHome(tree.path("demo"));
+  ASSERT_TRUE(std::holds_alternative<fixtures::DemoHomeLayout>(written)) << std::get<std::string>(written);
+  const auto layout = std::get<fixtures::DemoHomeLayout>(written);
+  fixtures::writeApplicationInventory(layout);
+  platform::Paths::setRootOverride(layout.root);
+  platform::Paths::setHomeOverride(layout.home);
+
+  auto scanner = ApplicationScanner::make();
+  auto recorder = std::make_shared<Recorder>();
+  scanner->addListener(recorder);
+  scanner->start();
+  const bool finished = MainQueue::runUntil([&] { return recorder->finished; }, 60);
+  platform::Paths::setRootOverride(std::nullopt);
+  platform::Paths::setHomeOverride(std::nullopt);
+  ASSERT_TRUE(finished);
+
+  std::map<std::string, std::shared_ptr<ApplicationItem>> items;
+  for (const auto& item : scanner->applications()) items[item->identifier()] = item;
+  std::vector<std::string> identifiers;
+  for (const auto& [identifier, item] : items) identifiers.push_back(identifier);
+  EXPECT_EQ(identifiers, (std::vector<std::string>{"app.pockettimer.mac", "com.nimbuscloud.Nimbus",
+                                                   "net.lumen.notes", "org.photon.editor"}));
+  auto names = [](const ApplicationItem& item, Category category) {
+    std::vector<std::string> result;
+    for (const auto& group : item.resources) {
+      if (group->category != category) continue;
+      for (const auto& resource : group->files) result.push_back(resource->name);
+    }
+    return result;
+  };
+  const auto& photon = *items.at("org.photon.editor");
+  EXPECT_EQ(names(photon, Category::preferences),
+            (std::vector<std::string>{"ORG.PHOTON.EDITOR.LSSharedFileList.plist", "org.photon.editor.plist"}));
+  EXPECT_EQ(names(photon, Category::supportFiles),
+            (std::vector<std::string>{"Photon Editor", "org.photon.editor.binarycookies"}));
+  EXPECT_EQ(names(photon, Category::logs), (std::vector<std::string>{"org.photon.editor_2026-11-30.crash"}));
+  EXPECT_EQ(names(photon, Category::helperTools), (std::vector<std::string>{"org.photon.editor.helper"}));
+  EXPECT_EQ(names(photon, Category::plugins), (std::vector<std::string>{"org.photon.editor.webplugin.plugin"}));
+  EXPECT_EQ(names(photon, Category::other), (std::vector<std::string>{"Photon Editor"}));
+  const auto& nimbus = *items.at("com.nimbuscloud.Nimbus");
+  ASSERT_EQ(nimbus.childApplications.size(), 1u);
+  EXPECT_EQ(nimbus.childApplications[0].identifier, "com.nimbuscloud.sync");
+  EXPECT_EQ(names(nimbus, Category::loginItems), (std::vector<std::string>{"com.nimbuscloud.sync.plist"}));
+  EXPECT_EQ(names(nimbus, Category::supportFiles), (std::vector<std::string>{"com.nimbuscloud.sync", "nimbus"}));
+  const auto& notes = *items.at("net.lumen.notes");
+  EXPECT_EQ(notes.binaries->files.size(), 2u);
+  EXPECT_EQ(names(notes, Category::containers), (std::vector<std::string>{"net.lumen.notes"}));
+  EXPECT_EQ(names(notes, Category::groupContainers), (std::vector<std::string>{"7QX3P2K9LM.net.lumen.notes"}));
+  EXPECT_EQ(names(notes, Category::scripts), (std::vector<std::string>{"net.lumen.notes"}));
+  for (const auto& binary : notes.binaries->files) EXPECT_GT(binary->size, 0);
 }
 
 }  // namespace
