@@ -15,6 +15,7 @@
 #include "vantelkit/foundation/GroupProcedure.h"
 #include "vantelkit/foundation/LocalizedStrings.h"
 #include "vantelkit/foundation/Logging.h"
+#include "vantelkit/mail/MailAttachmentsProcedure.h"
 #include "vantelkit/platform/DispatchQueue.h"
 #include "vantelkit/platform/Paths.h"
 #include "vantelkit/platform/Workspace.h"
@@ -71,6 +72,23 @@ std::shared_ptr<BlockProcedure> resultBlock(const std::shared_ptr<P>& producer, 
   });
   block->addDependency(producer);
   return block;
+}
+
+// A container per account with attachments, and one for the mail downloads, each holding
+// its files with copies grouped.
+CleanScanItemSet mailItems(const MailAttachments& mail) {
+  CleanScanItemSet items;
+  for (const auto& account : mail.attachments) {
+    if (account.files.empty()) continue;
+    items.insert(CleanScanItem::make(nullptr, CleanScanner::groupCopies(account.files), account.name,
+                                     internal::resourceImage("email-accounts-icon")));
+  }
+  if (!mail.downloads.empty()) {
+    items.insert(CleanScanItem::make(nullptr, CleanScanner::groupCopies(mail.downloads),
+                                     localizedString("clean_mail_downloads"),
+                                     internal::resourceImage("small-downloads-icon")));
+  }
+  return items;
 }
 
 std::string progressMessage(CleanScanGroup group) {
@@ -295,8 +313,31 @@ void CleanScanner::scanGroups() {
   add(largeFilesBlock, "largeFiles sorting", true);
   previous = largeFilesBlock;
 
-  // Step 11: developer folders. Not yet connected.
-  // Step 12: mail attachments. Not yet connected.
+  // Step 11: developer folders. Not yet connected: the developer scan; this block only
+  // reports the progress that its result block reports.
+  auto developerBlock = std::make_shared<BlockProcedure>([weakSelf] {
+    if (auto self = weakSelf.lock()) self->updateProgress(Group::mailAttachments, 0.8);
+  });
+  add(developerBlock, "developer result", true);
+  previous = developerBlock;
+
+  // Step 12: the attachments of each mail account and the mail downloads.
+  auto mail = std::make_shared<MailAttachmentsProcedure>();
+  auto mailBlock = resultBlock(
+      mail,
+      [weakSelf](const MailAttachments& found) {
+        if (auto self = weakSelf.lock()) self->replaceGroup(Group::mailAttachments, mailItems(found));
+      },
+      [weakSelf] {
+        if (auto self = weakSelf.lock()) {
+          self->notifyListeners([message = localizedString("clean_calculating_size")](CleanScannerListener& listener) {
+            listener.progressUpdate(1.0, message);
+          });
+        }
+      });
+  add(mail, "mailAttachments scan", true);
+  add(mailBlock, "mailAttachments result", false);
+  previous = mailBlock;
 
   // Step 13: the size phase, once every step has ended.
   auto finalBlock = std::make_shared<BlockProcedure>([weakSelf] {
@@ -305,7 +346,8 @@ void CleanScanner::scanGroups() {
     });
   });
   finalBlock->addDependencies(std::vector<std::shared_ptr<Procedure>>{
-      userLogsBlock, userCacheBlock, systemLogsBlock, installersBlock, desktopBlock, largeFilesBlock});
+      userLogsBlock, userCacheBlock, systemLogsBlock, installersBlock, desktopBlock, largeFilesBlock, developerBlock,
+      mail, mailBlock});
   add(finalBlock, "final", true);
   addToQueue(chain);
 }

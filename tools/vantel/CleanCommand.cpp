@@ -3,13 +3,19 @@
 #include <fmt/core.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <cstdint>
+#include <map>
+#include <mutex>
 #include <optional>
 
 #include "Command.h"
 #include "JsonWriter.h"
 #include "ScanTarget.h"
 #include "vantelkit/clean/CleanScanner.h"
+#include "vantelkit/foundation/Procedure.h"
 #include "vantelkit/platform/DispatchQueue.h"
 #include "vantelkit/platform/Paths.h"
 
@@ -27,6 +33,35 @@ struct CleanOptions {
   std::optional<std::string> home;
   std::optional<std::string> root;
   bool json = false;
+  bool timings = false;
+};
+
+// Seconds each step of the scan ran, by procedure name, for --timings.
+class StepTimes {
+ public:
+  void observe(vantelkit::Procedure& procedure) {
+    const std::string name = procedure.name();
+    procedure.addWillExecuteBlockObserver([this, name](vantelkit::Procedure&) {
+      std::lock_guard lock(_mutex);
+      _started[name] = Clock::now();
+    });
+    procedure.addDidFinishBlockObserver([this, name](vantelkit::Procedure&, const vantelkit::ErrorPtr&) {
+      std::lock_guard lock(_mutex);
+      if (auto found = _started.find(name); found != _started.end()) {
+        _seconds.emplace_back(name, std::chrono::duration<double>(Clock::now() - found->second).count());
+      }
+    });
+  }
+  void print() const {
+    std::lock_guard lock(_mutex);
+    for (const auto& [name, seconds] : _seconds) fmt::print(stderr, "{:>9.3f} s  {}\n", seconds, name);
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  mutable std::mutex _mutex;
+  std::map<std::string, Clock::time_point> _started;       // guarded by _mutex
+  std::vector<std::pair<std::string, double>> _seconds;    // guarded by _mutex, in finishing order
 };
 
 std::string itemPath(const CleanScanItem& item) { return item.file ? item.file->url().path() : std::string(); }
@@ -110,8 +145,9 @@ bool printJson(const vantelkit::CleanScanner::Groups& groups) {
   }
   json.endArray();
   json.endObject();
+  const bool written = json.flush();
   std::fputc('\n', stdout);
-  return json.flush();
+  return std::fflush(stdout) == 0 && written;
 }
 
 void appendItemLines(std::string& out, const std::vector<ItemPointer>& items, int depth) {
@@ -169,13 +205,25 @@ int runClean(const CleanOptions& options) {
   if (options.home) vantelkit::platform::Paths::setHomeOverride(*options.home);
   auto scanner = vantelkit::CleanScanner::shared();
   auto progress = std::make_shared<ProgressLine>(vantel::stderrIsTerminal());
+  auto times = std::make_shared<StepTimes>();
+  if (options.timings) scanner->setWillAddProcedureHandler([times](vantelkit::Procedure& step) { times->observe(step); });
   scanner->addListener(progress);
+  const auto started = std::chrono::steady_clock::now();
   scanner->start();
   vantelkit::MainQueue::runUntil([&progress] { return progress->finished; }, 365.0 * 24 * 3600);
   scanner->removeListener(progress);
+  scanner->setWillAddProcedureHandler({});
+  if (options.timings) {
+    times->print();
+    fmt::print(stderr, "{:>9.3f} s  whole scan\n",
+               std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+  }
   const auto groups = scanner->groups();
-  const bool written = options.json ? printJson(groups) : printText(groups);
-  return written ? vantel::kExitSuccess : vantel::kExitFailure;
+  errno = 0;
+  if (options.json ? printJson(groups) : printText(groups)) return vantel::kExitSuccess;
+  fmt::print(stderr, "vantel clean: could not write the result: {}\n",
+             errno != 0 ? std::strerror(errno) : "write error");
+  return vantel::kExitFailure;
 }
 
 vantel::CommandRegistration registration{"clean", [](CLI::App& app, int& exitCode) {
@@ -185,6 +233,7 @@ vantel::CommandRegistration registration{"clean", [](CLI::App& app, int& exitCod
   command->add_option("--home", options->home, "Folder to use as the user's home");
   command->add_option("--root", options->root, "Folder to use as the system root (\"/Library\" becomes ROOT/Library)");
   command->add_flag("--json", options->json, "Machine-readable output");
+  command->add_flag("--timings", options->timings, "Print the seconds each step took on stderr")->group("");
   command->callback([options, &exitCode] { exitCode = runClean(*options); });
 }};
 

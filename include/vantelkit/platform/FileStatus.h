@@ -1,7 +1,9 @@
-// The object type of a file system item, the last link not followed (lstat).
+// The object type and modification time of a file system item, the last link not followed
+// (lstat).
 // Thread safety: safe to call from any thread.
 #pragma once
 
+#include <optional>
 #include <string_view>
 
 namespace vantelkit::platform {
@@ -10,5 +12,9 @@ enum class FileObjectType { blockSpecial, charSpecial, directory, fifo, file, sy
 
 // unknown when the item cannot be examined (missing, no permission).
 FileObjectType fileObjectTypeNotFollowingLink(std::string_view path);
+
+// When the item's content last changed, in seconds since 1970-01-01T00:00:00Z (fractions
+// included); none when the item cannot be examined.
+std::optional<double> fileModificationTimeNotFollowingLink(std::string_view path);
 
 }  // namespace vantelkit::platform

@@ -21,4 +21,10 @@ FileObjectType fileObjectTypeNotFollowingLink(std::string_view path) {
   }
 }
 
+std::optional<double> fileModificationTimeNotFollowingLink(std::string_view path) {
+  struct stat status {};
+  if (::lstat(std::string(path).c_str(), &status) != 0) return std::nullopt;
+  return static_cast<double>(status.st_mtim.tv_sec) + static_cast<double>(status.st_mtim.tv_nsec) / 1e9;
+}
+
 }  // namespace vantelkit::platform

@@ -1,0 +1,79 @@
+// Which of the user's accounts are mail accounts, and under which identifiers the mail client
+// files their data: read from the system's accounts database (home +
+// "/Library/Accounts/Accounts4.sqlite") with SQLite, read-only. Nothing beside the database is
+// created, changed or deleted: a database with a write-ahead log is read from a private copy
+// of it and its log in a temporary folder, so that rows living only in the log are seen. A
+// database locked by a writer is waited for up to busyTimeoutMilliseconds, then given up.
+// Thread safety: stateless; safe to call from any thread. Each call opens its own connection.
+#pragma once
+
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "vantelkit/foundation/Error.h"
+
+namespace vantelkit {
+
+// Why the accounts database could not be read.
+class MailAccountsError final : public Error {
+ public:
+  enum class Code {
+    // The file is missing or cannot be read.
+    unavailable,
+    // Another process kept it locked past the busy timeout, or kept changing it while it was
+    // copied.
+    busy,
+    // SQLite refused it: not a database, damaged, without the table or columns read, or too
+    // costly to read.
+    unreadable,
+    // A data-class property archive could not be decoded.
+    unarchivingFailed,
+  };
+
+  MailAccountsError(Code code, std::string detail) : _code(code), _detail(std::move(detail)) {}
+  Code code() const { return _code; }
+  const std::string& detail() const { return _detail; }
+
+  std::string typeName() const override { return "MailAccountsError"; }
+  // The case name and the detail: "busy(database is locked)".
+  std::string description() const override;
+  // The detail, for people.
+  std::string localizedDescription() const override { return _detail; }
+
+ private:
+  Code _code;
+  std::string _detail;
+};
+
+class MailAttachmentsScanner {
+ public:
+  MailAttachmentsScanner() = delete;
+
+  struct MailAccount {
+    // The description of the parent account (ZACCOUNTDESCRIPTION).
+    std::string name;
+    // The identifiers (ZIDENTIFIER) of the mail-enabled child accounts under that
+    // description, in table order.
+    std::vector<std::string> identifiers;
+    bool operator==(const MailAccount&) const = default;
+  };
+
+  // How long a locked database is waited for.
+  static constexpr int busyTimeoutMilliseconds = 1000;
+
+  // One account per parent description, in the order the descriptions were first met. Never
+  // fails: on any error it logs the warning "Error when reading database: " and the error's
+  // localized description, and answers an empty list.
+  static std::vector<MailAccount> getMailAccounts();
+
+  // The same read, answering the error instead of logging it.
+  static std::variant<std::vector<MailAccount>, ErrorPtr> readMailAccounts();
+  // The read of the database file at databasePath.
+  static std::variant<std::vector<MailAccount>, ErrorPtr> readMailAccounts(const std::string& databasePath);
+
+  // Where the database is read: home + "/Library/Accounts/Accounts4.sqlite".
+  static std::string databasePath();
+};
+
+}  // namespace vantelkit

@@ -1,0 +1,47 @@
+// The source that metadata queries gather from: given a predicate and folders, it answers
+// the matching items once. The library's own index is WalkingMetadataIndex; tests and
+// hosts with a real platform index may install another as shared().
+// Thread safety: gather() and cancel() are safe from any thread; so are shared() and
+// setShared().
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "vantelkit/metadata/MetadataItem.h"
+#include "vantelkit/metadata/MetadataPredicate.h"
+
+namespace vantelkit {
+
+class MetadataIndex {
+ public:
+  using Items = std::vector<std::shared_ptr<const MetadataItem>>;
+  // Called once with the matching items, in no particular order, on a thread of the
+  // index's choosing.
+  using Completion = std::function<void(Items items)>;
+
+  // A gathering under way. After cancel() returns the completion is not called, unless
+  // it was already under way; cancel() does not wait for it.
+  class Gathering {
+   public:
+    virtual ~Gathering() = default;
+    virtual void cancel() = 0;
+  };
+
+  virtual ~MetadataIndex() = default;
+
+  // Gathers the items below scopes (absolute folder paths) that satisfy predicate. The
+  // returned handle may be dropped; the gathering goes on until it is cancelled.
+  virtual std::shared_ptr<Gathering> gather(const MetadataPredicate& predicate, const std::vector<std::string>& scopes,
+                                            Completion completion) = 0;
+
+  // The index queries use when none is given: a WalkingMetadataIndex made on first use,
+  // unless one was set.
+  static std::shared_ptr<MetadataIndex> shared();
+  // Replaces the shared index (null: back to the default on next use).
+  static void setShared(std::shared_ptr<MetadataIndex> index);
+};
+
+}  // namespace vantelkit

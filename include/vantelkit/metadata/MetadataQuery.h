@@ -1,0 +1,74 @@
+// A query of the metadata index: a predicate, the folders to search and the order of the
+// results. Started on the main queue, it gathers once; when the results are in, it sets them
+// and posts didFinishGatheringNotification on the process's NotificationCenter with the
+// query (a std::shared_ptr<MetadataQuery>) as the notification's object, both on the main
+// queue. Live updates after the first gathering are not offered. stopQuery() ends the query;
+// after it, nothing more is posted and the results stay as they were.
+// Thread safety: configure before starting; startQuery() on the main queue; stopQuery() and
+// the readers are safe from any thread.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "vantelkit/metadata/MetadataIndex.h"
+#include "vantelkit/metadata/MetadataItem.h"
+#include "vantelkit/metadata/MetadataPredicate.h"
+
+namespace vantelkit {
+
+class MetadataQuery : public std::enable_shared_from_this<MetadataQuery> {
+ public:
+  static constexpr std::string_view didFinishGatheringNotification = "NSMetadataQueryDidFinishGatheringNotification";
+
+  // index: where to gather (MetadataIndex::shared() when null, asked at the start).
+  static std::shared_ptr<MetadataQuery> make(std::shared_ptr<MetadataIndex> index = nullptr);
+  MetadataQuery(const MetadataQuery&) = delete;
+  MetadataQuery& operator=(const MetadataQuery&) = delete;
+  ~MetadataQuery();
+
+  void setPredicate(MetadataPredicate predicate);
+  std::optional<MetadataPredicate> predicate() const;
+  // Absolute folder paths.
+  void setSearchScopes(std::vector<std::string> scopes);
+  std::vector<std::string> searchScopes() const;
+  void setSortDescriptors(std::vector<MetadataSortDescriptor> descriptors);
+  std::vector<MetadataSortDescriptor> sortDescriptors() const;
+
+  // Begins gathering. False, and nothing done, when the query has no predicate or was
+  // started before.
+  bool startQuery();
+  // Stops gathering; no notification is posted afterwards.
+  void stopQuery();
+
+  bool isStarted() const;
+  bool isGathering() const;
+  bool isStopped() const;
+
+  // The gathered items in sort order; empty until gathering has finished.
+  std::vector<std::shared_ptr<const MetadataItem>> results() const;
+  std::size_t resultCount() const;
+
+ private:
+  explicit MetadataQuery(std::shared_ptr<MetadataIndex> index);
+  void didGather(MetadataIndex::Items items);
+
+  mutable std::mutex _mutex;
+  // Guarded by _mutex:
+  std::shared_ptr<MetadataIndex> _index;
+  std::optional<MetadataPredicate> _predicate;
+  std::vector<std::string> _scopes;
+  std::vector<MetadataSortDescriptor> _sortDescriptors;
+  std::shared_ptr<MetadataIndex::Gathering> _gathering;
+  bool _started = false;
+  bool _gatheringNow = false;
+  bool _stopped = false;
+  std::vector<std::shared_ptr<const MetadataItem>> _results;
+};
+
+}  // namespace vantelkit

@@ -1,0 +1,63 @@
+// The library's own metadata index: it answers a query from a parallel walk of each search
+// scope with the scanning engine, and keeps nothing on disk.
+//
+// What is indexed, as the platform's index does it: every file and folder below the scope,
+// except that a folder whose name starts with "." is not indexed, nor is anything inside it,
+// and the inside of a bundle (a folder named like an application or a kernel extension) is
+// not indexed, the bundle itself is. Links are never followed; devices, pipes and sockets
+// are not indexed. An unreadable folder adds nothing. A folder's kMDItemFSSize is 0.
+//
+// Walks are shared: a query over a scope that is being walked joins that walk, and one that
+// arrives within sharingWindow seconds after a complete walk of the scope ended is answered
+// from it, so several queries in a row cost about one walk. The entries of a walk are kept
+// in memory until the window has passed. A walk that every waiting query cancelled stops
+// and is not reused.
+// Thread safety: every member is safe to call from any thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "vantelkit/metadata/MetadataIndex.h"
+#include "vantelkit/platform/DirectoryReader.h"
+
+namespace vantelkit {
+
+class WalkingMetadataIndex final : public MetadataIndex, public std::enable_shared_from_this<WalkingMetadataIndex> {
+ public:
+  static constexpr double defaultSharingWindow = 5.0;
+
+  // reader: the directory listing service (the platform's when null).
+  static std::shared_ptr<WalkingMetadataIndex> make(std::shared_ptr<platform::DirectoryReader> reader = nullptr,
+                                                    double sharingWindow = defaultSharingWindow);
+  ~WalkingMetadataIndex() override;
+
+  std::shared_ptr<Gathering> gather(const MetadataPredicate& predicate, const std::vector<std::string>& scopes,
+                                    Completion completion) override;
+
+  // Walks started so far.
+  std::int64_t walksStarted() const { return _walksStarted.load(std::memory_order_relaxed); }
+
+  struct Walk;
+  struct Request;
+
+ private:
+  WalkingMetadataIndex(std::shared_ptr<platform::DirectoryReader> reader, double sharingWindow);
+  void run(const std::shared_ptr<Walk>& walk);
+  void cancel(Request& request);
+  void forget(const std::shared_ptr<Walk>& walk);
+  static void answer(const std::shared_ptr<Request>& request);
+
+  const std::shared_ptr<platform::DirectoryReader> _reader;
+  const double _sharingWindow;
+  std::atomic<std::int64_t> _walksStarted{0};
+  std::mutex _mutex;
+  std::map<std::string, std::shared_ptr<Walk>> _walks;  // by scope path; guarded by _mutex
+};
+
+}  // namespace vantelkit

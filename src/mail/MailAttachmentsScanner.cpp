@@ -1,0 +1,107 @@
+#include "vantelkit/mail/MailAttachmentsScanner.h"
+
+#include <map>
+
+#include <fmt/core.h>
+
+#include "mail/internal/AccountsDatabase.h"
+#include "mail/internal/MailLocations.h"
+#include "vantelkit/foundation/KeyedUnarchiver.h"
+#include "vantelkit/foundation/Logging.h"
+
+namespace vantelkit {
+
+namespace {
+
+using internal::AccountRow;
+using MailAccount = MailAttachmentsScanner::MailAccount;
+
+constexpr std::string_view kMailDataclass = "com.apple.Dataclass.Mail";
+
+std::string_view caseName(MailAccountsError::Code code) {
+  switch (code) {
+    case MailAccountsError::Code::unavailable: return "unavailable";
+    case MailAccountsError::Code::busy: return "busy";
+    case MailAccountsError::Code::unreadable: return "unreadable";
+    case MailAccountsError::Code::unarchivingFailed: return "unarchivingFailed";
+  }
+  return "unreadable";
+}
+
+struct MailChild {
+  std::string identifier;
+  std::int64_t parent = 0;
+};
+
+// Pass 1: the mail-enabled child accounts, tested in a fixed order; an archive that does not
+// decode ends the read.
+std::variant<std::vector<MailChild>, ErrorPtr> mailChildren(const std::vector<AccountRow>& rows) {
+  std::vector<MailChild> children;
+  for (const AccountRow& row : rows) {
+    if (!row.dataClassProperties) continue;
+    auto object = KeyedUnarchiver::unarchiveTopLevelObject(*row.dataClassProperties);
+    if (!object) {
+      return makeError<MailAccountsError>(
+          MailAccountsError::Code::unarchivingFailed,
+          fmt::format("the data classes of an account could not be decoded: {}", object.error().description()));
+    }
+    const Value::Dictionary* dataClasses = *object ? (*object)->dictionary() : nullptr;
+    if (!dataClasses || dataClasses->find(kMailDataclass) == dataClasses->end()) continue;
+    if (!row.active.value_or(false) || !row.authenticated.value_or(false)) continue;
+    if (!row.parent || !row.identifier) continue;
+    children.push_back({*row.identifier, *row.parent});
+  }
+  return children;
+}
+
+// Pass 2: the children grouped under the descriptions of their parents.
+std::vector<MailAccount> groupByDescription(const std::vector<MailChild>& children,
+                                            const std::vector<AccountRow>& rows) {
+  // The first row of each primary key.
+  std::map<std::int64_t, const AccountRow*> byKey;
+  for (const AccountRow& row : rows) {
+    if (row.primaryKey) byKey.try_emplace(*row.primaryKey, &row);
+  }
+  std::vector<MailAccount> accounts;
+  std::map<std::string, std::size_t, std::less<>> positions;
+  for (const MailChild& child : children) {
+    auto parent = byKey.find(child.parent);
+    if (parent == byKey.end() || !parent->second->description) continue;
+    const std::string& name = *parent->second->description;
+    auto [position, added] = positions.try_emplace(name, accounts.size());
+    if (added) accounts.push_back(MailAccount{name, {}});
+    accounts[position->second].identifiers.push_back(child.identifier);
+  }
+  return accounts;
+}
+
+}  // namespace
+
+std::string MailAccountsError::description() const { return fmt::format("{}({})", caseName(_code), _detail); }
+
+std::string MailAttachmentsScanner::databasePath() { return internal::accountsDatabasePath(); }
+
+std::variant<std::vector<MailAccount>, ErrorPtr> MailAttachmentsScanner::readMailAccounts(
+    const std::string& databasePath) {
+  auto rows = internal::readAccountRows(databasePath, busyTimeoutMilliseconds);
+  if (auto* error = std::get_if<ErrorPtr>(&rows)) return *error;
+  const auto& accountRows = std::get<std::vector<AccountRow>>(rows);
+  auto children = mailChildren(accountRows);
+  if (auto* error = std::get_if<ErrorPtr>(&children)) return *error;
+  return groupByDescription(std::get<std::vector<MailChild>>(children), accountRows);
+}
+
+std::variant<std::vector<MailAccount>, ErrorPtr> MailAttachmentsScanner::readMailAccounts() {
+  return readMailAccounts(databasePath());
+}
+
+std::vector<MailAccount> MailAttachmentsScanner::getMailAccounts() {
+  auto accounts = readMailAccounts();
+  if (auto* error = std::get_if<ErrorPtr>(&accounts)) {
+    LogWarning("Error when reading database: " + (*error)->localizedDescription());
+    return {};
+  }
+  return std::get<std::vector<MailAccount>>(std::move(accounts));
+}
+
+}  // namespace vantelkit

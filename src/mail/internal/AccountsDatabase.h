@@ -1,0 +1,32 @@
+// Reading the rows of the accounts table without touching anything beside the database file.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "vantelkit/foundation/Error.h"
+
+namespace vantelkit::internal {
+
+// The columns of one ZACCOUNT row that the mail scan uses; a NULL, or a value of another
+// storage class than the column's, is absent.
+struct AccountRow {
+  std::optional<std::int64_t> primaryKey;
+  std::optional<std::string> identifier;
+  std::optional<std::string> description;
+  std::optional<bool> active;
+  std::optional<bool> authenticated;
+  std::optional<std::int64_t> parent;
+  std::optional<std::string> dataClassProperties;
+};
+
+// Every row of ZACCOUNT in table order, read in one read transaction, or a MailAccountsError.
+// A database in write-ahead-log mode, or with a "-wal" file beside it, is read from a copy of
+// the database and its log in a private temporary folder (removed afterwards); any other is
+// opened read-only where it is, waiting up to busyTimeoutMilliseconds for a writer's lock.
+std::variant<std::vector<AccountRow>, ErrorPtr> readAccountRows(const std::string& path, int busyTimeoutMilliseconds);
+
+}  // namespace vantelkit::internal

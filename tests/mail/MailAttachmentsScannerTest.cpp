@@ -1,0 +1,274 @@
+#include "vantelkit/mail/MailAttachmentsScanner.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include "support/CapturingLogger.h"
+#include "support/MailHomeBuilder.h"
+#include "support/ScanFixtureTree.h"
+#include "vantelkit/platform/Paths.h"
+
+using namespace vantelkit;
+using vantel::testing::ScanFixtureTree;
+using vantelkit::testing::CapturingLogger;
+using vantelkit::testing::DatabaseWriteLock;
+using vantelkit::testing::MailHomeBuilder;
+using vantelkit::testing::ScopedLogLevel;
+using MailAccount = MailAttachmentsScanner::MailAccount;
+using JournalMode = MailHomeBuilder::JournalMode;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+// What a reader must leave as it was: every entry of a folder with its bytes and
+// modification time.
+std::map<std::string, std::pair<std::string, fs::file_time_type>> snapshot(const fs::path& folder) {
+  std::map<std::string, std::pair<std::string, fs::file_time_type>> entries;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    entries[entry.path().filename().string()] = {readAll(entry.path()), fs::last_write_time(entry.path())};
+  }
+  return entries;
+}
+
+// A child row with the given fields (absent ones NULL).
+MailHomeBuilder::Account childRow(std::optional<std::string> identifier, std::optional<std::int64_t> active,
+                                  std::optional<std::int64_t> authenticated, std::optional<std::int64_t> parent,
+                                  std::optional<std::string> dataClassProperties) {
+  MailHomeBuilder::Account row;
+  row.identifier = std::move(identifier);
+  row.active = active;
+  row.authenticated = authenticated;
+  row.parent = parent;
+  row.dataClassProperties = std::move(dataClassProperties);
+  return row;
+}
+
+class MailAttachmentsScannerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::Paths::setHomeOverride(tree.path("home"));
+    CapturingLogger::shared().clear();
+  }
+  void TearDown() override { platform::Paths::setHomeOverride(std::nullopt); }
+
+  std::vector<std::string> warnings() const {
+    return CapturingLogger::shared().linesContaining("Error when reading database: ");
+  }
+
+  // The error of a read that must fail.
+  const MailAccountsError* readError() {
+    auto result = MailAttachmentsScanner::readMailAccounts();
+    auto* error = std::get_if<ErrorPtr>(&result);
+    if (!error) {
+      ADD_FAILURE() << "the read succeeded";
+      return nullptr;
+    }
+    _lastError = *error;
+    return errorAs<MailAccountsError>(_lastError);
+  }
+
+  ScanFixtureTree tree;
+  MailHomeBuilder home{tree.path("home")};
+  ScopedLogLevel level{LogLevel::warning};
+
+ private:
+  ErrorPtr _lastError;
+};
+
+TEST_F(MailAttachmentsScannerTest, MailChildrenAreGroupedUnderTheirParentsDescriptions) {
+  const auto work = home.addParent("Work");
+  home.addMailAccount(work, "WORK-A");
+  home.addMailAccount(work, "WORK-INACTIVE", false, true);
+  home.addMailAccount(work, "WORK-UNAUTHENTICATED", true, false);
+  home.addMailAccount(work, "WORK-NO-MAIL", true, true, false);
+  const auto personal = home.addParent("Personal");
+  home.addMailAccount(personal, "PERSONAL-A");
+  const auto undescribed = home.addParent(std::nullopt);
+  home.addMailAccount(undescribed, "UNDESCRIBED");
+  home.addMailAccount(999, "ORPHAN");
+  // A second parent with the same description: its children join the first one's.
+  const auto secondWork = home.addParent("Work");
+  home.addMailAccount(work, "WORK-B");
+  home.addMailAccount(secondWork, "WORK-C");
+  // Rows that do not qualify for want of one field.
+  const auto mail = MailHomeBuilder::dataClassProperties(true);
+  home.addAccount(childRow("NO-PROPERTIES", 1, 1, work, std::nullopt));
+  home.addAccount(childRow(std::nullopt, 1, 1, work, mail));
+  home.addAccount(childRow("NULL-ACTIVE", std::nullopt, 1, work, mail));
+  home.addAccount(childRow("NO-PARENT", 1, 1, std::nullopt, mail));
+  home.writeDatabase();
+
+  EXPECT_EQ(MailAttachmentsScanner::getMailAccounts(),
+            (std::vector<MailAccount>{{"Work", {"WORK-A", "WORK-B", "WORK-C"}}, {"Personal", {"PERSONAL-A"}}}));
+  EXPECT_THAT(warnings(), ::testing::IsEmpty());
+}
+
+TEST_F(MailAttachmentsScannerTest, AFailedReadIsOneWarningAndNoAccounts) {
+  // Missing.
+  EXPECT_THAT(MailAttachmentsScanner::getMailAccounts(), ::testing::IsEmpty());
+  ASSERT_EQ(warnings().size(), 1u);
+  EXPECT_EQ(readError()->code(), MailAccountsError::Code::unavailable);
+  EXPECT_FALSE(fs::exists(home.databasePath())) << "a read-only read made the database";
+
+  // Garbage, and a real database cut short.
+  fs::create_directories(fs::path(home.databasePath()).parent_path());
+  std::ofstream(home.databasePath(), std::ios::binary) << std::string(5000, '\x5A');
+  EXPECT_THAT(MailAttachmentsScanner::getMailAccounts(), ::testing::IsEmpty());
+  EXPECT_EQ(readError()->code(), MailAccountsError::Code::unreadable);
+
+  const auto parent = home.addParent("Work");
+  for (int i = 0; i < 40; ++i) home.addMailAccount(parent, "ACCOUNT-" + std::to_string(i));
+  home.writeDatabase();
+  const auto full = fs::file_size(home.databasePath());
+  ASSERT_GT(full, 4096u);
+  fs::resize_file(home.databasePath(), full / 2);
+  EXPECT_THAT(MailAttachmentsScanner::getMailAccounts(), ::testing::IsEmpty());
+  EXPECT_EQ(readError()->code(), MailAccountsError::Code::unreadable);
+
+  // A folder where the file should be.
+  fs::remove(home.databasePath());
+  fs::create_directory(home.databasePath());
+  EXPECT_THAT(MailAttachmentsScanner::getMailAccounts(), ::testing::IsEmpty());
+  EXPECT_EQ(warnings().size(), 4u);
+}
+
+TEST_F(MailAttachmentsScannerTest, AnArchiveThatDoesNotDecodeEndsTheWholeRead) {
+  const auto parent = home.addParent("Work");
+  home.addMailAccount(parent, "GOOD");
+  // Tested before the active flag, so even an inactive row's archive counts.
+  home.addAccount(childRow("BROKEN", 0, 1, parent, "bplist00 not really"));
+  home.writeDatabase();
+  EXPECT_THAT(MailAttachmentsScanner::getMailAccounts(), ::testing::IsEmpty());
+  EXPECT_EQ(readError()->code(), MailAccountsError::Code::unarchivingFailed);
+  ASSERT_EQ(warnings().size(), 1u);
+}
+
+TEST_F(MailAttachmentsScannerTest, ValuesOfUnexpectedTypesDoNotQualify) {
+  const auto parent = home.addParent("Work");
+  home.addMailAccount(parent, "GOOD");
+  home.addMailAccount(parent, "TEXT-ACTIVE");
+  home.addMailAccount(parent, "TEXT-PARENT");
+  home.writeDatabase();
+  sqlite3* database = nullptr;
+  ASSERT_EQ(sqlite3_open(home.databasePath().c_str(), &database), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(database,
+                         "UPDATE ZACCOUNT SET ZACTIVE = 'yes' WHERE ZIDENTIFIER = 'TEXT-ACTIVE';"
+                         "UPDATE ZACCOUNT SET ZPARENTACCOUNT = 'one' WHERE ZIDENTIFIER = 'TEXT-PARENT';",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(database);
+  EXPECT_EQ(MailAttachmentsScanner::getMailAccounts(), (std::vector<MailAccount>{{"Work", {"GOOD"}}}));
+}
+
+TEST_F(MailAttachmentsScannerTest, RowsOnlyInTheWriteAheadLogAreReadAndNothingBesideTheDatabaseChanges) {
+  const auto work = home.addParent("Work");
+  home.addMailAccount(work, "IN-FILE");
+  const auto newer = home.addParent("Newer");
+  home.addMailAccount(newer, "IN-LOG");
+  home.addMailAccount(work, "ALSO-IN-LOG");
+  home.writeDatabase(JournalMode::writeAheadLog, 3);
+  const fs::path folder = fs::path(home.databasePath()).parent_path();
+  ASSERT_GT(fs::file_size(home.databasePath() + "-wal"), 0u);
+  const std::vector<MailAccount> expected{{"Work", {"IN-FILE", "ALSO-IN-LOG"}}, {"Newer", {"IN-LOG"}}};
+
+  // With the log's index beside it, without it, and in a folder without write permission.
+  for (int round = 0; round < 3; ++round) {
+    if (round == 1) fs::remove(home.databasePath() + "-shm");
+    if (round == 2) fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+    const auto before = snapshot(folder);
+    EXPECT_EQ(MailAttachmentsScanner::getMailAccounts(), expected) << "round " << round;
+    EXPECT_EQ(snapshot(folder), before) << "round " << round;
+  }
+  fs::permissions(folder, fs::perms::owner_all);
+  EXPECT_THAT(warnings(), ::testing::IsEmpty());
+}
+
+TEST_F(MailAttachmentsScannerTest, ALogBesideADatabaseNotInThatModeIsLeftAlone) {
+  const auto work = home.addParent("Work");
+  home.addMailAccount(work, "A");
+  home.writeDatabase();
+  std::ofstream(home.databasePath() + "-wal", std::ios::binary) << "stale";
+  const fs::path folder = fs::path(home.databasePath()).parent_path();
+  const auto before = snapshot(folder);
+  EXPECT_EQ(MailAttachmentsScanner::getMailAccounts(), (std::vector<MailAccount>{{"Work", {"A"}}}));
+  EXPECT_EQ(snapshot(folder), before);
+}
+
+TEST_F(MailAttachmentsScannerTest, ALockedDatabaseIsWaitedForBrieflyThenGivenUp) {
+  const auto work = home.addParent("Work");
+  home.addMailAccount(work, "A");
+  home.writeDatabase();
+  {
+    DatabaseWriteLock lock(home.databasePath());
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_THAT(MailAttachmentsScanner::getMailAccounts(), ::testing::IsEmpty());
+    const auto waited = std::chrono::steady_clock::now() - started;
+    EXPECT_GE(waited, std::chrono::milliseconds(MailAttachmentsScanner::busyTimeoutMilliseconds / 2));
+    EXPECT_LT(waited, std::chrono::seconds(10));
+    ASSERT_EQ(warnings().size(), 1u);
+    EXPECT_THAT(warnings().front(), ::testing::HasSubstr("locked"));
+  }
+  EXPECT_EQ(MailAttachmentsScanner::getMailAccounts(), (std::vector<MailAccount>{{"Work", {"A"}}}));
+}
+
+TEST_F(MailAttachmentsScannerTest, AWriterOfADatabaseWithALogDoesNotBlockTheRead) {
+  const auto work = home.addParent("Work");
+  home.addMailAccount(work, "A");
+  home.writeDatabase(JournalMode::writeAheadLog);
+  sqlite3* writer = nullptr;
+  ASSERT_EQ(sqlite3_open(home.databasePath().c_str(), &writer), SQLITE_OK);
+  // An open write transaction whose row is not committed.
+  ASSERT_EQ(sqlite3_exec(writer,
+                         "BEGIN IMMEDIATE; INSERT INTO ZACCOUNT (Z_PK, ZIDENTIFIER) VALUES (100, 'UNCOMMITTED');",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  EXPECT_EQ(MailAttachmentsScanner::getMailAccounts(), (std::vector<MailAccount>{{"Work", {"A"}}}));
+  sqlite3_exec(writer, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(writer);
+}
+
+TEST_F(MailAttachmentsScannerTest, TheSystemsOwnDatabaseReads) {
+  const fs::path sample = fs::path(VANTEL_SAMPLES_DIR) / "accounts/plaso_ios_Accounts3.sqlite";
+  if (!fs::exists(sample)) GTEST_SKIP() << "no sample accounts database";
+  // A copy, since a writer is needed to give one child the mail data class of its parent.
+  fs::create_directories(fs::path(home.databasePath()).parent_path());
+  fs::copy_file(sample, home.databasePath());
+  fs::permissions(home.databasePath(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_THAT(MailAttachmentsScanner::getMailAccounts(), ::testing::IsEmpty());
+  EXPECT_THAT(warnings(), ::testing::IsEmpty()) << "the system's data-class archives must decode";
+
+  sqlite3* database = nullptr;
+  ASSERT_EQ(sqlite3_open(home.databasePath().c_str(), &database), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(database,
+                         "UPDATE ZACCOUNT SET ZDATACLASSPROPERTIES = (SELECT ZDATACLASSPROPERTIES FROM ZACCOUNT "
+                         "WHERE Z_PK = 4) WHERE Z_PK = 5",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(database);
+  EXPECT_EQ(MailAttachmentsScanner::getMailAccounts(),
+            (std::vector<MailAccount>{{"iCloud", {"798A0EA2-0B24-4857-B19C-3C048732B77D"}}}));
+}
+
+TEST(MailAccountsErrorTest, DescribesItsCaseAndTellsPeopleTheDetail) {
+  const MailAccountsError error(MailAccountsError::Code::busy, "the database is locked");
+  EXPECT_EQ(error.qualifiedDescription(), "MailAccountsError.busy(the database is locked)");
+  EXPECT_EQ(error.localizedDescription(), "the database is locked");
+}
+
+}  // namespace
