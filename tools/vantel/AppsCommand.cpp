@@ -71,7 +71,9 @@ std::vector<BundleInfo> bundlesOf(const ApplicationItem& item) {
 // The reason the matching gave for a resource: the same rule, asked again of its name.
 Evidence evidenceFor(const ApplicationResourceGroup& group, const ApplicationResourceGroup::Resource& resource,
                      const SupportFileMatcher& matcher, const std::vector<BundleInfo>& bundles) {
-  if (group.category == ApplicationResourceGroup::Category::binaries) return {"bundle", bundles.front().identifier, &bundles.front()};
+  if (group.category == ApplicationResourceGroup::Category::binaries) {
+    return {"bundle", bundles.front().identifier, &bundles.front()};
+  }
   auto match = matcher.match(resource.name);
   if (!match) return {"unknown", {}, nullptr};
   const BundleInfo& bundle = bundles.at(match->bundleIndex);
@@ -79,8 +81,11 @@ Evidence evidenceFor(const ApplicationResourceGroup& group, const ApplicationRes
   return {std::string(SupportFileMatcher::kindName(match->kind)), byName ? bundle.name : bundle.identifier, &bundle};
 }
 
-std::vector<ResourcePointer> sortedResources(std::vector<ResourcePointer> resources) {
+// By path; the binaries keep their order, the bundle that was kept first and its copies after.
+std::vector<ResourcePointer> sortedResources(const ApplicationResourceGroup& group) {
+  std::vector<ResourcePointer> resources = group.files;
   std::erase(resources, nullptr);
+  if (group.category == ApplicationResourceGroup::Category::binaries) return resources;
   std::stable_sort(resources.begin(), resources.end(),
                    [](const ResourcePointer& a, const ResourcePointer& b) { return a->url.path() < b->url.path(); });
   return resources;
@@ -146,7 +151,7 @@ void writeApplicationJson(vantel::JsonWriter& json, const ApplicationItem& item)
     json.value(group->totalSize());
     json.key("resources");
     json.beginArray();
-    for (const auto& resource : sortedResources(group->files)) {
+    for (const auto& resource : sortedResources(*group)) {
       const Evidence evidence = evidenceFor(*group, *resource, matcher, bundles);
       json.beginObject();
       json.key("name");
@@ -185,8 +190,9 @@ bool printJson(const std::vector<ItemPointer>& items) {
   for (const auto& item : items) writeApplicationJson(json, *item);
   json.endArray();
   json.endObject();
-  std::fputc('\n', stdout);
-  return json.flush();
+  // The writer buffers: the document goes out first, then its one newline.
+  const bool written = json.flush();
+  return std::fputc('\n', stdout) != EOF && std::fflush(stdout) == 0 && written;
 }
 
 std::string evidenceText(const Evidence& evidence, const ApplicationItem& item) {
@@ -213,7 +219,7 @@ void appendApplicationText(std::string& out, const ApplicationItem& item) {
     if (!group || group->files.empty()) continue;
     out += fmt::format("  {:<24} {:>10}\n", ApplicationResourceGroup::localizedName(group->category),
                        vantel::formatBytes(group->totalSize()));
-    for (const auto& resource : sortedResources(group->files)) {
+    for (const auto& resource : sortedResources(*group)) {
       out += fmt::format("    {:>10}  {}  ({})\n", vantel::formatBytes(resource->size), printable(resource->url.path()),
                          evidenceText(evidenceFor(*group, *resource, matcher, bundles), item));
     }
