@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "support/KeyedArchiveBuilder.h"
-#include "vantelkit/platform/IcnsReader.h"
+#include "vantelkit/formats/IcnsReader.h"
 
 using namespace vantelkit;
 using vantelkit::testing::classRecord;
@@ -114,7 +114,7 @@ TEST(KeyedUnarchiverTest, ObjectsOfUnknownClassesAreErrorsUnlessAskedFor) {
 TEST(KeyedUnarchiverTest, TheInfoEntryOfIconFilesDecodes) {
   for (const char* name : {"icns/alacritty.icns", "icns/quicksilver_Find.icns"}) {
     SAMPLE_OR_SKIP(bytes, name);
-    auto icns = platform::readIcns(bytes);
+    auto icns = readIcns(bytes);
     ASSERT_TRUE(icns) << name;
     bool found = false;
     for (const auto& entry : icns->entries) {
