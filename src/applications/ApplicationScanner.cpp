@@ -25,6 +25,12 @@ std::shared_ptr<ApplicationScanner> sharedScanner;  // guarded by sharedMutex
 
 using Resource = ApplicationResourceGroup::Resource;
 
+// Children of a stage's group that run at once. Every bundle scan and size measurement
+// blocks a pool thread while its traversal runs on others, so hundreds of them at once
+// would exhaust the pool (and stall, with every thread waiting); a few at a time keep the
+// disk as busy as it gets.
+constexpr int kStageConcurrency = 4;
+
 // A size procedure for resource and the step that stores what it measured.
 void addSizing(GroupProcedure& group, const std::shared_ptr<Resource>& resource) {
   auto size = SizeProcedure::make(resource->url);
@@ -232,6 +238,7 @@ void ApplicationScanner::start() {
 void ApplicationScanner::bundleStage() {
   auto group = std::make_shared<GroupProcedure>();
   group->setName("bundle scans");
+  group->setMaxConcurrentOperationCount(kStageConcurrency);
   for (const auto& item : applicationList()) {
     if (item->binaries->files.empty() || !item->binaries->files.front()) continue;
     auto bundle = item->binaries->files.front();
@@ -264,6 +271,7 @@ void ApplicationScanner::matchingStage() {
   }
   auto group = std::make_shared<GroupProcedure>();
   group->setName("matching group");
+  group->setMaxConcurrentOperationCount(kStageConcurrency);
   for (const auto& item : applicationList()) {
     std::vector<BundleInfo> bundles{item->bundleInfo};
     bundles.insert(bundles.end(), item->childApplications.begin(), item->childApplications.end());
@@ -290,6 +298,7 @@ void ApplicationScanner::matchingStage() {
 void ApplicationScanner::sizingStage() {
   auto group = std::make_shared<GroupProcedure>();
   group->setName("sizing");
+  group->setMaxConcurrentOperationCount(kStageConcurrency);
   for (const auto& item : applicationList()) {
     for (const auto& resources : item->resources) {
       if (!resources) continue;
