@@ -1,0 +1,115 @@
+// The driver of the application inventory: from one start() it finds the applications in
+// the default and the user folders and merges them (one item per bundle identifier, every
+// copy listed in its binaries), gathers the support-file candidates, measures each bundle
+// and finds the applications nested in it, matches the support files to each application,
+// measures the matched folders, and tells its listeners of the start, the progress and the
+// end on the main queue. The result stays in applications() until cleanup(). Nothing is
+// deleted.
+// Thread safety: every public member is safe to call from any thread. Listener callbacks
+// run on the main queue, which the host drains. The items' fields are filled in by the
+// scan's stages; read them once scanDidFinish() has been delivered.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "vantelkit/applications/ApplicationItem.h"
+#include "vantelkit/applications/ApplicationResourceGroup.h"
+#include "vantelkit/applications/ApplicationSupportFiles.h"
+#include "vantelkit/foundation/ProcedureQueue.h"
+
+namespace vantelkit {
+
+class Procedure;
+
+// What an application scan tells its listeners; every callback does nothing unless
+// overridden.
+class ApplicationScannerListener {
+ public:
+  virtual ~ApplicationScannerListener() = default;
+  virtual void scanDidStart() {}
+  virtual void scanDidFinish() {}
+  // progress from 0 to 1, and a text to show.
+  virtual void progressUpdate(double progress, const std::string& message) {
+    (void)progress;
+    (void)message;
+  }
+};
+
+class ApplicationScanner : public std::enable_shared_from_this<ApplicationScanner> {
+ public:
+  // The one shared scanner, made on first use.
+  static std::shared_ptr<ApplicationScanner> shared();
+  static void setShared(std::shared_ptr<ApplicationScanner> scanner);
+  // A new, idle scanner with no listeners.
+  static std::shared_ptr<ApplicationScanner> make();
+
+  // Begins a scan and returns at once. While a scan runs, a second call only logs the
+  // warning "Application Scanner is already running".
+  void start();
+  // Empties applications() and drops the support-file candidates; nothing else.
+  void cleanup();
+
+  // True from start() until the finish notification is sent.
+  bool isRunning() const { return _isRunning.load(); }
+  void setIsRunning(bool running) { _isRunning.store(running); }
+  // The inventory: replaced early in each scan, its items filled in as the scan goes on.
+  ApplicationItemSet applications() const;
+  void setApplications(ApplicationItemSet applications);
+
+  // Listeners are held strongly until removed; they are equal when they are the same
+  // object, and an equal listener is added only once.
+  void addListener(std::shared_ptr<ApplicationScannerListener> listener);
+  void removeListener(const std::shared_ptr<ApplicationScannerListener>& listener);
+
+  // For diagnostics and tests: called, on the adding thread, with every top-level procedure
+  // the scanner adds to its queue, before it is added. Each has a name ("applications scan",
+  // "applications result", "other applications scan", "other applications result",
+  // "support files scan", "support files result", "bundle stage", "bundle scans",
+  // "matching", "matching end", "sizing", "end"). Set it before start().
+  void setWillAddProcedureHandler(std::function<void(Procedure&)> handler);
+
+  // Use make(); public for std::make_shared.
+  struct Key {
+   private:
+    Key() = default;
+    friend class ApplicationScanner;
+  };
+  explicit ApplicationScanner(Key);
+  ApplicationScanner(const ApplicationScanner&) = delete;
+  ApplicationScanner& operator=(const ApplicationScanner&) = delete;
+
+ private:
+  using Category = ApplicationResourceGroup::Category;
+
+  void bundleStage();
+  void matchingStage();
+  void sizingStage();
+  // Sets isRunning to false and tells the listeners, on the main queue; then calls done.
+  void finishScan(std::function<void()> done);
+  void addToQueue(const std::vector<std::shared_ptr<Procedure>>& procedures);
+  // Schedules, on the main queue, a progress report naming category to every listener.
+  void updateProgress(Category category, double progress);
+  void notifyListeners(std::function<void(ApplicationScannerListener&)> notification);
+  // Step B: the other applications' items merged into applications.
+  void mergeOtherApplications(const ApplicationItemSet& found);
+  std::vector<std::shared_ptr<ApplicationItem>> applicationList() const;
+
+  std::atomic<bool> _isRunning{false};
+  mutable std::mutex _mutex;
+  // Guarded by _mutex:
+  ApplicationItemSet _applications;
+  std::vector<std::shared_ptr<FileNode>> _userData;
+  std::shared_ptr<ApplicationSupportFiles> _supportFiles;
+  std::vector<std::shared_ptr<ApplicationScannerListener>> _listeners;
+  std::function<void(Procedure&)> _willAddProcedure;
+  // Runs one top-level procedure at a time, so that the dependencies make the stages
+  // sequential.
+  ProcedureQueue _queue{"ApplicationScanner"};
+};
+
+}  // namespace vantelkit

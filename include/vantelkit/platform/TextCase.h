@@ -1,0 +1,15 @@
+// Case mapping of texts as the platform does it for people's names: full Unicode lower-casing
+// of UTF-8 text.
+// Thread safety: safe to call from any thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vantelkit::platform {
+
+// text lower-cased by the Unicode rules ("Über" becomes "über"). Text that is not valid
+// UTF-8 has only its ASCII letters lowered, every other byte kept as it is.
+std::string lowercased(std::string_view text);
+
+}  // namespace vantelkit::platform

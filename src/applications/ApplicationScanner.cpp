@@ -1,0 +1,326 @@
+#include "vantelkit/applications/ApplicationScanner.h"
+
+#include <algorithm>
+
+#include "vantelkit/applications/ApplicationScanProcedure.h"
+#include "vantelkit/applications/BundleScanProcedure.h"
+#include "vantelkit/applications/OtherApplicationsScanProcedure.h"
+#include "vantelkit/applications/SimpleMatchSupportingFilesProcedure.h"
+#include "vantelkit/applications/SupportFilesScanProcedure.h"
+#include "vantelkit/clean/ScanPhrases.h"
+#include "vantelkit/diskmap/SizeProcedure.h"
+#include "vantelkit/foundation/AsyncProcedure.h"
+#include "vantelkit/foundation/BlockProcedure.h"
+#include "vantelkit/foundation/GroupProcedure.h"
+#include "vantelkit/foundation/Logging.h"
+#include "vantelkit/foundation/ProcedureHelpers.h"
+#include "vantelkit/platform/DispatchQueue.h"
+
+namespace vantelkit {
+
+namespace {
+
+std::mutex sharedMutex;
+std::shared_ptr<ApplicationScanner> sharedScanner;  // guarded by sharedMutex
+
+using Resource = ApplicationResourceGroup::Resource;
+
+// Children of a stage's group that run at once. Every bundle scan and size measurement
+// blocks a pool thread while its traversal runs on others, so hundreds of them at once
+// would exhaust the pool (and stall, with every thread waiting); a few at a time keep the
+// disk as busy as it gets.
+constexpr int kStageConcurrency = 4;
+
+// A size procedure for resource and the step that stores what it measured.
+void addSizing(GroupProcedure& group, const std::shared_ptr<Resource>& resource) {
+  auto size = SizeProcedure::make(resource->url);
+  auto store = resultProcessingProcedure(size, [resource](std::int64_t bytes) { resource->size = bytes; });
+  group.addChild(size);
+  group.addChild(store);
+}
+
+}  // namespace
+
+ApplicationScanner::ApplicationScanner(Key) : _supportFiles(std::make_shared<ApplicationSupportFiles>()) {
+  _queue.setMaxConcurrentOperationCount(1);
+  _queue.setQualityOfService(QualityOfService::userInitiated);
+}
+
+std::shared_ptr<ApplicationScanner> ApplicationScanner::make() { return std::make_shared<ApplicationScanner>(Key()); }
+
+std::shared_ptr<ApplicationScanner> ApplicationScanner::shared() {
+  std::lock_guard lock(sharedMutex);
+  if (!sharedScanner) sharedScanner = make();
+  return sharedScanner;
+}
+
+void ApplicationScanner::setShared(std::shared_ptr<ApplicationScanner> scanner) {
+  std::lock_guard lock(sharedMutex);
+  sharedScanner = std::move(scanner);
+}
+
+ApplicationItemSet ApplicationScanner::applications() const {
+  std::lock_guard lock(_mutex);
+  return _applications;
+}
+
+void ApplicationScanner::setApplications(ApplicationItemSet applications) {
+  std::lock_guard lock(_mutex);
+  _applications = std::move(applications);
+}
+
+std::vector<std::shared_ptr<ApplicationItem>> ApplicationScanner::applicationList() const {
+  std::lock_guard lock(_mutex);
+  return {_applications.begin(), _applications.end()};
+}
+
+void ApplicationScanner::cleanup() {
+  std::lock_guard lock(_mutex);
+  _applications.clear();
+  _supportFiles = std::make_shared<ApplicationSupportFiles>();
+}
+
+void ApplicationScanner::addListener(std::shared_ptr<ApplicationScannerListener> listener) {
+  if (!listener) return;
+  std::lock_guard lock(_mutex);
+  if (std::find(_listeners.begin(), _listeners.end(), listener) == _listeners.end()) {
+    _listeners.push_back(std::move(listener));
+  }
+}
+
+void ApplicationScanner::removeListener(const std::shared_ptr<ApplicationScannerListener>& listener) {
+  std::lock_guard lock(_mutex);
+  std::erase(_listeners, listener);
+}
+
+void ApplicationScanner::setWillAddProcedureHandler(std::function<void(Procedure&)> handler) {
+  std::lock_guard lock(_mutex);
+  _willAddProcedure = std::move(handler);
+}
+
+void ApplicationScanner::notifyListeners(std::function<void(ApplicationScannerListener&)> notification) {
+  DispatchQueue::main()->async([weakSelf = weak_from_this(), notification = std::move(notification)] {
+    auto self = weakSelf.lock();
+    if (!self) return;
+    std::vector<std::shared_ptr<ApplicationScannerListener>> listeners;
+    {
+      std::lock_guard lock(self->_mutex);
+      listeners = self->_listeners;
+    }
+    for (const auto& listener : listeners) notification(*listener);
+  });
+}
+
+void ApplicationScanner::updateProgress(Category category, double progress) {
+  notifyListeners([category, progress](ApplicationScannerListener& listener) {
+    listener.progressUpdate(progress,
+                            randomScanPhrase() + " " + ApplicationResourceGroup::localizedName(category) + "...");
+  });
+}
+
+void ApplicationScanner::addToQueue(const std::vector<std::shared_ptr<Procedure>>& procedures) {
+  std::function<void(Procedure&)> willAdd;
+  {
+    std::lock_guard lock(_mutex);
+    willAdd = _willAddProcedure;
+  }
+  if (willAdd) {
+    for (const auto& procedure : procedures) willAdd(*procedure);
+  }
+  _queue.addOperations(procedures);
+}
+
+void ApplicationScanner::finishScan(std::function<void()> done) {
+  DispatchQueue::main()->async([weakSelf = weak_from_this(), done = std::move(done)] {
+    if (auto self = weakSelf.lock()) {
+      self->_isRunning.store(false);
+      std::vector<std::shared_ptr<ApplicationScannerListener>> listeners;
+      {
+        std::lock_guard lock(self->_mutex);
+        listeners = self->_listeners;
+      }
+      for (const auto& listener : listeners) listener->scanDidFinish();
+    }
+    if (done) done();
+  });
+}
+
+void ApplicationScanner::mergeOtherApplications(const ApplicationItemSet& found) {
+  std::lock_guard lock(_mutex);
+  for (const auto& other : found) {
+    auto known = _applications.find(other);
+    if (known == _applications.end()) {
+      _applications.insert(other);
+      continue;
+    }
+    // The item from the default folders stays; its binaries list every copy of the bundle.
+    auto& files = (*known)->binaries->files;
+    files.insert(files.end(), other->binaries->files.begin(), other->binaries->files.end());
+  }
+}
+
+void ApplicationScanner::start() {
+  if (_isRunning.exchange(true)) {
+    LogWarning("Application Scanner is already running");
+    return;
+  }
+  notifyListeners([](ApplicationScannerListener& listener) { listener.scanDidStart(); });
+  const std::weak_ptr<ApplicationScanner> weakSelf = weak_from_this();
+
+  auto applications = ApplicationScanProcedure::make();
+  applications->setName("applications scan");
+  auto applicationsResult = resultProcessingProcedure(applications, [weakSelf](const ApplicationScanResult& result) {
+    auto self = weakSelf.lock();
+    if (!self) return;
+    self->setApplications(result.applications);
+    self->updateProgress(Category::binaries, 0.05);
+  });
+  applicationsResult->setName("applications result");
+
+  auto others = OtherApplicationsScanProcedure::make();
+  others->setName("other applications scan");
+  others->addDependency(applicationsResult);
+  auto othersResult = resultProcessingProcedure(others, [weakSelf](const ApplicationScanResult& result) {
+    auto self = weakSelf.lock();
+    if (!self) return;
+    self->mergeOtherApplications(result.applications);
+    {
+      std::lock_guard lock(self->_mutex);
+      self->_userData = result.userData;
+    }
+    self->updateProgress(Category::supportFiles, 0.15);
+  });
+  othersResult->setName("other applications result");
+
+  auto supportFiles = SupportFilesScanProcedure::make();
+  supportFiles->setName("support files scan");
+  supportFiles->addDependency(others);
+  auto supportFilesResult =
+      resultProcessingProcedure(supportFiles, [weakSelf](const std::shared_ptr<ApplicationSupportFiles>& files) {
+        auto self = weakSelf.lock();
+        if (!self) return;
+        {
+          std::lock_guard lock(self->_mutex);
+          self->_supportFiles = files;
+        }
+        self->updateProgress(Category::logs, 0.25);
+      });
+  supportFilesResult->setName("support files result");
+
+  // Set when the stage hands over to the bundle stage; a stage that ends without doing so
+  // (cancelled) still ends the scan, after the first stage, or the scanner would stay
+  // running for good and a later start() would only warn.
+  auto handedOver = std::make_shared<std::atomic<bool>>(false);
+  auto bundleStage = std::make_shared<AsyncProcedure>(false, [weakSelf, handedOver](AsyncProcedure& procedure) {
+    if (procedure.isCancelled() || weakSelf.expired()) {
+      procedure.finish();
+      return;
+    }
+    handedOver->store(true);
+    DispatchQueue::main()->async([weakSelf, stage = procedure.sharedAs<AsyncProcedure>()] {
+      if (auto self = weakSelf.lock()) {
+        self->bundleStage();
+        self->updateProgress(Category::containers, 0.35);
+      }
+      stage->finish();
+    });
+  });
+  bundleStage->setName("bundle stage");
+  bundleStage->addDependency(supportFilesResult);
+  bundleStage->addDidFinishBlockObserver([weakSelf, handedOver](Procedure&, const ErrorPtr&) {
+    if (handedOver->load()) return;
+    if (auto self = weakSelf.lock()) self->finishScan({});
+  });
+
+  addToQueue({applications, applicationsResult, others, othersResult, supportFiles, supportFilesResult, bundleStage});
+}
+
+void ApplicationScanner::bundleStage() {
+  auto group = std::make_shared<GroupProcedure>();
+  group->setName("bundle scans");
+  group->setMaxConcurrentOperationCount(kStageConcurrency);
+  for (const auto& item : applicationList()) {
+    if (item->binaries->files.empty() || !item->binaries->files.front()) continue;
+    auto bundle = item->binaries->files.front();
+    auto scan = BundleScanProcedure::make(bundle->url);
+    auto store = resultProcessingProcedure(scan, [item, bundle](const BundleScanResult& result) {
+      bundle->size = result.size;
+      item->childApplications = result.childApplications;
+    });
+    group->addChild(scan);
+    group->addChild(store);
+  }
+  const std::weak_ptr<ApplicationScanner> weakSelf = weak_from_this();
+  auto next = std::make_shared<AsyncProcedure>(false, [weakSelf](AsyncProcedure& procedure) {
+    if (auto self = weakSelf.lock()) {
+      self->updateProgress(Category::supportFiles, 0.55);
+      self->matchingStage();
+    }
+    procedure.finish();
+  });
+  next->setName("matching");
+  next->addDependency(group);
+  addToQueue({group, next});
+}
+
+void ApplicationScanner::matchingStage() {
+  std::shared_ptr<ApplicationSupportFiles> supportFiles;
+  {
+    std::lock_guard lock(_mutex);
+    supportFiles = _supportFiles;
+  }
+  auto group = std::make_shared<GroupProcedure>();
+  group->setName("matching group");
+  group->setMaxConcurrentOperationCount(kStageConcurrency);
+  for (const auto& item : applicationList()) {
+    std::vector<BundleInfo> bundles{item->bundleInfo};
+    bundles.insert(bundles.end(), item->childApplications.begin(), item->childApplications.end());
+    auto match = std::make_shared<SimpleMatchSupportingFilesProcedure>(std::move(bundles), supportFiles);
+    match->setQualityOfService(QualityOfService::userInitiated);
+    auto store = resultProcessingProcedure(
+        match, [item](const std::vector<std::shared_ptr<ApplicationResourceGroup>>& groups) { item->resources = groups; });
+    group->addChild(match);
+    group->addChild(store);
+  }
+  const std::weak_ptr<ApplicationScanner> weakSelf = weak_from_this();
+  auto next = std::make_shared<AsyncProcedure>(false, [weakSelf](AsyncProcedure& procedure) {
+    if (auto self = weakSelf.lock()) {
+      self->sizingStage();
+      self->updateProgress(Category::supportFiles, 0.85);
+    }
+    procedure.finish();
+  });
+  next->setName("matching end");
+  next->addDependency(group);
+  addToQueue({group, next});
+}
+
+void ApplicationScanner::sizingStage() {
+  auto group = std::make_shared<GroupProcedure>();
+  group->setName("sizing");
+  group->setMaxConcurrentOperationCount(kStageConcurrency);
+  for (const auto& item : applicationList()) {
+    for (const auto& resources : item->resources) {
+      if (!resources) continue;
+      for (const auto& resource : resources->files) {
+        if (resource && resource->type == FileNode::NodeType::directory) addSizing(*group, resource);
+      }
+    }
+    for (const auto& resource : item->binaries->files) {
+      if (resource && resource->size == 0) addSizing(*group, resource);
+    }
+  }
+  auto end = std::make_shared<BlockProcedure>([weakSelf = weak_from_this()](BlockProcedure& block) {
+    auto self = weakSelf.lock();
+    if (!self) {
+      block.finish();
+      return;
+    }
+    self->finishScan([block = block.sharedAs<BlockProcedure>()] { block->finish(); });
+  });
+  end->setName("end");
+  end->addDependency(group);
+  addToQueue({group, end});
+}
+
+}  // namespace vantelkit

@@ -1,0 +1,297 @@
+// vantel apps [--home DIR] [--root DIR] [--json] [--app NAME-OR-ID]: the application
+// inventory: every application found in the application folders and the user's folders,
+// with its version, identifier, bundle size and the support files attributed to it, each
+// with the reason it was attributed (the name or bundle identifier found in its file name).
+// Reads only.
+#include <fmt/core.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+
+#include "Command.h"
+#include "JsonWriter.h"
+#include "ScanTarget.h"
+#include "vantelkit/applications/ApplicationScanner.h"
+#include "vantelkit/applications/SupportFileMatcher.h"
+#include "vantelkit/platform/DispatchQueue.h"
+#include "vantelkit/platform/Paths.h"
+#include "vantelkit/platform/TextCase.h"
+
+namespace {
+
+using vantelkit::ApplicationItem;
+using vantelkit::ApplicationResourceGroup;
+using vantelkit::BundleInfo;
+using vantelkit::SupportFileMatcher;
+using ItemPointer = std::shared_ptr<ApplicationItem>;
+using ResourcePointer = std::shared_ptr<ApplicationResourceGroup::Resource>;
+
+constexpr int kJsonVersion = 1;
+
+struct AppsOptions {
+  std::optional<std::string> home;
+  std::optional<std::string> root;
+  std::optional<std::string> app;
+  bool json = false;
+};
+
+// Why a resource belongs to its application.
+struct Evidence {
+  // "bundle" for the application's own bundle copies, else "name" or "identifier".
+  std::string kind;
+  // The text found in the file name, as the bundle spells it.
+  std::string text;
+  // The bundle that text belongs to: the application itself or one nested in it.
+  const BundleInfo* bundle = nullptr;
+};
+
+// Control characters of a name shown as \xNN, so that a name cannot move the cursor.
+std::string printable(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) out += fmt::format("\\x{:02x}", byte);
+    else out += c;
+  }
+  return out;
+}
+
+std::string versionText(const BundleInfo& info) {
+  if (info.version.shortVersionString) return *info.version.shortVersionString;
+  return fmt::format("{}.{}.{}", info.version.major, info.version.minor, info.version.maintenance);
+}
+
+std::vector<BundleInfo> bundlesOf(const ApplicationItem& item) {
+  std::vector<BundleInfo> bundles{item.bundleInfo};
+  bundles.insert(bundles.end(), item.childApplications.begin(), item.childApplications.end());
+  return bundles;
+}
+
+// The reason the matching gave for a resource: the same rule, asked again of its name.
+Evidence evidenceFor(const ApplicationResourceGroup& group, const ApplicationResourceGroup::Resource& resource,
+                     const SupportFileMatcher& matcher, const std::vector<BundleInfo>& bundles) {
+  if (group.category == ApplicationResourceGroup::Category::binaries) {
+    return {"bundle", bundles.front().identifier, &bundles.front()};
+  }
+  auto match = matcher.match(resource.name);
+  if (!match) return {"unknown", {}, nullptr};
+  const BundleInfo& bundle = bundles.at(match->bundleIndex);
+  const bool byName = match->kind == SupportFileMatcher::Match::Kind::name;
+  return {std::string(SupportFileMatcher::kindName(match->kind)), byName ? bundle.name : bundle.identifier, &bundle};
+}
+
+// By path; the binaries keep their order, the bundle that was kept first and its copies after.
+std::vector<ResourcePointer> sortedResources(const ApplicationResourceGroup& group) {
+  std::vector<ResourcePointer> resources = group.files;
+  std::erase(resources, nullptr);
+  if (group.category == ApplicationResourceGroup::Category::binaries) return resources;
+  std::stable_sort(resources.begin(), resources.end(),
+                   [](const ResourcePointer& a, const ResourcePointer& b) { return a->url.path() < b->url.path(); });
+  return resources;
+}
+
+// By name, then by path: two runs over the same folders list the same applications in the
+// same order.
+std::vector<ItemPointer> sortedApplications(const vantelkit::ApplicationItemSet& set) {
+  std::vector<ItemPointer> items(set.begin(), set.end());
+  std::erase(items, nullptr);
+  std::sort(items.begin(), items.end(), [](const ItemPointer& a, const ItemPointer& b) {
+    if (a->bundleInfo.name != b->bundleInfo.name) return a->bundleInfo.name < b->bundleInfo.name;
+    return a->url().path() < b->url().path();
+  });
+  return items;
+}
+
+bool selected(const ApplicationItem& item, const std::string& wanted) {
+  const std::string lowered = vantelkit::platform::lowercased(wanted);
+  return vantelkit::platform::lowercased(item.bundleInfo.name) == lowered ||
+         vantelkit::platform::lowercased(item.identifier()) == lowered;
+}
+
+void writeApplicationJson(vantel::JsonWriter& json, const ApplicationItem& item) {
+  const auto bundles = bundlesOf(item);
+  const SupportFileMatcher matcher(bundles);
+  json.beginObject();
+  json.key("name");
+  json.value(item.bundleInfo.name);
+  json.key("identifier");
+  json.value(item.identifier());
+  json.key("path");
+  json.value(item.url().path());
+  json.key("version");
+  json.value(versionText(item.bundleInfo));
+  json.key("bundleSize");
+  json.value(item.binaries->totalSize());
+  json.key("totalSize");
+  json.value(item.totalSize());
+  json.key("macAppStore");
+  json.value(item.isMacAppStore());
+  json.key("childApplications");
+  json.beginArray();
+  for (const auto& child : item.childApplications) {
+    json.beginObject();
+    json.key("name");
+    json.value(child.name);
+    json.key("identifier");
+    json.value(child.identifier);
+    json.endObject();
+  }
+  json.endArray();
+  json.key("groups");
+  json.beginArray();
+  for (const auto& group : item.allResources()) {
+    if (!group) continue;
+    json.beginObject();
+    json.key("category");
+    json.value(ApplicationResourceGroup::rawValue(group->category));
+    json.key("name");
+    json.value(ApplicationResourceGroup::localizedName(group->category));
+    json.key("size");
+    json.value(group->totalSize());
+    json.key("resources");
+    json.beginArray();
+    for (const auto& resource : sortedResources(*group)) {
+      const Evidence evidence = evidenceFor(*group, *resource, matcher, bundles);
+      json.beginObject();
+      json.key("name");
+      json.value(resource->name);
+      json.key("path");
+      json.value(resource->url.path());
+      json.key("size");
+      json.value(resource->size);
+      json.key("type");
+      json.value(vantelkit::FileNode::nodeTypeName(resource->type));
+      json.key("matchedBy");
+      json.beginObject();
+      json.key("kind");
+      json.value(evidence.kind);
+      json.key("text");
+      json.value(evidence.text);
+      json.key("application");
+      json.value(evidence.bundle ? std::string_view(evidence.bundle->identifier) : std::string_view());
+      json.endObject();
+      json.endObject();
+    }
+    json.endArray();
+    json.endObject();
+  }
+  json.endArray();
+  json.endObject();
+}
+
+bool printJson(const std::vector<ItemPointer>& items) {
+  vantel::JsonWriter json(stdout);
+  json.beginObject();
+  json.key("version");
+  json.value(std::int64_t{kJsonVersion});
+  json.key("applications");
+  json.beginArray();
+  for (const auto& item : items) writeApplicationJson(json, *item);
+  json.endArray();
+  json.endObject();
+  // The writer buffers: the document goes out first, then its one newline.
+  const bool written = json.flush();
+  return std::fputc('\n', stdout) != EOF && std::fflush(stdout) == 0 && written;
+}
+
+std::string evidenceText(const Evidence& evidence, const ApplicationItem& item) {
+  if (evidence.kind == "bundle") return "the application bundle";
+  if (!evidence.bundle) return "no recorded reason";
+  std::string text = fmt::format("{} \"{}\"", evidence.kind, printable(evidence.text));
+  if (evidence.bundle->identifier != item.identifier()) {
+    text += fmt::format(" of the nested {}", printable(evidence.bundle->name));
+  }
+  return text;
+}
+
+void appendApplicationText(std::string& out, const ApplicationItem& item) {
+  const auto bundles = bundlesOf(item);
+  const SupportFileMatcher matcher(bundles);
+  out += fmt::format("{} {}  {}{}\n", printable(item.bundleInfo.name), printable(versionText(item.bundleInfo)),
+                     printable(item.identifier()), item.isMacAppStore() ? "  (Mac App Store)" : "");
+  out += fmt::format("  bundle {}, total {}\n", vantel::formatBytes(item.binaries->totalSize()),
+                     vantel::formatBytes(item.totalSize()));
+  for (const auto& child : item.childApplications) {
+    out += fmt::format("  contains {}  {}\n", printable(child.name), printable(child.identifier));
+  }
+  for (const auto& group : item.allResources()) {
+    if (!group || group->files.empty()) continue;
+    out += fmt::format("  {:<24} {:>10}\n", ApplicationResourceGroup::localizedName(group->category),
+                       vantel::formatBytes(group->totalSize()));
+    for (const auto& resource : sortedResources(*group)) {
+      out += fmt::format("    {:>10}  {}  ({})\n", vantel::formatBytes(resource->size), printable(resource->url.path()),
+                         evidenceText(evidenceFor(*group, *resource, matcher, bundles), item));
+    }
+  }
+}
+
+bool printText(const std::vector<ItemPointer>& items) {
+  std::string out;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) out += '\n';
+    appendApplicationText(out, *items[i]);
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  return std::fflush(stdout) == 0 && !std::ferror(stdout);
+}
+
+// Shows the scanner's progress texts and values on one line of stderr.
+class ProgressLine : public vantelkit::ApplicationScannerListener {
+ public:
+  explicit ProgressLine(bool visible) : _visible(visible) {}
+  void progressUpdate(double progress, const std::string& message) override {
+    if (!_visible) return;
+    constexpr int width = 24;
+    const int filled = std::clamp(static_cast<int>(progress * width + 0.5), 0, width);
+    fmt::print(stderr, "\r\033[K[{}{}] {:3.0f}% {}", std::string(static_cast<std::size_t>(filled), '#'),
+               std::string(static_cast<std::size_t>(width - filled), '.'), progress * 100, printable(message));
+    std::fflush(stderr);
+  }
+  void scanDidFinish() override {
+    finished = true;
+    if (_visible) fmt::print(stderr, "\r\033[K");
+  }
+  bool finished = false;
+
+ private:
+  bool _visible;
+};
+
+int runApps(const AppsOptions& options) {
+  if (options.root) vantelkit::platform::Paths::setRootOverride(*options.root);
+  if (options.home) vantelkit::platform::Paths::setHomeOverride(*options.home);
+  auto scanner = vantelkit::ApplicationScanner::shared();
+  auto progress = std::make_shared<ProgressLine>(vantel::stderrIsTerminal());
+  scanner->addListener(progress);
+  scanner->start();
+  vantelkit::MainQueue::runUntil([&progress] { return progress->finished; }, 365.0 * 24 * 3600);
+  scanner->removeListener(progress);
+  auto items = sortedApplications(scanner->applications());
+  if (options.app) {
+    std::erase_if(items, [&](const ItemPointer& item) { return !selected(*item, *options.app); });
+    if (items.empty()) {
+      fmt::print(stderr, "vantel apps: no application is named or identified as \"{}\"\n", printable(*options.app));
+      return vantel::kExitFailure;
+    }
+  }
+  const bool written = options.json ? printJson(items) : printText(items);
+  if (!written) {
+    fmt::print(stderr, "vantel apps: could not write the output\n");
+    return vantel::kExitFailure;
+  }
+  return vantel::kExitSuccess;
+}
+
+vantel::CommandRegistration registration{"apps", [](CLI::App& app, int& exitCode) {
+  auto options = std::make_shared<AppsOptions>();
+  auto* command = app.add_subcommand("apps", "List the installed applications with the support files each left "
+                                             "on the disk, and why each file was attributed to it");
+  command->add_option("--home", options->home, "Folder to use as the user's home");
+  command->add_option("--root", options->root, "Folder to use as the system root (\"/Applications\" becomes ROOT/Applications)");
+  command->add_option("--app", options->app, "Only the application with this name or bundle identifier (any case)");
+  command->add_flag("--json", options->json, "Machine-readable output");
+  command->callback([options, &exitCode] { exitCode = runApps(*options); });
+}};
+
+}  // namespace
