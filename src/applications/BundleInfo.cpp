@@ -1,6 +1,6 @@
 #include "vantelkit/applications/BundleInfo.h"
 
-#include "vantelkit/platform/Bundle.h"
+#include "vantelkit/formats/Bundle.h"
 
 namespace vantelkit {
 
@@ -53,7 +53,7 @@ std::optional<BundleInfo> BundleInfo::fromInfoDictionary(const Value::Dictionary
 }
 
 std::optional<BundleInfo> BundleInfo::fromURL(const FileURL& url) {
-  auto bundle = platform::Bundle::open(url.path());
+  auto bundle = Bundle::open(url.path());
   if (!bundle) return std::nullopt;
   return fromInfoDictionary(bundle->infoDictionary(), url.lastPathComponent());
 }

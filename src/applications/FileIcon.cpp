@@ -1,11 +1,11 @@
 #include "vantelkit/applications/FileIcon.h"
 
-#include "vantelkit/platform/ApplicationIcon.h"
+#include "vantelkit/formats/ApplicationIcon.h"
 
 namespace vantelkit {
 
 platform::Image fileIcon(const FileURL& url, std::optional<int> pointSize) {
-  platform::Image icon = platform::iconForFile(url.path());
+  platform::Image icon = iconForFile(url.path());
   if (!pointSize) return icon;
   for (auto& representation : icon.representations) {
     if (representation.pixelsWide == *pointSize) {

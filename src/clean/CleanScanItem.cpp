@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "vantelkit/platform/ApplicationIcon.h"
+#include "vantelkit/formats/ApplicationIcon.h"
 
 namespace vantelkit {
 
@@ -42,7 +42,7 @@ std::optional<std::string> CleanScanItem::name() const {
 
 std::optional<platform::Image> CleanScanItem::icon() const {
   if (_icon) return _icon;
-  if (file) return platform::iconForFile(file->url().path());
+  if (file) return iconForFile(file->url().path());
   return std::nullopt;
 }
 

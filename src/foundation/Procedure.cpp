@@ -1,6 +1,7 @@
 #include "vantelkit/foundation/Procedure.h"
 
 #include <exception>
+#include <utility>
 #include <fmt/format.h>
 
 #include "vantelkit/foundation/GeneralError.h"
@@ -152,12 +153,22 @@ void Procedure::finishNow(ErrorPtr error, bool quietWhenNotExecuting) {
       _finishing = true;
       finalError = error ? std::move(error) : (isCancelled() ? _cancelError : nullptr);
       _error = finalError;
+      // A cancellation still telling its observers finishes the procedure when it is done,
+      // so that every did-cancel comes before the finish events.
+      if (_cancelling) {
+        _finishDeferred = true;
+        return;
+      }
     }
   }
   if (misuse) {
     _log.warning(misuse);
     return;
   }
+  completeFinish(std::move(finalError));
+}
+
+void Procedure::completeFinish(ErrorPtr finalError) {
   procedureWillFinish(finalError);
   notify([finalError](ProcedureObserver& observer, Procedure& procedure) { observer.willFinish(procedure, finalError); });
   markFinished();
@@ -183,15 +194,29 @@ void Procedure::operationDidFinish() {
 void Procedure::cancel() { cancel(nullptr); }
 
 void Procedure::cancel(ErrorPtr error) {
+  // The observers attached before the cancellation are the ones told, even when the
+  // procedure sees the flag and finishes (releasing its observers) while this runs.
+  std::vector<std::shared_ptr<ProcedureObserver>> observersAtCancel;
   {
     std::lock_guard lock(_mutex);
     if (_finishing || isFinished() || isCancelled()) return;
     _cancelError = error;
+    _cancelling = true;
+    observersAtCancel = _observers;
     Operation::cancel();
   }
   cancelChildren();
   procedureDidCancel(error);
-  notify([error](ProcedureObserver& observer, Procedure& procedure) { observer.didCancel(procedure, error); });
+  notify(observersAtCancel, [error](ProcedureObserver& observer, Procedure& procedure) { observer.didCancel(procedure, error); });
+  ErrorPtr finalError;
+  bool finishNowDue = false;
+  {
+    std::lock_guard lock(_mutex);
+    _cancelling = false;
+    finishNowDue = std::exchange(_finishDeferred, false);
+    finalError = _error;
+  }
+  if (finishNowDue) completeFinish(std::move(finalError));
 }
 
 ErrorPtr Procedure::error() const {

@@ -21,6 +21,13 @@ Workspace& Workspace::shared() {
   return *installed;
 }
 
+std::string Workspace::localizedName(std::string_view path) {
+  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos || path.size() == 1) return std::string(path);
+  return std::string(path.substr(slash + 1));
+}
+
 void Workspace::setShared(std::shared_ptr<Workspace> workspace) {
   std::lock_guard lock(workspaceMutex);
   installedWorkspace() = std::move(workspace);

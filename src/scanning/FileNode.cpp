@@ -1,6 +1,6 @@
 #include "vantelkit/scanning/FileNode.h"
 
-#include "vantelkit/platform/ApplicationIcon.h"
+#include "vantelkit/formats/ApplicationIcon.h"
 #include "vantelkit/platform/Workspace.h"
 
 namespace vantelkit {
@@ -72,7 +72,7 @@ std::shared_ptr<FileNode> FileNode::make(FileURL url, const std::shared_ptr<File
 
 std::string FileNode::kind() const { return platform::Workspace::shared().localizedTypeDescription(_url.path()); }
 
-platform::Image FileNode::icon() const { return platform::iconForFile(_url.path()); }
+platform::Image FileNode::icon() const { return iconForFile(_url.path()); }
 
 std::vector<std::shared_ptr<FileNode>> FileNode::allParents() const {
   std::vector<std::shared_ptr<FileNode>> parents;

@@ -9,7 +9,7 @@
 
 #include "support/BundleBuilder.h"
 #include "support/ScanFixtureTree.h"
-#include "vantelkit/platform/Bundle.h"
+#include "vantelkit/formats/Bundle.h"
 
 namespace vantelkit {
 namespace {
@@ -119,7 +119,7 @@ TEST(BundleReadingTest, SurvivesInputsThatOnceCrashedTheReader) {
     std::ifstream in(corpus / name, std::ios::binary);
     ASSERT_TRUE(in) << name;
     const std::string bytes(std::istreambuf_iterator<char>(in), {});
-    auto info = platform::Bundle::parseInfoDictionary(bytes);
+    auto info = Bundle::parseInfoDictionary(bytes);
     if (info) (void)BundleInfo::fromInfoDictionary(*info, "Crash.app");
   }
 }
@@ -129,12 +129,12 @@ TEST(BundleReadingTest, PrefersContentsAndKnowsTheResourcesFolder) {
   writeFile(tree.path("Both.app/Info.plist"),
             testing::propertyListBytes(Value(applicationInfo("org.example.shallow", "S")), PlistFormat::xml));
   writeBundle(tree.path("Both.app"), Value(applicationInfo("org.example.deep", "D")));
-  auto bundle = platform::Bundle::open(tree.path("Both.app"));
+  auto bundle = Bundle::open(tree.path("Both.app"));
   ASSERT_TRUE(bundle);
   EXPECT_TRUE(bundle->isDeep());
   EXPECT_EQ(bundle->textForInfoDictionaryKey("CFBundleIdentifier"), "org.example.deep");
   EXPECT_EQ(bundle->resourcesPath(), tree.path("Both.app/Contents/Resources"));
-  auto shallow = platform::Bundle::open(
+  auto shallow = Bundle::open(
       writeBundle(tree.path("Shallow.bundle"), Value(applicationInfo("a.b", "c")), PlistFormat::binary, true));
   ASSERT_TRUE(shallow);
   EXPECT_FALSE(shallow->isDeep());

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -150,3 +151,38 @@ TEST(DiskScannerConcurrencyTest, ConcurrentScansShareCollectorsSafely) {
 }
 
 }  // namespace
+
+TEST(DiskScannerConcurrencyTest, ParallelTraversalsRecordUnreadableFoldersLinksAndProgressSafely) {
+  ScanFixtureTree tree;
+  makeBushyTree(tree);
+  for (int i = 0; i < 60; i += 2) tree.hardLink("d" + std::to_string(i) + "/link", "d0/e0/f0");
+  auto reader = std::make_shared<FaultInjectingDirectoryReader>();
+  for (int i = 0; i < 60; i += 3) reader->failOpen(tree.path("d" + std::to_string(i) + "/e1"));
+  std::atomic<int> ticks{0};
+  std::shared_ptr<DiskScanner> scanner;
+  scanner = DiskScanner::make([&ticks](double, bool) { ++ticks; }, false, reader);
+  std::weak_ptr<DiskScanner> weak = scanner;
+  reader->setBeforeListing([weak](const std::string&) {
+    // Progress readers run while the traversals write.
+    if (auto self = weak.lock()) (void)self->currentFolder(), (void)self->sizeSoFar();
+  });
+  scanner->setMaxConcurrentTraversals(4);
+  scanner->setFanOut(DiskScanner::FanOut::whileSlotsFree);
+  DiskScanner::WalkOptions options;
+  options.countHardLinksOnce = true;
+  scanner->setWalkOptions(options);
+  for (int round = 0; round < 5; ++round) {
+    auto done = std::async(std::launch::async, [&] {
+      return scanner->scan(FileURL::fileURLWithPath(tree.root()), {}, true, false, std::nullopt);
+    });
+    ASSERT_EQ(done.wait_for(60s), std::future_status::ready);
+    auto result = done.get();
+    ASSERT_EQ(result->unreadableCount(), 20u);
+    EXPECT_TRUE(std::is_sorted(result->unreadableEntries().begin(), result->unreadableEntries().end(),
+                               [](const auto& a, const auto& b) { return a.path < b.path; }));
+    EXPECT_EQ(result->hardLinks().size(), 31u);
+    // 720 files, less the 20 unreadable folders' 80, the links counted once with f0.
+    EXPECT_EQ(result->totalSize(), 720 - 80);
+    EXPECT_EQ(result->root()->size(), sumOfFiles(*result->root()) - 30);
+  }
+}

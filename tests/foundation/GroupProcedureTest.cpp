@@ -6,11 +6,14 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <future>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "support/CapturingLogger.h"
+#include "support/EndsWhenCancelled.h"
 #include "vantelkit/foundation/BlockProcedure.h"
 #include "vantelkit/foundation/GeneralError.h"
 #include "vantelkit/foundation/OutputProcedure.h"
@@ -258,6 +261,50 @@ TEST(GroupProcedureTest, SerialGroupIsCancelledWithACancelledChildsReason) {
   EXPECT_TRUE(group->isCancelled());
   ASSERT_NE(errorAs<GeneralError>(group->error()), nullptr);
   EXPECT_EQ(errorAs<GeneralError>(group->error())->url(), std::optional<std::string>("u"));
+}
+
+TEST(GroupProcedureTest, SerialGroupStopsWhenItsRunningChildIsCancelledFromOutside) {
+  ProcedureQueue queue;
+  auto running = std::make_shared<testing::EndsWhenCancelled>(true);
+  std::atomic<int> laterRuns{0};
+  auto later = std::make_shared<BlockProcedure>([&] { ++laterRuns; });
+  auto group = GroupProcedure::serial({running, later});
+  std::promise<void> executing;
+  running->addWillExecuteBlockObserver([&](Procedure&) { executing.set_value(); });
+  queue.addOperation(group);
+  ASSERT_EQ(executing.get_future().wait_for(std::chrono::duration<double>(kWait)), std::future_status::ready);
+  // Without a reason: the child then finishes without an error, so only its did-cancel
+  // observer can stop the group.
+  running->cancel();
+  ASSERT_TRUE(queue.waitUntilAllOperationsAreFinished(kWait));
+  EXPECT_EQ(laterRuns, 0);
+  EXPECT_TRUE(later->isCancelled());
+  EXPECT_TRUE(group->isCancelled());
+  EXPECT_EQ(group->error(), nullptr);
+}
+
+TEST(GroupProcedureTest, GroupHearsOfItsCancellationWhenItsChildEndsAtOnce) {
+  ProcedureQueue queue;
+  auto child = std::make_shared<testing::EndsWhenCancelled>(false);
+  // The child's own did-cancel observer is slow: the child ends, and so the group, meanwhile.
+  child->addDidCancelBlockObserver([child = child.get()](Procedure&, const ErrorPtr&) { child->waitForFinishRequest(); });
+  auto group = std::make_shared<GroupProcedure>(std::vector<std::shared_ptr<Operation>>{child});
+  std::mutex mutex;
+  std::vector<std::string> events;  // guarded by mutex
+  auto record = [&](std::string event) {
+    std::lock_guard lock(mutex);
+    events.push_back(std::move(event));
+  };
+  group->addDidCancelBlockObserver([&](Procedure&, const ErrorPtr&) { record("didCancel"); });
+  group->addDidFinishBlockObserver([&](Procedure&, const ErrorPtr&) { record("didFinish"); });
+  std::promise<void> executing;
+  child->addWillExecuteBlockObserver([&](Procedure&) { executing.set_value(); });
+  queue.addOperation(group);
+  ASSERT_EQ(executing.get_future().wait_for(std::chrono::duration<double>(kWait)), std::future_status::ready);
+  group->cancel();
+  ASSERT_TRUE(queue.waitUntilAllOperationsAreFinished(kWait));
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(events, (std::vector<std::string>{"didCancel", "didFinish"}));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -215,6 +216,106 @@ TEST(ProcedureConcurrencyTest, TimedProceduresCancelledAtTheTimeoutLogOnceAtMost
       EXPECT_NE(errorAs<ProcedureKitError>(procedures[i]->error()), nullptr) << i;
     }
   }
+}
+
+// Runs until it sees the cancellation, then finishes at once (spinning, so that the finish
+// follows the flag as closely as it can). Its cancel hook yields a few times, as a hook that
+// does a little work would, so that the finish often lands while cancel() is running.
+class FinishesOnSeeingTheCancellation final : public Procedure {
+ public:
+  explicit FinishesOnSeeingTheCancellation(int hookYields = 0) : _hookYields(hookYields) {}
+
+ protected:
+  void execute() override {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!isCancelled() && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
+    finish();
+  }
+  void procedureDidCancel(const ErrorPtr&) override {
+    for (int i = 0; i < _hookYields; ++i) std::this_thread::yield();
+  }
+
+ private:
+  int _hookYields;
+};
+
+TEST(ProcedureConcurrencyTest, CancelRacingTheFinishTellsEveryObserverOnceBeforeTheFinish) {
+  constexpr int kRounds = 20000;
+  struct Round {
+    std::shared_ptr<Procedure> procedure;
+    std::atomic<int> cancels{0};
+    std::atomic<int> finishes{0};
+    std::atomic<int> cancelsSeenAtFinish{-1};
+  };
+  std::vector<Round> rounds(kRounds);
+  int index = 0;
+  for (auto& round : rounds) {
+    round.procedure = std::make_shared<FinishesOnSeeingTheCancellation>(index++ % 4);
+    Round* r = &round;
+    round.procedure->addDidCancelBlockObserver([r](Procedure&, const ErrorPtr&) { ++r->cancels; });
+    round.procedure->addDidFinishBlockObserver([r](Procedure&, const ErrorPtr&) {
+      r->cancelsSeenAtFinish = r->cancels.load();
+      ++r->finishes;
+    });
+  }
+  // One thread starts each round's procedure as soon as the round is announced; this thread
+  // cancels it after a varying number of yields, before or after it began to execute.
+  std::atomic<int> announced{-1};
+  std::thread starter([&] {
+    for (int i = 0; i < kRounds; ++i) {
+      const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      while (announced.load(std::memory_order_acquire) < i && std::chrono::steady_clock::now() < limit) {
+        std::this_thread::yield();
+      }
+      rounds[i].procedure->start();
+    }
+  });
+  std::mt19937 random(2024);
+  int unfinished = 0;
+  for (int i = 0; i < kRounds; ++i) {
+    announced.store(i, std::memory_order_release);
+    for (int spins = static_cast<int>(random() % 8); spins > 0; --spins) std::this_thread::yield();
+    if (i % 2) {
+      rounds[i].procedure->cancel();
+    } else {
+      rounds[i].procedure->cancel(makeError<GeneralError>(GeneralError::unknown()));
+    }
+    if (!rounds[i].procedure->waitUntilFinished(20.0)) ++unfinished;
+  }
+  starter.join();
+  int missed = 0, repeated = 0, late = 0;
+  for (const auto& round : rounds) {
+    if (round.cancels == 0) ++missed;
+    if (round.cancels > 1 || round.finishes != 1) ++repeated;
+    if (round.cancelsSeenAtFinish != 1) ++late;
+  }
+  EXPECT_EQ(unfinished, 0);
+  EXPECT_EQ(missed, 0) << "rounds whose did-cancel observer was never called";
+  EXPECT_EQ(repeated, 0) << "rounds with a repeated did-cancel or did-finish";
+  EXPECT_EQ(late, 0) << "rounds whose did-finish came before the did-cancel";
+}
+
+TEST(ProcedureConcurrencyTest, SerialGroupsStopWhenTheRunningChildIsCancelledAsItEnds) {
+  constexpr int kRounds = 300;
+  ProcedureQueue queue;
+  int laterRan = 0, groupsNotCancelled = 0;
+  for (int i = 0; i < kRounds; ++i) {
+    auto running = std::make_shared<FinishesOnSeeingTheCancellation>(i % 4);
+    std::atomic<bool> laterRuns{false};
+    auto later = std::make_shared<BlockProcedure>([&] { laterRuns = true; });
+    auto group = GroupProcedure::serial({running, later});
+    std::atomic<bool> executing{false};
+    running->addWillExecuteBlockObserver([&](Procedure&) { executing = true; });
+    queue.addOperation(group);
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!executing && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
+    running->cancel();
+    ASSERT_TRUE(queue.waitUntilAllOperationsAreFinished(kWait));
+    if (laterRuns) ++laterRan;
+    if (!group->isCancelled()) ++groupsNotCancelled;
+  }
+  EXPECT_EQ(laterRan, 0);
+  EXPECT_EQ(groupsNotCancelled, 0);
 }
 
 }  // namespace

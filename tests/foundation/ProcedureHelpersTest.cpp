@@ -6,10 +6,12 @@
 #include <atomic>
 #include <future>
 #include <limits>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/BoundedWait.h"
 #include "support/CapturingLogger.h"
 #include "vantelkit/foundation/AsyncProcedure.h"
 #include "vantelkit/foundation/GeneralError.h"
@@ -128,6 +130,76 @@ TEST(AsyncProcedureTest, OtherCancellationsAndChangedIntervalsLogNothing) {
   ASSERT_TRUE(queue.waitUntilAllOperationsAreFinished(kWait));
   EXPECT_TRUE(CapturingLogger::shared().linesContaining(kTimeoutText).empty());
   EXPECT_EQ(procedures[1]->error(), reasons[1]);
+}
+
+// A logger that holds up the lines containing a given text until its gate opens (bounded):
+// a slow logger. Registered once; the logger list only grows.
+class HoldingLogger final : public Logger {
+ public:
+  static HoldingLogger& shared() {
+    static std::shared_ptr<HoldingLogger> logger = [] {
+      auto made = std::make_shared<HoldingLogger>();
+      LoggerSettings::registerLogger(made);
+      return made;
+    }();
+    return *logger;
+  }
+  void hold(std::string text, std::shared_ptr<testing::Gate> gate) {
+    std::lock_guard lock(_mutex);
+    _text = std::move(text);
+    _gate = std::move(gate);
+  }
+  void log(const std::string& line, LogLevel) override {
+    std::shared_ptr<testing::Gate> gate;
+    {
+      std::lock_guard lock(_mutex);
+      if (_gate && line.find(_text) != std::string::npos) gate = _gate;
+    }
+    if (gate) gate->wait(std::chrono::milliseconds(2000));
+  }
+
+ private:
+  std::mutex _mutex;
+  std::string _text;                    // guarded by _mutex
+  std::shared_ptr<testing::Gate> _gate;  // guarded by _mutex
+};
+
+TEST(AsyncProcedureTest, TimedOutBlockThatEndsAtOnceStillTellsTheDidCancelObservers) {
+  ScopedLogLevel level(LogLevel::warning);
+  ScopedTimeout timeout(0.02);
+  auto finishRequested = std::make_shared<testing::Gate>();
+  // The time-out message is logged while the block, seeing the cancellation, ends.
+  HoldingLogger::shared().hold("ends-at-once: Block not finished", finishRequested);
+  ProcedureQueue queue;
+  auto procedure = std::make_shared<AsyncProcedure>(true, [finishRequested](AsyncProcedure& self) {
+    auto strong = self.sharedAs<AsyncProcedure>();
+    std::thread([strong, finishRequested] {
+      testing::waitUntil([&] { return strong->isCancelled(); });
+      strong->finish();
+      finishRequested->open();
+    }).detach();
+  });
+  procedure->setName("ends-at-once");
+  std::mutex mutex;
+  std::vector<std::string> events;  // guarded by mutex
+  procedure->addDidCancelBlockObserver([&](Procedure&, const ErrorPtr& error) {
+    std::lock_guard lock(mutex);
+    events.push_back("didCancel " + (error ? error->description() : std::string("-")));
+  });
+  procedure->addDidFinishBlockObserver([&](Procedure&, const ErrorPtr&) {
+    std::lock_guard lock(mutex);
+    events.push_back("didFinish");
+  });
+  queue.addOperation(procedure);
+  ASSERT_TRUE(queue.waitUntilAllOperationsAreFinished(kWait));
+  HoldingLogger::shared().hold({}, nullptr);
+  const auto* timedOut = errorAs<ProcedureKitError>(procedure->error());
+  ASSERT_NE(timedOut, nullptr);
+  EXPECT_EQ(timedOut->kind(), ProcedureKitError::Case::timedOut);
+  std::lock_guard lock(mutex);
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].rfind("didCancel ", 0), 0u);
+  EXPECT_EQ(events[1], "didFinish");
 }
 
 TEST(ProcedureHelpersTest, MainQueueBlockProcedureFinishesAfterTheMainQueueRanItsBlock) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <future>
 #include <mutex>
@@ -10,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/EndsWhenCancelled.h"
 #include "support/CapturingLogger.h"
 #include "vantelkit/foundation/BlockProcedure.h"
 #include "vantelkit/foundation/GeneralError.h"
@@ -153,6 +155,27 @@ TEST(ProcedureTest, CancelBeforeStartSkipsExecuteAndFinishesWithTheCancellationE
             (std::vector<std::string>{"attach", "didCancel unknown", "willFinish unknown", "didFinish unknown finished"}));
   procedure->cancel();  // after the finish: nothing
   EXPECT_EQ(procedure->cancelHooks, 1);
+}
+
+TEST(ProcedureTest, ObserversHearOfACancellationThatTheProcedureEndsAtOnce) {
+  ProcedureQueue queue;
+  auto procedure = std::make_shared<testing::EndsWhenCancelled>(true);
+  auto observer = std::make_shared<RecordingObserver>();
+  observer->recordState = false;
+  procedure->addObserver(observer);
+  std::promise<void> executing;
+  procedure->addWillExecuteBlockObserver([&](Procedure&) { executing.set_value(); });
+  queue.addOperation(procedure);
+  ASSERT_EQ(executing.get_future().wait_for(std::chrono::duration<double>(kWait)), std::future_status::ready);
+  procedure->cancel(unknownError());
+  ASSERT_TRUE(procedure->waitUntilFinished(kWait));
+  ASSERT_TRUE(queue.waitUntilAllOperationsAreFinished(kWait));
+  // didExecute comes from the executing thread, at no fixed point after the finish request.
+  auto events = observer->events();
+  events.erase(std::remove(events.begin(), events.end(), "didExecute"), events.end());
+  EXPECT_EQ(events, (std::vector<std::string>{"attach", "willExecute", "didCancel unknown", "willFinish unknown",
+                                              "didFinish unknown"}));
+  EXPECT_EQ(procedure->error()->description(), "unknown");
 }
 
 TEST(ProcedureTest, ExecutingProcedureSeesCancellationAndEndsItself) {

@@ -5,11 +5,11 @@
 #include <string_view>
 
 #include "vantelkit/applications/BundleInfo.h"
-#include "vantelkit/platform/Bundle.h"
+#include "vantelkit/formats/Bundle.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  auto info = vantelkit::platform::Bundle::parseInfoDictionary(bytes);
+  auto info = vantelkit::Bundle::parseInfoDictionary(bytes);
   if (!info) return 0;
   auto identity = vantelkit::BundleInfo::fromInfoDictionary(*info, "Fuzz.app");
   if (identity && identity->name.empty() && identity->identifier.empty() && !identity->vendor.empty()) {

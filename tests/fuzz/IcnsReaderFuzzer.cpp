@@ -4,12 +4,12 @@
 #include <cstdint>
 #include <string_view>
 
-#include "vantelkit/platform/IcnsReader.h"
+#include "vantelkit/formats/IcnsReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   vantelkit::ErrorPtr error;
-  auto file = vantelkit::platform::readIcns(bytes, &error);
+  auto file = vantelkit::readIcns(bytes, &error);
   if (!file) {
     if (!error) __builtin_trap();
     return 0;

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/BundleBuilder.h"
-#include "vantelkit/platform/ApplicationIcon.h"
+#include "vantelkit/formats/ApplicationIcon.h"
 
 #include <unordered_set>
 
@@ -101,7 +101,7 @@ TEST(FileNodeTest, AnApplicationBundleShowsTheApplicationsIcon) {
   auto app = vantelkit::testing::writeBundle(tree.path("Tool.app"),
                                              vantelkit::Value(vantelkit::testing::applicationInfo("org.example.tool", "Tool")));
   auto node = FileNode::make(FileURL::fileURLWithPath(app, true), nullptr, 0, NodeType::directory);
-  EXPECT_EQ(node->icon(), vantelkit::platform::genericApplicationIcon());
+  EXPECT_EQ(node->icon(), vantelkit::genericApplicationIcon());
 }
 
 TEST(FileNodeTest, FileTypeDoesNotFollowLinks) {

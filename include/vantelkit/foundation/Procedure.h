@@ -2,7 +2,10 @@
 // with finish() exactly once, from any thread; a second finish is a programming error that is
 // logged and ignored. Cancelling marks the procedure cancelled and calls the cancel hook and
 // observers; an executing procedure still ends itself through finish(), and a queued one
-// finishes without executing once its dependencies have finished. Conditions are
+// finishes without executing once its dependencies have finished. Every observer attached
+// before a cancellation hears of it exactly once, before the finish events: a finish that
+// comes while cancel() is still calling the hook and the did-cancel observers is completed
+// by cancel() when they have returned (so a did-cancel observer must not wait for the finish). Conditions are
 // evaluated when all dependencies have finished; one that fails cancels the procedure with
 // its error, and the procedure finishes without executing.
 // Procedures are owned by std::shared_ptr (create them with std::make_shared); a queue keeps
@@ -173,6 +176,8 @@ class Procedure : public Operation {
   std::shared_ptr<SelfCell> selfCell();
   void finishRequest(ErrorPtr error, bool quietWhenNotExecuting);
   void finishNow(ErrorPtr error, bool quietWhenNotExecuting = false);
+  // The finish events and the end, once the finishing error is settled.
+  void completeFinish(ErrorPtr finalError);
   void operationDidFinish() final;
   std::vector<std::shared_ptr<ProcedureObserver>> observers() const;
   template <class Event>
@@ -183,6 +188,8 @@ class Procedure : public Operation {
   mutable std::mutex _mutex;
   // Guarded by _mutex:
   bool _finishing = false;
+  bool _cancelling = false;      // cancel() is calling the hook and the did-cancel observers
+  bool _finishDeferred = false;  // a finish came meanwhile; cancel() completes it
   ErrorPtr _error;
   ErrorPtr _cancelError;
   std::vector<std::shared_ptr<ProcedureObserver>> _observers;

@@ -28,6 +28,8 @@ class Workspace {
   // The icon of the item at path: the theme icon of its content type; for a missing item,
   // the icon its name suggests. Never empty.
   virtual Image iconForFile(std::string_view path) = 0;
+  // The name of the item at path as the desktop shows it; by default its last component.
+  virtual std::string localizedName(std::string_view path);
 };
 
 }  // namespace vantelkit::platform

@@ -41,6 +41,16 @@ class GioWorkspace final : public Workspace {
     return description.text ? std::string(description.text) : std::string();
   }
 
+  std::string localizedName(std::string_view path) override {
+    std::string pathText(path);
+    GUnref file{g_file_new_for_path(pathText.c_str())};
+    GUnref info{g_file_query_info(G_FILE(file.object), G_FILE_ATTRIBUTE_STANDARD_DISPLAY_NAME,
+                                  G_FILE_QUERY_INFO_NONE, nullptr, nullptr)};
+    const char* name = info.object ? g_file_info_get_display_name(G_FILE_INFO(info.object)) : nullptr;
+    if (name && *name) return name;
+    return Workspace::localizedName(path);
+  }
+
   Image iconForFile(std::string_view path) override {
     std::string pathText(path);
     GUnref file{g_file_new_for_path(pathText.c_str())};

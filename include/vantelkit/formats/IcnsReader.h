@@ -13,7 +13,7 @@
 
 #include "vantelkit/foundation/Error.h"
 
-namespace vantelkit::platform {
+namespace vantelkit {
 
 class IcnsError final : public Error {
  public:
@@ -65,4 +65,4 @@ struct IcnsFile {
 // answers none and, when error is not null, stores an IcnsError there.
 std::optional<IcnsFile> readIcns(std::string_view bytes, ErrorPtr* error = nullptr);
 
-}  // namespace vantelkit::platform
+}  // namespace vantelkit

@@ -11,7 +11,7 @@
 
 #include "vantelkit/foundation/Value.h"
 
-namespace vantelkit::platform {
+namespace vantelkit {
 
 class Bundle {
  public:
@@ -47,4 +47,4 @@ class Bundle {
   Value::Dictionary _info;
 };
 
-}  // namespace vantelkit::platform
+}  // namespace vantelkit

@@ -1,6 +1,6 @@
-#include "vantelkit/platform/IcnsReader.h"
+#include "vantelkit/formats/IcnsReader.h"
 
-namespace vantelkit::platform {
+namespace vantelkit {
 
 std::string IcnsError::description() const {
   switch (_code) {
@@ -67,4 +67,4 @@ std::optional<IcnsFile> readIcns(std::string_view bytes, ErrorPtr* error) {
   return file;
 }
 
-}  // namespace vantelkit::platform
+}  // namespace vantelkit

@@ -1,4 +1,4 @@
-#include "vantelkit/platform/Bundle.h"
+#include "vantelkit/formats/Bundle.h"
 
 #include <filesystem>
 #include <fstream>
@@ -6,7 +6,7 @@
 
 #include "vantelkit/foundation/PropertyList.h"
 
-namespace vantelkit::platform {
+namespace vantelkit {
 
 namespace {
 
@@ -69,4 +69,4 @@ std::optional<std::string> Bundle::textForInfoDictionaryKey(std::string_view key
   return *text;
 }
 
-}  // namespace vantelkit::platform
+}  // namespace vantelkit

@@ -1,4 +1,4 @@
-#include "vantelkit/platform/IcnsReader.h"
+#include "vantelkit/formats/IcnsReader.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 
 #include "support/IcnsBuilder.h"
 
-namespace vantelkit::platform {
+namespace vantelkit {
 namespace {
 
 using testing::bigEndian32;
@@ -111,4 +111,4 @@ TEST(IcnsReaderTest, ReadsRealIconFiles) {
 }
 
 }  // namespace
-}  // namespace vantelkit::platform
+}  // namespace vantelkit

@@ -1,15 +1,15 @@
-#include "vantelkit/platform/ApplicationIcon.h"
+#include "vantelkit/formats/ApplicationIcon.h"
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 
-#include "vantelkit/platform/Bundle.h"
-#include "vantelkit/platform/IcnsReader.h"
+#include "vantelkit/formats/Bundle.h"
+#include "vantelkit/formats/IcnsReader.h"
 #include "vantelkit/platform/Workspace.h"
 
-namespace vantelkit::platform {
+namespace vantelkit {
 
 namespace {
 
@@ -37,8 +37,8 @@ bool isApplication(const Bundle& bundle) {
   return endsWith(path, ".app") || bundle.textForInfoDictionaryKey("CFBundlePackageType") == "APPL";
 }
 
-Image iconOf(const Bundle& bundle) {
-  Image icon = genericApplicationIcon();
+platform::Image iconOf(const Bundle& bundle) {
+  platform::Image icon = genericApplicationIcon();
   auto name = bundle.textForInfoDictionaryKey("CFBundleIconFile");
   // The name is a file of the resources folder; anything that would leave it is ignored.
   if (!name || name->empty() || name->find('/') != std::string::npos || *name == "." || *name == "..") {
@@ -59,8 +59,8 @@ Image iconOf(const Bundle& bundle) {
 
 }  // namespace
 
-Image genericApplicationIcon() {
-  Image icon;
+platform::Image genericApplicationIcon() {
+  platform::Image icon;
   icon.iconName = std::string(kGenericApplicationIconName);
   return icon;
 }
@@ -70,17 +70,17 @@ bool isApplicationBundle(std::string_view path) {
   return bundle && isApplication(*bundle);
 }
 
-std::optional<Image> applicationBundleIcon(std::string_view path) {
+std::optional<platform::Image> applicationBundleIcon(std::string_view path) {
   auto bundle = Bundle::open(path);
   if (!bundle || !isApplication(*bundle)) return std::nullopt;
   return iconOf(*bundle);
 }
 
-Image iconForFile(std::string_view path) {
+platform::Image iconForFile(std::string_view path) {
   if (auto icon = applicationBundleIcon(path)) return std::move(*icon);
-  Image icon = Workspace::shared().iconForFile(path);
+  platform::Image icon = platform::Workspace::shared().iconForFile(path);
   if (icon.isEmpty()) icon.iconName = "text-x-generic";
   return icon;
 }
 
-}  // namespace vantelkit::platform
+}  // namespace vantelkit

@@ -10,13 +10,13 @@
 
 #include "vantelkit/platform/Image.h"
 
-namespace vantelkit::platform {
+namespace vantelkit {
 
 // Icon files larger than this are not read.
 inline constexpr std::uintmax_t maximumIconFileSize = std::uintmax_t{64} * 1024 * 1024;
 
 // The theme icon of an application without an icon of its own.
-Image genericApplicationIcon();
+platform::Image genericApplicationIcon();
 
 // True for a bundle (see Bundle) whose folder name ends in ".app" or whose
 // "CFBundlePackageType" is "APPL".
@@ -26,9 +26,9 @@ bool isApplicationBundle(std::string_view path);
 // "Contents/Resources/<CFBundleIconFile>" (".icns" added when the name lacks it), named as
 // the generic application icon so that it is never empty; the generic application icon
 // when there is no usable icon file. None when path is no application bundle.
-std::optional<Image> applicationBundleIcon(std::string_view path);
+std::optional<platform::Image> applicationBundleIcon(std::string_view path);
 
 // applicationBundleIcon(path), else the shared workspace's icon for path. Never empty.
-Image iconForFile(std::string_view path);
+platform::Image iconForFile(std::string_view path);
 
-}  // namespace vantelkit::platform
+}  // namespace vantelkit

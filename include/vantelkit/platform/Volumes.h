@@ -1,0 +1,73 @@
+// What the system knows about mounted volumes and attached disk images: the volume that holds
+// a folder, the loop devices with their backing image files, the output of the platform's
+// disk-image tool where there is one, and the parser of the Linux mount table.
+// The default instance asks the running system; tests may install their own.
+// Thread safety: every member is safe to call from any thread; install a replacement before
+// concurrent use. parseMountInfo is a pure function.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vantelkit::platform {
+
+struct MountedVolume {
+  // Where the volume is mounted ("/", "/media/image").
+  std::string mountPoint;
+  // The device or source it is mounted from ("/dev/loop3p1", "tmpfs").
+  std::string mountedFrom;
+  std::string filesystemType;
+  // True for the volume mounted at "/": the system's start-up volume.
+  bool isRootVolume = false;
+  bool operator==(const MountedVolume&) const = default;
+};
+
+struct LoopDevice {
+  // "/dev/loop3".
+  std::string device;
+  // The image file behind the device, as the kernel reports it.
+  std::string backingFile;
+  // The device paths of its partitions ("/dev/loop3p1"), sorted.
+  std::vector<std::string> partitions;
+  bool operator==(const LoopDevice&) const = default;
+};
+
+class Volumes {
+ public:
+  virtual ~Volumes() = default;
+
+  // The shared instance (the running system's unless replaced).
+  static Volumes& shared();
+  // Replaces the shared instance; null restores the system's.
+  static void setShared(std::shared_ptr<Volumes> volumes);
+
+  // The volume that holds the folder at path, or none when the folder's file system cannot be
+  // queried (statfs fails) or no mount holds it.
+  virtual std::optional<MountedVolume> volumeOfFolder(std::string_view path) = 0;
+  // The attached loop devices, sorted by device path; empty when none or unreadable.
+  virtual std::vector<LoopDevice> attachedLoopDevices() = 0;
+  // The standard output of "/usr/bin/hdiutil info -plist" when that tool exists and exits
+  // with status 0; none otherwise.
+  virtual std::optional<std::string> diskImageToolInformation() = 0;
+};
+
+// One line of /proc/<pid>/mountinfo.
+struct MountInfoEntry {
+  unsigned major = 0;
+  unsigned minor = 0;
+  // The folder of the file system that forms the mount's root ("/" for a whole file system).
+  std::string root;
+  std::string mountPoint;
+  std::string filesystemType;
+  std::string source;
+  bool operator==(const MountInfoEntry&) const = default;
+};
+
+// The entries of a mountinfo text in order; malformed lines are skipped. Octal escapes
+// ("\040" for a space) in paths are decoded.
+std::vector<MountInfoEntry> parseMountInfo(std::string_view text);
+
+}  // namespace vantelkit::platform
