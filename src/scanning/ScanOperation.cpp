@@ -151,7 +151,8 @@ void ScanOperation::traverse(const std::shared_ptr<FileNode>& start, std::size_t
   Node heldNode;
 
   while (!pending.empty()) {
-    auto [parent, depth] = std::move(pending.back());
+    Node parent = std::move(pending.back().first);
+    const std::size_t depth = pending.back().second;
     pending.pop_back();
     if (scanner.isCancelled() && parent != _node) break;
 
