@@ -54,6 +54,37 @@ std::size_t countComponents(std::string_view path) {
 
 }  // namespace
 
+FileURL::Folder::Folder(std::shared_ptr<const Folder> parentFolder, std::string folderName)
+    : parent(std::move(parentFolder)), name(std::move(folderName)) {
+  if (parent) {
+    length = parent->length + (parent->length == 1 ? 0 : 1) + name.size();
+    components = parent->components + 1;
+  } else {
+    length = name.size();
+    components = countComponents(name);
+  }
+}
+
+FileURL::Folder::~Folder() {
+  // Unlink the chain above while this folder is its last owner, one folder at a time.
+  auto next = std::move(parent);
+  while (next && next.use_count() == 1) next = std::move(next->parent);
+}
+
+void FileURL::Folder::appendPath(std::string& out) const {
+  std::vector<const Folder*> chain;
+  for (const Folder* folder = this; folder; folder = folder->parent.get()) chain.push_back(folder);
+  out.reserve(out.size() + length);
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    if ((*it)->parent && (*it)->parent->length != 1) out += '/';
+    out += (*it)->name;
+  }
+}
+
+std::shared_ptr<const FileURL::Folder> FileURL::folderOf(const FileURL& directory) {
+  return std::make_shared<const Folder>(directory._directory, directory._name);
+}
+
 FileURL::FileURL() : _name("/"), _isDirectory(true) {}
 
 FileURL FileURL::fileURLWithPath(std::string_view path, std::optional<bool> isDirectory) {
@@ -87,7 +118,7 @@ FileURL FileURL::fileURLWithPath(std::string_view path, std::optional<bool> isDi
   FileURL url;
   std::string directory;
   split(normalised, directory, url._name);
-  if (!directory.empty()) url._directory = std::make_shared<const std::string>(std::move(directory));
+  if (!directory.empty()) url._directory = std::make_shared<const Folder>(nullptr, std::move(directory));
   url._isDirectory = isDirectory.value_or(trailingSlash || normalised == "/");
   return url;
 }
@@ -118,9 +149,9 @@ std::optional<FileURL> FileURL::fromAbsoluteString(std::string_view text) {
 std::string FileURL::path() const {
   if (!_directory) return _name;
   std::string result;
-  result.reserve(_directory->size() + 1 + _name.size());
-  result = *_directory;
-  if (result.size() != 1) result += '/';
+  result.reserve(_directory->length + 1 + _name.size());
+  _directory->appendPath(result);
+  if (_directory->length != 1) result += '/';
   result += _name;
   return result;
 }
@@ -146,8 +177,8 @@ std::vector<std::string> FileURL::pathComponents() const {
 }
 
 std::size_t FileURL::pathComponentCount() const {
-  if (!_directory) return 1;
-  return countComponents(*_directory) + 1;
+  if (!_directory) return _name == "/" ? 1 : countComponents(_name);
+  return _directory->components + 1;
 }
 
 FileURL FileURL::appendingPathComponent(std::string_view component, bool isDirectory) const {
@@ -159,7 +190,7 @@ FileURL FileURL::appendingPathComponent(std::string_view component, bool isDirec
     return fileURLWithPath(joined, isDirectory);
   }
   FileURL url;
-  url._directory = std::make_shared<const std::string>(path());
+  url._directory = folderOf(*this);
   url._name = std::string(component);
   url._isDirectory = isDirectory;
   return url;
@@ -167,7 +198,9 @@ FileURL FileURL::appendingPathComponent(std::string_view component, bool isDirec
 
 FileURL FileURL::deletingLastPathComponent() const {
   if (!_directory) return FileURL();
-  return fileURLWithPath(*_directory, true);
+  std::string directory;
+  _directory->appendPath(directory);
+  return fileURLWithPath(directory, true);
 }
 
 std::string FileURL::absoluteString() const {
@@ -206,7 +239,11 @@ FileURL::FileType FileURL::fileType() const {
 bool FileURL::operator==(const FileURL& other) const {
   if (_directory == other._directory) return _name == other._name;
   if (!_directory || !other._directory || _name != other._name) return false;
-  return *_directory == *other._directory;
+  if (_directory->length != other._directory->length) return false;
+  std::string mine, theirs;
+  _directory->appendPath(mine);
+  other._directory->appendPath(theirs);
+  return mine == theirs;
 }
 
 std::size_t FileURL::hash() const {
@@ -219,15 +256,25 @@ std::size_t FileURL::hash() const {
     }
   };
   if (_directory) {
-    feed(*_directory);
-    if (_directory->size() != 1) feed("/");
+    std::vector<const Folder*> chain;
+    for (const Folder* folder = _directory.get(); folder; folder = folder->parent.get()) chain.push_back(folder);
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+      if ((*it)->parent && (*it)->parent->length != 1) feed("/");
+      feed((*it)->name);
+    }
+    if (_directory->length != 1) feed("/");
   }
   feed(_name);
   return h;
 }
 
-FileURLBuilder::FileURLBuilder(const FileURL& directory)
-    : _directory(std::make_shared<const std::string>(directory.path())) {}
+FileURLBuilder::FileURLBuilder(const FileURL& directory) : _directory(FileURL::folderOf(directory)) {}
+
+std::string FileURLBuilder::directoryPath() const {
+  std::string path;
+  _directory->appendPath(path);
+  return path;
+}
 
 FileURL FileURLBuilder::make(std::string_view name, bool isDirectory) const {
   FileURL url;

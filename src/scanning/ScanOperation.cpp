@@ -143,9 +143,16 @@ void ScanOperation::traverse(const std::shared_ptr<FileNode>& start, std::size_t
   pending.emplace_back(start, startDepth);
   std::vector<Node> nodes;
   std::vector<std::pair<Node, std::size_t>> inlineDescents;
+  std::vector<Node> descents;
+  // The directory listed last, kept open while its first inline subdirectory (listed next)
+  // is opened through it: a chain of folders then costs one short open per level instead of
+  // resolving an ever longer path.
+  std::unique_ptr<DirectoryReader::Held> held;
+  Node heldNode;
 
   while (!pending.empty()) {
-    auto [parent, depth] = std::move(pending.back());
+    Node parent = std::move(pending.back().first);
+    const std::size_t depth = pending.back().second;
     pending.pop_back();
     if (scanner.isCancelled() && parent != _node) break;
 
@@ -154,7 +161,17 @@ void ScanOperation::traverse(const std::shared_ptr<FileNode>& start, std::size_t
     bool isRoot = depth == scanner.rootDepth();
     NodeMaker maker(parent, nodes, scanner, isRoot);
     if (scanner.hasProgressHandler()) scanner.noteListing(parent);
-    auto status = scanner.reader().list(parent->url().path(), isRoot, maker);
+    std::unique_ptr<DirectoryReader::Held> kept;
+    DirectoryReader::Status status;
+    if (held && heldNode && parent->parent() == heldNode) {
+      status = scanner.reader().listSubdirectory(
+          std::move(held), parent->name(), [&parent] { return parent->url().path(); }, maker, kept);
+    } else {
+      held.reset();
+      status = scanner.reader().listKeeping(parent->url().path(), isRoot, maker, kept);
+    }
+    held = std::move(kept);
+    heldNode = held ? parent : nullptr;
     if (status != DirectoryReader::Status::complete && maker.listingError != kNoSuchEntry) {
       int error = maker.listingError != 0 ? maker.listingError : 5;  // EIO when the reader gave none
       parent->setError(error);
@@ -189,15 +206,24 @@ void ScanOperation::traverse(const std::shared_ptr<FileNode>& start, std::size_t
         }
       }
     }
-    for (std::size_t i = 0; i < collectors.size(); ++i)
-      collectors[i]->offer(listed, evaluators[i]);
-    scanner.addFilesScanned(static_cast<std::int64_t>(listed.size()));
+    // Each node goes to every collector in list order and is counted before the next node,
+    // so a collector's test or callback sees the others and the count as they stand at that
+    // node (one uncontended lock per collector and node).
+    if (collectors.empty()) {
+      scanner.addFilesScanned(static_cast<std::int64_t>(listed.size()));
+    } else {
+      for (std::size_t n = 0; n < listed.size(); ++n) {
+        for (std::size_t i = 0; i < collectors.size(); ++i) collectors[i]->offer(listed.subspan(n, 1), evaluators[i]);
+        scanner.addFilesScanned(1);
+      }
+    }
 
     // Decide about each subdirectory: queue it while a traversal slot is free, else walk it
     // inline here. Queued ones are handed over before any inline walk starts.
     const std::size_t childDepth = depth + 1;
     const bool wide = listed.size() > DiskScanner::inlineEntryLimit;
     inlineDescents.clear();
+    descents.clear();
     for (const auto& node : listed) {
       if (node->type() != FileNode::NodeType::directory) continue;
       if (settings.maxDepth && childDepth >= *settings.maxDepth) continue;
@@ -211,6 +237,16 @@ void ScanOperation::traverse(const std::shared_ptr<FileNode>& start, std::size_t
           node->addMark(FileNode::pseudoFileSystem);
           continue;
         }
+      }
+      descents.push_back(node);
+    }
+    for (std::size_t i = 0; i < descents.size(); ++i) {
+      const Node& node = descents[i];
+      // The last subdirectory stays here when this operation has nothing else left: queueing
+      // it would only hand the walk to another thread (and reopen its whole path there).
+      if (i + 1 == descents.size() && inlineDescents.empty() && pending.empty()) {
+        inlineDescents.emplace_back(node, childDepth);
+        break;
       }
       bool mayFanOut = fanOut == DiskScanner::FanOut::whileSlotsFree ||
                        (fanOut == DiskScanner::FanOut::wideParentsOnly && wide) ||

@@ -1,10 +1,12 @@
 #include "vantelkit/diskmap/DiskScanner.h"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <random>
 
 #include "support/FaultInjectingDirectoryReader.h"
@@ -479,3 +481,53 @@ TEST(DiskScannerTest, AScannerCanBeReused) {
 }
 
 }  // namespace
+
+namespace {
+
+// Records each offer as "collector:name:count", count being filesScanned at that moment.
+class RecordingCollector final : public FileCollector {
+ public:
+  RecordingCollector(int number, std::vector<std::string>& log, std::mutex& mutex, const DiskScanner& scanner)
+      : _number(number), _log(log), _mutex(mutex), _scanner(scanner) {}
+  Evaluator evaluator() override {
+    return [this](const std::shared_ptr<FileNode>& node) {
+      std::lock_guard lock(_mutex);
+      _log.push_back(fmt::format("{}:{}:{}", _number, node->name(), _scanner.filesScanned()));
+      return true;
+    };
+  }
+
+ private:
+  int _number;
+  std::vector<std::string>& _log;
+  std::mutex& _mutex;
+  const DiskScanner& _scanner;
+};
+
+}  // namespace
+
+TEST(DiskScannerTest, EachNodeReachesEveryCollectorInOrderBeforeItIsCounted) {
+  ScanFixtureTree tree;
+  tree.file("a", 1);
+  tree.file("b", 2);
+  tree.file("c", 3);
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(tree.root())) names.push_back(entry.path().filename().string());
+
+  auto scanner = DiskScanner::make();
+  std::vector<std::string> log;
+  std::mutex mutex;
+  std::vector<std::shared_ptr<FileCollector>> collectors{
+      std::make_shared<RecordingCollector>(1, log, mutex, *scanner),
+      std::make_shared<RecordingCollector>(2, log, mutex, *scanner)};
+  auto result = scanner->scan(FileURL::fileURLWithPath(tree.root()), collectors, false, false, std::nullopt);
+
+  std::vector<std::string> expected;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    expected.push_back(fmt::format("1:{}:{}", names[i], i));
+    expected.push_back(fmt::format("2:{}:{}", names[i], i));
+  }
+  EXPECT_EQ(log, expected);
+  EXPECT_EQ(result->totalFilesScanned(), 3);
+  EXPECT_EQ(collectors[1]->fileCount(), 3u);
+}

@@ -5,7 +5,9 @@
 #include "support/BundleBuilder.h"
 #include "vantelkit/formats/ApplicationIcon.h"
 
+#include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "support/ScanFixtureTree.h"
 #include "vantelkit/scanning/DataDescription.h"
@@ -203,3 +205,30 @@ TEST(DataDescriptionTest, HexAndUTF8Views) {
 }
 
 }  // namespace
+
+TEST(FileNodeTest, URLsBuiltFolderByFolderMatchURLsMadeFromTheirPaths) {
+  // Built the way a scan builds them: each folder's entries share the folder, which refers
+  // to its own folder in turn.
+  std::vector<FileURL> chain{FileURL::fileURLWithPath("/", true)};
+  std::string path;
+  for (int level = 0; level < 200; ++level) {
+    std::string name = level % 2 == 0 ? "d" : "dir.x";
+    chain.push_back(vantelkit::FileURLBuilder(chain.back()).make(name, true));
+    path += "/" + name;
+  }
+  const FileURL& deepest = chain.back();
+  FileURL fromPath = FileURL::fileURLWithPath(path, true);
+  EXPECT_EQ(deepest.path(), path);
+  EXPECT_EQ(deepest, fromPath);
+  EXPECT_EQ(deepest.hash(), fromPath.hash());
+  EXPECT_EQ(deepest.pathComponentCount(), 201u);
+  EXPECT_EQ(deepest.deletingLastPathComponent(), chain[chain.size() - 2]);
+  EXPECT_EQ(chain[1].path(), "/d");
+  EXPECT_EQ(deepest.appendingPathComponent("f").path(), path + "/f");
+  EXPECT_FALSE(deepest == FileURL::fileURLWithPath(path + "x", true));
+
+  // A chain of a million folders is released without recursion.
+  FileURL url = FileURL::fileURLWithPath("/top", true);
+  for (int level = 0; level < 1'000'000; ++level) url = vantelkit::FileURLBuilder(url).make("d", true);
+  EXPECT_EQ(url.pathComponentCount(), 1'000'002u);
+}

@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "Command.h"
+#include "HtmlReport.h"
 #include "JsonWriter.h"
 #include "ScanTarget.h"
 #include "vantelkit/Version.h"
@@ -34,6 +35,7 @@ struct MapOptions {
   bool diskUsage = false;
   std::string exportFile;
   std::string importFile;
+  std::string htmlFile;
   vantel::WalkChoices walk;
   vantel::ScannerTuning tuning;
 };
@@ -330,6 +332,14 @@ int runMap(const MapOptions& options) {
     fmt::print(stderr, "vantel: --json and --export cannot be used together\n");
     return vantel::kExitUsage;
   }
+  if (!options.htmlFile.empty() && (options.json || !options.exportFile.empty())) {
+    fmt::print(stderr, "vantel: --html cannot be used with --json or --export\n");
+    return vantel::kExitUsage;
+  }
+  if (!options.htmlFile.empty() && !vantel::htmlReportAvailable()) {
+    fmt::print(stderr, "vantel: this build has no HTML report (d3-hierarchy was not found when it was built)\n");
+    return vantel::kExitFailure;
+  }
   const bool importing = !options.importFile.empty();
   if (importing == !options.path.empty()) {
     fmt::print(stderr, "vantel: {}\n", importing ? "give PATH or --import FILE, not both" : "PATH must not be empty");
@@ -381,7 +391,9 @@ int runMap(const MapOptions& options) {
     view.identities[link.node.get()] = {link.device, link.inode};
   }
 
-  if (!options.exportFile.empty()) {
+  if (!options.htmlFile.empty()) {
+    if (!vantel::writeHtmlReport(options.htmlFile, *result, target->path)) return vantel::kExitFailure;
+  } else if (!options.exportFile.empty()) {
     view.maxDepth = maxDepth;
     if (!writeExport(options.exportFile, root, root.url().path(), view)) return vantel::kExitFailure;
   } else if (options.json) {
@@ -447,6 +459,10 @@ vantel::CommandRegistration registration{"map", [](CLI::App& app, int& exitCode)
   command->add_flag("--search-bundles", options->searchBundles, "Read bundles (the default)")->group("");
   command->add_flag("--json", options->json, "The whole tree as JSON on stdout");
   command->add_option("--export", options->exportFile, "Write the tree in ncdu's export format to FILE (- for stdout)")
+      ->type_name("FILE");
+  command->add_option("--html", options->htmlFile,
+                      "Write the map as one self-contained HTML treemap to FILE (- for stdout); it opens offline "
+                      "in any browser")
       ->type_name("FILE");
   options->walk.addOptions(*command);
   options->tuning.addOptions(*command);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -57,6 +58,34 @@ class DirectoryReader {
   // The directory is closed and the buffer freed before list() returns, so visitors may
   // open other directories without holding this one.
   virtual Status list(const std::string& path, bool followLink, Visitor& visitor) = 0;
+
+  // An open directory kept past its listing, so that one of its subdirectories can be listed
+  // through it without resolving the whole path again (what keeps a deep walk linear).
+  // Closed when destroyed.
+  class Held {
+   public:
+    virtual ~Held() = default;
+  };
+
+  // list(), and when the directory was listed completely, keeps it open in kept. A reader
+  // that cannot keep directories leaves kept empty.
+  virtual Status listKeeping(const std::string& path, bool followLink, Visitor& visitor, std::unique_ptr<Held>& kept) {
+    kept.reset();
+    return list(path, followLink, visitor);
+  }
+
+  // Lists the subdirectory name of held (a link there is not followed) as list() would, and
+  // keeps it in kept as listKeeping() does. held is closed as soon as the subdirectory is
+  // open, so at most one directory stays open. path gives the subdirectory's absolute path;
+  // it is called only when the reader needs it (this default lists by path).
+  virtual Status listSubdirectory(std::unique_ptr<Held> held, std::string_view name,
+                                  const std::function<std::string()>& path, Visitor& visitor,
+                                  std::unique_ptr<Held>& kept) {
+    (void)name;
+    held.reset();
+    kept.reset();
+    return list(path(), false, visitor);
+  }
 
   // The platform's reader, shared for the process.
   static std::shared_ptr<DirectoryReader> platformDefault();

@@ -1,6 +1,7 @@
 // The location of a file or folder: an absolute path of bytes (a name need not be valid
 // UTF-8) and whether it names a directory. The URLs of one directory's entries share that
-// directory's path, so a scanned tree keeps each path prefix once.
+// directory, and a directory refers to its own folder in turn, so a scanned tree keeps each
+// name once, however deep it goes.
 // Thread safety: a value type; one owner at a time, const access from any thread.
 #pragma once
 
@@ -55,8 +56,22 @@ class FileURL {
   std::size_t hash() const;
 
  private:
+  // A folder of a URL: its parent folder and its name, or (parent null) its whole path.
+  struct Folder {
+    Folder(std::shared_ptr<const Folder> parent, std::string name);
+    ~Folder();  // releases a long chain of folders without recursion
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+    void appendPath(std::string& out) const;
+    mutable std::shared_ptr<const Folder> parent;
+    std::string name;
+    std::size_t length;      // bytes of the folder's path
+    std::size_t components;  // path components of the folder, "/" included
+  };
+  static std::shared_ptr<const Folder> folderOf(const FileURL& directory);
+
   // _directory null: _name is the whole path (the root, or a URL made from a path).
-  std::shared_ptr<const std::string> _directory;
+  std::shared_ptr<const Folder> _directory;
   std::string _name;
   bool _isDirectory = false;
   friend class FileURLBuilder;
@@ -68,10 +83,11 @@ class FileURLBuilder {
  public:
   explicit FileURLBuilder(const FileURL& directory);
   FileURL make(std::string_view name, bool isDirectory) const;
-  const std::string& directoryPath() const { return *_directory; }
+  // The directory's path (built on each call).
+  std::string directoryPath() const;
 
  private:
-  std::shared_ptr<const std::string> _directory;
+  std::shared_ptr<const FileURL::Folder> _directory;
 };
 
 }  // namespace vantelkit

@@ -115,17 +115,57 @@ int openDirectory(const std::string& path, bool followLink) {
   return current.release();
 }
 
+class HeldDirectory final : public DirectoryReader::Held {
+ public:
+  explicit HeldDirectory(int fd) : descriptor(fd) {}
+  Descriptor descriptor;
+};
+
 class LinuxDirectoryReader final : public DirectoryReader {
  public:
   Status list(const std::string& path, bool followLink, Visitor& visitor) override {
-    Descriptor directory(openDirectory(path, followLink));
+    return listOpened(openDirectory(path, followLink), visitor, nullptr);
+  }
+
+  Status listKeeping(const std::string& path, bool followLink, Visitor& visitor, std::unique_ptr<Held>& kept) override {
+    kept.reset();
+    return listOpened(openDirectory(path, followLink), visitor, &kept);
+  }
+
+  Status listSubdirectory(std::unique_ptr<Held> held, std::string_view name, const std::function<std::string()>& path,
+                          Visitor& visitor, std::unique_ptr<Held>& kept) override {
+    kept.reset();
+    auto* parent = dynamic_cast<HeldDirectory*>(held.get());
+    if (parent == nullptr || name.empty() || name.size() >= NAME_MAX + 1) {
+      held.reset();
+      return listOpened(openDirectory(path(), false), visitor, &kept);
+    }
+    std::string component(name);
+    int fd = ::openat(parent->descriptor.get(), component.c_str(), kDirectoryFlags | O_NOFOLLOW);
+    int openError = errno;
+    held.reset();  // one open directory at a time
+    errno = openError;
+    return listOpened(fd, visitor, &kept);
+  }
+
+ private:
+  // Lists the directory open as fd (closing it, or handing it to kept after a complete
+  // listing); a negative fd reports errno as the failure to open.
+  static Status listOpened(int opened, Visitor& visitor, std::unique_ptr<Held>* kept) {
+    Descriptor directory(opened);
     if (directory.get() < 0) {
       visitor.failed(errno);
       return Status::cannotOpen;
     }
+    Status status = listEntries(directory.get(), visitor);
+    if (status == Status::complete && kept != nullptr) *kept = std::make_unique<HeldDirectory>(directory.release());
+    return status;
+  }
+
+  static Status listEntries(int fd, Visitor& visitor) {
     if (visitor.wantsDirectoryDevice()) {
       struct stat status {};
-      if (::fstat(directory.get(), &status) != 0) {
+      if (::fstat(fd, &status) != 0) {
         visitor.failed(errno);
         return Status::cannotOpen;
       }
@@ -138,7 +178,7 @@ class LinuxDirectoryReader final : public DirectoryReader {
     }
 
     for (;;) {
-      long count = ::syscall(SYS_getdents64, directory.get(), buffer.get(), kBufferSize);
+      long count = ::syscall(SYS_getdents64, fd, buffer.get(), kBufferSize);
       if (count == 0) return Status::complete;
       if (count < 0) {
         if (errno == EINTR) continue;
@@ -158,7 +198,7 @@ class LinuxDirectoryReader final : public DirectoryReader {
         visited.type = typeFromDirent(entry->d_type);
         if (visited.type == FileObjectType::file || visited.type == FileObjectType::unknown) {
           struct statx status;
-          if (::statx(directory.get(), name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
+          if (::statx(fd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
                       STATX_TYPE | STATX_SIZE | STATX_BLOCKS | STATX_NLINK | STATX_INO, &status) != 0) {
             // Removed since the directory was read: it is no longer there to report.
             if (errno == ENOENT) continue;

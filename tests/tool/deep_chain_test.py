@@ -1,0 +1,99 @@
+#!/usr/bin/env python3
+"""End-to-end checks of folder chains far deeper than the path length limit: sized exactly by
+size and map, printed and written as JSON, without exhausting the stack.
+
+Usage: deep_chain_test.py PATH_TO_VANTEL
+"""
+import os
+import re
+import sys
+import tempfile
+import unittest
+
+from toolsupport import run, run_json
+
+VANTEL = None
+LEVELS = 100_000
+FILE_BYTES = 123
+
+
+def make_chain(root, levels, file_bytes):
+    """root/d/d/.../d/f with levels folders d, made through descriptors (no long paths)."""
+    os.mkdir(root)
+    fd = os.open(root, os.O_RDONLY | os.O_DIRECTORY)
+    for _ in range(levels):
+        os.mkdir("d", dir_fd=fd)
+        inner = os.open("d", os.O_RDONLY | os.O_DIRECTORY, dir_fd=fd)
+        os.close(fd)
+        fd = inner
+    out = os.open("f", os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd)
+    os.write(out, b"x" * file_bytes)
+    os.close(out)
+    os.close(fd)
+
+
+def remove_chain(root):
+    """Removes what make_chain made, bottom up, holding one descriptor at a time."""
+    fd = os.open(root, os.O_RDONLY | os.O_DIRECTORY)
+    depth = 0
+    while True:
+        try:
+            inner = os.open("d", os.O_RDONLY | os.O_DIRECTORY, dir_fd=fd)
+        except FileNotFoundError:
+            break
+        os.close(fd)
+        fd, depth = inner, depth + 1
+    for name in os.listdir(fd):
+        os.unlink(name, dir_fd=fd)
+    for _ in range(depth):
+        outer = os.open("..", os.O_RDONLY | os.O_DIRECTORY, dir_fd=fd)
+        os.close(fd)
+        fd = outer
+        os.rmdir("d", dir_fd=fd)
+    os.close(fd)
+    os.rmdir(root)
+
+
+class DeepChainTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        # A memory file system when there is one: 100,000 folders cost seconds there, not
+        # the minutes a disk that discards freed blocks can take.
+        memory = "/dev/shm" if os.access("/dev/shm", os.W_OK) else None
+        cls.tmp = tempfile.TemporaryDirectory(prefix="vantel-chain-", dir=memory)
+        cls.root = os.path.join(cls.tmp.name, "chain")
+        make_chain(cls.root, LEVELS, FILE_BYTES)
+
+    @classmethod
+    def tearDownClass(cls):
+        remove_chain(cls.root)
+        cls.tmp.cleanup()
+
+    def test_size_counts_every_level(self):
+        data = run_json(VANTEL, "size", self.root, "--json")
+        self.assertEqual(data["size"], FILE_BYTES)
+        self.assertEqual(data["filesScanned"], LEVELS + 1)
+        self.assertEqual(data["unreadable"], 0)
+
+    def test_map_sums_every_folder_of_the_chain(self):
+        text = run(VANTEL, "map", self.root, "--json").stdout.decode()
+        self.assertTrue(text.endswith("}\n"))
+        head = re.match(r'\{"version":1,"path":"[^"]*","size":(\d+),"usage":\d+,"filesScanned":(\d+)', text)
+        self.assertIsNotNone(head, text[:200])
+        self.assertEqual(int(head.group(1)), FILE_BYTES)
+        self.assertEqual(int(head.group(2)), LEVELS + 1)
+        # The total, the root, every folder of the chain and the file carry the same size.
+        self.assertEqual(len(re.findall(r'"size":%d,' % FILE_BYTES, text)), LEVELS + 3)
+        self.assertEqual(text.count('"name":"d"'), LEVELS)
+        self.assertEqual(text.count('"name":"f"'), 1)
+        self.assertEqual(text.count("["), text.count("]"))
+
+    def test_text_map_of_the_chain(self):
+        lines = run(VANTEL, "map", self.root, "--top", "3").stdout.decode().splitlines()
+        self.assertIn("123 bytes", lines[0])
+        self.assertTrue(lines[-1].strip().endswith("d/"))
+
+
+if __name__ == "__main__":
+    VANTEL = sys.argv.pop(1)
+    unittest.main(verbosity=2)

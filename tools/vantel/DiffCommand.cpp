@@ -1,0 +1,255 @@
+// vantel diff OLD NEW: what changed between two saved disk maps (ncdu exports or map JSON):
+// entries that grew, shrank, appeared or vanished, largest changes first. Folder changes are
+// the differences of the folder totals of the two maps, so they agree with both scans.
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <unordered_map>
+#include <variant>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "Command.h"
+#include "JsonWriter.h"
+#include "TextOutput.h"
+#include "vantelkit/diskmap/DiskMapImport.h"
+#include "vantelkit/platform/FileStatus.h"
+
+namespace {
+
+using vantelkit::FileNode;
+using Node = std::shared_ptr<FileNode>;
+
+struct DiffOptions {
+  std::string oldFile;
+  std::string newFile;
+  std::optional<std::string> top;
+  bool json = false;
+};
+
+enum class Status { grew, shrank, appeared, vanished };
+
+std::string_view statusName(Status status) {
+  switch (status) {
+    case Status::grew: return "grew";
+    case Status::shrank: return "shrank";
+    case Status::appeared: return "appeared";
+    case Status::vanished: return "vanished";
+  }
+  return "";
+}
+
+struct Change {
+  std::string path;  // below the root, "/"-separated, a folder with a trailing "/"
+  Status status;
+  FileNode::NodeType type;
+  std::optional<std::int64_t> oldSize;
+  std::optional<std::int64_t> newSize;
+  bool unreadable = false;
+  std::int64_t change() const { return newSize.value_or(0) - oldSize.value_or(0); }
+};
+
+// Reads a saved map, or prints why it cannot (answers null then).
+std::shared_ptr<vantelkit::DiskScanResult> readMap(const std::string& file) {
+  std::string text;
+  if (file == "-") {
+    std::ostringstream buffer;
+    buffer << std::cin.rdbuf();
+    text = buffer.str();
+  } else {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+      fmt::print(stderr, "vantel: cannot read {}: {}\n", vantel::escapedForTerminal(file),
+                 vantelkit::platform::errorDescription(vantelkit::platform::lastErrorNumber()));
+      return nullptr;
+    }
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    text = buffer.str();
+  }
+  auto read = vantelkit::DiskMapImport::read(text);
+  if (auto* error = std::get_if<vantelkit::DiskMapImport::Error>(&read)) {
+    fmt::print(stderr, "vantel: {}:{}:{}: {}\n", vantel::escapedForTerminal(file), error->line, error->column,
+               error->message);
+    return nullptr;
+  }
+  return std::get<std::shared_ptr<vantelkit::DiskScanResult>>(read);
+}
+
+std::string entryPath(const std::string& folder, const FileNode& node) {
+  std::string path = folder + node.name();
+  if (node.type() == FileNode::NodeType::directory) path += '/';
+  return path;
+}
+
+Change oneSided(const std::string& folder, const FileNode& node, bool appeared) {
+  Change change{entryPath(folder, node), appeared ? Status::appeared : Status::vanished, node.type(), {}, {},
+                node.hasMark(FileNode::unreadable)};
+  (appeared ? change.newSize : change.oldSize) = node.size();
+  return change;
+}
+
+// Every changed entry of the two trees, matched by name below their roots (the roots are
+// compared whatever their names). A folder that appeared or vanished is one change; what it
+// holds is not listed again.
+std::vector<Change> compare(const Node& oldRoot, const Node& newRoot) {
+  std::vector<Change> changes;
+  struct Pair {
+    Node before;
+    Node after;
+    std::string folder;  // path of the pair's folder below the roots, with a trailing "/"
+  };
+  std::vector<Pair> pending{{oldRoot, newRoot, ""}};
+  while (!pending.empty()) {
+    Pair pair = std::move(pending.back());
+    pending.pop_back();
+    std::unordered_map<std::string_view, const Node*> after;
+    after.reserve(pair.after->children().size());
+    for (const auto& child : pair.after->children()) after.emplace(child->name(), &child);
+    for (const auto& before : pair.before->children()) {
+      auto found = after.find(before->name());
+      if (found == after.end() || (*found->second)->type() != before->type()) {
+        changes.push_back(oneSided(pair.folder, *before, false));
+        continue;
+      }
+      const Node& now = *found->second;
+      after.erase(found);
+      if (now->size() != before->size()) {
+        changes.push_back({entryPath(pair.folder, *now), now->size() > before->size() ? Status::grew : Status::shrank,
+                           now->type(), before->size(), now->size(),
+                           now->hasMark(FileNode::unreadable) || before->hasMark(FileNode::unreadable)});
+      }
+      // Equal totals may still hide moves inside, so matched folders are always compared.
+      if (now->type() == FileNode::NodeType::directory) pending.push_back({before, now, entryPath(pair.folder, *now)});
+    }
+    for (const auto& child : pair.after->children())
+      if (after.count(child->name()) != 0) changes.push_back(oneSided(pair.folder, *child, true));
+  }
+  std::sort(changes.begin(), changes.end(), [](const Change& a, const Change& b) {
+    auto sizeA = a.change() < 0 ? -a.change() : a.change();
+    auto sizeB = b.change() < 0 ? -b.change() : b.change();
+    if (sizeA != sizeB) return sizeA > sizeB;
+    return a.path < b.path;
+  });
+  return changes;
+}
+
+std::string signedBytes(std::int64_t bytes) {
+  if (bytes == 0) return "0 bytes";
+  return (bytes > 0 ? "+" : "-") + vantel::formatBytes(bytes > 0 ? bytes : -bytes);
+}
+
+void writeSide(vantel::JsonWriter& json, const std::string& file, const vantelkit::DiskScanResult& map) {
+  json.beginObject();
+  json.key("file");
+  json.value(file);
+  json.key("path");
+  json.value(map.root()->url().path());
+  json.key("size");
+  json.value(map.root()->size());
+  json.key("filesScanned");
+  json.value(map.totalFilesScanned());
+  json.endObject();
+}
+
+int runDiff(const DiffOptions& options) {
+  std::optional<std::int64_t> top;
+  if (options.top) {
+    top = vantel::parseWholeNumber(*options.top);
+    if (!top) {
+      fmt::print(stderr, "vantel: --top takes a whole number, not {}\n", vantel::escapedForTerminal(*options.top));
+      return vantel::kExitUsage;
+    }
+  }
+  if (options.oldFile == "-" && options.newFile == "-") {
+    fmt::print(stderr, "vantel: only one of OLD and NEW can be read from stdin\n");
+    return vantel::kExitUsage;
+  }
+  auto before = readMap(options.oldFile);
+  if (!before) return vantel::kExitFailure;
+  auto after = readMap(options.newFile);
+  if (!after) return vantel::kExitFailure;
+
+  auto changes = compare(before->root(), after->root());
+  std::int64_t counts[4] = {0, 0, 0, 0};
+  for (const auto& change : changes) ++counts[static_cast<int>(change.status)];
+  const std::int64_t total = after->root()->size() - before->root()->size();
+  std::size_t shown = changes.size();
+  if (top) shown = std::min<std::size_t>(shown, static_cast<std::size_t>(*top));
+  else if (!options.json) shown = std::min<std::size_t>(shown, 20);
+
+  if (options.json) {
+    vantel::JsonWriter json(stdout);
+    json.beginObject();
+    json.key("version");
+    json.value(std::int64_t{1});
+    json.key("old");
+    writeSide(json, options.oldFile, *before);
+    json.key("new");
+    writeSide(json, options.newFile, *after);
+    json.key("change");
+    json.value(total);
+    for (Status status : {Status::grew, Status::shrank, Status::appeared, Status::vanished}) {
+      json.key(statusName(status));
+      json.value(counts[static_cast<int>(status)]);
+    }
+    json.key("changes");
+    json.beginArray();
+    for (std::size_t i = 0; i < shown; ++i) {
+      const auto& change = changes[i];
+      json.beginObject();
+      json.key("path");
+      json.value(change.path);
+      json.key("status");
+      json.value(statusName(change.status));
+      json.key("type");
+      json.value(FileNode::nodeTypeName(change.type));
+      json.key("old");
+      if (change.oldSize) json.value(*change.oldSize); else json.null();
+      json.key("new");
+      if (change.newSize) json.value(*change.newSize); else json.null();
+      json.key("change");
+      json.value(change.change());
+      if (change.unreadable) {
+        json.key("error");
+        json.value(true);
+      }
+      json.endObject();
+    }
+    json.endArray();
+    json.endObject();
+    json.endDocument();
+    return vantel::kExitSuccess;
+  }
+
+  std::string out = fmt::format("{} -> {}  ({}; {} grew, {} shrank, {} appeared, {} vanished)\n",
+                                vantel::formatBytes(before->root()->size()), vantel::formatBytes(after->root()->size()),
+                                signedBytes(total), counts[0], counts[1], counts[2], counts[3]);
+  for (std::size_t i = 0; i < shown; ++i) {
+    const auto& change = changes[i];
+    out += fmt::format("{:>11}  {:<8} {}{}\n", signedBytes(change.change()), statusName(change.status),
+                       change.unreadable ? "! " : "", vantel::escapedForTerminal(change.path));
+  }
+  if (shown < changes.size()) out += fmt::format("({} more; --top N shows more)\n", changes.size() - shown);
+  if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size()) return vantel::kExitFailure;
+  return vantel::kExitSuccess;
+}
+
+vantel::CommandRegistration registration{"diff", [](CLI::App& app, int& exitCode) {
+  auto options = std::make_shared<DiffOptions>();
+  auto* command = app.add_subcommand("diff", "What changed between two saved disk maps (map --json or --export files)");
+  command->add_option("OLD", options->oldFile, "The earlier map (- for stdin)")->required();
+  command->add_option("NEW", options->newFile, "The later map (- for stdin)")->required();
+  command->add_option("--top", options->top, "Changes shown, largest first (default 20 in text, all in JSON)")
+      ->type_name("N");
+  command->add_flag("--json", options->json, "The changes as JSON on stdout");
+  command->callback([options, &exitCode] { exitCode = runDiff(*options); });
+}};
+
+}  // namespace
