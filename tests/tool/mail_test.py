@@ -210,7 +210,7 @@ class MailCommandTest(unittest.TestCase):
         m.child(m.parent("Evil\nTotal: 0 accounts"), "ID")
         m.write()
         text = run("mail", "--home", m.home).stdout.decode()
-        self.assertIn("Evil\\x0aTotal: 0 accounts: 0 attachments", text)
+        self.assertIn("Evil\\nTotal: 0 accounts: 0 attachments", text)
         with open("/dev/full", "wb") as full:
             proc = subprocess.run([VANTEL, "mail", "--home", m.home], stdout=full, stderr=subprocess.PIPE,
                                   timeout=120)

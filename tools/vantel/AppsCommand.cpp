@@ -10,6 +10,8 @@
 #include <optional>
 
 #include "Command.h"
+#include "ScannerProgressLine.h"
+#include "TextOutput.h"
 #include "JsonWriter.h"
 #include "ScanTarget.h"
 #include "vantelkit/applications/ApplicationScanner.h"
@@ -45,17 +47,6 @@ struct Evidence {
   // The bundle that text belongs to: the application itself or one nested in it.
   const BundleInfo* bundle = nullptr;
 };
-
-// Control characters of a name shown as \xNN, so that a name cannot move the cursor.
-std::string printable(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) out += fmt::format("\\x{:02x}", byte);
-    else out += c;
-  }
-  return out;
-}
 
 std::string versionText(const BundleInfo& info) {
   if (info.version.shortVersionString) return *info.version.shortVersionString;
@@ -198,9 +189,9 @@ bool printJson(const std::vector<ItemPointer>& items) {
 std::string evidenceText(const Evidence& evidence, const ApplicationItem& item) {
   if (evidence.kind == "bundle") return "the application bundle";
   if (!evidence.bundle) return "no recorded reason";
-  std::string text = fmt::format("{} \"{}\"", evidence.kind, printable(evidence.text));
+  std::string text = fmt::format("{} \"{}\"", evidence.kind, vantel::escapedForTerminal(evidence.text));
   if (evidence.bundle->identifier != item.identifier()) {
-    text += fmt::format(" of the nested {}", printable(evidence.bundle->name));
+    text += fmt::format(" of the nested {}", vantel::escapedForTerminal(evidence.bundle->name));
   }
   return text;
 }
@@ -208,19 +199,19 @@ std::string evidenceText(const Evidence& evidence, const ApplicationItem& item) 
 void appendApplicationText(std::string& out, const ApplicationItem& item) {
   const auto bundles = bundlesOf(item);
   const SupportFileMatcher matcher(bundles);
-  out += fmt::format("{} {}  {}{}\n", printable(item.bundleInfo.name), printable(versionText(item.bundleInfo)),
-                     printable(item.identifier()), item.isMacAppStore() ? "  (Mac App Store)" : "");
+  out += fmt::format("{} {}  {}{}\n", vantel::escapedForTerminal(item.bundleInfo.name), vantel::escapedForTerminal(versionText(item.bundleInfo)),
+                     vantel::escapedForTerminal(item.identifier()), item.isMacAppStore() ? "  (Mac App Store)" : "");
   out += fmt::format("  bundle {}, total {}\n", vantel::formatBytes(item.binaries->totalSize()),
                      vantel::formatBytes(item.totalSize()));
   for (const auto& child : item.childApplications) {
-    out += fmt::format("  contains {}  {}\n", printable(child.name), printable(child.identifier));
+    out += fmt::format("  contains {}  {}\n", vantel::escapedForTerminal(child.name), vantel::escapedForTerminal(child.identifier));
   }
   for (const auto& group : item.allResources()) {
     if (!group || group->files.empty()) continue;
     out += fmt::format("  {:<24} {:>10}\n", ApplicationResourceGroup::localizedName(group->category),
                        vantel::formatBytes(group->totalSize()));
     for (const auto& resource : sortedResources(*group)) {
-      out += fmt::format("    {:>10}  {}  ({})\n", vantel::formatBytes(resource->size), printable(resource->url.path()),
+      out += fmt::format("    {:>10}  {}  ({})\n", vantel::formatBytes(resource->size), vantel::escapedForTerminal(resource->url.path()),
                          evidenceText(evidenceFor(*group, *resource, matcher, bundles), item));
     }
   }
@@ -236,27 +227,7 @@ bool printText(const std::vector<ItemPointer>& items) {
   return std::fflush(stdout) == 0 && !std::ferror(stdout);
 }
 
-// Shows the scanner's progress texts and values on one line of stderr.
-class ProgressLine : public vantelkit::ApplicationScannerListener {
- public:
-  explicit ProgressLine(bool visible) : _visible(visible) {}
-  void progressUpdate(double progress, const std::string& message) override {
-    if (!_visible) return;
-    constexpr int width = 24;
-    const int filled = std::clamp(static_cast<int>(progress * width + 0.5), 0, width);
-    fmt::print(stderr, "\r\033[K[{}{}] {:3.0f}% {}", std::string(static_cast<std::size_t>(filled), '#'),
-               std::string(static_cast<std::size_t>(width - filled), '.'), progress * 100, printable(message));
-    std::fflush(stderr);
-  }
-  void scanDidFinish() override {
-    finished = true;
-    if (_visible) fmt::print(stderr, "\r\033[K");
-  }
-  bool finished = false;
-
- private:
-  bool _visible;
-};
+using ProgressLine = vantel::ScannerProgressLine<vantelkit::ApplicationScannerListener>;
 
 int runApps(const AppsOptions& options) {
   if (options.root) vantelkit::platform::Paths::setRootOverride(*options.root);
@@ -271,7 +242,7 @@ int runApps(const AppsOptions& options) {
   if (options.app) {
     std::erase_if(items, [&](const ItemPointer& item) { return !selected(*item, *options.app); });
     if (items.empty()) {
-      fmt::print(stderr, "vantel apps: no application is named or identified as \"{}\"\n", printable(*options.app));
+      fmt::print(stderr, "vantel apps: no application is named or identified as \"{}\"\n", vantel::escapedForTerminal(*options.app));
       return vantel::kExitFailure;
     }
   }

@@ -12,6 +12,8 @@
 #include <optional>
 
 #include "Command.h"
+#include "ScannerProgressLine.h"
+#include "TextOutput.h"
 #include "JsonWriter.h"
 #include "ScanTarget.h"
 #include "vantelkit/clean/CleanScanner.h"
@@ -91,17 +93,6 @@ std::int64_t asSigned(std::uint64_t bytes) {
   return bytes > static_cast<std::uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<std::int64_t>(bytes);
 }
 
-// Control characters of a name shown as \xNN, so that a name cannot move the cursor.
-std::string printable(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) out += fmt::format("\\x{:02x}", byte);
-    else out += c;
-  }
-  return out;
-}
-
 void writeItemJson(vantel::JsonWriter& json, const CleanScanItem& item) {
   json.beginObject();
   json.key("name");
@@ -154,9 +145,9 @@ void appendItemLines(std::string& out, const std::vector<ItemPointer>& items, in
   const std::string indent(static_cast<std::size_t>(4 * depth), ' ');
   for (std::size_t k = 0; k < items.size() && k < kShownItems; ++k) {
     const auto& item = *items[k];
-    std::string label = printable(itemName(item));
+    std::string label = vantel::escapedForTerminal(itemName(item));
     // A matched item is named after its application; its own name says where it is.
-    if (item.file && itemName(item).find(item.file->name()) == std::string::npos) label += " (" + printable(item.file->name()) + ")";
+    if (item.file && itemName(item).find(item.file->name()) == std::string::npos) label += " (" + vantel::escapedForTerminal(item.file->name()) + ")";
     out += fmt::format("{}{:>10}  {}\n", indent, vantel::formatBytes(asSigned(item.size)), label);
     if (!item.children.empty()) appendItemLines(out, sortedItems(item.children), depth + 1);
   }
@@ -181,27 +172,7 @@ bool printText(const vantelkit::CleanScanner::Groups& groups) {
   return std::fflush(stdout) == 0;
 }
 
-// Shows the scanner's progress texts and values on one line of stderr.
-class ProgressLine : public vantelkit::CleanScannerListener {
- public:
-  explicit ProgressLine(bool visible) : _visible(visible) {}
-  void progressUpdate(double progress, const std::string& message) override {
-    if (!_visible) return;
-    constexpr int width = 24;
-    const int filled = std::clamp(static_cast<int>(progress * width + 0.5), 0, width);
-    fmt::print(stderr, "\r\033[K[{}{}] {:3.0f}% {}", std::string(static_cast<std::size_t>(filled), '#'),
-               std::string(static_cast<std::size_t>(width - filled), '.'), progress * 100, printable(message));
-    std::fflush(stderr);
-  }
-  void scanDidFinish() override {
-    finished = true;
-    if (_visible) fmt::print(stderr, "\r\033[K");
-  }
-  bool finished = false;
-
- private:
-  bool _visible;
-};
+using ProgressLine = vantel::ScannerProgressLine<vantelkit::CleanScannerListener>;
 
 int runClean(const CleanOptions& options) {
   if (options.root) vantelkit::platform::Paths::setRootOverride(*options.root);

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "Command.h"
+#include "TextOutput.h"
 #include "JsonWriter.h"
 #include "ScanTarget.h"
 #include "vantelkit/foundation/ProcedureQueue.h"
@@ -44,22 +45,6 @@ std::int64_t totalSize(const std::vector<Node>& files) {
   std::int64_t total = 0;
   for (const auto& file : files) total += file->size();
   return total;
-}
-
-// Control characters of names shown as \xNN, so that a name cannot move the cursor or forge
-// lines of the output.
-std::string printable(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F || c == '\\') {
-      out += fmt::format("\\x{:02x}", byte);
-    } else {
-      out += c;
-    }
-  }
-  return out;
 }
 
 std::string countOf(std::size_t count, std::string_view singular, std::string_view plural) {
@@ -115,14 +100,14 @@ int printText(const std::vector<AccountReport>& accounts, const std::vector<Node
   std::size_t fileCount = downloads.size();
   std::int64_t total = totalSize(downloads);
   auto appendFiles = [&out](const std::vector<Node>& files) {
-    for (const auto& file : files) out += fmt::format("  {}\t{}\n", file->size(), printable(file->url().path()));
+    for (const auto& file : files) out += fmt::format("  {}\t{}\n", file->size(), vantel::escapedForTerminal(file->url().path()));
   };
   for (const auto& account : accounts) {
-    out += fmt::format("{}: {}, {}\n", printable(account.name),
+    out += fmt::format("{}: {}, {}\n", vantel::escapedForTerminal(account.name),
                        countOf(account.attachments.size(), "attachment", "attachments"),
                        vantel::formatBytes(account.size));
     std::string identifiers;
-    for (const auto& identifier : account.identifiers) identifiers += " " + printable(identifier);
+    for (const auto& identifier : account.identifiers) identifiers += " " + vantel::escapedForTerminal(identifier);
     out += fmt::format("  identifiers:{}\n", identifiers);
     appendFiles(account.attachments);
     fileCount += account.attachments.size();

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "Command.h"
+#include "TextOutput.h"
 #include "JsonWriter.h"
 #include "ScanTarget.h"
 #include "vantelkit/metadata/MetadataQuery.h"
@@ -23,25 +24,6 @@ struct QueryOptions {
   bool json = false;
 };
 
-// Control characters of a name as escapes, so that one result stays one line.
-std::string printable(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (byte < 0x20 || byte == 0x7f) {
-      out += fmt::format("\\x{:02x}", byte);
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
 std::string pathOf(const MetadataItem& item) {
   auto value = item.valueForAttribute("kMDItemPath");
   const auto* text = value ? std::get_if<std::string>(&*value) : nullptr;
@@ -58,7 +40,7 @@ int runQuery(const QueryOptions& options) {
   auto parsed = vantelkit::MetadataPredicate::parse(options.predicate);
   if (const auto* error = std::get_if<1>(&parsed)) {
     fmt::print(stderr, "vantel query: the predicate does not parse: {}\n  {}\n  {:>{}}\n",
-               (*error)->localizedDescription(), printable(options.predicate), "^", (*error)->position() + 1);
+               (*error)->localizedDescription(), vantel::escapedForTerminal(options.predicate), "^", (*error)->position() + 1);
     return vantel::kExitUsage;
   }
   std::vector<std::string> scopes;
@@ -115,7 +97,7 @@ int runQuery(const QueryOptions& options) {
   out.reserve(1 << 16);
   for (const auto& item : results) {
     out += fmt::format("{}\t", sizeOf(*item));
-    out += printable(pathOf(*item));
+    out += vantel::escapedForTerminal(pathOf(*item));
     out += '\n';
     if (out.size() >= (1 << 16)) {
       std::fwrite(out.data(), 1, out.size(), stdout);

@@ -37,7 +37,7 @@ class DiskScanner : public std::enable_shared_from_this<DiskScanner> {
     bool operator==(const Settings&) const = default;
   };
 
-  // Choices of the walk beyond the spec'd settings; set before a scan, kept across scans.
+  // Choices of the walk beyond the documented settings; set before a scan, kept across scans.
   struct WalkOptions {
     // Stay on the device of the scan root: folders on other devices are not listed (and
     // are marked FileNode::otherFileSystem).
