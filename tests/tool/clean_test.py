@@ -131,7 +131,8 @@ class CleanToolTest(unittest.TestCase):
             proc = subprocess.run([VANTEL, "clean", "--home", self.home, "--root", self.root, "--json"],
                                   stdout=full, stderr=subprocess.PIPE, timeout=120)
         self.assertEqual(proc.returncode, 1)
-        self.assertIn(b"could not write", proc.stderr)
+        self.assertEqual(proc.stderr.count(b"cannot write"), 1, proc.stderr)
+        self.assertIn(b"No space left on device", proc.stderr)
 
     def test_an_empty_home_gives_empty_groups_and_exit_zero(self):
         empty = os.path.join(self.tmp.name, "empty")

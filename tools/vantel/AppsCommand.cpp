@@ -183,7 +183,7 @@ bool printJson(const std::vector<ItemPointer>& items) {
   json.endObject();
   // The writer buffers: the document goes out first, then its one newline.
   const bool written = json.flush();
-  return std::fputc('\n', stdout) != EOF && std::fflush(stdout) == 0 && written;
+  return std::fputc('\n', stdout) != EOF && vantel::flushStandardOutput() && written;
 }
 
 std::string evidenceText(const Evidence& evidence, const ApplicationItem& item) {
@@ -224,7 +224,7 @@ bool printText(const std::vector<ItemPointer>& items) {
     appendApplicationText(out, *items[i]);
   }
   std::fwrite(out.data(), 1, out.size(), stdout);
-  return std::fflush(stdout) == 0 && !std::ferror(stdout);
+  return vantel::flushStandardOutput();
 }
 
 using ProgressLine = vantel::ScannerProgressLine<vantelkit::ApplicationScannerListener>;
@@ -246,12 +246,9 @@ int runApps(const AppsOptions& options) {
       return vantel::kExitFailure;
     }
   }
+  // A failed write is reported once, with the system's reason, when the tool exits.
   const bool written = options.json ? printJson(items) : printText(items);
-  if (!written) {
-    fmt::print(stderr, "vantel apps: could not write the output\n");
-    return vantel::kExitFailure;
-  }
-  return vantel::kExitSuccess;
+  return written ? vantel::kExitSuccess : vantel::kExitFailure;
 }
 
 vantel::CommandRegistration registration{"apps", [](CLI::App& app, int& exitCode) {

@@ -138,7 +138,7 @@ bool printJson(const vantelkit::CleanScanner::Groups& groups) {
   json.endObject();
   const bool written = json.flush();
   std::fputc('\n', stdout);
-  return std::fflush(stdout) == 0 && written;
+  return vantel::flushStandardOutput() && written;
 }
 
 void appendItemLines(std::string& out, const std::vector<ItemPointer>& items, int depth) {
@@ -169,7 +169,7 @@ bool printText(const vantelkit::CleanScanner::Groups& groups) {
   }
   out += fmt::format("{:<20} {:>10}\n", "Total", vantel::formatBytes(asSigned(total)));
   std::fwrite(out.data(), 1, out.size(), stdout);
-  return std::fflush(stdout) == 0;
+  return vantel::flushStandardOutput();
 }
 
 using ProgressLine = vantel::ScannerProgressLine<vantelkit::CleanScannerListener>;
@@ -193,11 +193,8 @@ int runClean(const CleanOptions& options) {
                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
   }
   const auto groups = scanner->groups();
-  errno = 0;
-  if (options.json ? printJson(groups) : printText(groups)) return vantel::kExitSuccess;
-  fmt::print(stderr, "vantel clean: could not write the result: {}\n",
-             errno != 0 ? std::strerror(errno) : "write error");
-  return vantel::kExitFailure;
+  // A failed write is reported once, with the system's reason, when the tool exits.
+  return (options.json ? printJson(groups) : printText(groups)) ? vantel::kExitSuccess : vantel::kExitFailure;
 }
 
 vantel::CommandRegistration registration{"clean", [](CLI::App& app, int& exitCode) {

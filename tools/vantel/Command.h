@@ -31,6 +31,9 @@ std::vector<RegisteredCommand>& registeredCommands();
 // none), for the closing check of standard output.
 void noteStandardOutputError(int error);
 int standardOutputError();
+// Flushes stdout; false after any failed write to it, whose reason is then noted for the
+// closing check (so a command says nothing itself about a failed write).
+bool flushStandardOutput();
 
 // True when stderr is a terminal (progress is shown only then).
 bool stderrIsTerminal();

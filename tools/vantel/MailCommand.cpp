@@ -92,7 +92,7 @@ int printJson(const std::vector<AccountReport>& accounts, const std::vector<Node
   // The writer buffers: what it holds goes out before the closing newline.
   const bool written = json.flush();
   std::fputc('\n', stdout);
-  return written && std::fflush(stdout) == 0 ? vantel::kExitSuccess : vantel::kExitFailure;
+  return written && vantel::flushStandardOutput() ? vantel::kExitSuccess : vantel::kExitFailure;
 }
 
 int printText(const std::vector<AccountReport>& accounts, const std::vector<Node>& downloads) {
@@ -119,7 +119,7 @@ int printText(const std::vector<AccountReport>& accounts, const std::vector<Node
   out += fmt::format("Total: {} in {}, {}\n", countOf(accounts.size(), "account", "accounts"),
                      countOf(fileCount, "file", "files"), vantel::formatBytes(total));
   std::fwrite(out.data(), 1, out.size(), stdout);
-  return std::fflush(stdout) == 0 && !std::ferror(stdout) ? vantel::kExitSuccess : vantel::kExitFailure;
+  return vantel::flushStandardOutput() ? vantel::kExitSuccess : vantel::kExitFailure;
 }
 
 // Says on stderr why there are no accounts.

@@ -89,8 +89,7 @@ int runQuery(const QueryOptions& options) {
     // The document first, then its one newline.
     bool written = json.flush();
     written = std::fputc('\n', stdout) != EOF && written;
-    written = std::fflush(stdout) == 0 && written;
-    if (!written) fmt::print(stderr, "vantel query: cannot write the results\n");
+    written = vantel::flushStandardOutput() && written;
     return written ? vantel::kExitSuccess : vantel::kExitFailure;
   }
   std::string out;
@@ -105,10 +104,8 @@ int runQuery(const QueryOptions& options) {
     }
   }
   std::fwrite(out.data(), 1, out.size(), stdout);
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    fmt::print(stderr, "vantel query: cannot write the results\n");
-    return vantel::kExitFailure;
-  }
+  // A failed write is reported once, with the system's reason, when the tool exits.
+  if (!vantel::flushStandardOutput()) return vantel::kExitFailure;
   return vantel::kExitSuccess;
 }
 

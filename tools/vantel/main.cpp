@@ -35,6 +35,12 @@ void noteStandardOutputError(int error) {
 
 int standardOutputError() { return firstStandardOutputError; }
 
+bool flushStandardOutput() {
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
+  if (const int error = vantelkit::platform::lastErrorNumber(); error != 0) noteStandardOutputError(error);
+  return false;
+}
+
 bool stderrIsTerminal() { return vantelkit::platform::standardErrorIsTerminal(); }
 
 }  // namespace vantel
