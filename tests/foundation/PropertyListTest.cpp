@@ -95,7 +95,7 @@ class BinaryWriter {
 
  private:
   static void appendBigEndian(Bytes& bytes, std::uint64_t value, int size) {
-    for (int i = size - 1; i >= 0; --i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    for (int i = size - 1; i >= 0; --i) bytes.push_back(i >= 8 ? 0 : static_cast<std::uint8_t>(value >> (8 * i)));
   }
   static Bytes header(std::uint8_t kind, std::size_t count) {
     if (count < 15) return {static_cast<std::uint8_t>(kind | count)};
