@@ -14,41 +14,8 @@ import subprocess
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-
-
-def make_chain(root, levels):
-    os.mkdir(root)
-    fd = os.open(root, os.O_RDONLY | os.O_DIRECTORY)
-    for _ in range(levels):
-        os.mkdir("d", dir_fd=fd)
-        inner = os.open("d", os.O_RDONLY | os.O_DIRECTORY, dir_fd=fd)
-        os.close(fd)
-        fd = inner
-    out = os.open("f", os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd)
-    os.write(out, b"x" * 123)
-    os.close(out)
-    os.close(fd)
-
-
-def remove_chain(root):
-    fd = os.open(root, os.O_RDONLY | os.O_DIRECTORY)
-    depth = 0
-    while True:
-        try:
-            inner = os.open("d", os.O_RDONLY | os.O_DIRECTORY, dir_fd=fd)
-        except FileNotFoundError:
-            break
-        os.close(fd)
-        fd, depth = inner, depth + 1
-    for name in os.listdir(fd):
-        os.unlink(name, dir_fd=fd)
-    for _ in range(depth):
-        outer = os.open("..", os.O_RDONLY | os.O_DIRECTORY, dir_fd=fd)
-        os.close(fd)
-        fd = outer
-        os.rmdir("d", dir_fd=fd)
-    os.close(fd)
-    os.rmdir(root)
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "tool"))
+from toolsupport import make_chain, remove_chain  # noqa: E402
 
 
 def timed(cmd):
@@ -71,7 +38,7 @@ def main():
     print(f"{'levels':>8} {'command':<26} {'best s':>7} {'peak MB':>8} {'/ du':>6}")
     for levels in (int(n) for n in args.levels.split(",")):
         root = os.path.join(args.dir, f"vantel-chain-{levels}")
-        make_chain(root, levels)
+        make_chain(root, levels, 123)
         try:
             commands = {
                 "du -sb": ["du", "-sb", root],

@@ -69,3 +69,40 @@ def make_temp_tree(prefix):
     tmp = tempfile.TemporaryDirectory(prefix=prefix)
     os.chmod(tmp.name, 0o755)
     return tmp
+
+
+def make_chain(root, levels, file_bytes):
+    """root/d/d/.../d/f with levels folders d, made through descriptors (no long paths)."""
+    os.mkdir(root)
+    fd = os.open(root, os.O_RDONLY | os.O_DIRECTORY)
+    for _ in range(levels):
+        os.mkdir("d", dir_fd=fd)
+        inner = os.open("d", os.O_RDONLY | os.O_DIRECTORY, dir_fd=fd)
+        os.close(fd)
+        fd = inner
+    out = os.open("f", os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd)
+    os.write(out, b"x" * file_bytes)
+    os.close(out)
+    os.close(fd)
+
+
+def remove_chain(root):
+    """Removes what make_chain made, bottom up, holding one descriptor at a time."""
+    fd = os.open(root, os.O_RDONLY | os.O_DIRECTORY)
+    depth = 0
+    while True:
+        try:
+            inner = os.open("d", os.O_RDONLY | os.O_DIRECTORY, dir_fd=fd)
+        except FileNotFoundError:
+            break
+        os.close(fd)
+        fd, depth = inner, depth + 1
+    for name in os.listdir(fd):
+        os.unlink(name, dir_fd=fd)
+    for _ in range(depth):
+        outer = os.open("..", os.O_RDONLY | os.O_DIRECTORY, dir_fd=fd)
+        os.close(fd)
+        fd = outer
+        os.rmdir("d", dir_fd=fd)
+    os.close(fd)
+    os.rmdir(root)
