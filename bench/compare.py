@@ -40,6 +40,21 @@ def timed(cmd, shell_out="/dev/null"):
     return float(last[0]), int(last[1])
 
 
+def timed_rounds(commands, tree, rounds):
+    """Wall times and peaks of each (name, argv), after warming the cache on tree, the
+    commands alternating within each of the rounds."""
+    for _ in range(2):
+        subprocess.run(["du", "-sb", tree], stdout=subprocess.DEVNULL)
+    walls = {name: [] for name, _ in commands}
+    peaks = {name: [] for name, _ in commands}
+    for _ in range(rounds):
+        for name, cmd in commands:
+            wall, peak = timed(cmd)
+            walls[name].append(wall)
+            peaks[name].append(peak)
+    return walls, peaks
+
+
 def syscalls(cmd):
     """Total system calls of cmd and its threads, from strace -c -f."""
     proc = subprocess.run(["strace", "-c", "-f", "-o", "/tmp/vantel-bench-strace.txt"] + cmd,
@@ -88,17 +103,7 @@ def main():
     if shutil.which("fdfind"):
         commands.append(("fdfind -u .", ["fdfind", "-u", ".", tree]))
 
-    # Warm the cache.
-    for _ in range(2):
-        subprocess.run(["du", "-sb", tree], stdout=subprocess.DEVNULL)
-
-    walls = {name: [] for name, _ in commands}
-    peaks = {name: [] for name, _ in commands}
-    for _ in range(args.rounds):
-        for name, cmd in commands:
-            wall, peak = timed(cmd)
-            walls[name].append(wall)
-            peaks[name].append(peak)
+    walls, peaks = timed_rounds(commands, tree, args.rounds)
 
     best = {name: min(values) for name, values in walls.items()}
     base = best["floor (2 threads)"]
@@ -145,15 +150,7 @@ def compare_query(args):
         if len(set(found)) != 1:
             sys.exit(f"compare: vantel query and fdfind disagree on {pattern}: {found}")
         print(f"{pattern}: {found[0]} entries found by both")
-    for _ in range(2):
-        subprocess.run(["du", "-sb", tree], stdout=subprocess.DEVNULL)
-    walls = {name: [] for name, _ in commands}
-    peaks = {name: [] for name, _ in commands}
-    for _ in range(args.rounds):
-        for name, cmd in commands:
-            wall, peak = timed(cmd)
-            walls[name].append(wall)
-            peaks[name].append(peak)
+    walls, peaks = timed_rounds(commands, tree, args.rounds)
     best = {name: min(values) for name, values in walls.items()}
     print(f"{'command':28} {'best s':>8} {'median s':>9} {'peak MB':>8} {'/floor':>7}")
     for name, _ in commands:
