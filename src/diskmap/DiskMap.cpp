@@ -114,7 +114,7 @@ void DiskMap::settleHardLinks(std::vector<HardLink> links, bool countOnce) {
 
 void DiskMap::setFigures(std::int64_t totalSize, std::int64_t totalUsage,
                          std::vector<DiskScanResult::UnreadableEntry> unreadable, bool complete, double elapsed,
-                         std::int64_t filesScanned, bool hasFileSizes) {
+                         std::int64_t filesScanned, bool hasFileSizes, bool namesInOrder) {
   _totalSize = totalSize;
   _totalUsage = totalUsage;
   _unreadable = std::move(unreadable);
@@ -122,6 +122,7 @@ void DiskMap::setFigures(std::int64_t totalSize, std::int64_t totalUsage,
   _elapsed = elapsed;
   _filesScanned = filesScanned;
   _hasFileSizes = hasFileSizes;
+  _namesInOrder = namesInOrder;
 }
 
 std::shared_ptr<DiskMap> DiskMap::fromTree(const FileNode& root, const DiskScanResult* result) {
@@ -181,11 +182,11 @@ std::shared_ptr<DiskMap> DiskMap::fromTree(const FileNode& root, const DiskScanR
   }
   if (result) {
     map->setFigures(result->totalSize(), result->totalUsage(), result->unreadableEntries(), result->isComplete(),
-                    result->elapsed(), result->totalFilesScanned(), true);
+                    result->elapsed(), result->totalFilesScanned(), true, false);
     map->_hardLinksCountedOnce = result->hardLinksCountedOnce();
     map->_hardLinks = std::move(links);
   } else {
-    map->setFigures(root.size(), root.usage(), {}, true, 0, static_cast<std::int64_t>(map->count()) - 1, true);
+    map->setFigures(root.size(), root.usage(), {}, true, 0, static_cast<std::int64_t>(map->count()) - 1, true, false);
   }
   return map;
 }

@@ -152,7 +152,7 @@ std::shared_ptr<DiskScanResult> DiskScanner::scan(const FileURL& url,
 }
 
 std::shared_ptr<DiskMap> DiskScanner::scanMap(const FileURL& url, bool searchBundles, std::optional<int> depthLimit,
-                                              bool fileSizes) {
+                                              MapChoices choices) {
   _collectors.clear();
   _evaluators.clear();
   _buildTree = true;
@@ -165,7 +165,7 @@ std::shared_ptr<DiskMap> DiskScanner::scanMap(const FileURL& url, bool searchBun
   root = DiskMap::Entry{0, 0, block.names, DiskMap::rootIndex, 0, 0,
                         static_cast<std::uint8_t>(FileNode::NodeType::directory), 0, 0};
   _map = map;
-  _readsFileSizes = fileSizes;
+  _mapChoices = choices;
   const std::size_t rootDepth = prepare(rootURL, searchBundles, depthLimit);
 
   auto start = std::chrono::steady_clock::now();
@@ -179,7 +179,7 @@ std::shared_ptr<DiskMap> DiskScanner::scanMap(const FileURL& url, bool searchBun
     _mapHardLinks.clear();
   }
   map->setFigures(details.totalSize, details.totalUsage, std::move(details.unreadable), details.complete, elapsed,
-                  _filesScanned.load(std::memory_order_relaxed), fileSizes);
+                  _filesScanned.load(std::memory_order_relaxed), choices.fileSizes, choices.namesInOrder);
   map->settleHardLinks(std::move(links), _walkOptions.countHardLinksOnce);
   map->sumFolders();
   _map.reset();

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <charconv>
 #include <cmath>
 
 #include "Command.h"
@@ -47,12 +48,28 @@ JsonWriter::~JsonWriter() { flush(); }
 
 std::string JsonWriter::quoted(std::string_view text) {
   std::string out;
+  appendQuoted(out, text);
+  return out;
+}
+
+void JsonWriter::appendQuoted(std::string& out, std::string_view text) {
   if (vantelkit::isValidUTF8(text)) {
     appendEscaped(out, text);
   } else {
     appendEscaped(out, vantelkit::replacingInvalidUTF8(text));
   }
-  return out;
+}
+
+void JsonWriter::appendNumber(std::string& out, std::int64_t number) {
+  char digits[24];
+  auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+  out.append(digits, end);
+}
+
+void JsonWriter::rawValue(std::string_view json) {
+  separate();
+  _buffer.append(json);
+  if (_buffer.size() >= kFlushThreshold) flush();
 }
 
 void JsonWriter::write(std::string_view bytes) {

@@ -43,6 +43,12 @@ class JsonWriter {
 
   // text as a JSON string literal, quotes included.
   static std::string quoted(std::string_view text);
+  // Appends quoted(text) to out.
+  static void appendQuoted(std::string& out, std::string_view text);
+  // Appends number's decimal digits to out.
+  static void appendNumber(std::string& out, std::int64_t number);
+  // A value given as finished JSON text (say, a whole object), written as it is.
+  void rawValue(std::string_view json);
 
  private:
   void separate();

@@ -64,7 +64,7 @@ struct View {
   // A file whose status could not be read has no known size.
   static bool sizeUnknown(const Entry& entry) { return entry.hasMark(FileNode::unreadable) && !entry.isDirectory(); }
   const DiskMap::HardLink* linkOf(Index index) const {
-    if (links.empty()) return nullptr;
+    if (links.empty() || !map[index].hasMark(FileNode::hardLink)) return nullptr;
     auto found = links.find(index);
     return found == links.end() ? nullptr : found->second;
   }
@@ -86,8 +86,10 @@ std::vector<Index> byName(const DiskMap& map, Index folder) {
   const Entry& entry = map[folder];
   std::vector<Index> children(entry.childCount);
   for (Index i = 0; i < entry.childCount; ++i) children[i] = entry.firstChild + i;
-  std::sort(children.begin(), children.end(),
-            [&map](Index a, Index b) { return std::strcmp(map[a].name, map[b].name) < 0; });
+  if (!map.namesInOrder()) {
+    std::sort(children.begin(), children.end(),
+              [&map](Index a, Index b) { return std::strcmp(map[a].name, map[b].name) < 0; });
+  }
   return children;
 }
 
@@ -99,8 +101,21 @@ void writeTree(vantel::JsonWriter& json, const View& view) {
     std::vector<Index> children;
     std::size_t next;
   };
-  auto open = [&json, &view, &map](Index index, std::int64_t level) {
+  std::string leaf;
+  auto open = [&json, &view, &map, &leaf](Index index, std::int64_t level) {
     const Entry& entry = map[index];
+    if (!entry.isDirectory() && entry.marks == 0) {
+      // Most entries are plain files: written as one piece.
+      leaf.assign("{\"name\":");
+      vantel::JsonWriter::appendQuoted(leaf, entry.nameView());
+      leaf += ",\"size\":";
+      vantel::JsonWriter::appendNumber(leaf, entry.size);
+      leaf += ",\"usage\":";
+      vantel::JsonWriter::appendNumber(leaf, entry.usage);
+      leaf += ",\"type\":\"file\"}";
+      json.rawValue(leaf);
+      return false;
+    }
     json.beginObject();
     json.key("name");
     json.value(entry.nameView());
@@ -390,7 +405,8 @@ int runMap(const MapOptions& options) {
     if (!run.ready()) return vantel::kExitUsage;
     map = run.runMap(*target, true,
                      depthLimit ? std::optional<int>(static_cast<int>(std::min<std::int64_t>(*depthLimit, 1 << 20)))
-                                : std::nullopt);
+                                : std::nullopt,
+                     {.fileSizes = true, .namesInOrder = true});
     interrupted = run.interrupted();
   }
   const DiskMap& result = *map;

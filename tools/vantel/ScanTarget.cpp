@@ -198,9 +198,10 @@ std::shared_ptr<vantelkit::DiskScanResult> ScanRun::run(
 }
 
 std::shared_ptr<vantelkit::DiskMap> ScanRun::runMap(const ScanTarget& target, bool searchBundles,
-                                                    std::optional<int> depthLimit, bool fileSizes) {
+                                                    std::optional<int> depthLimit,
+                                                    vantelkit::DiskScanner::MapChoices choices) {
   std::shared_ptr<vantelkit::DiskMap> map;
-  guarded([&] { map = _scanner->scanMap(target.url, searchBundles, depthLimit, fileSizes); });
+  guarded([&] { map = _scanner->scanMap(target.url, searchBundles, depthLimit, choices); });
   _interrupted = vantelkit::platform::InterruptSignals::received() || !map->isComplete();
   return map;
 }

@@ -72,9 +72,10 @@ class ScanRun {
   std::shared_ptr<vantelkit::DiskScanResult> run(const ScanTarget& target,
                                                  std::vector<std::shared_ptr<vantelkit::FileCollector>> collectors,
                                                  bool buildTree, bool searchBundles, std::optional<int> depthLimit);
-  // The same walk into a compact map (no collectors). fileSizes false: names and types only.
+  // The same walk into a compact map (no collectors).
   std::shared_ptr<vantelkit::DiskMap> runMap(const ScanTarget& target, bool searchBundles,
-                                             std::optional<int> depthLimit, bool fileSizes = true);
+                                             std::optional<int> depthLimit,
+                                             vantelkit::DiskScanner::MapChoices choices = {});
   bool interrupted() const { return _interrupted; }
 
  private:

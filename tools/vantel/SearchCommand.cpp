@@ -4,18 +4,20 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <optional>
 
 #include "Command.h"
 #include "JsonWriter.h"
 #include "ScanTarget.h"
 #include "vantelkit/platform/FileStatus.h"
-#include "vantelkit/scanning/FileCollector.h"
+#include "vantelkit/diskmap/DiskMap.h"
 
 namespace {
 
+using vantelkit::DiskMap;
 using vantelkit::FileNode;
-using Node = std::shared_ptr<FileNode>;
+using Index = DiskMap::Index;
 
 struct SearchOptions {
   std::string path;
@@ -36,35 +38,121 @@ std::string lowered(std::string_view text) {
   return out;
 }
 
-std::vector<vantelkit::FileCollector::Evaluator> evaluatorsFor(const SearchOptions& options,
-                                                               std::optional<std::int64_t> minSize) {
-  std::vector<vantelkit::FileCollector::Evaluator> evaluators;
-  const bool fold = options.ignoreCase;
-  if (options.type) {
-    auto wanted = *options.type == "directory" ? FileNode::NodeType::directory : FileNode::NodeType::file;
-    evaluators.push_back([wanted](const Node& node) { return node->type() == wanted; });
-  }
-  if (options.extension) {
+std::int64_t sizeOf(const DiskMap::Entry& entry);
+
+// The filters of a search, asked of each entry of the map.
+class Filter {
+ public:
+  Filter(const SearchOptions& options, std::optional<std::int64_t> minSize) : _fold(options.ignoreCase), _minSize(minSize) {
+    if (options.type) _type = *options.type == "directory" ? FileNode::NodeType::directory : FileNode::NodeType::file;
     // A leading dot is allowed; "tar.gz" is matched whole. A name that is only the
     // extension (".gz") has none, as a leading dot starts no extension.
-    std::string suffix = "." + (fold ? lowered(*options.extension) : *options.extension);
-    evaluators.push_back([suffix, fold](const Node& node) {
-      const std::string& name = node->name();
-      if (name.size() <= suffix.size()) return false;
-      std::string_view tail = std::string_view(name).substr(name.size() - suffix.size());
-      return fold ? lowered(tail) == suffix : tail == suffix;
-    });
+    if (options.extension) _suffix = "." + (_fold ? lowered(*options.extension) : *options.extension);
+    if (options.nameContains) _contains = _fold ? lowered(*options.nameContains) : *options.nameContains;
   }
-  if (options.nameContains) {
-    std::string text = fold ? lowered(*options.nameContains) : *options.nameContains;
-    evaluators.push_back([text, fold](const Node& node) {
-      return (fold ? lowered(node->name()) : node->name()).find(text) != std::string::npos;
-    });
+
+  bool passes(const DiskMap::Entry& entry) const {
+    if (_type && entry.nodeType() != *_type) return false;
+    std::string_view name = entry.nameView();
+    if (_suffix) {
+      if (name.size() <= _suffix->size()) return false;
+      std::string_view tail = name.substr(name.size() - _suffix->size());
+      if (_fold ? lowered(tail) != *_suffix : tail != *_suffix) return false;
+    }
+    if (_contains && (_fold ? lowered(name) : std::string(name)).find(*_contains) == std::string::npos) return false;
+    if (_minSize && sizeOf(entry) < *_minSize) return false;
+    return true;
   }
-  if (minSize) {
-    evaluators.push_back([minimum = *minSize](const Node& node) { return node->size() >= minimum; });
+
+ private:
+  bool _fold;
+  std::optional<std::int64_t> _minSize;
+  std::optional<FileNode::NodeType> _type;
+  std::optional<std::string> _suffix;
+  std::optional<std::string> _contains;
+};
+
+// A search reports files' own sizes; folders count as 0.
+std::int64_t sizeOf(const DiskMap::Entry& entry) { return entry.isDirectory() ? 0 : entry.size; }
+
+// One place in a folder's order: the entry itself, or (for a folder) everything below it.
+struct Slot {
+  Index index;
+  bool below;
+};
+
+// The order of whole paths, within one folder: an entry's own path is its name, the paths
+// below a folder all start with its name and "/".
+bool slotBefore(const DiskMap& map, const Slot& a, const Slot& b) {
+  std::string_view x = map[a.index].nameView(), y = map[b.index].nameView();
+  std::size_t common = std::min(x.size(), y.size());
+  if (int order = std::memcmp(x.data(), y.data(), common); order != 0) return order < 0;
+  auto next = [common](std::string_view name, bool below) -> int {
+    if (common < name.size()) return static_cast<unsigned char>(name[common]);
+    return below ? '/' : -1;
+  };
+  return next(x, a.below) < next(y, b.below);
+}
+
+// Calls found(index, path) for each entry below the root that passes filter, in the order of
+// the paths (as bytes); root is the root's path as shown. Without recursion.
+template <class Found>
+void visitInPathOrder(const DiskMap& map, const Filter& filter, const std::string& root, Found&& found) {
+  struct Frame {
+    std::vector<Slot> slots;
+    std::size_t next;
+    std::size_t pathLength;  // the folder's path, within path
+  };
+  auto slotsOf = [&map](Index folder) {
+    const auto& entry = map[folder];
+    std::vector<Slot> slots;
+    slots.reserve(entry.childCount);
+    for (Index i = 0; i < entry.childCount; ++i) {
+      Index child = entry.firstChild + i;
+      slots.push_back({child, false});
+      if (map[child].childCount > 0) slots.push_back({child, true});
+    }
+    auto before = [&map](const Slot& a, const Slot& b) { return slotBefore(map, a, b); };
+    bool sorted = false;
+    if (map.namesInOrder()) {
+      // Already in order but for a few names that sort before a folder's "/" (such as
+      // "a.txt" before "a/..."): an insertion sort moves only those, within a budget of
+      // moves that keeps a folder built to defeat it linear.
+      std::size_t budget = 8 * slots.size() + 64;
+      sorted = true;
+      for (std::size_t i = 1; i < slots.size() && sorted; ++i) {
+        for (std::size_t j = i; j > 0 && before(slots[j], slots[j - 1]); --j) {
+          std::swap(slots[j], slots[j - 1]);
+          if (--budget == 0) {
+            sorted = false;
+            break;
+          }
+        }
+      }
+    }
+    if (!sorted) std::sort(slots.begin(), slots.end(), before);
+    return slots;
+  };
+  std::string path = root;
+  if (path.empty() || path.back() != '/') path += '/';
+  std::vector<Frame> stack;
+  stack.push_back({slotsOf(DiskMap::rootIndex), 0, path.size()});
+  while (!stack.empty()) {
+    Frame& frame = stack.back();
+    if (frame.next == frame.slots.size()) {
+      stack.pop_back();
+      continue;
+    }
+    const Slot slot = frame.slots[frame.next++];
+    path.resize(frame.pathLength);
+    path += map[slot.index].nameView();
+    if (slot.below) {
+      path += '/';
+      stack.push_back({slotsOf(slot.index), 0, path.size()});
+    } else if (filter.passes(map[slot.index])) {
+      found(slot.index, path);
+    }
   }
-  return evaluators;
 }
 
 int runSearch(const SearchOptions& options) {
@@ -97,20 +185,15 @@ int runSearch(const SearchOptions& options) {
   }
   auto target = vantel::resolveScanTarget(options.path);
   if (!target) return vantel::kExitFailure;
-  auto collector = std::make_shared<vantelkit::SearchFileCollector>(evaluatorsFor(adjusted, minSize));
-  std::weak_ptr<vantelkit::SearchFileCollector> weak = collector;
-  vantel::ScanRun run(options.tuning, options.walk, [weak] {
-    auto current = weak.lock();
-    return current ? vantel::countOf(static_cast<std::int64_t>(current->fileCount()), "match", "matches") : std::string();
-  });
+  Filter filter(adjusted, minSize);
+  vantel::ScanRun run(options.tuning, options.walk);
   if (!run.ready()) return vantel::kExitUsage;
-  // Bundles included, no tree.
-  auto result = run.run(*target, {collector}, false, true, std::nullopt);
-
+  // Bundles included. Files' statuses are read only when a size is wanted: names and types
+  // come with the listing.
+  const bool sizes = options.json || minSize.has_value();
+  auto map = run.runMap(*target, true, std::nullopt, {.fileSizes = sizes, .namesInOrder = true});
   // Sorted by path, so that two runs over the same files print the same text.
-  std::vector<std::pair<std::string, Node>> matches;
-  for (auto& node : collector->files()) matches.emplace_back(target->displayPath(node->url().path()), node);
-  std::sort(matches.begin(), matches.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  const std::string root = target->displayPath(map->rootPath());
 
   if (options.json) {
     vantel::JsonWriter json(stdout);
@@ -121,55 +204,56 @@ int runSearch(const SearchOptions& options) {
     json.value(target->path);
     json.key("matches");
     json.beginArray();
-    for (const auto& [path, node] : matches) {
+    visitInPathOrder(*map, filter, root, [&json, &map](Index index, const std::string& path) {
+      const auto& entry = (*map)[index];
       json.beginObject();
       json.key("path");
       json.value(path);
       json.key("size");
-      if (node->hasMark(FileNode::unreadable) && node->type() == FileNode::NodeType::file) {
+      if (entry.hasMark(FileNode::unreadable) && !entry.isDirectory()) {
         json.null();
       } else {
-        json.value(node->size());
+        json.value(sizeOf(entry));
       }
       json.key("type");
-      json.value(FileNode::nodeTypeName(node->type()));
-      if (node->hasMark(FileNode::unreadable)) {
+      json.value(FileNode::nodeTypeName(entry.nodeType()));
+      if (entry.hasMark(FileNode::unreadable)) {
         json.key("error");
-        json.value(vantelkit::platform::errorDescription(node->error()));
+        json.value(vantelkit::platform::errorDescription(entry.error));
       }
       json.endObject();
-    }
+    });
     json.endArray();
-    // Every node the scan created was offered to the search, so both counts agree.
+    // Every entry the scan found was asked, so both counts agree.
     json.key("evaluated");
-    json.value(collector->evaluatedCount());
+    json.value(map->totalFilesScanned());
     json.key("filesScanned");
-    json.value(result->totalFilesScanned());
+    json.value(map->totalFilesScanned());
     json.key("unreadable");
-    json.value(static_cast<std::int64_t>(result->unreadableCount()));
+    json.value(static_cast<std::int64_t>(map->unreadableCount()));
     json.key("complete");
     json.value(!run.interrupted());
     json.endObject();
     json.endDocument();
   } else {
     std::string out;
-    out.reserve(1 << 16);
-    for (const auto& [path, node] : matches) {
+    out.reserve(1 << 17);
+    visitInPathOrder(*map, filter, root, [&out, &options](Index, const std::string& path) {
       if (options.print0) {
         out += path;
         out += '\0';
       } else {
-        out += vantel::escapedForTerminal(path);
+        vantel::appendEscapedForTerminal(out, path);
         out += '\n';
       }
       if (out.size() >= (1 << 16)) {
         std::fwrite(out.data(), 1, out.size(), stdout);
         out.clear();
       }
-    }
+    });
     std::fwrite(out.data(), 1, out.size(), stdout);
   }
-  return vantel::reportScanProblems(*target, *result, run.interrupted());
+  return vantel::reportScanProblems(*target, map->unreadableEntries(), run.interrupted());
 }
 
 vantel::CommandRegistration registration{"search", [](CLI::App& app, int& exitCode) {

@@ -45,7 +45,22 @@ std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
 std::string escapedForTerminal(std::string_view text) {
   std::string out;
   out.reserve(text.size());
+  appendEscapedForTerminal(out, text);
+  return out;
+}
+
+void appendEscapedForTerminal(std::string& out, std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
+    // The run of plain printable ASCII up to the next byte that needs a look.
+    std::size_t run = i;
+    while (run < text.size()) {
+      auto c = static_cast<unsigned char>(text[run]);
+      if (c < 0x20 || c >= 0x7f || c == '\\') break;
+      ++run;
+    }
+    out.append(text, i, run - i);
+    i = run;
+    if (i == text.size()) break;
     auto c = static_cast<unsigned char>(text[i]);
     if (c >= 0x80) {
       std::size_t length = utf8SequenceLength(text, i);
@@ -67,13 +82,8 @@ std::string escapedForTerminal(std::string_view text) {
       case '\r': out += "\\r"; continue;
       default: break;
     }
-    if (c < 0x20 || c >= 0x7f) {
-      out += fmt::format("\\{:03o}", c);
-    } else {
-      out += static_cast<char>(c);
-    }
+    out += fmt::format("\\{:03o}", c);
   }
-  return out;
 }
 
 std::optional<std::int64_t> parseWholeNumber(std::string_view text) {

@@ -20,6 +20,8 @@ std::string entriesText(std::int64_t count);
 // text with control characters, backslashes and bytes that are not UTF-8 written as C
 // escapes ("\n", "\t", "\\", "\177"), as ls -b does, so a name cannot move the cursor.
 std::string escapedForTerminal(std::string_view text);
+// Appends escapedForTerminal(text) to out.
+void appendEscapedForTerminal(std::string& out, std::string_view text);
 
 // A whole number ≥ 0 in decimal digits only; none for anything else ("-1", "1k", "").
 std::optional<std::int64_t> parseWholeNumber(std::string_view text);

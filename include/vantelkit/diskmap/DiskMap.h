@@ -100,6 +100,9 @@ class DiskMap {
   std::int64_t totalFilesScanned() const { return _filesScanned; }
   // False when the map holds only names and types: files' sizes were not read.
   bool hasFileSizes() const { return _hasFileSizes; }
+  // True when each folder's children are in the byte order of their names (else in the
+  // order the folder was listed).
+  bool namesInOrder() const { return _namesInOrder; }
 
   // For the scan that fills the map. A block of count consecutive entries (left
   // uninitialised) and nameBytes bytes for their names; not reserved when the map would pass
@@ -117,7 +120,7 @@ class DiskMap {
   // of the totals (before sumFolders()); or only sorts the links.
   void settleHardLinks(std::vector<HardLink> links, bool countOnce);
   void setFigures(std::int64_t totalSize, std::int64_t totalUsage, std::vector<DiskScanResult::UnreadableEntry> unreadable,
-                  bool complete, double elapsed, std::int64_t filesScanned, bool hasFileSizes);
+                  bool complete, double elapsed, std::int64_t filesScanned, bool hasFileSizes, bool namesInOrder);
 
  private:
   static constexpr unsigned kChunkBits = 16;
@@ -144,6 +147,7 @@ class DiskMap {
   double _elapsed = 0;
   std::int64_t _filesScanned = 0;
   bool _hasFileSizes = true;
+  bool _namesInOrder = false;
 };
 
 }  // namespace vantelkit

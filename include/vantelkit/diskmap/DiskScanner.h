@@ -29,6 +29,16 @@ namespace internal {
 class Heartbeat;
 }
 
+// What DiskScanner::scanMap() keeps.
+struct DiskMapChoices {
+  // False: only names and types are read (no status per file: much less work), and the
+  // map's files have size 0.
+  bool fileSizes = true;
+  // Each folder's children in the byte order of their names instead of listing order
+  // (sorted by the traversals, in parallel).
+  bool namesInOrder = false;
+};
+
 class DiskScanner : public std::enable_shared_from_this<DiskScanner> {
  public:
   struct Settings {
@@ -99,12 +109,12 @@ class DiskScanner : public std::enable_shared_from_this<DiskScanner> {
                                        bool buildTree, bool searchBundles, std::optional<int> depthLimit,
                                        const Completion& completion = {});
 
+  using MapChoices = DiskMapChoices;
   // Walks url as scan() does when it builds a tree, into a compact DiskMap instead of
-  // FileNodes (no collectors; the walk options apply as they do to scan()). fileSizes false
-  // reads only names and types (no status per file: much less work), and the map's files
-  // then have size 0. Blocks until the walk has ended; cancel() gives the partial map.
+  // FileNodes (no collectors; the walk options apply as they do to scan()). Blocks until the
+  // walk has ended; cancel() gives the partial map.
   std::shared_ptr<DiskMap> scanMap(const FileURL& url, bool searchBundles, std::optional<int> depthLimit,
-                                   bool fileSizes = true);
+                                   MapChoices choices = {});
 
   // Stops the scan: no further traversal is queued, queued ones are dropped, running ones
   // end after their current listing. scan() then returns the partial result, and the
@@ -150,9 +160,9 @@ class DiskScanner : public std::enable_shared_from_this<DiskScanner> {
   void noteListing(const std::shared_ptr<FileNode>& folder);
   void noteMapListing(DiskMap::Index folder);
   void recordMapHardLinks(std::vector<DiskMap::HardLink>& links);
-  // The map scanMap() is filling (null otherwise), and whether it reads file sizes.
+  // The map scanMap() is filling (null otherwise), and what it keeps.
   const std::shared_ptr<DiskMap>& map() const { return _map; }
-  bool readsFileSizes() const { return _readsFileSizes; }
+  const MapChoices& mapChoices() const { return _mapChoices; }
   bool hasProgressHandler() const { return static_cast<bool>(_progressHandler); }
   std::uint64_t rootDevice() const { return _rootDevice.load(std::memory_order_acquire); }
   void setRootDevice(std::uint64_t device) { _rootDevice.store(device, std::memory_order_release); }
@@ -218,7 +228,7 @@ class DiskScanner : public std::enable_shared_from_this<DiskScanner> {
   std::optional<DiskMap::Index> _currentMapFolder;           // likewise
   std::vector<DiskMap::HardLink> _mapHardLinks;              // likewise
   std::shared_ptr<DiskMap> _map;  // set by scanMap() before traversals start
-  bool _readsFileSizes = true;    // likewise
+  MapChoices _mapChoices;         // likewise
 };
 
 }  // namespace vantelkit

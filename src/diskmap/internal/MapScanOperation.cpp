@@ -1,5 +1,6 @@
 #include "diskmap/internal/MapScanOperation.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -24,7 +25,8 @@ class MapBuilder {
     explicit operator bool() const { return valid; }
   };
 
-  MapBuilder(DiskScanner& scanner, DiskMap& map) : _scanner(scanner), _map(map) {}
+  MapBuilder(DiskScanner& scanner, DiskMap& map)
+      : _scanner(scanner), _map(map), _namesInOrder(scanner.mapChoices().namesInOrder) {}
   ~MapBuilder() {
     if (!_links.empty()) _scanner.recordMapHardLinks(_links);
   }
@@ -93,8 +95,18 @@ class MapBuilder {
       return false;
     }
     std::memcpy(block.names, _names.data(), _names.size());
+    // The entries' places in the block: listing order, or their names' order.
+    _order.resize(_pending.size());
+    for (std::size_t i = 0; i < _order.size(); ++i) _order[i] = static_cast<DiskMap::Index>(i);
+    if (_namesInOrder) {
+      const char* names = _names.data();
+      std::sort(_order.begin(), _order.end(), [this, names](DiskMap::Index a, DiskMap::Index b) {
+        return std::strcmp(names + _pending[a].nameOffset, names + _pending[b].nameOffset) < 0;
+      });
+    }
     for (std::size_t i = 0; i < _pending.size(); ++i) {
-      const Pending& pending = _pending[i];
+      const Pending& pending = _pending[_order[i]];
+      _pending[_order[i]].place = static_cast<DiskMap::Index>(i);
       auto index = static_cast<DiskMap::Index>(block.first + i);
       DiskMap::Entry& entry = _map.at(index);
       entry.size = pending.size;
@@ -113,7 +125,7 @@ class MapBuilder {
     folderEntry.firstChild = block.first;
     folderEntry.childCount = static_cast<DiskMap::Index>(_pending.size());
     for (auto link : _pendingLinks) {
-      link.entry += block.first;
+      link.entry = block.first + _pending[link.entry].place;
       _links.push_back(link);
     }
     _listed = _pending.size();
@@ -131,11 +143,14 @@ class MapBuilder {
     std::uint8_t type = 0;
     std::uint8_t marks = 0;
     std::uint16_t error = 0;
+    DiskMap::Index place = 0;  // in the committed block
   };
 
   DiskScanner& _scanner;
   DiskMap& _map;
+  bool _namesInOrder;
   std::vector<Pending> _pending;
+  std::vector<DiskMap::Index> _order;
   std::string _names;
   std::vector<DiskMap::HardLink> _pendingLinks;  // entry: the position in _pending
   std::vector<DiskMap::HardLink> _links;
@@ -153,7 +168,7 @@ void MapScanOperation::main() {
   _started = true;
   _scanner->operationDidStartOrDrop();
   MapBuilder builder(*_scanner, *_scanner->map());
-  walkFolders(*_scanner, builder, MapBuilder::folder(_folder), _depth, _scanner->readsFileSizes());
+  walkFolders(*_scanner, builder, MapBuilder::folder(_folder), _depth, _scanner->mapChoices().fileSizes);
 }
 
 void MapScanOperation::operationDidFinish() {
