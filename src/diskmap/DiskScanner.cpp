@@ -66,6 +66,7 @@ void DiskScanner::startProgressTimer() {
 
 std::size_t DiskScanner::prepare(const FileURL& rootURL, bool searchBundles, std::optional<int> depthLimit) {
   _filesScanned.store(0, std::memory_order_relaxed);
+  _countedEntries.store(0, std::memory_order_relaxed);
   _totalSize.store(0, std::memory_order_relaxed);
   _totalUsage.store(0, std::memory_order_relaxed);
   _rootDevice.store(0, std::memory_order_relaxed);

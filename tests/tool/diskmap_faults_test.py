@@ -286,6 +286,26 @@ class ToolFaultsTest(unittest.TestCase):
         self.assertEqual(paths, sorted(paths))
         self.assertEqual(first, self.vantel("search", self.root, "--json").stdout)
 
+    def test_search_order_is_the_byte_order_of_whole_paths(self):
+        # Names that sort around "/" ("a" < "a-b" < "a.txt" < "a/..." < "a0"), others not
+        # UTF-8, a wide folder, and folders nested in folders with the same prefix.
+        root = os.path.join(self.tmp.name, "order")
+        names = ["a/b", "a/a.b/c", "a/a/x", "a-b", "a.txt", "a0", "a-/q", "A", "\xff\xfe", "caf\xc3\xa9/z", " sp"]
+        names += [f"wide/n{i:03}" for i in range(300)] + ["wide/n050/deeper"]
+        for name in names:
+            path = os.path.join(root.encode(), name.encode("latin-1"))
+            if name == "wide/n050/deeper":
+                os.remove(os.path.join(root.encode(), b"wide/n050"))
+            write(path, 1)
+        for args in ([], ["--min-size", "0"]):
+            out = self.vantel("search", root, *args, "-0").stdout
+            paths = out.split(b"\0")[:-1]
+            self.assertEqual(paths, sorted(paths), args)
+            expected = set()
+            for folder, dirs, files in os.walk(root.encode()):
+                expected.update(os.path.join(folder, n) for n in dirs + files)
+            self.assertEqual(set(paths), expected, args)
+
 
 class InterruptTest(unittest.TestCase):
     """Ctrl-C cancels the scan through the library; what was found is printed, marked partial."""

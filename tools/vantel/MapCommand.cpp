@@ -344,6 +344,13 @@ bool writeExport(const std::string& file, const std::string& rootPath, const Vie
   return written;
 }
 
+// The map's children in name order, as every output shows them.
+vantelkit::DiskScanner::MapChoices namesInOrder() {
+  vantelkit::DiskScanner::MapChoices choices;
+  choices.namesInOrder = true;
+  return choices;
+}
+
 int runMap(const MapOptions& options) {
   std::optional<std::int64_t> depthLimit, top, maxDepth;
   if (!vantel::numberOption(options.depthLimit, "--depth-limit", 1, depthLimit) ||
@@ -406,7 +413,7 @@ int runMap(const MapOptions& options) {
     map = run.runMap(*target, true,
                      depthLimit ? std::optional<int>(static_cast<int>(std::min<std::int64_t>(*depthLimit, 1 << 20)))
                                 : std::nullopt,
-                     {.fileSizes = true, .namesInOrder = true});
+                     namesInOrder());
     interrupted = run.interrupted();
   }
   const DiskMap& result = *map;

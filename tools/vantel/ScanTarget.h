@@ -77,6 +77,9 @@ class ScanRun {
                                              std::optional<int> depthLimit,
                                              vantelkit::DiskScanner::MapChoices choices = {});
   bool interrupted() const { return _interrupted; }
+  // True when a progress line is shown (stderr is a terminal).
+  bool showsProgress() const { return static_cast<bool>(_progress); }
+  const std::shared_ptr<vantelkit::DiskScanner>& scanner() const { return _scanner; }
 
  private:
   struct Progress;

@@ -186,12 +186,22 @@ int runSearch(const SearchOptions& options) {
   auto target = vantel::resolveScanTarget(options.path);
   if (!target) return vantel::kExitFailure;
   Filter filter(adjusted, minSize);
-  vantel::ScanRun run(options.tuning, options.walk);
+  std::weak_ptr<vantelkit::DiskScanner> scanning;
+  vantel::ScanRun run(options.tuning, options.walk, [&scanning] {
+    auto scanner = scanning.lock();
+    return scanner ? vantel::countOf(scanner->countedEntries(), "match", "matches") : std::string();
+  });
   if (!run.ready()) return vantel::kExitUsage;
+  scanning = run.scanner();
   // Bundles included. Files' statuses are read only when a size is wanted: names and types
   // come with the listing.
   const bool sizes = options.json || minSize.has_value();
-  auto map = run.runMap(*target, true, std::nullopt, {.fileSizes = sizes, .namesInOrder = true});
+  vantelkit::DiskScanner::MapChoices choices;
+  choices.fileSizes = sizes;
+  choices.namesInOrder = true;
+  // Matches so far, for the progress line.
+  if (run.showsProgress()) choices.counted = [&filter](const DiskMap::Entry& entry) { return filter.passes(entry); };
+  auto map = run.runMap(*target, true, std::nullopt, std::move(choices));
   // Sorted by path, so that two runs over the same files print the same text.
   const std::string root = target->displayPath(map->rootPath());
 

@@ -37,6 +37,9 @@ struct DiskMapChoices {
   // Each folder's children in the byte order of their names instead of listing order
   // (sorted by the traversals, in parallel).
   bool namesInOrder = false;
+  // When set, asked of each entry as the traversals add it (on their threads; a folder's
+  // size is still 0 then); DiskScanner::countedEntries() tells how many it accepted so far.
+  std::function<bool(const DiskMap::Entry&)> counted;
 };
 
 class DiskScanner : public std::enable_shared_from_this<DiskScanner> {
@@ -160,6 +163,9 @@ class DiskScanner : public std::enable_shared_from_this<DiskScanner> {
   void noteListing(const std::shared_ptr<FileNode>& folder);
   void noteMapListing(DiskMap::Index folder);
   void recordMapHardLinks(std::vector<DiskMap::HardLink>& links);
+  // Entries accepted so far by the current map scan's MapChoices::counted (any thread).
+  std::int64_t countedEntries() const { return _countedEntries.load(std::memory_order_relaxed); }
+  void addCountedEntries(std::int64_t count) { _countedEntries.fetch_add(count, std::memory_order_relaxed); }
   // The map scanMap() is filling (null otherwise), and what it keeps.
   const std::shared_ptr<DiskMap>& map() const { return _map; }
   const MapChoices& mapChoices() const { return _mapChoices; }
@@ -210,6 +216,7 @@ class DiskScanner : public std::enable_shared_from_this<DiskScanner> {
   bool _buildTree;                                         // likewise
   FanOut _fanOut = FanOut::onDemand;                       // set before a scan
   std::atomic<std::int64_t> _filesScanned{0};
+  std::atomic<std::int64_t> _countedEntries{0};
   OperationQueue _operationQueue;
   ProgressHandler _progressHandler;
   std::shared_ptr<internal::Heartbeat> _progressTimer;  // touched by scan() only

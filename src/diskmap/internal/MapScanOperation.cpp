@@ -130,6 +130,11 @@ class MapBuilder {
     }
     _listed = _pending.size();
     _scanner.addFilesScanned(static_cast<std::int64_t>(_pending.size()));
+    if (const auto& counted = _scanner.mapChoices().counted) {
+      std::int64_t accepted = 0;
+      for (std::size_t i = 0; i < _pending.size(); ++i) accepted += counted(_map[block.first + static_cast<DiskMap::Index>(i)]) ? 1 : 0;
+      if (accepted != 0) _scanner.addCountedEntries(accepted);
+    }
     return true;
   }
 

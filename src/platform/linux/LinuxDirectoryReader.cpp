@@ -121,6 +121,44 @@ class HeldDirectory final : public DirectoryReader::Held {
   Descriptor descriptor;
 };
 
+// The getdents64 buffer: one per thread, kept between listings; a listing started from
+// inside another's visit gets its own.
+class ListingBuffer {
+ public:
+  ListingBuffer() {
+    if (!cached.inUse) {
+      if (!cached.data) cached.data.reset(new (std::nothrow) char[kBufferSize]);
+      if (cached.data) {
+        cached.inUse = true;
+        _data = cached.data.get();
+        _shared = true;
+        return;
+      }
+    }
+    _own.reset(new (std::nothrow) char[kBufferSize]);
+    _data = _own.get();
+  }
+  ~ListingBuffer() {
+    if (_shared) cached.inUse = false;
+  }
+  ListingBuffer(const ListingBuffer&) = delete;
+  ListingBuffer& operator=(const ListingBuffer&) = delete;
+  explicit operator bool() const { return _data != nullptr; }
+  char* get() const { return _data; }
+
+ private:
+  struct Cache {
+    std::unique_ptr<char[]> data;
+    bool inUse = false;
+  };
+  static thread_local Cache cached;
+  std::unique_ptr<char[]> _own;
+  char* _data = nullptr;
+  bool _shared = false;
+};
+
+thread_local ListingBuffer::Cache ListingBuffer::cached;
+
 class LinuxDirectoryReader final : public DirectoryReader {
  public:
   Status list(const std::string& path, bool followLink, Visitor& visitor) override {
@@ -171,7 +209,7 @@ class LinuxDirectoryReader final : public DirectoryReader {
       }
       if (!visitor.enterDirectory(static_cast<std::uint64_t>(status.st_dev))) return Status::complete;
     }
-    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kBufferSize]);
+    ListingBuffer buffer;
     if (!buffer) {
       visitor.failed(ENOMEM);
       return Status::cannotOpen;

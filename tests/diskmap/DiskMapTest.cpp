@@ -1,0 +1,292 @@
+#include "vantelkit/diskmap/DiskMap.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <set>
+
+#include "support/FaultInjectingDirectoryReader.h"
+#include "support/ScanFixtureTree.h"
+#include "vantelkit/diskmap/DiskScanner.h"
+
+using namespace vantelkit;
+using vantel::testing::FaultInjectingDirectoryReader;
+using vantel::testing::ScanFixtureTree;
+using Index = DiskMap::Index;
+
+namespace {
+
+// A random tree with what a walk treats specially: bundles, links, pipes, hard links, cache
+// folders (real and fake tags), names that are not UTF-8 and names that sort around "/".
+void makeRandomTree(ScanFixtureTree& tree, std::mt19937& random, std::vector<std::string>& files) {
+  std::vector<std::string> folders{""};
+  const char* names[] = {"plain", "Foo.app", "x.kext", "a b", "caf\xc3\xa9", "bad\xff", "a.txt", "a-b", "a", "o.o"};
+  int entries = std::uniform_int_distribution<int>(30, 300)(random);
+  for (int i = 0; i < entries; ++i) {
+    const std::string& parent = folders[std::uniform_int_distribution<std::size_t>(0, folders.size() - 1)(random)];
+    std::string name = std::string(names[random() % std::size(names)]) + std::to_string(i % 7);
+    std::string relative = parent.empty() ? name : parent + "/" + name;
+    if (std::filesystem::exists(std::filesystem::path(tree.path(relative)))) continue;
+    switch (random() % 12) {
+      case 0: case 1: case 2:
+        tree.directory(relative);
+        folders.push_back(relative);
+        break;
+      case 3:
+        tree.symbolicLink(relative, tree.path(folders[random() % folders.size()]));
+        break;
+      case 4:
+        if (!files.empty()) {
+          tree.hardLink(relative, files[random() % files.size()]);
+          break;
+        }
+        [[fallthrough]];
+      case 5:
+        if (random() % 3 == 0) {
+          tree.fifo(relative);
+          break;
+        }
+        [[fallthrough]];
+      case 6:
+        if (random() % 3 == 0) {
+          tree.file(relative + "/CACHEDIR.TAG", 0);
+          if (random() % 2 == 0) {
+            std::FILE* tag = std::fopen(tree.path(relative + "/CACHEDIR.TAG").c_str(), "w");
+            std::fputs("Signature: 8a477f597d28d172789f06886806bc55\n", tag);
+            std::fclose(tag);
+          }
+          tree.file(relative + "/held", 77);
+          break;
+        }
+        [[fallthrough]];
+      default:
+        files.push_back(relative);
+        tree.file(relative, static_cast<std::int64_t>(random() % 5000));
+    }
+  }
+}
+
+DiskScanner::MapChoices choices(bool fileSizes, bool namesInOrder) {
+  DiskScanner::MapChoices choices;
+  choices.fileSizes = fileSizes;
+  choices.namesInOrder = namesInOrder;
+  return choices;
+}
+
+const DiskMap::Entry* childNamed(const DiskMap& map, Index folder, std::string_view name, Index* found = nullptr) {
+  const auto& entry = map[folder];
+  for (Index i = 0; i < entry.childCount; ++i) {
+    if (map[entry.firstChild + i].nameView() == name) {
+      if (found) *found = entry.firstChild + i;
+      return &map[entry.firstChild + i];
+    }
+  }
+  return nullptr;
+}
+
+// Every node of tree has its entry in map with the same name, type, sizes, marks and error,
+// its children as a contiguous run; and nothing more.
+void expectSameTree(const FileNode& node, const DiskMap& map, Index index, const std::string& where) {
+  const auto& entry = map[index];
+  ASSERT_EQ(entry.nameView(), node.name()) << where;
+  ASSERT_EQ(entry.nodeType(), node.type()) << where;
+  ASSERT_EQ(entry.size, node.size()) << where;
+  ASSERT_EQ(entry.usage, node.usage()) << where;
+  ASSERT_EQ(entry.marks, node.marks()) << where;
+  ASSERT_EQ(entry.error, node.error()) << where;
+  ASSERT_EQ(entry.childCount, node.children().size()) << where;
+  for (Index i = 0; i < entry.childCount; ++i) {
+    Index child = entry.firstChild + i;
+    ASSERT_GT(child, index) << where;
+    ASSERT_EQ(map[child].parent, index) << where;
+  }
+  if (map.namesInOrder()) {
+    for (Index i = 1; i < entry.childCount; ++i)
+      ASSERT_LT(std::strcmp(map[entry.firstChild + i - 1].name, map[entry.firstChild + i].name), 0) << where;
+  }
+  for (const auto& child : node.children()) {
+    Index found = 0;
+    ASSERT_TRUE(childNamed(map, index, child->name(), &found)) << where << "/" << child->name();
+    expectSameTree(*child, map, found, where + "/" + child->name());
+  }
+}
+
+void expectSameFigures(const DiskScanResult& result, const DiskMap& map, const std::string& where) {
+  EXPECT_EQ(map.totalSize(), result.totalSize()) << where;
+  EXPECT_EQ(map.totalUsage(), result.totalUsage()) << where;
+  EXPECT_EQ(map.totalFilesScanned(), result.totalFilesScanned()) << where;
+  EXPECT_EQ(map.count(), static_cast<std::size_t>(result.totalFilesScanned()) + 1) << where;
+  EXPECT_EQ(map.unreadableEntries(), result.unreadableEntries()) << where;
+  EXPECT_EQ(map.hardLinksCountedOnce(), result.hardLinksCountedOnce()) << where;
+  ASSERT_EQ(map.hardLinks().size(), result.hardLinks().size()) << where;
+  for (std::size_t i = 0; i < map.hardLinks().size(); ++i) {
+    const auto& ours = map.hardLinks()[i];
+    const auto& theirs = result.hardLinks()[i];
+    EXPECT_EQ(map.path(ours.entry), theirs.node->url().path()) << where;
+    EXPECT_EQ(ours.inode, theirs.inode) << where;
+    EXPECT_EQ(ours.device, theirs.device) << where;
+    EXPECT_EQ(ours.linkCount, theirs.linkCount) << where;
+  }
+}
+
+}  // namespace
+
+TEST(DiskMapTest, MapsOfRandomTreesEqualTheFileNodeTree) {
+  for (unsigned seed = 1; seed <= 10; ++seed) {
+    std::mt19937 random(seed);
+    ScanFixtureTree tree;
+    std::vector<std::string> files;
+    makeRandomTree(tree, random, files);
+    DiskScanner::WalkOptions options;
+    options.countHardLinksOnce = seed % 2 == 0;
+    options.excludeCaches = seed % 3 != 0;
+    if (seed % 4 == 1) options.excludes = {"*.txt", "plain1/*"};
+    for (std::optional<int> levels : {std::optional<int>(), std::optional<int>(2)}) {
+      for (bool searchBundles : {false, true}) {
+        std::string where = "seed " + std::to_string(seed) + (levels ? " levels 2" : "") +
+                            (searchBundles ? " bundles" : "");
+        auto scanner = DiskScanner::make();
+        scanner->setWalkOptions(options);
+        scanner->setMaxConcurrentTraversals(static_cast<int>(1 + seed % 4));
+        scanner->setFanOut(seed % 2 ? DiskScanner::FanOut::whileSlotsFree : DiskScanner::FanOut::onDemand);
+        auto result = scanner->scan(FileURL::fileURLWithPath(tree.root()), {}, true, searchBundles, levels);
+        auto map = scanner->scanMap(FileURL::fileURLWithPath(tree.root()), searchBundles, levels,
+                                    choices(true, seed % 2 == 0));
+        EXPECT_TRUE(map->isComplete());
+        EXPECT_EQ(map->rootPath(), result->root()->url().path());
+        expectSameTree(*result->root(), *map, DiskMap::rootIndex, where);
+        expectSameFigures(*result, *map, where);
+        EXPECT_EQ(scanner->activeThreads(), 0) << where;
+
+        // The same map made from the FileNode tree.
+        auto copied = DiskMap::fromTree(*result->root(), result.get());
+        expectSameTree(*result->root(), *copied, DiskMap::rootIndex, where + " (copied)");
+        expectSameFigures(*result, *copied, where + " (copied)");
+      }
+    }
+  }
+}
+
+TEST(DiskMapTest, FaultsAreMarkedAsInTheFileNodeTree) {
+  ScanFixtureTree tree;
+  tree.file("open/a", 10);
+  tree.file("locked/secret", 500);
+  tree.file("broken/one", 1);
+  tree.file("broken/two", 2);
+  tree.file("broken/three", 3);
+  tree.file("nostatus", 9);
+  auto reader = std::make_shared<FaultInjectingDirectoryReader>();
+  reader->failOpen(tree.path("locked"));
+  reader->failReadAfter(tree.path("broken"), 1);
+  reader->failStatus(tree.path("nostatus"));
+  auto scanner = DiskScanner::make({}, false, reader);
+  auto result = scanner->scan(FileURL::fileURLWithPath(tree.root()), {}, true, false, std::nullopt);
+  auto map = scanner->scanMap(FileURL::fileURLWithPath(tree.root()), false, std::nullopt);
+  expectSameTree(*result->root(), *map, DiskMap::rootIndex, "faults");
+  expectSameFigures(*result, *map, "faults");
+  EXPECT_EQ(map->unreadableCount(), 3u);
+  const auto* locked = childNamed(*map, DiskMap::rootIndex, "locked");
+  ASSERT_TRUE(locked);
+  EXPECT_TRUE(locked->hasMark(FileNode::unreadable));
+  EXPECT_EQ(locked->childCount, 0u);
+}
+
+TEST(DiskMapTest, HardLinksCountOnceInFoldersAndTotals) {
+  ScanFixtureTree tree;
+  tree.file("a/original", 4096);
+  tree.hardLink("b/second", "a/original");
+  tree.hardLink("c/third", "a/original");
+  tree.file("c/single", 100);
+  auto scanner = DiskScanner::make();
+  DiskScanner::WalkOptions options;
+  options.countHardLinksOnce = true;
+  scanner->setWalkOptions(options);
+  auto map = scanner->scanMap(FileURL::fileURLWithPath(tree.root()), false, std::nullopt);
+  EXPECT_EQ(map->totalSize(), 4096 + 100);
+  EXPECT_EQ(map->root().size, 4096 + 100);
+  EXPECT_EQ(childNamed(*map, DiskMap::rootIndex, "b")->size, 0);
+  Index b = 0;
+  childNamed(*map, DiskMap::rootIndex, "b", &b);
+  EXPECT_TRUE(childNamed(*map, b, "second")->hasMark(FileNode::duplicateLink));
+  EXPECT_EQ(childNamed(*map, b, "second")->size, 4096);  // its own size stays
+  ASSERT_EQ(map->hardLinks().size(), 3u);
+  EXPECT_EQ(map->path(map->hardLinks()[0].entry), tree.path("a/original"));
+}
+
+TEST(DiskMapTest, NamesAndTypesOnlyReadsNoSizesButFindsEverything) {
+  ScanFixtureTree tree;
+  tree.file("f", 123);
+  tree.file("d/g", 456);
+  tree.directory("d/e");
+  tree.symbolicLink("link", tree.path("d"));
+  auto scanner = DiskScanner::make();
+  auto full = scanner->scanMap(FileURL::fileURLWithPath(tree.root()), true, std::nullopt);
+  auto names = scanner->scanMap(FileURL::fileURLWithPath(tree.root()), true, std::nullopt, choices(false, false));
+  EXPECT_TRUE(full->hasFileSizes());
+  EXPECT_FALSE(names->hasFileSizes());
+  ASSERT_EQ(names->count(), full->count());
+  EXPECT_EQ(full->root().size, 123 + 456);
+  std::set<std::pair<std::string, int>> fullEntries, nameEntries;
+  for (Index i = 1; i < full->count(); ++i) fullEntries.emplace(full->relativePath(i), (*full)[i].type);
+  for (Index i = 1; i < names->count(); ++i) nameEntries.emplace(names->relativePath(i), (*names)[i].type);
+  EXPECT_EQ(nameEntries, fullEntries);
+  EXPECT_EQ(nameEntries.count({"link", static_cast<int>(FileNode::NodeType::file)}), 0u);
+}
+
+TEST(DiskMapTest, ACancelledScanGivesAConsistentPartialMap) {
+  ScanFixtureTree tree;
+  for (int i = 0; i < 40; ++i) tree.file("d" + std::to_string(i) + "/sub/f", 10);
+  auto reader = std::make_shared<FaultInjectingDirectoryReader>();
+  std::weak_ptr<DiskScanner> weak;
+  std::atomic<int> listings{0};
+  reader->setBeforeListing([&](const std::string&) {
+    if (listings.fetch_add(1) == 10) {
+      if (auto scanner = weak.lock()) scanner->cancel();
+    }
+  });
+  auto scanner = DiskScanner::make({}, false, reader);
+  weak = scanner;
+  auto map = scanner->scanMap(FileURL::fileURLWithPath(tree.root()), false, std::nullopt);
+  EXPECT_FALSE(map->isComplete());
+  EXPECT_LT(map->count(), 1u + 40 * 3);
+  // Folder sums agree with the files the map holds.
+  std::int64_t files = 0;
+  for (Index i = 1; i < map->count(); ++i) files += (*map)[i].isDirectory() ? 0 : (*map)[i].size;
+  EXPECT_EQ(map->root().size, files);
+  EXPECT_EQ(map->totalSize(), files);
+  // The scanner is ready again.
+  listings = 1000;
+  auto whole = scanner->scanMap(FileURL::fileURLWithPath(tree.root()), false, std::nullopt);
+  EXPECT_TRUE(whole->isComplete());
+  EXPECT_EQ(whole->count(), 1u + 40 * 3);
+}
+
+TEST(DiskMapTest, PathsAndMemory) {
+  ScanFixtureTree tree;
+  tree.file("x/y/z", 1);
+  auto scanner = DiskScanner::make();
+  auto map = scanner->scanMap(FileURL::fileURLWithPath(tree.root()), false, std::nullopt);
+  Index x = 0, y = 0, z = 0;
+  ASSERT_TRUE(childNamed(*map, DiskMap::rootIndex, "x", &x));
+  ASSERT_TRUE(childNamed(*map, x, "y", &y));
+  ASSERT_TRUE(childNamed(*map, y, "z", &z));
+  EXPECT_EQ(map->path(z), tree.path("x/y/z"));
+  EXPECT_EQ(map->relativePath(z), "x/y/z");
+  EXPECT_EQ(map->path(DiskMap::rootIndex), map->rootPath());
+  EXPECT_EQ(map->relativePath(DiskMap::rootIndex), "");
+  EXPECT_GT(map->memoryUsed(), 3 * sizeof(DiskMap::Entry));
+  static_assert(sizeof(DiskMap::Entry) == 40);
+
+  // A map of "/" gives paths without a doubled slash.
+  DiskMap root("/");
+  auto block = root.reserve(2, 6);
+  ASSERT_TRUE(block.reserved);
+  std::memcpy(block.names, "/\0usr\0", 6);
+  root.at(0) = {0, 0, block.names, 0, 1, 1, static_cast<std::uint8_t>(FileNode::NodeType::directory), 0, 0};
+  root.at(1) = {0, 0, block.names + 2, 0, 0, 0, static_cast<std::uint8_t>(FileNode::NodeType::directory), 0, 0};
+  EXPECT_EQ(root.path(1), "/usr");
+}
