@@ -32,8 +32,8 @@ class CommandFailed(Exception):
 
 
 def ratio(value, base):
-    """value / base with a zero base (a time below the clock's resolution) counted as one tick."""
-    return value / max(base, CLOCK)
+    """value / base, each time below the clock's resolution (read as 0.00) counted as one tick."""
+    return max(value, CLOCK) / max(base, CLOCK)
 
 
 def build_floor(out):

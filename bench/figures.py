@@ -437,7 +437,7 @@ def section_scale(small, large, rounds):
         t_small, t_large = browse(ncdu_small, "seconds"), browse(ncdu_large, "seconds")
         m_small, m_large = browse(ncdu_small, "hwm_later"), browse(ncdu_large, "hwm_later")
         rows.append(["ncdu -x, browsing (time to browser; VmHWM)", seconds(t_small), seconds(t_large),
-                     times(t_large / max(t_small, compare.CLOCK)) if t_small and t_large else "—",
+                     times(ratio(t_large, t_small)) if t_small and t_large else "—",
                      megabytes(m_small), megabytes(m_large),
                      times(m_large / max(m_small, 1)) if m_small and m_large else "—"])
     show(table(["command", f"{little} s", f"{big} s", "× time", f"{little} peak MB", f"{big} peak MB", "× memory"],
