@@ -13,6 +13,7 @@ Usage: compare.py [--tree DIR] [--vantel PATH] [--rounds N] [--no-strace] [--que
 The tree comes from make_tree.py; the vantel binary from the release preset.
 """
 import argparse
+import collections
 import os
 import shutil
 import statistics
@@ -25,6 +26,12 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 # /usr/bin/time reports wall times in hundredths of a second: a run on a tiny tree reads
 # 0.00, which ratios count as one tick rather than divide by.
 CLOCK = 0.01
+
+
+# One timed run: wall seconds, peak resident KB, CPU seconds (user and system, all threads).
+# The CPU time is the steadier figure on a busy machine, where the wall time of a
+# multi-threaded command also counts the waits for a free processor.
+Run = collections.namedtuple("Run", "wall peak cpu")
 
 
 class CommandFailed(Exception):
@@ -44,42 +51,40 @@ def build_floor(out):
 
 
 def timed(cmd, shell_out="/dev/null"):
-    """Runs cmd with its stdout to shell_out; answers (wall seconds, peak KB). Raises
-    CommandFailed when cmd fails."""
+    """Runs cmd with its stdout to shell_out; answers its Run. Raises CommandFailed when
+    cmd fails."""
     with open(shell_out, "wb") as out:
-        proc = subprocess.run(["/usr/bin/time", "-f", "%e %M"] + cmd, stdin=subprocess.DEVNULL,
+        proc = subprocess.run(["/usr/bin/time", "-f", "%e %M %U %S"] + cmd, stdin=subprocess.DEVNULL,
                               stdout=out, stderr=subprocess.PIPE)
     lines = proc.stderr.decode(errors="replace").strip().splitlines()
     if proc.returncode != 0 or not lines:
         raise CommandFailed(f"{' '.join(cmd)} failed:\n" + "\n".join(lines[-10:]))
-    last = lines[-1].split()
-    return float(last[0]), int(last[1])
+    wall, peak, user, system = lines[-1].split()
+    return Run(float(wall), int(peak), float(user) + float(system))
 
 
 def timed_rounds(commands, tree, rounds, keep_going=False):
-    """Wall times and peaks of each (name, argv), after warming the cache on tree, the
-    commands alternating within each of the rounds. A failing command raises
-    CommandFailed, or with keep_going is left out of the later rounds and named in the
-    third answer (name -> message)."""
+    """Wall times, peaks and Runs of each (name, argv), after warming the
+    cache on tree, the commands alternating within each of the rounds. A failing command
+    raises CommandFailed, or with keep_going is left out of the later rounds and named in
+    the last answer (name -> message)."""
     for _ in range(2):
         subprocess.run(["du", "-sb", tree], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    walls = {name: [] for name, _ in commands}
-    peaks = {name: [] for name, _ in commands}
+    runs = {name: [] for name, _ in commands}
     failed = {}
     for _ in range(rounds):
         for name, cmd in commands:
             if name in failed:
                 continue
             try:
-                wall, peak = timed(cmd)
+                runs[name].append(timed(cmd))
             except CommandFailed as error:
                 if not keep_going:
                     raise
                 failed[name] = str(error)
-                continue
-            walls[name].append(wall)
-            peaks[name].append(peak)
-    return walls, peaks, failed
+    walls = {name: [run.wall for run in done] for name, done in runs.items()}
+    peaks = {name: [run.peak for run in done] for name, done in runs.items()}
+    return walls, peaks, runs, failed
 
 
 def syscalls(cmd):
@@ -128,7 +133,7 @@ def main():
     if shutil.which("fdfind"):
         commands.append(("fdfind -u .", ["fdfind", "-u", ".", tree]))
 
-    walls, peaks, _ = timed_rounds(commands, tree, args.rounds)
+    walls, peaks, _, _ = timed_rounds(commands, tree, args.rounds)
 
     best = {name: min(values) for name, values in walls.items()}
     base = best["floor (2 threads)"]
@@ -175,7 +180,7 @@ def compare_query(args):
         if len(set(found)) != 1:
             sys.exit(f"compare: vantel query and fdfind disagree on {pattern}: {found}")
         print(f"{pattern}: {found[0]} entries found by both")
-    walls, peaks, _ = timed_rounds(commands, tree, args.rounds)
+    walls, peaks, _, _ = timed_rounds(commands, tree, args.rounds)
     best = {name: min(values) for name, values in walls.items()}
     print(f"{'command':28} {'best s':>8} {'median s':>9} {'peak MB':>8} {'/floor':>7}")
     for name, _ in commands:

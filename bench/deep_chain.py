@@ -32,21 +32,21 @@ def chain_commands(vantel, root):
 
 def measure_chain(directory, levels, vantel, rounds):
     """Builds a chain of levels folders in directory, runs the commands rounds times in turn
-    and removes the chain; answers [(name, best wall s, peak KB of that run)] in the order
-    of chain_commands. Raises CommandFailed when a command fails."""
+    and removes the chain; answers [(name, best Run)], the best being the one of least wall
+    time, in the order of chain_commands. Raises CommandFailed when a command fails."""
     root = os.path.join(directory, f"vantel-chain-{levels}")
     if os.path.lexists(root):
         remove_chain(root)          # left by an interrupted run
     make_chain(root, levels, 123)
     try:
         commands = chain_commands(vantel, root)
-        best = {name: (float("inf"), 0) for name, _ in commands}
+        best = {}
         for _ in range(rounds):
             for name, cmd in commands:
-                wall, peak = timed(cmd)
-                if wall < best[name][0]:
-                    best[name] = (wall, peak)
-        return [(name, *best[name]) for name, _ in commands]
+                run = timed(cmd)
+                if name not in best or run.wall < best[name].wall:
+                    best[name] = run
+        return [(name, best[name]) for name, _ in commands]
     finally:
         remove_chain(root)
 
@@ -62,9 +62,9 @@ def main():
     print(f"{'levels':>8} {'command':<26} {'best s':>7} {'peak MB':>8} {'/ du':>6}")
     for levels in (int(n) for n in args.levels.split(",")):
         results = measure_chain(args.dir, levels, args.vantel, args.rounds)
-        du = results[0][1]
-        for name, wall, peak in results:
-            print(f"{levels:>8} {name:<26} {wall:>7.2f} {peak / 1024:>8.1f} {ratio(wall, du):>6.2f}")
+        du = results[0][1].wall
+        for name, run in results:
+            print(f"{levels:>8} {name:<26} {run.wall:>7.2f} {run.peak / 1024:>8.1f} {ratio(run.wall, du):>6.2f}")
 
 
 if __name__ == "__main__":

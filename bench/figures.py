@@ -187,6 +187,12 @@ def count_lines(cmd):
 
 # ncdu while browsing ---------------------------------------------------------------------
 
+def cpu_of(pid):
+    """User and system CPU seconds of pid so far."""
+    fields = open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
 def memory_of(pid):
     """(VmHWM, VmRSS) of pid in KB."""
     values = {}
@@ -217,8 +223,8 @@ def ncdu_pid(pane_pid):
 def ncdu_browsing(tree):
     """Starts `ncdu -x tree` in a detached tmux session of a fixed size, waits until the scan
     has ended and the browser shows, and reads ncdu's memory then and 2 s later. Answers a
-    dict (seconds to the browser, items shown, hwm/rss KB at that moment and later) or a
-    string saying what went wrong."""
+    dict (seconds to the browser, CPU seconds spent by then, items shown, hwm/rss KB at that
+    moment and later) or a string saying what went wrong."""
     tmux = ["tmux", "-L", TMUX_SOCKET, "-f", "/dev/null"]
     session = f"figures-{os.getpid()}"
     started = time.monotonic()
@@ -244,10 +250,11 @@ def ncdu_browsing(tree):
                 return f"ncdu's browser did not show within {NCDU_TIMEOUT_S} s"
             time.sleep(0.2)
         shown = time.monotonic() - started
+        cpu = cpu_of(pid)
         hwm, rss = memory_of(pid)
         time.sleep(2)
         hwm_later, rss_later = memory_of(pid)
-        return {"seconds": shown, "items": int(found.group(1).replace(",", "")),
+        return {"seconds": shown, "cpu": cpu, "items": int(found.group(1).replace(",", "")),
                 "hwm": hwm, "rss": rss, "hwm_later": hwm_later, "rss_later": rss_later}
     except OSError as error:
         return f"reading ncdu's memory failed: {error}"
@@ -281,12 +288,12 @@ def speed_commands(floor, vantel, tree, tools, full):
 
 def measure_tree(floor, vantel, tree, tools, rounds, full):
     """Times the commands on tree and, when ncdu and tmux are there, ncdu's browsing memory.
-    Answers a dict: entries, best/median wall and peak KB per command name, failures,
-    ncdu's browsing figures."""
+    Answers a dict: entries, best/median wall, least CPU time and peak KB per command name,
+    failures, ncdu's browsing figures."""
     entries = count_entries(floor, tree)
     commands = speed_commands(floor, vantel, tree, tools, full)
     say(f"timing {len(commands)} commands on {tree} ({entries:,} entries), {rounds} alternating rounds...")
-    walls, peaks, failed = compare.timed_rounds(commands, tree, rounds, keep_going=True)
+    walls, peaks, runs, failed = compare.timed_rounds(commands, tree, rounds, keep_going=True)
     for name, message in failed.items():
         say(f"{name} failed and is left out: {message}")
     result = {
@@ -294,6 +301,7 @@ def measure_tree(floor, vantel, tree, tools, rounds, full):
         "best": {name: min(values) for name, values in walls.items() if values},
         "median": {name: statistics.median(values) for name, values in walls.items() if values},
         "peak": {name: max(values) for name, values in peaks.items() if values},
+        "cpu": {name: min(run.cpu for run in done) for name, done in runs.items() if done},
         "ncdu": None,
     }
     if tools["ncdu"] and tools["tmux"]:
@@ -327,14 +335,15 @@ def section_chain(vantel, levels, rounds):
     except compare.CommandFailed as error:
         show(f"## 1. Deep chain: failed\n\n{error}\n")
         return
-    du = results[0][1]
+    du, du_cpu = results[0][1].wall, results[0][1].cpu
     show(f"## 1. Deep chain: {levels:,} nested folders holding one file ({deep_chain.DEFAULT_DIR}), best of {rounds}")
     show()
-    show(table(["command", "best s", "peak MB", "/ du"],
-               [[name, seconds(wall), megabytes(peak), times(ratio(wall, du))] for name, wall, peak in results]))
+    show(table(["command", "best s", "CPU s", "peak MB", "/ du", "CPU / du"],
+               [[name, seconds(run.wall), seconds(run.cpu), megabytes(run.peak), times(ratio(run.wall, du)),
+                 times(ratio(run.cpu, du_cpu))] for name, run in results]))
     show()
-    show(goal("vantel size / du -sb", ratio(results[1][1], du), 1.5))
-    show(goal("vantel map --json / du -sb", ratio(results[2][1], du), 1.5))
+    for name, run in results[1:]:
+        show(goal(f"{name} / du -sb", ratio(run.wall, du), 1.5, note=f"; in CPU time {ratio(run.cpu, du_cpu):.2f}"))
     show()
 
 
@@ -377,28 +386,35 @@ def section_memory(figures):
 
 def section_speed(figures, rounds, syscall_counts, listed):
     entries = figures["entries"]
-    best, median, peak = figures["best"], figures["median"], figures["peak"]
-    base = best.get("floor (2 threads)")
+    best, median, peak, cpu = figures["best"], figures["median"], figures["peak"], figures["cpu"]
+    base, base_cpu = best.get("floor (2 threads)"), cpu.get("floor (2 threads)")
     show(f"## 3. Speed: {figures['tree']}, {entries:,} entries, warm cache, best of {rounds} alternating rounds")
     show()
     rows = []
     for name in figures["commands"]:
         if name in figures["failed"]:
-            rows.append([name, "failed", "—", "—", "—"])
+            rows.append([name, "failed", "—", "—", "—", "—", "—"])
         else:
-            rows.append([name, seconds(best[name]), seconds(median[name]), megabytes(peak[name]),
-                         times(ratio(best[name], base))])
-    show(table(["command", "best s", "median s", "peak MB", "/ floor"], rows))
+            rows.append([name, seconds(best[name]), seconds(median[name]), seconds(cpu[name]), megabytes(peak[name]),
+                         times(ratio(best[name], base)) if base is not None else "—",
+                         times(ratio(cpu[name], base_cpu)) if base_cpu is not None else "—"])
+    show(table(["command", "best s", "median s", "CPU s", "peak MB", "/ floor", "CPU / floor"], rows))
     show()
 
-    def quotient(a, b):
-        return ratio(best[a], best[b]) if a in best and b in best else None
+    def quotient(a, b, values=best):
+        return ratio(values[a], values[b]) if a in values and b in values else None
 
-    show(goal("vantel map --json / floor", quotient("vantel map --json > /dev/null", "floor (2 threads)"), 1.3))
+    def cpu_note(a, b):
+        value = quotient(a, b, cpu)
+        return "" if value is None else f"; in CPU time {value:.2f}"
+
+    show(goal("vantel map --json / floor", quotient("vantel map --json > /dev/null", "floor (2 threads)"), 1.3,
+              note=cpu_note("vantel map --json > /dev/null", "floor (2 threads)")))
     if "fdfind -u ." in figures["commands"]:
-        show(goal("vantel search / fdfind -u", quotient("vantel search (no filter)", "fdfind -u ."), 1.0))
+        show(goal("vantel search / fdfind -u", quotient("vantel search (no filter)", "fdfind -u ."), 1.0,
+                  note=cpu_note("vantel search (no filter)", "fdfind -u .")))
     size = quotient("vantel size", "floor (2 threads)")
-    show(f"vantel size / floor: {times(size)}")
+    show(f"vantel size / floor: {times(size)}{cpu_note('vantel size', 'floor (2 threads)')}")
     own = quotient("floor (1 thread)", "floor (2 threads)")
     show(f"two-worker speed-up of vantel size (1 worker / 2 workers): "
          f"{times(quotient('vantel size --threads 1', 'vantel size'))} (the floor's own: {times(own)})")
@@ -423,10 +439,12 @@ def section_scale(small, large, rounds):
     rows = []
     for name in large["commands"]:
         t_small, t_large = small["best"].get(name), large["best"].get(name)
+        c_small, c_large = small["cpu"].get(name), large["cpu"].get(name)
         m_small, m_large = small["peak"].get(name), large["peak"].get(name)
         memory_comparable = name != "ncdu -x -o /dev/null"
         rows.append([name, seconds(t_small), seconds(t_large),
                      times(ratio(t_large, t_small)) if t_small is not None and t_large is not None else "—",
+                     times(ratio(c_large, c_small)) if c_small is not None and c_large is not None else "—",
                      megabytes(m_small) if memory_comparable else "n/c",
                      megabytes(m_large) if memory_comparable else "n/c",
                      times(m_large / max(m_small, 1)) if memory_comparable and m_small and m_large else "—"])
@@ -435,29 +453,30 @@ def section_scale(small, large, rounds):
         def browse(figures, key):
             return figures.get(key) if isinstance(figures, dict) else None
         t_small, t_large = browse(ncdu_small, "seconds"), browse(ncdu_large, "seconds")
+        c_small, c_large = browse(ncdu_small, "cpu"), browse(ncdu_large, "cpu")
         m_small, m_large = browse(ncdu_small, "hwm_later"), browse(ncdu_large, "hwm_later")
         rows.append(["ncdu -x, browsing (time to browser; VmHWM)", seconds(t_small), seconds(t_large),
                      times(ratio(t_large, t_small)) if t_small and t_large else "—",
+                     times(ratio(c_large, c_small)) if c_small is not None and c_large is not None else "—",
                      megabytes(m_small), megabytes(m_large),
                      times(m_large / max(m_small, 1)) if m_small and m_large else "—"])
-    show(table(["command", f"{little} s", f"{big} s", "× time", f"{little} peak MB", f"{big} peak MB", "× memory"],
-               rows))
+    show(table(["command", f"{little} s", f"{big} s", "× time", "× CPU", f"{little} peak MB", f"{big} peak MB",
+                "× memory"], rows))
     show()
     map_peak = large["peak"].get("vantel map --json > /dev/null")
     if map_peak is not None:
         show(goal(f"vantel map bytes per entry at {large['entries']:,} entries",
                   map_peak * 1024 / max(large["entries"], 1), 100, digits=0))
-    base = large["best"].get("floor (2 threads)")
-    for name, target in [("vantel map --json > /dev/null", 1.3), ("vantel size", None)]:
-        if name in large["best"] and base is not None:
-            label = f"{name.split(' >')[0]} / floor at {big}"
-            value = ratio(large["best"][name], base)
-            show(goal(label, value, target) if target else f"{label}: {value:.2f}")
-    if "fdfind -u ." in large["best"] and "vantel search (no filter)" in large["best"]:
-        show(goal(f"vantel search / fdfind -u at {big}",
-                  ratio(large["best"]["vantel search (no filter)"], large["best"]["fdfind -u ."]), 1.0))
-    show(f"Linear growth shows as × time and × memory near × {ratio_entries:.2f} (the fixed cost of a "
-         f"process, a few MB and milliseconds, pulls small figures below it).")
+    for name, base, target in [("vantel map --json > /dev/null", "floor (2 threads)", 1.3),
+                               ("vantel search (no filter)", "fdfind -u .", 1.0),
+                               ("vantel size", "floor (2 threads)", None)]:
+        if name in large["best"] and base in large["best"]:
+            label = f"{name.split(' >')[0].replace(' (no filter)', '')} / {base.split(' (')[0]} at {big}"
+            value = ratio(large["best"][name], large["best"][base])
+            note = f"; in CPU time {ratio(large['cpu'][name], large['cpu'][base]):.2f}"
+            show(goal(label, value, target, note=note) if target else f"{label}: {value:.2f}{note}")
+    show(f"Linear growth shows as × time, × CPU and × memory near × {ratio_entries:.2f} (the fixed cost of a "
+         f"process, a few MB and milliseconds, pulls small figures below it; × CPU is the steadier under load).")
     show()
 
 
