@@ -511,8 +511,6 @@ def main():
     if args.rounds < 1:
         parser.error("--rounds must be at least 1")
 
-    started = time.monotonic()
-    load_at_start = load()
     tools = find_tools()
     floor = floor_walker()
     with tempfile.TemporaryDirectory(prefix="vantel-figures-") as scratch:
@@ -520,13 +518,16 @@ def main():
         ensure_tree(args.tree, 400_000)
         if not args.skip_2m:
             ensure_tree(args.tree_2m, 2_000_000)
+        started = time.monotonic()
+        load_at_start = load()
 
         show("# Disk map figures")
         show()
         show(f"{datetime.datetime.now(datetime.timezone.utc):%Y-%m-%d %H:%M} UTC; {machine_line()}")
         show(f"load average at start: {load_at_start}")
         show(f"vantel: {described}")
-        show("Times are wall seconds on a warm cache; the ratios matter more than the seconds.")
+        show("Times are wall seconds (best of the rounds) and CPU seconds (user and system, least of the rounds) "
+             "on a warm cache; the ratios matter more than the seconds.")
         show()
 
         if not args.skip_chain:
