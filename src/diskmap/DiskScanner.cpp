@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <thread>
 #include <tuple>
 
+#include "diskmap/internal/MapScanOperation.h"
 #include "scanning/internal/Heartbeat.h"
 #include "vantelkit/scanning/ScanOperation.h"
 
@@ -62,10 +64,7 @@ void DiskScanner::startProgressTimer() {
   _progressTimer->resume();
 }
 
-std::shared_ptr<DiskScanResult> DiskScanner::scan(const FileURL& url,
-                                                  std::vector<std::shared_ptr<FileCollector>> collectors,
-                                                  bool buildTree, bool searchBundles, std::optional<int> depthLimit,
-                                                  const Completion& completion) {
+std::size_t DiskScanner::prepare(const FileURL& rootURL, bool searchBundles, std::optional<int> depthLimit) {
   _filesScanned.store(0, std::memory_order_relaxed);
   _totalSize.store(0, std::memory_order_relaxed);
   _totalUsage.store(0, std::memory_order_relaxed);
@@ -74,35 +73,31 @@ std::shared_ptr<DiskScanResult> DiskScanner::scan(const FileURL& url,
     std::lock_guard lock(_recordMutex);
     _unreadable.clear();
     _hardLinks.clear();
+    _mapHardLinks.clear();
     _currentFolder.reset();
+    _currentMapFolder.reset();
   }
-  _buildTree = buildTree;
   startProgressTimer();
-  _collectors.clear();
-  _evaluators.clear();
-  for (auto& collector : collectors) {
-    if (!collector) continue;
-    _evaluators.push_back(collector->evaluator());
-    _collectors.push_back(std::move(collector));
-  }
-  auto rootURL = url.hasDirectoryPath() ? url : FileURL::fileURLWithPath(url.path(), true);
-  auto root = FileNode::make(rootURL, nullptr, 0, FileNode::NodeType::directory);
   const std::size_t rootDepth = rootURL.pathComponentCount();
   _rootPathLength = rootURL.path().size();
   _rootDepth = rootDepth;
   _settings.searchBundles = searchBundles;
   _settings.maxDepth.reset();
   if (depthLimit) _settings.maxDepth = rootDepth + static_cast<std::size_t>(std::max(*depthLimit, 0));
+  return rootDepth;
+}
 
-  auto start = std::chrono::steady_clock::now();
-  addOperation(root, rootDepth);
+double DiskScanner::finishWalk(std::chrono::steady_clock::time_point start) {
   _operationQueue.waitUntilAllOperationsAreFinished();
   if (_progressTimer) {
     // No heartbeat after the scan: cancel() returns only once no tick is running.
     _progressTimer->cancel();
     _progressTimer.reset();
   }
-  double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+DiskScanResult::Details DiskScanner::takeDetails() {
   DiskScanResult::Details details;
   details.totalSize = _totalSize.load(std::memory_order_relaxed);
   details.totalUsage = _totalUsage.load(std::memory_order_relaxed);
@@ -114,10 +109,34 @@ std::shared_ptr<DiskScanResult> DiskScanner::scan(const FileURL& url,
     _unreadable.clear();
     _hardLinks.clear();
     _currentFolder.reset();
+    _currentMapFolder.reset();
   }
   std::sort(details.unreadable.begin(), details.unreadable.end(),
             [](const auto& a, const auto& b) { return a.path < b.path; });
   details.hardLinksCountedOnce = _walkOptions.countHardLinksOnce;
+  return details;
+}
+
+std::shared_ptr<DiskScanResult> DiskScanner::scan(const FileURL& url,
+                                                  std::vector<std::shared_ptr<FileCollector>> collectors,
+                                                  bool buildTree, bool searchBundles, std::optional<int> depthLimit,
+                                                  const Completion& completion) {
+  _buildTree = buildTree;
+  _collectors.clear();
+  _evaluators.clear();
+  for (auto& collector : collectors) {
+    if (!collector) continue;
+    _evaluators.push_back(collector->evaluator());
+    _collectors.push_back(std::move(collector));
+  }
+  auto rootURL = url.hasDirectoryPath() ? url : FileURL::fileURLWithPath(url.path(), true);
+  auto root = FileNode::make(rootURL, nullptr, 0, FileNode::NodeType::directory);
+  const std::size_t rootDepth = prepare(rootURL, searchBundles, depthLimit);
+
+  auto start = std::chrono::steady_clock::now();
+  addOperation(root, rootDepth);
+  double elapsed = finishWalk(start);
+  DiskScanResult::Details details = takeDetails();
   if (_walkOptions.countHardLinksOnce) {
     countHardLinksOnce(details.hardLinks, details.totalSize, details.totalUsage, _buildTree);
   } else {
@@ -132,6 +151,41 @@ std::shared_ptr<DiskScanResult> DiskScanner::scan(const FileURL& url,
   return result;
 }
 
+std::shared_ptr<DiskMap> DiskScanner::scanMap(const FileURL& url, bool searchBundles, std::optional<int> depthLimit,
+                                              bool fileSizes) {
+  _collectors.clear();
+  _evaluators.clear();
+  _buildTree = true;
+  auto rootURL = url.hasDirectoryPath() ? url : FileURL::fileURLWithPath(url.path(), true);
+  auto map = std::make_shared<DiskMap>(rootURL.path());
+  const std::string& rootName = rootURL.lastPathComponent();
+  DiskMap::Block block = map->reserve(1, rootName.size() + 1);
+  std::memcpy(block.names, rootName.c_str(), rootName.size() + 1);
+  DiskMap::Entry& root = map->at(DiskMap::rootIndex);
+  root = DiskMap::Entry{0, 0, block.names, DiskMap::rootIndex, 0, 0,
+                        static_cast<std::uint8_t>(FileNode::NodeType::directory), 0, 0};
+  _map = map;
+  _readsFileSizes = fileSizes;
+  const std::size_t rootDepth = prepare(rootURL, searchBundles, depthLimit);
+
+  auto start = std::chrono::steady_clock::now();
+  addMapOperation(DiskMap::rootIndex, rootDepth);
+  double elapsed = finishWalk(start);
+  DiskScanResult::Details details = takeDetails();
+  std::vector<DiskMap::HardLink> links;
+  {
+    std::lock_guard lock(_recordMutex);
+    links = std::move(_mapHardLinks);
+    _mapHardLinks.clear();
+  }
+  map->setFigures(details.totalSize, details.totalUsage, std::move(details.unreadable), details.complete, elapsed,
+                  _filesScanned.load(std::memory_order_relaxed), fileSizes);
+  map->settleHardLinks(std::move(links), _walkOptions.countHardLinksOnce);
+  map->sumFolders();
+  _map.reset();
+  _isCancelled.store(false, std::memory_order_release);
+  return map;
+}
 
 void DiskScanner::countHardLinksOnce(std::vector<DiskScanResult::HardLink>& links, std::int64_t& size,
                                      std::int64_t& usage, bool inTree) {
@@ -158,7 +212,18 @@ bool DiskScanner::isBundleName(std::string_view name) {
 
 std::string DiskScanner::currentFolder() const {
   std::lock_guard lock(_recordMutex);
+  if (_currentMapFolder && _map) return _map->path(*_currentMapFolder);
   return _currentFolder ? _currentFolder->url().path() : std::string();
+}
+
+void DiskScanner::noteMapListing(DiskMap::Index folder) {
+  std::unique_lock lock(_recordMutex, std::try_to_lock);
+  if (lock.owns_lock()) _currentMapFolder = folder;
+}
+
+void DiskScanner::recordMapHardLinks(std::vector<DiskMap::HardLink>& links) {
+  std::lock_guard lock(_recordMutex);
+  _mapHardLinks.insert(_mapHardLinks.end(), links.begin(), links.end());
 }
 
 void DiskScanner::noteListing(const std::shared_ptr<FileNode>& folder) {
@@ -189,8 +254,21 @@ void DiskScanner::addOperation(const std::shared_ptr<FileNode>& node, std::size_
     return;
   }
   if (!slotReserved) _activeThreads.fetch_add(1, std::memory_order_relaxed);
+  queueOperation(std::make_shared<ScanOperation>(shared_from_this(), node, depth));
+}
+
+void DiskScanner::addMapOperation(DiskMap::Index folder, std::size_t depth, bool slotReserved) {
+  if (isCancelled()) {
+    if (slotReserved) releaseTraversalSlot();
+    return;
+  }
+  if (!slotReserved) _activeThreads.fetch_add(1, std::memory_order_relaxed);
+  queueOperation(std::make_shared<internal::MapScanOperation>(shared_from_this(), folder, depth));
+}
+
+void DiskScanner::queueOperation(std::shared_ptr<Operation> operation) {
   _waitingOperations.fetch_add(1, std::memory_order_relaxed);
-  _operationQueue.addOperation(std::make_shared<ScanOperation>(shared_from_this(), node, depth));
+  _operationQueue.addOperation(std::move(operation));
 }
 
 bool DiskScanner::reserveTraversalSlot() {

@@ -34,33 +34,35 @@ std::string scriptSafe(std::string_view text) {
 
 // The tree as nested arrays: [name, size, kind, flags, [children]] with kind 0 for a file and
 // 1 for a folder, flags 1 for an unreadable entry. Written without recursion.
-std::string treeData(const FileNode& root) {
+std::string treeData(const vantelkit::DiskMap& map) {
+  using Index = vantelkit::DiskMap::Index;
   std::string out;
   struct Frame {
-    const FileNode* node;
-    std::size_t next;
+    Index folder;
+    Index next;
   };
-  auto open = [&out](const FileNode& node) {
-    bool folder = node.type() == FileNode::NodeType::directory;
-    int flags = node.hasMark(FileNode::unreadable) ? 1 : 0;
-    out += fmt::format("[{},{},{},{}", scriptSafe(node.name()), node.size(), folder ? 1 : 0, flags);
+  auto open = [&out, &map](Index index) {
+    const auto& entry = map[index];
+    bool folder = entry.isDirectory();
+    int flags = entry.hasMark(FileNode::unreadable) ? 1 : 0;
+    out += fmt::format("[{},{},{},{}", scriptSafe(entry.nameView()), entry.size, folder ? 1 : 0, flags);
     if (folder) out += ",[";
     return folder;
   };
   std::vector<Frame> stack;
-  if (open(root)) stack.push_back({&root, 0});
+  if (open(vantelkit::DiskMap::rootIndex)) stack.push_back({vantelkit::DiskMap::rootIndex, 0});
   else out += ']';
   while (!stack.empty()) {
     Frame& frame = stack.back();
-    const auto& children = frame.node->children();
-    if (frame.next == children.size()) {
+    const auto& folder = map[frame.folder];
+    if (frame.next == folder.childCount) {
       out += "]]";
       stack.pop_back();
       continue;
     }
     if (frame.next > 0) out += ',';
-    const FileNode& child = *children[frame.next++];
-    if (open(child)) stack.push_back({&child, 0});
+    Index child = folder.firstChild + frame.next++;
+    if (open(child)) stack.push_back({child, 0});
     else out += ']';
   }
   return out;
@@ -75,7 +77,7 @@ void replace(std::string& text, std::string_view marker, std::string_view with) 
 
 bool htmlReportAvailable() { return !kD3Hierarchy.empty(); }
 
-bool writeHtmlReport(const std::string& file, const vantelkit::DiskScanResult& result, const std::string& rootPath) {
+bool writeHtmlReport(const std::string& file, const vantelkit::DiskMap& map, const std::string& rootPath) {
   if (!htmlReportAvailable()) {
     fmt::print(stderr, "vantel: this build has no HTML report (d3-hierarchy was not found when it was built)\n");
     return false;
@@ -97,7 +99,7 @@ bool writeHtmlReport(const std::string& file, const vantelkit::DiskScanResult& r
   replace(page, "@TITLE@", escapedTitle);
   replace(page, "/*@D3_HIERARCHY@*/", kD3Hierarchy);
   std::string data = fmt::format("{{\"path\":{},\"files\":{},\"root\":{}}}", scriptSafe(rootPath),
-                                 result.totalFilesScanned(), treeData(*result.root()));
+                                 map.totalFilesScanned(), treeData(map));
   replace(page, "@MAP_DATA@", data);
 
   std::FILE* out = file == "-" ? stdout : std::fopen(file.c_str(), "wb");

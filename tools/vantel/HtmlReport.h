@@ -6,15 +6,15 @@
 
 #include <string>
 
-#include "vantelkit/diskmap/DiskScanResult.h"
+#include "vantelkit/diskmap/DiskMap.h"
 
 namespace vantel {
 
 // True when the tool was built with the d3-hierarchy script (else no report can be made).
 bool htmlReportAvailable();
 
-// Writes the report of result's tree (rootPath as its title) to file ("-" for stdout).
-// Prints the reason and answers false when it cannot.
-bool writeHtmlReport(const std::string& file, const vantelkit::DiskScanResult& result, const std::string& rootPath);
+// Writes the report of map (rootPath as its title) to file ("-" for stdout). Prints the
+// reason and answers false when it cannot.
+bool writeHtmlReport(const std::string& file, const vantelkit::DiskMap& map, const std::string& rootPath);
 
 }  // namespace vantel

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -21,8 +22,10 @@
 
 namespace {
 
+using vantelkit::DiskMap;
 using vantelkit::FileNode;
-using Node = std::shared_ptr<FileNode>;
+using Index = DiskMap::Index;
+using Entry = DiskMap::Entry;
 
 struct MapOptions {
   std::string path;
@@ -42,89 +45,96 @@ struct MapOptions {
 
 // How the tree is shown, whatever its source.
 struct View {
+  explicit View(const DiskMap& shown) : map(shown) {}
+  const DiskMap& map;
   bool bundlesAsLeaves = false;
   bool diskUsage = false;
   std::int64_t top = 10;
   std::optional<std::int64_t> maxDepth;  // levels shown below the root
-  std::unordered_map<const FileNode*, std::uint32_t> linkCounts;
-  std::unordered_map<const FileNode*, std::pair<std::uint64_t, std::uint64_t>> identities;  // device, inode
+  std::unordered_map<Index, const DiskMap::HardLink*> links;
 
-  bool isDirectory(const FileNode& node) const { return node.type() == FileNode::NodeType::directory; }
-  // Whether node's children are shown at level (the root's children being level 1).
-  bool showsChildrenOf(const FileNode& node, std::int64_t level) const {
+  // Whether index's children are shown at level (the root's children being level 1).
+  bool showsChildrenOf(Index index, std::int64_t level) const {
     if (maxDepth && level > *maxDepth) return false;
-    if (bundlesAsLeaves && node.parent() && vantelkit::DiskScanner::isBundleName(node.name())) return false;
+    if (bundlesAsLeaves && index != DiskMap::rootIndex && vantelkit::DiskScanner::isBundleName(map[index].nameView()))
+      return false;
     return true;
   }
-  std::int64_t measure(const FileNode& node) const { return diskUsage ? node.usage() : node.size(); }
+  std::int64_t measure(const Entry& entry) const { return diskUsage ? entry.usage : entry.size; }
   // A file whose status could not be read has no known size.
-  static bool sizeUnknown(const FileNode& node) {
-    return node.hasMark(FileNode::unreadable) && node.type() == FileNode::NodeType::file;
+  static bool sizeUnknown(const Entry& entry) { return entry.hasMark(FileNode::unreadable) && !entry.isDirectory(); }
+  const DiskMap::HardLink* linkOf(Index index) const {
+    if (links.empty()) return nullptr;
+    auto found = links.find(index);
+    return found == links.end() ? nullptr : found->second;
   }
 };
 
-std::string errorText(const FileNode& node) {
-  return node.error() != 0 ? vantelkit::platform::errorDescription(node.error()) : std::string("could not be read");
+std::string errorText(const Entry& entry) {
+  return entry.error != 0 ? vantelkit::platform::errorDescription(entry.error) : std::string("could not be read");
 }
 
-const char* excludedReason(const FileNode& node) {
-  if (node.hasMark(FileNode::otherFileSystem)) return "otherfs";
-  if (node.hasMark(FileNode::pseudoFileSystem)) return "kernfs";
-  if (node.hasMark(FileNode::cacheFolder)) return "cachedir";
+const char* excludedReason(const Entry& entry) {
+  if (entry.hasMark(FileNode::otherFileSystem)) return "otherfs";
+  if (entry.hasMark(FileNode::pseudoFileSystem)) return "kernfs";
+  if (entry.hasMark(FileNode::cacheFolder)) return "cachedir";
   return nullptr;
 }
 
-std::vector<const FileNode*> byName(const FileNode& node) {
-  std::vector<const FileNode*> children;
-  children.reserve(node.children().size());
-  for (const auto& child : node.children()) children.push_back(child.get());
-  std::sort(children.begin(), children.end(), [](const FileNode* a, const FileNode* b) { return a->name() < b->name(); });
+// The children of a folder sorted by name (bytes).
+std::vector<Index> byName(const DiskMap& map, Index folder) {
+  const Entry& entry = map[folder];
+  std::vector<Index> children(entry.childCount);
+  for (Index i = 0; i < entry.childCount; ++i) children[i] = entry.firstChild + i;
+  std::sort(children.begin(), children.end(),
+            [&map](Index a, Index b) { return std::strcmp(map[a].name, map[b].name) < 0; });
   return children;
 }
 
 // The tree as {"name", "size", "usage", "type", ..., "children"}, written without recursion
 // so that any depth of tree is fine. Children are sorted by name.
-void writeTree(vantel::JsonWriter& json, const FileNode& root, const std::string& rootName, const View& view) {
+void writeTree(vantel::JsonWriter& json, const View& view) {
+  const DiskMap& map = view.map;
   struct Frame {
-    std::vector<const FileNode*> children;
+    std::vector<Index> children;
     std::size_t next;
   };
-  auto open = [&json, &view](const FileNode& node, std::string_view name, std::int64_t level) {
+  auto open = [&json, &view, &map](Index index, std::int64_t level) {
+    const Entry& entry = map[index];
     json.beginObject();
     json.key("name");
-    json.value(name);
+    json.value(entry.nameView());
     json.key("size");
-    if (View::sizeUnknown(node)) {
+    if (View::sizeUnknown(entry)) {
       json.null();
     } else {
-      json.value(node.size());
+      json.value(entry.size);
     }
     json.key("usage");
-    if (View::sizeUnknown(node)) {
+    if (View::sizeUnknown(entry)) {
       json.null();
     } else {
-      json.value(node.usage());
+      json.value(entry.usage);
     }
     json.key("type");
-    bool directory = view.isDirectory(node);
+    bool directory = entry.isDirectory();
     json.value(directory ? "directory" : "file");
-    if (node.hasMark(FileNode::unreadable)) {
+    if (entry.hasMark(FileNode::unreadable)) {
       json.key("error");
-      json.value(errorText(node));
+      json.value(errorText(entry));
     }
-    if (const char* reason = excludedReason(node)) {
+    if (const char* reason = excludedReason(entry)) {
       json.key("excluded");
       json.value(reason);
     }
-    if (auto links = view.linkCounts.find(&node); links != view.linkCounts.end()) {
+    if (const auto* link = view.linkOf(index)) {
       json.key("links");
-      json.value(static_cast<std::int64_t>(links->second));
-      const auto& [device, inode] = view.identities.at(&node);
+      json.value(static_cast<std::int64_t>(link->linkCount));
       json.key("device");
-      json.value(static_cast<std::int64_t>(device));
+      json.value(static_cast<std::int64_t>(link->device));
       json.key("inode");
-      json.value(static_cast<std::int64_t>(inode));
-      if (node.hasMark(FileNode::duplicateLink)) {
+      json.value(static_cast<std::int64_t>(link->inode));
+      if (entry.hasMark(FileNode::duplicateLink)) {
         json.key("counted");
         json.value(false);
       }
@@ -135,7 +145,7 @@ void writeTree(vantel::JsonWriter& json, const FileNode& root, const std::string
     }
     json.key("children");
     json.beginArray();
-    if (!view.showsChildrenOf(node, level + 1)) {
+    if (!view.showsChildrenOf(index, level + 1)) {
       json.endArray();
       json.endObject();
       return false;
@@ -143,7 +153,7 @@ void writeTree(vantel::JsonWriter& json, const FileNode& root, const std::string
     return true;
   };
   std::vector<Frame> stack;
-  if (open(root, rootName, 0)) stack.push_back({byName(root), 0});
+  if (open(DiskMap::rootIndex, 0)) stack.push_back({byName(map, DiskMap::rootIndex), 0});
   while (!stack.empty()) {
     auto& frame = stack.back();
     if (frame.next == frame.children.size()) {
@@ -152,15 +162,16 @@ void writeTree(vantel::JsonWriter& json, const FileNode& root, const std::string
       stack.pop_back();
       continue;
     }
-    const FileNode& child = *frame.children[frame.next++];
+    Index child = frame.children[frame.next++];
     auto level = static_cast<std::int64_t>(stack.size());
-    if (open(child, child.name(), level)) stack.push_back({byName(child), 0});
+    if (open(child, level)) stack.push_back({byName(map, child), 0});
   }
 }
 
 // ncdu's export format, version 1.2: [1, 2, {metadata}, DIR] where DIR is [{info}, entry...]
 // and a file entry is {info}.
-void writeNcduExport(vantel::JsonWriter& json, const FileNode& root, const std::string& rootPath, const View& view) {
+void writeNcduExport(vantel::JsonWriter& json, const std::string& rootPath, const View& view) {
+  const DiskMap& map = view.map;
   json.beginArray();
   json.value(std::int64_t{1});
   json.value(std::int64_t{2});
@@ -174,45 +185,45 @@ void writeNcduExport(vantel::JsonWriter& json, const FileNode& root, const std::
       std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count()));
   json.endObject();
 
-  auto info = [&json, &view](const FileNode& node, std::string_view name, bool directory) {
+  auto info = [&json, &view, &map](Index index, std::string_view name, bool directory) {
+    const Entry& entry = map[index];
     json.beginObject();
     json.key("name");
     json.value(name);
-    if (!directory && !View::sizeUnknown(node)) {
+    if (!directory && !View::sizeUnknown(entry)) {
       json.key("asize");
-      json.value(node.size());
+      json.value(entry.size);
       json.key("dsize");
-      json.value(node.usage());
+      json.value(entry.usage);
     }
-    if (auto links = view.linkCounts.find(&node); links != view.linkCounts.end()) {
-      const auto& [device, inode] = view.identities.at(&node);
+    if (const auto* link = view.linkOf(index)) {
       json.key("dev");
-      json.value(static_cast<std::int64_t>(device));
+      json.value(static_cast<std::int64_t>(link->device));
       json.key("ino");
-      json.value(static_cast<std::int64_t>(inode));
+      json.value(static_cast<std::int64_t>(link->inode));
       json.key("nlink");
-      json.value(static_cast<std::int64_t>(links->second));
+      json.value(static_cast<std::int64_t>(link->linkCount));
       json.key("hlnkc");
       json.value(true);
     }
-    if (node.hasMark(FileNode::unreadable)) {
+    if (entry.hasMark(FileNode::unreadable)) {
       json.key("read_error");
       json.value(true);
     }
-    if (const char* reason = excludedReason(node)) {
+    if (const char* reason = excludedReason(entry)) {
       json.key("excluded");
       json.value(std::string_view(reason) == "cachedir" ? "pattern" : reason);
     }
     json.endObject();
   };
   struct Frame {
-    std::vector<const FileNode*> children;
+    std::vector<Index> children;
     std::size_t next;
   };
   std::vector<Frame> stack;
   json.beginArray();
-  info(root, rootPath, true);
-  stack.push_back({byName(root), 0});
+  info(DiskMap::rootIndex, rootPath, true);
+  stack.push_back({byName(map, DiskMap::rootIndex), 0});
   while (!stack.empty()) {
     auto& frame = stack.back();
     if (frame.next == frame.children.size()) {
@@ -220,46 +231,45 @@ void writeNcduExport(vantel::JsonWriter& json, const FileNode& root, const std::
       stack.pop_back();
       continue;
     }
-    const FileNode& child = *frame.children[frame.next++];
-    if (view.isDirectory(child)) {
+    Index child = frame.children[frame.next++];
+    const Entry& entry = map[child];
+    if (entry.isDirectory()) {
       json.beginArray();
-      info(child, child.name(), true);
+      info(child, entry.nameView(), true);
       auto level = static_cast<std::int64_t>(stack.size());
-      stack.push_back({view.showsChildrenOf(child, level + 1) ? byName(child) : std::vector<const FileNode*>{}, 0});
+      stack.push_back({view.showsChildrenOf(child, level + 1) ? byName(map, child) : std::vector<Index>{}, 0});
     } else {
-      info(child, child.name(), false);
+      info(child, entry.nameView(), false);
     }
   }
   json.endArray();
 }
 
-char markOf(const FileNode& node) {
-  if (node.hasMark(FileNode::unreadable)) return '!';
-  if (node.hasMark(FileNode::otherFileSystem)) return '>';
-  if (node.hasMark(FileNode::pseudoFileSystem)) return '^';
-  if (node.hasMark(FileNode::cacheFolder)) return '<';
+char markOf(const Entry& entry) {
+  if (entry.hasMark(FileNode::unreadable)) return '!';
+  if (entry.hasMark(FileNode::otherFileSystem)) return '>';
+  if (entry.hasMark(FileNode::pseudoFileSystem)) return '^';
+  if (entry.hasMark(FileNode::cacheFolder)) return '<';
   return 0;
 }
 
-void printTree(std::string& out, const FileNode& root, const View& view) {
+void printTree(std::string& out, const View& view) {
+  const DiskMap& map = view.map;
   struct Frame {
-    std::vector<const FileNode*> children;
+    std::vector<Index> children;
     std::size_t next;
     std::size_t shown;
   };
-  auto largestFirst = [&view](const FileNode& node) {
-    std::vector<const FileNode*> children;
-    for (const auto& child : node.children()) children.push_back(child.get());
-    std::sort(children.begin(), children.end(), [&view](const FileNode* a, const FileNode* b) {
-      auto x = view.measure(*a), y = view.measure(*b);
-      return x != y ? x > y : a->name() < b->name();
-    });
+  auto largestFirst = [&view, &map](Index folder) {
+    std::vector<Index> children = byName(map, folder);
+    std::stable_sort(children.begin(), children.end(),
+                     [&view, &map](Index a, Index b) { return view.measure(map[a]) > view.measure(map[b]); });
     return children;
   };
   auto shownOf = [&view](std::size_t count) { return std::min<std::size_t>(count, static_cast<std::size_t>(view.top)); };
   std::vector<Frame> stack;
-  if (view.showsChildrenOf(root, 1)) {
-    auto children = largestFirst(root);
+  if (view.showsChildrenOf(DiskMap::rootIndex, 1)) {
+    auto children = largestFirst(DiskMap::rootIndex);
     auto shown = shownOf(children.size());
     stack.push_back({std::move(children), 0, shown});
   }
@@ -272,16 +282,17 @@ void printTree(std::string& out, const FileNode& root, const View& view) {
       stack.pop_back();
       continue;
     }
-    const FileNode& child = *frame.children[frame.next++];
-    bool directory = view.isDirectory(child);
+    Index index = frame.children[frame.next++];
+    const Entry& child = map[index];
+    bool directory = child.isDirectory();
     char mark = markOf(child);
     out += fmt::format("{}{:>10}  {}{}{}\n", indent,
                        View::sizeUnknown(child) ? std::string("?") : vantel::formatBytes(view.measure(child)),
-                       mark ? std::string(1, mark) : std::string(), vantel::escapedForTerminal(child.name()),
+                       mark ? std::string(1, mark) : std::string(), vantel::escapedForTerminal(child.nameView()),
                        directory ? "/" : "");
     auto level = static_cast<std::int64_t>(stack.size()) + 1;
-    if (directory && !child.children().empty() && view.showsChildrenOf(child, level)) {
-      auto children = largestFirst(child);
+    if (directory && child.childCount > 0 && view.showsChildrenOf(index, level)) {
+      auto children = largestFirst(index);
       auto shown = shownOf(children.size());
       stack.push_back({std::move(children), 0, shown});
     }
@@ -292,7 +303,7 @@ void printTree(std::string& out, const FileNode& root, const View& view) {
   }
 }
 
-bool writeExport(const std::string& file, const FileNode& root, const std::string& rootPath, const View& view) {
+bool writeExport(const std::string& file, const std::string& rootPath, const View& view) {
   std::FILE* out = file == "-" ? stdout : std::fopen(file.c_str(), "wb");
   if (!out) {
     fmt::print(stderr, "vantel: cannot write {}: {}\n", vantel::escapedForTerminal(file),
@@ -303,7 +314,7 @@ bool writeExport(const std::string& file, const FileNode& root, const std::strin
   int error = 0;
   {
     vantel::JsonWriter json(out);
-    writeNcduExport(json, root, rootPath, view);
+    writeNcduExport(json, rootPath, view);
     written = json.endDocument();
     error = json.error();
   }
@@ -319,15 +330,11 @@ bool writeExport(const std::string& file, const FileNode& root, const std::strin
 }
 
 int runMap(const MapOptions& options) {
-  View view;
-  view.bundlesAsLeaves = options.bundlesAsLeaves;
-  view.diskUsage = options.diskUsage;
   std::optional<std::int64_t> depthLimit, top, maxDepth;
   if (!vantel::numberOption(options.depthLimit, "--depth-limit", 1, depthLimit) ||
       !vantel::numberOption(options.top, "--top", 0, top) ||
       !vantel::numberOption(options.maxDepth, "--max-depth", 0, maxDepth))
     return vantel::kExitUsage;
-  if (top) view.top = *top;
   if (options.json && !options.exportFile.empty()) {
     fmt::print(stderr, "vantel: --json and --export cannot be used together\n");
     return vantel::kExitUsage;
@@ -346,7 +353,7 @@ int runMap(const MapOptions& options) {
     return vantel::kExitUsage;
   }
 
-  std::shared_ptr<vantelkit::DiskScanResult> result;
+  std::shared_ptr<DiskMap> map;
   std::optional<vantel::ScanTarget> target;
   bool interrupted = false;
   if (importing) {
@@ -372,7 +379,8 @@ int runMap(const MapOptions& options) {
                  error->column, error->message);
       return vantel::kExitFailure;
     }
-    result = std::get<std::shared_ptr<vantelkit::DiskScanResult>>(imported);
+    auto result = std::get<std::shared_ptr<vantelkit::DiskScanResult>>(imported);
+    map = DiskMap::fromTree(*result->root(), result.get());
     auto rootPath = result->root()->url().path();
     target = vantel::ScanTarget{result->root()->url(), rootPath, rootPath};
   } else {
@@ -380,22 +388,23 @@ int runMap(const MapOptions& options) {
     if (!target) return vantel::kExitFailure;
     vantel::ScanRun run(options.tuning, options.walk);
     if (!run.ready()) return vantel::kExitUsage;
-    result = run.run(*target, {}, true, true,
+    map = run.runMap(*target, true,
                      depthLimit ? std::optional<int>(static_cast<int>(std::min<std::int64_t>(*depthLimit, 1 << 20)))
                                 : std::nullopt);
     interrupted = run.interrupted();
   }
-  const auto& root = *result->root();
-  for (const auto& link : result->hardLinks()) {
-    view.linkCounts[link.node.get()] = link.linkCount;
-    view.identities[link.node.get()] = {link.device, link.inode};
-  }
+  const DiskMap& result = *map;
+  View view(result);
+  view.bundlesAsLeaves = options.bundlesAsLeaves;
+  view.diskUsage = options.diskUsage;
+  if (top) view.top = *top;
+  for (const auto& link : result.hardLinks()) view.links[link.entry] = &link;
 
   if (!options.htmlFile.empty()) {
-    if (!vantel::writeHtmlReport(options.htmlFile, *result, target->path)) return vantel::kExitFailure;
+    if (!vantel::writeHtmlReport(options.htmlFile, result, target->path)) return vantel::kExitFailure;
   } else if (!options.exportFile.empty()) {
     view.maxDepth = maxDepth;
-    if (!writeExport(options.exportFile, root, root.url().path(), view)) return vantel::kExitFailure;
+    if (!writeExport(options.exportFile, result.rootPath(), view)) return vantel::kExitFailure;
   } else if (options.json) {
     view.maxDepth = maxDepth;
     vantel::JsonWriter json(stdout);
@@ -405,34 +414,34 @@ int runMap(const MapOptions& options) {
     json.key("path");
     json.value(target->path);
     json.key("size");
-    json.value(result->totalSize());
+    json.value(result.totalSize());
     json.key("usage");
-    json.value(result->totalUsage());
+    json.value(result.totalUsage());
     json.key("filesScanned");
-    json.value(result->totalFilesScanned());
+    json.value(result.totalFilesScanned());
     json.key("hardLinks");
-    json.value(result->hardLinksCountedOnce() ? "counted once" : "each link counted");
+    json.value(result.hardLinksCountedOnce() ? "counted once" : "each link counted");
     json.key("unreadable");
-    json.value(static_cast<std::int64_t>(result->unreadableCount()));
+    json.value(static_cast<std::int64_t>(result.unreadableCount()));
     json.key("complete");
     json.value(!interrupted);
     json.key("elapsed");
-    json.value(result->elapsed());
+    json.value(result.elapsed());
     json.key("root");
-    writeTree(json, root, root.name(), view);
+    writeTree(json, view);
     json.endObject();
     json.endDocument();
   } else {
     view.maxDepth = maxDepth ? maxDepth : std::optional<std::int64_t>(3);
     std::string out = fmt::format("{:>10}  {}  ({}, {:.2f} s{})\n",
-                                  vantel::formatBytes(options.diskUsage ? result->totalUsage() : result->totalSize()),
-                                  vantel::escapedForTerminal(target->path), vantel::entriesText(result->totalFilesScanned()),
-                                  result->elapsed(),
+                                  vantel::formatBytes(options.diskUsage ? result.totalUsage() : result.totalSize()),
+                                  vantel::escapedForTerminal(target->path), vantel::entriesText(result.totalFilesScanned()),
+                                  result.elapsed(),
                                   depthLimit ? fmt::format(", scan limited to {} levels", *depthLimit) : "");
-    printTree(out, root, view);
+    printTree(out, view);
     std::fwrite(out.data(), 1, out.size(), stdout);
   }
-  return vantel::reportScanProblems(*target, *result, interrupted);
+  return vantel::reportScanProblems(*target, result.unreadableEntries(), interrupted);
 }
 
 vantel::CommandRegistration registration{"map", [](CLI::App& app, int& exitCode) {

@@ -173,30 +173,47 @@ ScanRun::ScanRun(const ScannerTuning& tuning, const WalkChoices& walk, std::func
   }
 }
 
-std::shared_ptr<vantelkit::DiskScanResult> ScanRun::run(
-    const ScanTarget& target, std::vector<std::shared_ptr<vantelkit::FileCollector>> collectors, bool buildTree,
-    bool searchBundles, std::optional<int> depthLimit) {
+void ScanRun::guarded(const std::function<void()>& walk) {
   using vantelkit::platform::InterruptSignals;
   std::weak_ptr<vantelkit::DiskScanner> weak = _scanner;
   InterruptSignals::setHandler([weak] {
     if (auto scanner = weak.lock()) scanner->cancel();
   });
-  auto result = _scanner->scan(target.url, std::move(collectors), buildTree, searchBundles, depthLimit);
+  walk();
   // From here on a signal ends the process at once.
   InterruptSignals::setHandler({});
   if (_progress) {
     fmt::print(stderr, "\r\033[K");
     std::fflush(stderr);
   }
-  _interrupted = InterruptSignals::received() || !result->isComplete();
+}
+
+std::shared_ptr<vantelkit::DiskScanResult> ScanRun::run(
+    const ScanTarget& target, std::vector<std::shared_ptr<vantelkit::FileCollector>> collectors, bool buildTree,
+    bool searchBundles, std::optional<int> depthLimit) {
+  std::shared_ptr<vantelkit::DiskScanResult> result;
+  guarded([&] { result = _scanner->scan(target.url, std::move(collectors), buildTree, searchBundles, depthLimit); });
+  _interrupted = vantelkit::platform::InterruptSignals::received() || !result->isComplete();
   return result;
 }
 
+std::shared_ptr<vantelkit::DiskMap> ScanRun::runMap(const ScanTarget& target, bool searchBundles,
+                                                    std::optional<int> depthLimit, bool fileSizes) {
+  std::shared_ptr<vantelkit::DiskMap> map;
+  guarded([&] { map = _scanner->scanMap(target.url, searchBundles, depthLimit, fileSizes); });
+  _interrupted = vantelkit::platform::InterruptSignals::received() || !map->isComplete();
+  return map;
+}
+
 int reportScanProblems(const ScanTarget& target, const vantelkit::DiskScanResult& result, bool interrupted) {
+  return reportScanProblems(target, result.unreadableEntries(), interrupted);
+}
+
+int reportScanProblems(const ScanTarget& target, const std::vector<vantelkit::DiskScanResult::UnreadableEntry>& unreadable,
+                       bool interrupted) {
   int status = kExitSuccess;
   // The whole result first, then the closing lines, as du does.
   if (std::fflush(stdout) != 0) noteStandardOutputError(vantelkit::platform::lastErrorNumber());
-  const auto& unreadable = result.unreadableEntries();
   if (!unreadable.empty()) {
     std::int64_t folders = 0;
     for (const auto& entry : unreadable) folders += entry.isDirectory ? 1 : 0;

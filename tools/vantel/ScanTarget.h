@@ -72,11 +72,16 @@ class ScanRun {
   std::shared_ptr<vantelkit::DiskScanResult> run(const ScanTarget& target,
                                                  std::vector<std::shared_ptr<vantelkit::FileCollector>> collectors,
                                                  bool buildTree, bool searchBundles, std::optional<int> depthLimit);
+  // The same walk into a compact map (no collectors). fileSizes false: names and types only.
+  std::shared_ptr<vantelkit::DiskMap> runMap(const ScanTarget& target, bool searchBundles,
+                                             std::optional<int> depthLimit, bool fileSizes = true);
   bool interrupted() const { return _interrupted; }
 
  private:
   struct Progress;
   std::shared_ptr<Progress> _progress;
+  // Cancels the scan on SIGINT and SIGTERM while walk runs; clears the progress line after.
+  void guarded(const std::function<void()>& walk);
   std::shared_ptr<vantelkit::DiskScanner> _scanner;
   bool _ready = true;
   bool _interrupted = false;
@@ -87,6 +92,8 @@ class ScanRun {
 // after Ctrl-C. Answers the exit status: 130 after Ctrl-C, 1 when something could not be
 // read, else 0.
 int reportScanProblems(const ScanTarget& target, const vantelkit::DiskScanResult& result, bool interrupted);
+int reportScanProblems(const ScanTarget& target, const std::vector<vantelkit::DiskScanResult::UnreadableEntry>& unreadable,
+                       bool interrupted);
 
 // A number option given as text into value (left alone when text is none). False after
 // "vantel: NAME must be a whole number ≥ MINIMUM" on stderr.

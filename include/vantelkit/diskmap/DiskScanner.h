@@ -7,6 +7,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -16,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "vantelkit/diskmap/DiskMap.h"
 #include "vantelkit/diskmap/DiskScanResult.h"
 #include "vantelkit/foundation/Operation.h"
 #include "vantelkit/platform/DirectoryReader.h"
@@ -97,6 +99,13 @@ class DiskScanner : public std::enable_shared_from_this<DiskScanner> {
                                        bool buildTree, bool searchBundles, std::optional<int> depthLimit,
                                        const Completion& completion = {});
 
+  // Walks url as scan() does when it builds a tree, into a compact DiskMap instead of
+  // FileNodes (no collectors; the walk options apply as they do to scan()). fileSizes false
+  // reads only names and types (no status per file: much less work), and the map's files
+  // then have size 0. Blocks until the walk has ended; cancel() gives the partial map.
+  std::shared_ptr<DiskMap> scanMap(const FileURL& url, bool searchBundles, std::optional<int> depthLimit,
+                                   bool fileSizes = true);
+
   // Stops the scan: no further traversal is queued, queued ones are dropped, running ones
   // end after their current listing. scan() then returns the partial result, and the
   // scanner is ready for another scan.
@@ -107,6 +116,8 @@ class DiskScanner : public std::enable_shared_from_this<DiskScanner> {
   // scan is cancelled. The traversal is counted active until its operation has finished.
   // slotReserved: the caller already holds a slot from reserveTraversalSlot().
   void addOperation(const std::shared_ptr<FileNode>& node, std::size_t depth, bool slotReserved = false);
+  // The same for a folder of the map being filled by scanMap().
+  void addMapOperation(DiskMap::Index folder, std::size_t depth, bool slotReserved = false);
   // Claims one active-traversal slot when fewer than maxActiveTraversals are taken.
   bool reserveTraversalSlot();
   void releaseTraversalSlot();
@@ -137,6 +148,11 @@ class DiskScanner : public std::enable_shared_from_this<DiskScanner> {
   void recordUnreadable(std::vector<DiskScanResult::UnreadableEntry>& entries);
   void recordHardLinks(std::vector<DiskScanResult::HardLink>& links);
   void noteListing(const std::shared_ptr<FileNode>& folder);
+  void noteMapListing(DiskMap::Index folder);
+  void recordMapHardLinks(std::vector<DiskMap::HardLink>& links);
+  // The map scanMap() is filling (null otherwise), and whether it reads file sizes.
+  const std::shared_ptr<DiskMap>& map() const { return _map; }
+  bool readsFileSizes() const { return _readsFileSizes; }
   bool hasProgressHandler() const { return static_cast<bool>(_progressHandler); }
   std::uint64_t rootDevice() const { return _rootDevice.load(std::memory_order_acquire); }
   void setRootDevice(std::uint64_t device) { _rootDevice.store(device, std::memory_order_release); }
@@ -167,6 +183,13 @@ class DiskScanner : public std::enable_shared_from_this<DiskScanner> {
  private:
   DiskScanner(ProgressHandler progressHandler, bool buildTree, std::shared_ptr<platform::DirectoryReader> reader);
   void startProgressTimer();
+  // Resets the counters and settings for a scan of rootURL; answers its component count.
+  std::size_t prepare(const FileURL& rootURL, bool searchBundles, std::optional<int> depthLimit);
+  // Waits for the traversals and the progress timer; answers the seconds since start.
+  double finishWalk(std::chrono::steady_clock::time_point start);
+  // The records of the walk just ended, taken out of the scanner.
+  DiskScanResult::Details takeDetails();
+  void queueOperation(std::shared_ptr<Operation> operation);
 
   std::atomic<std::int32_t> _activeThreads{0};
   std::atomic<std::int32_t> _waitingOperations{0};
@@ -192,6 +215,10 @@ class DiskScanner : public std::enable_shared_from_this<DiskScanner> {
   std::vector<DiskScanResult::UnreadableEntry> _unreadable;  // guarded by _recordMutex
   std::vector<DiskScanResult::HardLink> _hardLinks;          // guarded by _recordMutex
   std::shared_ptr<FileNode> _currentFolder;                  // guarded by _recordMutex
+  std::optional<DiskMap::Index> _currentMapFolder;           // likewise
+  std::vector<DiskMap::HardLink> _mapHardLinks;              // likewise
+  std::shared_ptr<DiskMap> _map;  // set by scanMap() before traversals start
+  bool _readsFileSizes = true;    // likewise
 };
 
 }  // namespace vantelkit

@@ -40,6 +40,12 @@ class DirectoryReader {
     // answers complete).
     virtual bool wantsDirectoryDevice() const { return false; }
     virtual bool enterDirectory(std::uint64_t device) { (void)device; return true; }
+    // False when the visitor needs only names and types: a regular file's status is then
+    // read for the first file of the listing only (to learn whether the folder lets its
+    // entries be read at all; when it does not, every file's status is asked for and its
+    // error reported), and the others have sizes 0 and one link. A reader may read
+    // statuses anyway.
+    virtual bool wantsFileStatus() const { return true; }
     // The system's error number, just before list() answers cannotOpen or readFailed.
     virtual void failed(int error) { (void)error; }
   };

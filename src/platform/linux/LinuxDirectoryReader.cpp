@@ -177,6 +177,11 @@ class LinuxDirectoryReader final : public DirectoryReader {
       return Status::cannotOpen;
     }
 
+    // Without file statuses, the first file's status still tells whether the folder lets its
+    // entries be read; when it does not, every status is asked for, so that each failure is
+    // reported.
+    bool readStatus = true;
+    bool probed = visitor.wantsFileStatus();
     for (;;) {
       long count = ::syscall(SYS_getdents64, fd, buffer.get(), kBufferSize);
       if (count == 0) return Status::complete;
@@ -196,13 +201,14 @@ class LinuxDirectoryReader final : public DirectoryReader {
         Entry visited;
         visited.name = std::string_view(name);
         visited.type = typeFromDirent(entry->d_type);
-        if (visited.type == FileObjectType::file || visited.type == FileObjectType::unknown) {
+        if (visited.type == FileObjectType::unknown || (visited.type == FileObjectType::file && readStatus)) {
           struct statx status;
           if (::statx(fd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
                       STATX_TYPE | STATX_SIZE | STATX_BLOCKS | STATX_NLINK | STATX_INO, &status) != 0) {
             // Removed since the directory was read: it is no longer there to report.
             if (errno == ENOENT) continue;
             visited.error = errno;
+            probed = true;
           } else {
             visited.type = typeFromMode(status.stx_mode);
             if (visited.type == FileObjectType::file) {
@@ -211,6 +217,10 @@ class LinuxDirectoryReader final : public DirectoryReader {
               visited.device = makedev(status.stx_dev_major, status.stx_dev_minor);
               visited.inode = status.stx_ino;
               visited.linkCount = status.stx_nlink;
+            }
+            if (!probed && visited.type == FileObjectType::file) {
+              probed = true;
+              readStatus = false;
             }
           }
         }

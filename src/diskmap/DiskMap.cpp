@@ -1,0 +1,193 @@
+#include "vantelkit/diskmap/DiskMap.h"
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <tuple>
+#include <unordered_map>
+#include <utility>
+
+namespace vantelkit {
+
+DiskMap::DiskMap(std::string rootPath) : _rootPath(std::move(rootPath)), _chunks(new Entry*[kChunkSlots]()) {}
+
+DiskMap::~DiskMap() {
+  for (std::size_t chunk = 0; chunk < kChunkSlots && _chunks[chunk] != nullptr; ++chunk) delete[] _chunks[chunk];
+}
+
+DiskMap::Block DiskMap::reserve(std::size_t count, std::size_t nameBytes) {
+  std::lock_guard lock(_reserveMutex);
+  Block block;
+  if (count > capacity - _reserved) return block;
+  const std::uint64_t end = _reserved + count;
+  if (count > 0) {
+    for (std::uint64_t chunk = _reserved >> kChunkBits; chunk <= (end - 1) >> kChunkBits; ++chunk) {
+      // Entries are plain data: the pool's pages are touched only as entries are written.
+      if (_chunks[chunk] == nullptr) _chunks[chunk] = new Entry[std::size_t{1} << kChunkBits];
+    }
+  }
+  if (nameBytes > _nameLeft) {
+    // A listing's names share one block; a listing larger than a block gets its own.
+    std::size_t size = std::max(nameBytes, kNameBlockBytes);
+    _nameBlocks.emplace_back(new char[size]);
+    _nameBytesHeld += size;
+    _nameCursor = _nameBlocks.back().get();
+    _nameLeft = size;
+  }
+  block.reserved = true;
+  block.first = static_cast<Index>(_reserved);
+  block.names = _nameCursor;
+  _nameCursor += nameBytes;
+  _nameLeft -= nameBytes;
+  _reserved = end;
+  _count.store(end, std::memory_order_release);
+  return block;
+}
+
+std::string DiskMap::relativePath(Index index) const {
+  std::vector<Index> chain;
+  while (index != rootIndex) {
+    chain.push_back(index);
+    index = (*this)[index].parent;
+  }
+  std::string path;
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    if (!path.empty()) path += '/';
+    path += (*this)[*it].name;
+  }
+  return path;
+}
+
+std::string DiskMap::path(Index index) const {
+  std::string below = relativePath(index);
+  if (below.empty()) return _rootPath;
+  std::string path = _rootPath;
+  if (path.empty() || path.back() != '/') path += '/';
+  return path + below;
+}
+
+std::size_t DiskMap::memoryUsed() const {
+  std::lock_guard lock(_reserveMutex);
+  std::size_t chunks = 0;
+  while (chunks < kChunkSlots && _chunks[chunks] != nullptr) ++chunks;
+  return sizeof(*this) + kChunkSlots * sizeof(Entry*) + chunks * (sizeof(Entry) << kChunkBits) + _nameBytesHeld;
+}
+
+void DiskMap::sumFolders() {
+  const auto total = static_cast<Index>(count());
+  for (Index index = total; index-- > 1;) {
+    const Entry& entry = (*this)[index];
+    if (entry.hasMark(FileNode::duplicateLink)) continue;
+    Entry& folder = at(entry.parent);
+    folder.size += entry.size;
+    folder.usage += entry.usage;
+  }
+}
+
+void DiskMap::settleHardLinks(std::vector<HardLink> links, bool countOnce) {
+  if (!links.empty()) {
+    std::vector<std::pair<std::string, std::size_t>> paths;
+    paths.reserve(links.size());
+    for (std::size_t i = 0; i < links.size(); ++i) paths.emplace_back(path(links[i].entry), i);
+    std::sort(paths.begin(), paths.end(), [&links](const auto& a, const auto& b) {
+      const auto& x = links[a.second];
+      const auto& y = links[b.second];
+      return std::tie(x.device, x.inode, a.first) < std::tie(y.device, y.inode, b.first);
+    });
+    std::vector<HardLink> sorted;
+    sorted.reserve(links.size());
+    for (const auto& entry : paths) sorted.push_back(links[entry.second]);
+    links = std::move(sorted);
+  }
+  _hardLinksCountedOnce = countOnce;
+  if (countOnce) {
+    for (std::size_t i = 1; i < links.size(); ++i) {
+      if (links[i].device != links[i - 1].device || links[i].inode != links[i - 1].inode) continue;
+      Entry& entry = at(links[i].entry);
+      entry.marks = static_cast<std::uint8_t>(entry.marks | FileNode::duplicateLink);
+      _totalSize -= entry.size;
+      _totalUsage -= entry.usage;
+    }
+  }
+  _hardLinks = std::move(links);
+}
+
+void DiskMap::setFigures(std::int64_t totalSize, std::int64_t totalUsage,
+                         std::vector<DiskScanResult::UnreadableEntry> unreadable, bool complete, double elapsed,
+                         std::int64_t filesScanned, bool hasFileSizes) {
+  _totalSize = totalSize;
+  _totalUsage = totalUsage;
+  _unreadable = std::move(unreadable);
+  _complete = complete;
+  _elapsed = elapsed;
+  _filesScanned = filesScanned;
+  _hasFileSizes = hasFileSizes;
+}
+
+std::shared_ptr<DiskMap> DiskMap::fromTree(const FileNode& root, const DiskScanResult* result) {
+  auto map = std::make_shared<DiskMap>(root.url().path());
+  auto fill = [](Entry& entry, const FileNode& node, const char* name, Index parent) {
+    entry.size = node.size();
+    entry.usage = node.usage();
+    entry.name = name;
+    entry.parent = parent;
+    entry.firstChild = 0;
+    entry.childCount = 0;
+    entry.type = static_cast<std::uint8_t>(node.type());
+    entry.marks = node.marks();
+    entry.error = static_cast<std::uint16_t>(node.error());
+  };
+  auto copyName = [](char* into, std::string_view name) {
+    std::memcpy(into, name.data(), name.size());
+    into[name.size()] = '\0';
+    return into + name.size() + 1;
+  };
+  // The result's hard links, found again by their nodes.
+  std::vector<HardLink> links;
+  std::unordered_map<const FileNode*, std::size_t> linked;
+  if (result) {
+    for (const auto& link : result->hardLinks()) {
+      linked.emplace(link.node.get(), links.size());
+      links.push_back({rootIndex, link.device, link.inode, link.linkCount});
+    }
+  }
+  const std::string& rootName = root.name();
+  Block block = map->reserve(1, rootName.size() + 1);
+  fill(map->at(rootIndex), root, block.names, rootIndex);
+  copyName(block.names, rootName);
+  // Breadth-first, so that each folder's children get consecutive indices.
+  std::deque<std::pair<const FileNode*, Index>> folders{{&root, rootIndex}};
+  while (!folders.empty()) {
+    auto [node, index] = folders.front();
+    folders.pop_front();
+    const auto& children = node->children();
+    if (children.empty()) continue;
+    std::size_t nameBytes = 0;
+    for (const auto& child : children) nameBytes += child->name().size() + 1;
+    Block run = map->reserve(children.size(), nameBytes);
+    if (!run.reserved) break;  // more entries than a map can hold: the rest is left out
+    map->at(index).firstChild = run.first;
+    map->at(index).childCount = static_cast<Index>(children.size());
+    char* name = run.names;
+    for (std::size_t i = 0; i < children.size(); ++i) {
+      const FileNode& child = *children[i];
+      fill(map->at(static_cast<Index>(run.first + i)), child, name, index);
+      name = copyName(name, child.name());
+      if (!linked.empty()) {
+        if (auto found = linked.find(&child); found != linked.end()) links[found->second].entry = run.first + static_cast<Index>(i);
+      }
+      if (!child.children().empty()) folders.emplace_back(&child, static_cast<Index>(run.first + i));
+    }
+  }
+  if (result) {
+    map->setFigures(result->totalSize(), result->totalUsage(), result->unreadableEntries(), result->isComplete(),
+                    result->elapsed(), result->totalFilesScanned(), true);
+    map->_hardLinksCountedOnce = result->hardLinksCountedOnce();
+    map->_hardLinks = std::move(links);
+  } else {
+    map->setFigures(root.size(), root.usage(), {}, true, 0, static_cast<std::int64_t>(map->count()) - 1, true);
+  }
+  return map;
+}
+
+}  // namespace vantelkit

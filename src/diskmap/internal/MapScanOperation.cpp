@@ -1,0 +1,165 @@
+#include "diskmap/internal/MapScanOperation.h"
+
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "scanning/internal/FolderWalk.h"
+#include "vantelkit/diskmap/DiskScanner.h"
+
+namespace vantelkit::internal {
+
+namespace {
+
+using platform::DirectoryReader;
+
+// Writes each listing into the map as one block of consecutive entries; names are gathered
+// per listing and copied once.
+class MapBuilder {
+ public:
+  struct Folder {
+    DiskMap::Index index = DiskMap::rootIndex;
+    bool valid = false;
+    explicit operator bool() const { return valid; }
+  };
+
+  MapBuilder(DiskScanner& scanner, DiskMap& map) : _scanner(scanner), _map(map) {}
+  ~MapBuilder() {
+    if (!_links.empty()) _scanner.recordMapHardLinks(_links);
+  }
+  MapBuilder(const MapBuilder&) = delete;
+  MapBuilder& operator=(const MapBuilder&) = delete;
+
+  static Folder folder(DiskMap::Index index) { return {index, true}; }
+
+  std::string path(const Folder& folder) const { return _map.path(folder.index); }
+  std::string_view name(const Folder& folder) const { return _map[folder.index].name; }
+  bool isChildOf(const Folder& folder, const Folder& parent) const {
+    return folder.index != DiskMap::rootIndex && _map[folder.index].parent == parent.index;
+  }
+  void noteListing(const Folder& folder) { _scanner.noteMapListing(folder.index); }
+  void mark(const Folder& folder, FileNode::Mark mark) {
+    auto& entry = _map.at(folder.index);
+    entry.marks = static_cast<std::uint8_t>(entry.marks | mark);
+  }
+  void setError(const Folder& folder, int error) {
+    _map.at(folder.index).error = static_cast<std::uint16_t>(error);
+    mark(folder, FileNode::unreadable);
+  }
+  std::size_t listingSize() const { return _listed; }
+
+  void beginListing(const Folder&) { clearListing(); }
+
+  void addEntry(const DirectoryReader::Entry& entry, bool isDirectory) {
+    Pending pending;
+    pending.nameOffset = _names.size();
+    _names.append(entry.name);
+    _names.push_back('\0');
+    if (isDirectory) {
+      pending.type = static_cast<std::uint8_t>(FileNode::NodeType::directory);
+    } else {
+      pending.type = static_cast<std::uint8_t>(FileNode::NodeType::file);
+      pending.size = entry.size;
+      pending.usage = entry.usage;
+      if (entry.linkCount > 1 && entry.error == 0) {
+        pending.marks = FileNode::hardLink;
+        _pendingLinks.push_back({static_cast<DiskMap::Index>(_pending.size()), entry.device, entry.inode,
+                                 entry.linkCount});
+      }
+    }
+    if (entry.error != 0) {
+      pending.error = static_cast<std::uint16_t>(entry.error);
+      pending.marks = static_cast<std::uint8_t>(pending.marks | FileNode::unreadable);
+    }
+    _pending.push_back(pending);
+  }
+
+  void clearListing() {
+    _pending.clear();
+    _names.clear();
+    _pendingLinks.clear();
+    _listed = 0;
+  }
+
+  bool commitListing(const Folder& parent, std::int64_t, std::int64_t, std::vector<Subfolder<Folder>>& subfolders) {
+    auto& folderEntry = _map.at(parent.index);
+    folderEntry.firstChild = 0;
+    folderEntry.childCount = 0;
+    if (_pending.empty()) return true;
+    DiskMap::Block block = _map.reserve(_pending.size(), _names.size());
+    if (!block.reserved) {
+      clearListing();
+      return false;
+    }
+    std::memcpy(block.names, _names.data(), _names.size());
+    for (std::size_t i = 0; i < _pending.size(); ++i) {
+      const Pending& pending = _pending[i];
+      auto index = static_cast<DiskMap::Index>(block.first + i);
+      DiskMap::Entry& entry = _map.at(index);
+      entry.size = pending.size;
+      entry.usage = pending.usage;
+      entry.name = block.names + pending.nameOffset;
+      entry.parent = parent.index;
+      entry.firstChild = 0;
+      entry.childCount = 0;
+      entry.type = pending.type;
+      entry.marks = pending.marks;
+      entry.error = pending.error;
+      if (entry.isDirectory()) {
+        subfolders.push_back({folder(index), entry.name, entry.hasMark(FileNode::unreadable)});
+      }
+    }
+    folderEntry.firstChild = block.first;
+    folderEntry.childCount = static_cast<DiskMap::Index>(_pending.size());
+    for (auto link : _pendingLinks) {
+      link.entry += block.first;
+      _links.push_back(link);
+    }
+    _listed = _pending.size();
+    _scanner.addFilesScanned(static_cast<std::int64_t>(_pending.size()));
+    return true;
+  }
+
+  void queue(const Folder& folder, std::size_t depth) { _scanner.addMapOperation(folder.index, depth, true); }
+
+ private:
+  struct Pending {
+    std::int64_t size = 0;
+    std::int64_t usage = 0;
+    std::size_t nameOffset = 0;
+    std::uint8_t type = 0;
+    std::uint8_t marks = 0;
+    std::uint16_t error = 0;
+  };
+
+  DiskScanner& _scanner;
+  DiskMap& _map;
+  std::vector<Pending> _pending;
+  std::string _names;
+  std::vector<DiskMap::HardLink> _pendingLinks;  // entry: the position in _pending
+  std::vector<DiskMap::HardLink> _links;
+  std::size_t _listed = 0;
+};
+
+}  // namespace
+
+MapScanOperation::MapScanOperation(std::shared_ptr<DiskScanner> scanner, DiskMap::Index folder, std::size_t depth)
+    : _scanner(std::move(scanner)), _folder(folder), _depth(depth) {
+  setQualityOfService(QualityOfService::userInitiated);
+}
+
+void MapScanOperation::main() {
+  _started = true;
+  _scanner->operationDidStartOrDrop();
+  MapBuilder builder(*_scanner, *_scanner->map());
+  walkFolders(*_scanner, builder, MapBuilder::folder(_folder), _depth, _scanner->readsFileSizes());
+}
+
+void MapScanOperation::operationDidFinish() {
+  // A dropped operation (cancelled before it started) still leaves the waiting count.
+  if (!_started) _scanner->operationDidStartOrDrop();
+  _scanner->releaseTraversalSlot();
+}
+
+}  // namespace vantelkit::internal

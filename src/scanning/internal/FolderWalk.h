@@ -1,0 +1,266 @@
+// The traversal that a disk scan's operations run, written once for every kind of tree it
+// builds. A Builder turns each listing into its own nodes; the walk decides what is listed,
+// what is left out and where each subfolder goes (inline, or a new operation).
+//
+// A Builder provides:
+//   using Folder = ...;                       a folder handle, cheap to copy, null when empty
+//   std::string path(const Folder&);           the folder's absolute path
+//   std::string_view name(const Folder&);      its last component
+//   bool isChildOf(const Folder& f, const Folder& p);
+//   void noteListing(const Folder&);          for the progress display
+//   void beginListing(const Folder&);          drops what the last listing left
+//   void addEntry(const Entry&, bool isDirectory, const std::string& folderPath);
+//   void clearListing();                       forgets the entries added so far
+//   void mark(const Folder&, FileNode::Mark); void setError(const Folder&, int error);
+//   bool commitListing(const Folder&, std::int64_t fileBytes, std::int64_t fileUsage,
+//                      std::vector<Subfolder>& subfolders);
+//                                              the listing's nodes become the folder's; answers
+//                                              false when they cannot be kept (then nothing is)
+//   std::size_t listingSize();                 entries the last listing kept
+//   void queue(const Folder&, std::size_t depth);  a new operation, slot already reserved
+// Thread safety: one walk per operation thread; the builder is the operation's own.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "vantelkit/diskmap/DiskScanner.h"
+#include "vantelkit/foundation/Logging.h"
+#include "vantelkit/platform/DirectoryReader.h"
+#include "vantelkit/platform/FileStatus.h"
+#include "vantelkit/scanning/FileNode.h"
+
+namespace vantelkit::internal {
+
+inline constexpr std::string_view kCacheTagName = "CACHEDIR.TAG";
+inline constexpr std::string_view kCacheTagSignature = "Signature: 8a477f597d28d172789f06886806bc55";
+inline constexpr int kNoSuchEntry = 2;  // ENOENT: gone since it was seen; nothing to report
+inline constexpr int kInputOutputError = 5;   // EIO, when a reader gives no reason
+inline constexpr int kValueOverflowError = 75;  // EOVERFLOW: a tree too large to index
+
+template <class Folder>
+struct Subfolder {
+  Folder folder;
+  std::string_view name;  // valid until the next listing
+  bool unreadable = false;
+};
+
+// The path of name in the folder at folderPath.
+inline std::string childPath(const std::string& folderPath, std::string_view name) {
+  std::string path = folderPath;
+  if (path.empty() || path.back() != '/') path += '/';
+  path += name;
+  return path;
+}
+
+// Whether name, met in the folder at folderPath, matches one of the scan's exclude patterns:
+// by its name, or by its path below the scan root for patterns with a "/".
+inline bool isExcludedEntry(const DiskScanner& scanner, std::string_view name, const std::string& folderPath) {
+  const auto& excludes = scanner.walkOptions().excludes;
+  std::string text(name);
+  for (const auto& pattern : excludes)
+    if (platform::globMatches(pattern, text)) return true;
+  std::size_t skip = std::min(folderPath.size(), scanner.rootPathLength() + 1);
+  std::string below = folderPath.size() > scanner.rootPathLength() ? folderPath.substr(skip) + "/" + text : text;
+  if (below == text) return false;
+  for (const auto& pattern : excludes)
+    if (platform::globMatches(pattern, below)) return true;
+  return false;
+}
+
+// Sorts the entries of one listing into the builder, and notes what could not be read.
+template <class Builder>
+class EntryVisitor final : public platform::DirectoryReader::Visitor {
+ public:
+  using Entry = platform::DirectoryReader::Entry;
+  using FileObjectType = platform::FileObjectType;
+
+  EntryVisitor(Builder& builder, DiskScanner& scanner, const typename Builder::Folder& folder, bool isRoot,
+               bool fileStatus)
+      : _builder(builder), _scanner(scanner), _folder(folder), _options(scanner.walkOptions()), _isRoot(isRoot),
+        _fileStatus(fileStatus) {}
+
+  bool wantsDirectoryDevice() const override { return _options.oneFileSystem; }
+  bool wantsFileStatus() const override { return _fileStatus; }
+
+  bool enterDirectory(std::uint64_t device) override {
+    if (_isRoot) {
+      _scanner.setRootDevice(device);
+      return true;
+    }
+    if (device == _scanner.rootDevice()) return true;
+    _builder.mark(_folder, FileNode::otherFileSystem);
+    return false;
+  }
+
+  void failed(int error) override { listingError = error; }
+
+  void visit(const Entry& entry) override {
+    if (entry.name.empty()) {
+      LogDebug("Encountered an unknown file");
+      return;
+    }
+    bool isFile = entry.type == FileObjectType::file;
+    bool isDirectory = entry.type == FileObjectType::directory;
+    // An entry whose status could not be read keeps a node (as a file unless the listing
+    // said directory), marked with the reason.
+    if (entry.error != 0 && entry.type == FileObjectType::unknown) isFile = true;
+    if (!isFile && !isDirectory) return;  // links, devices, pipes and sockets: never followed
+    if (!_options.excludes.empty() && isExcludedEntry(_scanner, entry.name, folderPath())) return;
+
+    if (isFile) {
+      fileBytes += entry.size;
+      fileUsage += entry.usage;
+      if (_options.excludeCaches && entry.error == 0 && entry.name == kCacheTagName &&
+          platform::fileStartsWith(childPath(folderPath(), entry.name), kCacheTagSignature))
+        holdsCacheTag = true;
+    }
+    _builder.addEntry(entry, isDirectory);
+    if (entry.error != 0) unreadable.push_back({childPath(folderPath(), entry.name), entry.error, isDirectory});
+  }
+
+  // The listed folder's path, built once per listing and only when needed.
+  const std::string& folderPath() {
+    if (!_hasPath) {
+      _path = _builder.path(_folder);
+      _hasPath = true;
+    }
+    return _path;
+  }
+
+  std::int64_t fileBytes = 0;
+  std::int64_t fileUsage = 0;
+  int listingError = 0;
+  bool holdsCacheTag = false;
+  std::vector<DiskScanResult::UnreadableEntry> unreadable;
+
+ private:
+  Builder& _builder;
+  DiskScanner& _scanner;
+  const typename Builder::Folder& _folder;
+  const DiskScanner::WalkOptions& _options;
+  bool _isRoot;
+  bool _fileStatus;
+  bool _hasPath = false;
+  std::string _path;
+};
+
+// Lists start (a folder at startDepth path components), then its subfolders depth-first in
+// listing order, handing some to new operations as the scanner's fan-out rule allows. The
+// walk needs no recursion, whatever the tree's depth, and keeps at most one directory open.
+template <class Builder>
+void walkFolders(DiskScanner& scanner, Builder& builder, const typename Builder::Folder& start,
+                 std::size_t startDepth, bool fileStatus) {
+  using Folder = typename Builder::Folder;
+  using platform::DirectoryReader;
+  const auto& settings = scanner.settings();
+  const auto fanOut = scanner.fanOut();
+  const int threads = scanner.maxConcurrentTraversals();
+
+  // Folders still to be listed by this walk, deepest-first; popping from the back walks
+  // them depth-first in listing order.
+  std::vector<std::pair<Folder, std::size_t>> pending;
+  pending.emplace_back(start, startDepth);
+  std::vector<Subfolder<Folder>> subfolders;
+  std::vector<std::pair<Folder, std::size_t>> inlineDescents;
+  std::vector<Folder> descents;
+  // The folder listed last, kept open while its first inline subfolder (listed next) is
+  // opened through it: a chain of folders then costs one short open per level instead of
+  // resolving an ever longer path.
+  std::unique_ptr<DirectoryReader::Held> held;
+  Folder heldFolder{};
+  bool first = true;
+
+  while (!pending.empty()) {
+    Folder parent = std::move(pending.back().first);
+    const std::size_t depth = pending.back().second;
+    pending.pop_back();
+    if (scanner.isCancelled() && !first) break;
+    first = false;
+
+    // The scan root is opened as given (a link to a folder is followed); below it, never.
+    const bool isRoot = depth == scanner.rootDepth();
+    builder.beginListing(parent);
+    EntryVisitor<Builder> visitor(builder, scanner, parent, isRoot, fileStatus);
+    if (scanner.hasProgressHandler()) builder.noteListing(parent);
+    std::unique_ptr<DirectoryReader::Held> kept;
+    DirectoryReader::Status status;
+    if (held && heldFolder && builder.isChildOf(parent, heldFolder)) {
+      status = scanner.reader().listSubdirectory(
+          std::move(held), builder.name(parent), [&visitor] { return visitor.folderPath(); }, visitor, kept);
+    } else {
+      held.reset();
+      status = scanner.reader().listKeeping(visitor.folderPath(), isRoot, visitor, kept);
+    }
+    held = std::move(kept);
+    heldFolder = held ? parent : Folder{};
+    if (status != DirectoryReader::Status::complete && visitor.listingError != kNoSuchEntry) {
+      int error = visitor.listingError != 0 ? visitor.listingError : kInputOutputError;
+      builder.setError(parent, error);
+      visitor.unreadable.push_back({visitor.folderPath(), error, true});
+    }
+    if (visitor.holdsCacheTag) {
+      // A cache folder: its contents are left out as if it had not been listed.
+      builder.clearListing();
+      visitor.fileBytes = visitor.fileUsage = 0;
+      visitor.unreadable.clear();
+      builder.mark(parent, FileNode::cacheFolder);
+    }
+    subfolders.clear();
+    if (!builder.commitListing(parent, visitor.fileBytes, visitor.fileUsage, subfolders)) {
+      builder.setError(parent, kValueOverflowError);
+      visitor.unreadable.clear();
+      visitor.unreadable.push_back({visitor.folderPath(), kValueOverflowError, true});
+      visitor.fileBytes = visitor.fileUsage = 0;
+    }
+    if (!visitor.unreadable.empty()) scanner.recordUnreadable(visitor.unreadable);
+    if (visitor.fileBytes != 0 || visitor.fileUsage != 0) scanner.addTotals(visitor.fileBytes, visitor.fileUsage);
+
+    // Decide about each subfolder: queue it while a traversal slot is free, else walk it
+    // inline here. Queued ones are handed over before any inline walk starts.
+    const std::size_t childDepth = depth + 1;
+    const bool wide = builder.listingSize() > DiskScanner::inlineEntryLimit;
+    inlineDescents.clear();
+    descents.clear();
+    for (auto& subfolder : subfolders) {
+      if (settings.maxDepth && childDepth >= *settings.maxDepth) continue;
+      if (!settings.searchBundles && DiskScanner::isBundleName(subfolder.name)) continue;
+      if (subfolder.unreadable) continue;  // its status could not be read
+      if (childDepth == 2 && scanner.walkOptions().skipPseudoFileSystems) {
+        // A child of "/": the scan started at "/" (the root itself is always listed).
+        const auto& paths = DiskScanner::pseudoFileSystemPaths;
+        std::string path = "/" + std::string(subfolder.name);
+        if (std::find(paths.begin(), paths.end(), path) != paths.end()) {
+          builder.mark(subfolder.folder, FileNode::pseudoFileSystem);
+          continue;
+        }
+      }
+      descents.push_back(std::move(subfolder.folder));
+    }
+    for (std::size_t i = 0; i < descents.size(); ++i) {
+      Folder& folder = descents[i];
+      // The last subfolder stays here when this walk has nothing else left: queueing it
+      // would only hand the walk to another thread (and reopen its whole path there).
+      if (i + 1 == descents.size() && inlineDescents.empty() && pending.empty()) {
+        inlineDescents.emplace_back(std::move(folder), childDepth);
+        break;
+      }
+      bool mayFanOut = fanOut == DiskScanner::FanOut::whileSlotsFree ||
+                       (fanOut == DiskScanner::FanOut::wideParentsOnly && wide) ||
+                       (fanOut == DiskScanner::FanOut::onDemand && scanner.waitingOperations() < threads);
+      if (mayFanOut && scanner.reserveTraversalSlot()) {
+        builder.queue(folder, childDepth);
+      } else {
+        inlineDescents.emplace_back(std::move(folder), childDepth);
+      }
+    }
+    for (auto it = inlineDescents.rbegin(); it != inlineDescents.rend(); ++it) pending.push_back(std::move(*it));
+  }
+}
+
+}  // namespace vantelkit::internal
