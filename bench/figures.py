@@ -89,6 +89,15 @@ def scale_label(entries):
     return f"{entries / 1000:.3g}k" if entries >= 1000 else str(entries)
 
 
+def tree_alone(figures):
+    """KB of vantel map's peak above vantel size's, which walks the same way but keeps no
+    tree: the map's own cost without the process's fixed part; None when either is missing."""
+    peak = figures["peak"]
+    if "vantel map --json > /dev/null" not in peak or "vantel size" not in peak:
+        return None
+    return max(peak["vantel map --json > /dev/null"] - peak["vantel size"], 0)
+
+
 def times(value):
     return "—" if value is None else f"{value:.2f}"
 
@@ -373,6 +382,10 @@ def section_memory(figures):
     if map_peak is not None:
         show(goal("vantel map bytes per entry", map_peak * 1024 / max(entries, 1), 100,
                   note="; ncdu 2 publishes 41", digits=0))
+    alone = tree_alone(figures)
+    if alone is not None:
+        show(f"vantel map's tree alone (its peak minus vantel size's, which keeps no tree): "
+             f"{megabytes(alone)} MB, {per_entry(alone, entries)} bytes per entry")
     if isinstance(ncdu, dict):
         show(f"ncdu browsing: browser shown {ncdu['seconds']:.1f} s after start (polled every 0.2 s), "
              f"{ncdu['items']:,} items; VmRSS {megabytes(ncdu['rss'])} MB then, "
@@ -467,6 +480,11 @@ def section_scale(small, large, rounds):
     if map_peak is not None:
         show(goal(f"vantel map bytes per entry at {large['entries']:,} entries",
                   map_peak * 1024 / max(large["entries"], 1), 100, digits=0))
+    alone_small, alone_large = tree_alone(small), tree_alone(large)
+    if alone_small and alone_large:
+        show(f"vantel map's tree alone (peak minus vantel size's): {per_entry(alone_small, small['entries'])} "
+             f"bytes per entry at {little}, {per_entry(alone_large, large['entries'])} at {big} "
+             f"(× {alone_large / alone_small:.2f} memory)")
     for name, base, target in [("vantel map --json > /dev/null", "floor (2 threads)", 1.3),
                                ("vantel search (no filter)", "fdfind -u .", 1.0),
                                ("vantel size", "floor (2 threads)", None)]:
