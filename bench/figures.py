@@ -299,6 +299,7 @@ def measure_tree(floor, vantel, tree, tools, rounds, full):
     """Times the commands on tree and, when ncdu and tmux are there, ncdu's browsing memory.
     Answers a dict: entries, best/median wall, least CPU time and peak KB per command name,
     failures, ncdu's browsing figures."""
+    load_before = os.getloadavg()[0]
     entries = count_entries(floor, tree)
     commands = speed_commands(floor, vantel, tree, tools, full)
     say(f"timing {len(commands)} commands on {tree} ({entries:,} entries), {rounds} alternating rounds...")
@@ -312,6 +313,7 @@ def measure_tree(floor, vantel, tree, tools, rounds, full):
         "peak": {name: max(values) for name, values in peaks.items() if values},
         "cpu": {name: min(run.cpu for run in done) for name, done in runs.items() if done},
         "ncdu": None,
+        "load": (load_before, os.getloadavg()[0]),
     }
     if tools["ncdu"] and tools["tmux"]:
         say(f"ncdu browsing {tree} in tmux...")
@@ -339,13 +341,15 @@ def syscall_figures(floor, vantel, tree, tools):
 
 def section_chain(vantel, levels, rounds):
     say(f"deep chain of {levels:,} levels in {deep_chain.DEFAULT_DIR}...")
+    load_before = os.getloadavg()[0]
     try:
         results = deep_chain.measure_chain(deep_chain.DEFAULT_DIR, levels, vantel, rounds)
     except compare.CommandFailed as error:
         show(f"## 1. Deep chain: failed\n\n{error}\n")
         return
     du, du_cpu = results[0][1].wall, results[0][1].cpu
-    show(f"## 1. Deep chain: {levels:,} nested folders holding one file ({deep_chain.DEFAULT_DIR}), best of {rounds}")
+    show(f"## 1. Deep chain: {levels:,} nested folders holding one file ({deep_chain.DEFAULT_DIR}), best of {rounds}; "
+         f"load {load_before:.2f} → {os.getloadavg()[0]:.2f}")
     show()
     show(table(["command", "best s", "CPU s", "peak MB", "/ du", "CPU / du"],
                [[name, seconds(run.wall), seconds(run.cpu), megabytes(run.peak), times(ratio(run.wall, du)),
@@ -401,7 +405,8 @@ def section_speed(figures, rounds, syscall_counts, listed):
     entries = figures["entries"]
     best, median, peak, cpu = figures["best"], figures["median"], figures["peak"], figures["cpu"]
     base, base_cpu = best.get("floor (2 threads)"), cpu.get("floor (2 threads)")
-    show(f"## 3. Speed: {figures['tree']}, {entries:,} entries, warm cache, best of {rounds} alternating rounds")
+    show(f"## 3. Speed: {figures['tree']}, {entries:,} entries, warm cache, best of {rounds} alternating rounds; "
+         f"load {figures['load'][0]:.2f} → {figures['load'][1]:.2f}")
     show()
     rows = []
     for name in figures["commands"]:
@@ -447,7 +452,8 @@ def section_scale(small, large, rounds):
     ratio_entries = large["entries"] / max(small["entries"], 1)
     little, big = scale_label(small["entries"]), scale_label(large["entries"])
     show(f"## 4. Scale: {large['tree']}, {large['entries']:,} entries, beside {small['entries']:,} "
-         f"(× {ratio_entries:.2f} entries), best of {rounds} alternating rounds")
+         f"(× {ratio_entries:.2f} entries), best of {rounds} alternating rounds; "
+         f"load {large['load'][0]:.2f} → {large['load'][1]:.2f}")
     show()
     rows = []
     for name in large["commands"]:
