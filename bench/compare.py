@@ -13,14 +13,34 @@ Usage: compare.py [--tree DIR] [--vantel PATH] [--rounds N] [--no-strace] [--que
 The tree comes from make_tree.py; the vantel binary from the release preset.
 """
 import argparse
+import collections
 import os
-import re
 import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+
+# /usr/bin/time reports wall times in hundredths of a second: a run on a tiny tree reads
+# 0.00, which ratios count as one tick rather than divide by.
+CLOCK = 0.01
+
+
+# One timed run: wall seconds, peak resident KB, CPU seconds (user and system, all threads).
+# The CPU time is the steadier figure on a busy machine, where the wall time of a
+# multi-threaded command also counts the waits for a free processor.
+Run = collections.namedtuple("Run", "wall peak cpu")
+
+
+class CommandFailed(Exception):
+    """A timed command exited with a failure; the message holds the command and its stderr."""
+
+
+def ratio(value, base):
+    """value / base, each time below the clock's resolution (read as 0.00) counted as one tick."""
+    return max(value, CLOCK) / max(base, CLOCK)
 
 
 def build_floor(out):
@@ -31,46 +51,56 @@ def build_floor(out):
 
 
 def timed(cmd, shell_out="/dev/null"):
-    """Runs cmd with its stdout to shell_out; answers (wall seconds, peak KB)."""
+    """Runs cmd with its stdout to shell_out; answers its Run. Raises CommandFailed when
+    cmd fails."""
     with open(shell_out, "wb") as out:
-        proc = subprocess.run(["/usr/bin/time", "-f", "%e %M"] + cmd, stdout=out, stderr=subprocess.PIPE)
-    if proc.returncode != 0:
-        sys.exit(f"compare: {' '.join(cmd)} failed:\n{proc.stderr.decode(errors='replace')}")
-    last = proc.stderr.decode(errors="replace").strip().splitlines()[-1].split()
-    return float(last[0]), int(last[1])
+        proc = subprocess.run(["/usr/bin/time", "-f", "%e %M %U %S"] + cmd, stdin=subprocess.DEVNULL,
+                              stdout=out, stderr=subprocess.PIPE)
+    lines = proc.stderr.decode(errors="replace").strip().splitlines()
+    if proc.returncode != 0 or not lines:
+        raise CommandFailed(f"{' '.join(cmd)} failed:\n" + "\n".join(lines[-10:]))
+    wall, peak, user, system = lines[-1].split()
+    return Run(float(wall), int(peak), float(user) + float(system))
 
 
-def timed_rounds(commands, tree, rounds):
-    """Wall times and peaks of each (name, argv), after warming the cache on tree, the
-    commands alternating within each of the rounds."""
+def timed_rounds(commands, tree, rounds, keep_going=False):
+    """Wall times, peaks and Runs of each (name, argv), after warming the
+    cache on tree, the commands alternating within each of the rounds. A failing command
+    raises CommandFailed, or with keep_going is left out of the later rounds and named in
+    the last answer (name -> message)."""
     for _ in range(2):
-        subprocess.run(["du", "-sb", tree], stdout=subprocess.DEVNULL)
-    walls = {name: [] for name, _ in commands}
-    peaks = {name: [] for name, _ in commands}
+        subprocess.run(["du", "-sb", tree], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    runs = {name: [] for name, _ in commands}
+    failed = {}
     for _ in range(rounds):
         for name, cmd in commands:
-            wall, peak = timed(cmd)
-            walls[name].append(wall)
-            peaks[name].append(peak)
-    return walls, peaks
+            if name in failed:
+                continue
+            try:
+                runs[name].append(timed(cmd))
+            except CommandFailed as error:
+                if not keep_going:
+                    raise
+                failed[name] = str(error)
+    walls = {name: [run.wall for run in done] for name, done in runs.items()}
+    peaks = {name: [run.peak for run in done] for name, done in runs.items()}
+    return walls, peaks, runs, failed
 
 
 def syscalls(cmd):
-    """Total system calls of cmd and its threads, from strace -c -f."""
-    proc = subprocess.run(["strace", "-c", "-f", "-o", "/tmp/vantel-bench-strace.txt"] + cmd,
-                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    if proc.returncode != 0:
-        return None
-    text = open("/tmp/vantel-bench-strace.txt").read()
-    match = re.search(r"^[-\s]*\n?\s*100\.00\s+\S+\s+\S+\s+(\d+)", text, re.M)
-    if not match:
-        for line in text.splitlines():
-            if line.strip().endswith("total"):
-                numbers = [p for p in line.split() if p.isdigit()]
-                if numbers:
-                    return int(numbers[0])
-        return None
-    return int(match.group(1))
+    """Total system calls of cmd and its threads, from strace -c -f; None when it fails."""
+    with tempfile.NamedTemporaryFile(prefix="vantel-bench-strace-", suffix=".txt") as report:
+        proc = subprocess.run(["strace", "-c", "-f", "-o", report.name] + cmd, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if proc.returncode != 0:
+            return None
+        text = open(report.name).read()
+    # The last line: "100.00  seconds  usecs/call  calls  [errors]  total".
+    for line in reversed(text.splitlines()):
+        fields = line.split()
+        if len(fields) >= 5 and fields[-1] == "total" and fields[3].isdigit():
+            return int(fields[3])
+    return None
 
 
 def main():
@@ -103,7 +133,7 @@ def main():
     if shutil.which("fdfind"):
         commands.append(("fdfind -u .", ["fdfind", "-u", ".", tree]))
 
-    walls, peaks = timed_rounds(commands, tree, args.rounds)
+    walls, peaks, _, _ = timed_rounds(commands, tree, args.rounds)
 
     best = {name: min(values) for name, values in walls.items()}
     base = best["floor (2 threads)"]
@@ -112,24 +142,24 @@ def main():
     print(f"{'command':28} {'best s':>8} {'median s':>9} {'peak MB':>8} {'/floor':>7}")
     for name, _ in commands:
         peak = max(peaks[name]) / 1024
-        print(f"{name:28} {best[name]:8.2f} {statistics.median(walls[name]):9.2f} {peak:8.1f} {best[name] / base:7.2f}")
+        print(f"{name:28} {best[name]:8.2f} {statistics.median(walls[name]):9.2f} {peak:8.1f} {ratio(best[name], base):7.2f}")
     size = best["vantel size"]
     size1 = best["vantel size (1 worker)"]
     print()
-    print(f"vantel size / floor                 {size / base:.2f}   (goal <= 1.3)")
-    print(f"vantel size 1 worker / floor 1      {size1 / base1:.2f}   (goal <= 1.3)")
-    print(f"speed-up of 2 workers over 1        {size1 / size:.2f}   (goal >= 1.7; the floor's own: {base1 / base:.2f})")
-    print(f"vantel map / floor                  {best['vantel map --json'] / base:.2f}   (goal <= 1.5)")
+    print(f"vantel size / floor                 {ratio(size, base):.2f}   (goal <= 1.3)")
+    print(f"vantel size 1 worker / floor 1      {ratio(size1, base1):.2f}   (goal <= 1.3)")
+    print(f"speed-up of 2 workers over 1        {ratio(size1, size):.2f}   (goal >= 1.7; the floor's own: {ratio(base1, base):.2f})")
+    print(f"vantel map / floor                  {ratio(best['vantel map --json'], base):.2f}   (goal <= 1.3)")
     if "gdu -n -p -c -s" in peaks:
-        print(f"vantel map peak / gdu peak          {max(peaks['vantel map --json']) / max(peaks['gdu -n -p -c -s']):.2f}   (goal <= 0.25)")
-    print(f"vantel map peak bytes per entry     {max(peaks['vantel map --json']) * 1024 / entries:.0f}")
+        print(f"vantel map peak / gdu peak          {max(peaks['vantel map --json']) / max(max(peaks['gdu -n -p -c -s']), 1):.2f}   (goal <= 0.25)")
+    print(f"vantel map peak bytes per entry     {max(peaks['vantel map --json']) * 1024 / max(entries, 1):.0f}")
     if "fdfind -u ." in walls:
-        print(f"vantel search / fdfind -u           {best['vantel search (no filter)'] / best['fdfind -u .']:.2f}   (goal <= 1.0)")
+        print(f"vantel search / fdfind -u           {ratio(best['vantel search (no filter)'], best['fdfind -u .']):.2f}   (goal <= 1.0)")
     if not args.no_strace and shutil.which("strace"):
         for name, cmd in [("floor", [floor, tree]), ("vantel size", [vantel, "size", tree])]:
             calls = syscalls(cmd)
             if calls:
-                print(f"system calls per entry, {name:12} {calls / entries:.2f}" + ("   (goal <= 1.3)" if name != "floor" else ""))
+                print(f"system calls per entry, {name:12} {calls / max(entries, 1):.2f}" + ("   (goal <= 1.3)" if name != "floor" else ""))
 
 
 def compare_query(args):
@@ -150,16 +180,19 @@ def compare_query(args):
         if len(set(found)) != 1:
             sys.exit(f"compare: vantel query and fdfind disagree on {pattern}: {found}")
         print(f"{pattern}: {found[0]} entries found by both")
-    walls, peaks = timed_rounds(commands, tree, args.rounds)
+    walls, peaks, _, _ = timed_rounds(commands, tree, args.rounds)
     best = {name: min(values) for name, values in walls.items()}
     print(f"{'command':28} {'best s':>8} {'median s':>9} {'peak MB':>8} {'/floor':>7}")
     for name, _ in commands:
         print(f"{name:28} {best[name]:8.2f} {statistics.median(walls[name]):9.2f} "
-              f"{max(peaks[name]) / 1024:8.1f} {best[name] / best['floor (2 threads)']:7.2f}")
+              f"{max(peaks[name]) / 1024:8.1f} {ratio(best[name], best['floor (2 threads)']):7.2f}")
     for pattern in patterns:
-        ratio = best[f"vantel query {pattern}"] / best[f"fdfind -u -i -g {pattern}"]
-        print(f"vantel query / fdfind -u, {pattern:8} {ratio:.2f}")
+        value = ratio(best[f"vantel query {pattern}"], best[f"fdfind -u -i -g {pattern}"])
+        print(f"vantel query / fdfind -u, {pattern:8} {value:.2f}")
 
 
 if __name__ == "__main__":
-    main()
+    try:
+        main()
+    except CommandFailed as error:
+        sys.exit(f"compare: {error}")

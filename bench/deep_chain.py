@@ -10,26 +10,50 @@ Usage: deep_chain.py [--dir DIR] [--levels N[,N...]] [--vantel PATH] [--rounds N
 """
 import argparse
 import os
-import subprocess
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "tool"))
+from compare import CommandFailed, ratio, timed  # noqa: E402
 from toolsupport import make_chain, remove_chain  # noqa: E402
 
+DEFAULT_DIR = "/dev/shm" if os.access("/dev/shm", os.W_OK) else "/tmp"
 
-def timed(cmd):
-    with open(os.devnull, "wb") as out:
-        proc = subprocess.run(["/usr/bin/time", "-f", "%e %M"] + cmd, stdout=out, stderr=subprocess.PIPE)
-    if proc.returncode != 0:
-        sys.exit(f"deep_chain: {' '.join(cmd)} failed:\n{proc.stderr.decode(errors='replace')}")
-    wall, peak = proc.stderr.decode().strip().splitlines()[-1].split()
-    return float(wall), int(peak)
+
+def chain_commands(vantel, root):
+    """(name, argv) of the commands compared on a chain, du first: the base of the ratios."""
+    return [
+        ("du -sb", ["du", "-sb", root]),
+        ("vantel size", [vantel, "size", root]),
+        ("vantel map --json", [vantel, "map", root, "--json"]),
+    ]
+
+
+def measure_chain(directory, levels, vantel, rounds):
+    """Builds a chain of levels folders in directory, runs the commands rounds times in turn
+    and removes the chain; answers [(name, best Run)], the best being the one of least wall
+    time, in the order of chain_commands. Raises CommandFailed when a command fails."""
+    root = os.path.join(directory, f"vantel-chain-{levels}")
+    if os.path.lexists(root):
+        remove_chain(root)          # left by an interrupted run
+    make_chain(root, levels, 123)
+    try:
+        commands = chain_commands(vantel, root)
+        best = {}
+        for _ in range(rounds):
+            for name, cmd in commands:
+                run = timed(cmd)
+                if name not in best or run.wall < best[name].wall:
+                    best[name] = run
+        return [(name, best[name]) for name, _ in commands]
+    finally:
+        remove_chain(root)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--dir", default="/dev/shm" if os.access("/dev/shm", os.W_OK) else "/tmp")
+    parser.add_argument("--dir", default=DEFAULT_DIR)
     parser.add_argument("--levels", default="20000,100000")
     parser.add_argument("--vantel", default=os.path.join(HERE, "..", "build", "release", "tools", "vantel", "vantel"))
     parser.add_argument("--rounds", type=int, default=3)
@@ -37,26 +61,14 @@ def main():
 
     print(f"{'levels':>8} {'command':<26} {'best s':>7} {'peak MB':>8} {'/ du':>6}")
     for levels in (int(n) for n in args.levels.split(",")):
-        root = os.path.join(args.dir, f"vantel-chain-{levels}")
-        make_chain(root, levels, 123)
-        try:
-            commands = {
-                "du -sb": ["du", "-sb", root],
-                "vantel size": [args.vantel, "size", root],
-                "vantel map --json": [args.vantel, "map", root, "--json"],
-            }
-            best = {name: (float("inf"), 0) for name in commands}
-            for _ in range(args.rounds):
-                for name, cmd in commands.items():
-                    wall, peak = timed(cmd)
-                    if wall < best[name][0]:
-                        best[name] = (wall, peak)
-            floor = max(best["du -sb"][0], 0.01)
-            for name, (wall, peak) in best.items():
-                print(f"{levels:>8} {name:<26} {wall:>7.2f} {peak / 1024:>8.1f} {wall / floor:>6.2f}")
-        finally:
-            remove_chain(root)
+        results = measure_chain(args.dir, levels, args.vantel, args.rounds)
+        du = results[0][1].wall
+        for name, run in results:
+            print(f"{levels:>8} {name:<26} {run.wall:>7.2f} {run.peak / 1024:>8.1f} {ratio(run.wall, du):>6.2f}")
 
 
 if __name__ == "__main__":
-    main()
+    try:
+        main()
+    except CommandFailed as error:
+        sys.exit(f"deep_chain: {error}")
