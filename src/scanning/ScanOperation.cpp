@@ -24,7 +24,8 @@ class NodeBuilder {
  public:
   using Folder = Node;
 
-  explicit NodeBuilder(DiskScanner& scanner) : _scanner(scanner) {}
+  explicit NodeBuilder(DiskScanner& scanner)
+      : _scanner(scanner), _countOnly(!scanner.buildTree() && scanner.collectors().empty()) {}
 
   std::string path(const Folder& folder) const { return folder->url().path(); }
   std::string_view name(const Folder& folder) const { return folder->name(); }
@@ -32,16 +33,23 @@ class NodeBuilder {
   void noteListing(const Folder& folder) { _scanner.noteListing(folder); }
   void mark(const Folder& folder, FileNode::Mark mark) { folder->addMark(mark); }
   void setError(const Folder& folder, int error) { folder->setError(error); }
-  std::size_t listingSize() const { return _listed.size(); }
+  std::size_t listingSize() const { return _listed.size() + _counted; }
 
   void beginListing(const Folder& folder) {
     _urls.emplace(folder->url());
     _parent = folder;
     _nodes.clear();
     _hardLinks.clear();
+    _counted = 0;
   }
 
   void addEntry(const DirectoryReader::Entry& entry, bool isDirectory) {
+    if (_countOnly && !isDirectory && !(entry.linkCount > 1 && entry.error == 0)) {
+      // Nobody will see this file's node: a scan that keeps no tree and offers to no
+      // collector only counts it (its bytes are in the listing's totals).
+      ++_counted;
+      return;
+    }
     if (isDirectory) {
       _nodes.push_back(FileNode::make(_urls->make(entry.name, true), _parent, 0, FileNode::NodeType::directory));
     } else {
@@ -59,6 +67,7 @@ class NodeBuilder {
   void clearListing() {
     _nodes.clear();
     _hardLinks.clear();
+    _counted = 0;
   }
 
   bool commitListing(const Folder& parent, std::int64_t fileBytes, std::int64_t fileUsage,
@@ -87,7 +96,7 @@ class NodeBuilder {
     const auto& collectors = _scanner.collectors();
     const auto& evaluators = _scanner.evaluators();
     if (collectors.empty()) {
-      _scanner.addFilesScanned(static_cast<std::int64_t>(_listed.size()));
+      _scanner.addFilesScanned(static_cast<std::int64_t>(_listed.size() + _counted));
     } else {
       for (std::size_t n = 0; n < _listed.size(); ++n) {
         for (std::size_t i = 0; i < collectors.size(); ++i) collectors[i]->offer(_listed.subspan(n, 1), evaluators[i]);
@@ -105,6 +114,8 @@ class NodeBuilder {
 
  private:
   DiskScanner& _scanner;
+  const bool _countOnly;
+  std::size_t _counted = 0;  // files of the listing counted without a node
   std::optional<FileURLBuilder> _urls;
   Node _parent;
   std::vector<Node> _nodes;
