@@ -12,7 +12,6 @@
 namespace vantel {
 
 namespace {
-constexpr std::size_t kFlushThreshold = 1 << 16;
 
 void appendEscaped(std::string& out, std::string_view text) {
   static constexpr char digits[] = "0123456789abcdef";
@@ -53,6 +52,21 @@ std::string JsonWriter::quoted(std::string_view text) {
 }
 
 void JsonWriter::appendQuoted(std::string& out, std::string_view text) {
+  // Most names are plain printable ASCII: one look at each byte, one copy.
+  bool plain = true;
+  for (char c : text) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte >= 0x7f || byte == '"' || byte == '\\') {
+      plain = false;
+      break;
+    }
+  }
+  if (plain) {
+    out += '"';
+    out.append(text);
+    out += '"';
+    return;
+  }
   if (vantelkit::isValidUTF8(text)) {
     appendEscaped(out, text);
   } else {

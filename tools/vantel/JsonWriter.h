@@ -49,8 +49,18 @@ class JsonWriter {
   static void appendNumber(std::string& out, std::int64_t number);
   // A value given as finished JSON text (say, a whole object), written as it is.
   void rawValue(std::string_view json);
+  // The same, appended piece by piece to the buffer rawValueBuffer() gives (after the
+  // separator); rawValueDone() once it is whole.
+  std::string& rawValueBuffer() {
+    separate();
+    return _buffer;
+  }
+  void rawValueDone() {
+    if (_buffer.size() >= kFlushThreshold) flush();
+  }
 
  private:
+  static constexpr std::size_t kFlushThreshold = 1 << 16;
   void separate();
   void write(std::string_view bytes);
 

@@ -101,19 +101,19 @@ void writeTree(vantel::JsonWriter& json, const View& view) {
     std::vector<Index> children;
     std::size_t next;
   };
-  std::string leaf;
-  auto open = [&json, &view, &map, &leaf](Index index, std::int64_t level) {
+  auto open = [&json, &view, &map](Index index, std::int64_t level) {
     const Entry& entry = map[index];
     if (!entry.isDirectory() && entry.marks == 0) {
       // Most entries are plain files: written as one piece.
-      leaf.assign("{\"name\":");
-      vantel::JsonWriter::appendQuoted(leaf, entry.nameView());
-      leaf += ",\"size\":";
-      vantel::JsonWriter::appendNumber(leaf, entry.size);
-      leaf += ",\"usage\":";
-      vantel::JsonWriter::appendNumber(leaf, entry.usage);
-      leaf += ",\"type\":\"file\"}";
-      json.rawValue(leaf);
+      std::string& out = json.rawValueBuffer();
+      out += "{\"name\":";
+      vantel::JsonWriter::appendQuoted(out, entry.nameView());
+      out += ",\"size\":";
+      vantel::JsonWriter::appendNumber(out, entry.size);
+      out += ",\"usage\":";
+      vantel::JsonWriter::appendNumber(out, entry.usage);
+      out += ",\"type\":\"file\"}";
+      json.rawValueDone();
       return false;
     }
     json.beginObject();
