@@ -19,24 +19,29 @@ namespace {
 
 using vantelkit::FileNode;
 
-// A JSON string that is also safe inside a <script> element: "<" is written as \u003c, so no
-// name can close the element.
-std::string scriptSafe(std::string_view text) {
-  std::string quoted = JsonWriter::quoted(text);
-  std::string out;
-  out.reserve(quoted.size());
+// Appends text as a JSON string that is also safe inside a <script> element: "<" is written
+// as \u003c, so no name can close the element.
+void appendScriptSafe(std::string& out, std::string_view text) {
+  const std::size_t start = out.size();
+  JsonWriter::appendQuoted(out, text);
+  if (out.find('<', start) == std::string::npos) return;
+  std::string quoted = out.substr(start);
+  out.resize(start);
   for (char c : quoted) {
     if (c == '<') out += "\\u003c";
     else out += c;
   }
-  return out;
 }
 
-// The tree as nested arrays: [name, size, kind, flags, [children]] with kind 0 for a file and
-// 1 for a folder, flags 1 for an unreadable entry. Written without recursion.
-std::string treeData(const vantelkit::DiskMap& map) {
+// Writes the map as nested arrays, [name, size, kind, flags, [children]] with kind 0 for a
+// file and 1 for a folder, flags 1 for an unreadable entry; without recursion, in pieces
+// handed to emit.
+template <class Emit>
+void writeTreeData(const vantelkit::DiskMap& map, Emit&& emit) {
   using Index = vantelkit::DiskMap::Index;
+  constexpr std::size_t kPiece = 1 << 16;
   std::string out;
+  out.reserve(2 * kPiece);
   struct Frame {
     Index folder;
     Index next;
@@ -44,8 +49,12 @@ std::string treeData(const vantelkit::DiskMap& map) {
   auto open = [&out, &map](Index index) {
     const auto& entry = map[index];
     bool folder = entry.isDirectory();
-    int flags = entry.hasMark(FileNode::unreadable) ? 1 : 0;
-    out += fmt::format("[{},{},{},{}", scriptSafe(entry.nameView()), entry.size, folder ? 1 : 0, flags);
+    out += '[';
+    appendScriptSafe(out, entry.nameView());
+    out += ',';
+    JsonWriter::appendNumber(out, entry.size);
+    out += folder ? ",1," : ",0,";
+    out += entry.hasMark(FileNode::unreadable) ? '1' : '0';
     if (folder) out += ",[";
     return folder;
   };
@@ -53,6 +62,10 @@ std::string treeData(const vantelkit::DiskMap& map) {
   if (open(vantelkit::DiskMap::rootIndex)) stack.push_back({vantelkit::DiskMap::rootIndex, 0});
   else out += ']';
   while (!stack.empty()) {
+    if (out.size() >= kPiece) {
+      emit(out);
+      out.clear();
+    }
     Frame& frame = stack.back();
     const auto& folder = map[frame.folder];
     if (frame.next == folder.childCount) {
@@ -65,7 +78,7 @@ std::string treeData(const vantelkit::DiskMap& map) {
     if (open(child)) stack.push_back({child, 0});
     else out += ']';
   }
-  return out;
+  emit(out);
 }
 
 void replace(std::string& text, std::string_view marker, std::string_view with) {
@@ -95,12 +108,17 @@ bool writeHtmlReport(const std::string& file, const vantelkit::DiskMap& map, con
       default: escapedTitle += c;
     }
   }
-  // The data goes in last, so no marker can be found inside it.
+  // The data goes in last, so no marker can be found inside it; it is written straight to
+  // the file between the page's two halves, never held whole.
   replace(page, "@TITLE@", escapedTitle);
   replace(page, "/*@D3_HIERARCHY@*/", kD3Hierarchy);
-  std::string data = fmt::format("{{\"path\":{},\"files\":{},\"root\":{}}}", scriptSafe(rootPath),
-                                 map.totalFilesScanned(), treeData(map));
-  replace(page, "@MAP_DATA@", data);
+  constexpr std::string_view kDataMarker = "@MAP_DATA@";
+  const auto marker = page.find(kDataMarker);
+  std::string_view head(page), tail;
+  if (marker != std::string::npos) {
+    head = std::string_view(page).substr(0, marker);
+    tail = std::string_view(page).substr(marker + kDataMarker.size());
+  }
 
   std::FILE* out = file == "-" ? stdout : std::fopen(file.c_str(), "wb");
   if (out == nullptr) {
@@ -108,8 +126,27 @@ bool writeHtmlReport(const std::string& file, const vantelkit::DiskMap& map, con
                vantelkit::platform::errorDescription(vantelkit::platform::lastErrorNumber()));
     return false;
   }
-  bool written = std::fwrite(page.data(), 1, page.size(), out) == page.size();
-  int error = written ? 0 : vantelkit::platform::lastErrorNumber();
+  bool written = true;
+  int error = 0;
+  auto emit = [out, &written, &error](std::string_view bytes) {
+    if (!written || bytes.empty()) return;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()) {
+      written = false;
+      error = vantelkit::platform::lastErrorNumber();
+    }
+  };
+  emit(head);
+  if (marker != std::string::npos) {
+    std::string prefix = "{\"path\":";
+    appendScriptSafe(prefix, rootPath);
+    prefix += ",\"files\":";
+    JsonWriter::appendNumber(prefix, map.totalFilesScanned());
+    prefix += ",\"root\":";
+    emit(prefix);
+    writeTreeData(map, [&emit](const std::string& piece) { emit(piece); });
+    emit("}");
+    emit(tail);
+  }
   if (out == stdout) {
     if (std::fflush(out) != 0 && written) {
       written = false;
