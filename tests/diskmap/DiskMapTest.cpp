@@ -234,6 +234,9 @@ TEST(DiskMapTest, NamesAndTypesOnlyReadsNoSizesButFindsEverything) {
   for (Index i = 1; i < full->count(); ++i) fullEntries.emplace(full->relativePath(i), (*full)[i].type);
   for (Index i = 1; i < names->count(); ++i) nameEntries.emplace(names->relativePath(i), (*names)[i].type);
   EXPECT_EQ(nameEntries, fullEntries);
+  // Every file reads as empty, the one whose status was read to probe the folder too.
+  EXPECT_EQ(names->root().size, 0);
+  EXPECT_EQ(names->totalSize(), 0);
   EXPECT_EQ(nameEntries.count({"link", static_cast<int>(FileNode::NodeType::file)}), 0u);
 }
 

@@ -131,13 +131,15 @@ struct ScanRun::Progress {
   std::function<std::string()> extra;
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
   std::size_t columns = 80;
+  bool bytes = true;  // false when the scan reads no file sizes
 
   void show() {
     auto current = scanner.lock();
     if (!current) return;
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     auto files = current->filesScanned();
-    std::string line = fmt::format("{} files and folders, {}", files, formatBytes(current->sizeSoFar()));
+    std::string line = fmt::format("{} files and folders", files);
+    if (bytes) line += ", " + formatBytes(current->sizeSoFar());
     if (seconds > 0.5) line += fmt::format(", {:.0f}/s", static_cast<double>(files) / seconds);
     if (extra) line += ", " + extra();
     std::string folder = escapedForTerminal(current->currentFolder());
@@ -201,6 +203,7 @@ std::shared_ptr<vantelkit::DiskMap> ScanRun::runMap(const ScanTarget& target, bo
                                                     std::optional<int> depthLimit,
                                                     vantelkit::DiskScanner::MapChoices choices) {
   std::shared_ptr<vantelkit::DiskMap> map;
+  if (_progress) _progress->bytes = choices.fileSizes;
   guarded([&] { map = _scanner->scanMap(target.url, searchBundles, depthLimit, choices); });
   _interrupted = vantelkit::platform::InterruptSignals::received() || !map->isComplete();
   return map;

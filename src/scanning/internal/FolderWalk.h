@@ -100,7 +100,14 @@ class EntryVisitor final : public platform::DirectoryReader::Visitor {
 
   void failed(int error) override { listingError = error; }
 
-  void visit(const Entry& entry) override {
+  void visit(const Entry& given) override {
+    // Without file statuses every file counts as empty, even one whose status the reader
+    // read anyway, so that all of them read alike.
+    Entry entry = given;
+    if (!_fileStatus) {
+      entry.size = entry.usage = 0;
+      entry.linkCount = 1;
+    }
     if (entry.name.empty()) {
       LogDebug("Encountered an unknown file");
       return;
