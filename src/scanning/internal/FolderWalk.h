@@ -9,14 +9,14 @@
 //   bool isChildOf(const Folder& f, const Folder& p);
 //   void noteListing(const Folder&);          for the progress display
 //   void beginListing(const Folder&);          drops what the last listing left
-//   void addEntry(const Entry&, bool isDirectory, const std::string& folderPath);
+//   void addEntry(const Entry&, bool isDirectory);
 //   void clearListing();                       forgets the entries added so far
 //   void mark(const Folder&, FileNode::Mark); void setError(const Folder&, int error);
 //   bool commitListing(const Folder&, std::int64_t fileBytes, std::int64_t fileUsage,
 //                      std::vector<Subfolder>& subfolders);
 //                                              the listing's nodes become the folder's; answers
 //                                              false when they cannot be kept (then nothing is)
-//   std::size_t listingSize();                 entries the last listing kept
+//   std::size_t listingSize();                 entries the last committed listing held
 //   void queue(const Folder&, std::size_t depth);  a new operation, slot already reserved
 // Thread safety: one walk per operation thread; the builder is the operation's own.
 #pragma once
