@@ -9,7 +9,13 @@
 
 namespace vantelkit {
 
-DiskMap::DiskMap(std::string rootPath) : _rootPath(std::move(rootPath)), _chunks(new Entry*[kChunkSlots]()) {}
+DiskMap::DiskMap(const FileURL& root) : _rootPath(root.path()), _chunks(new Entry*[kChunkSlots]()) {
+  const std::string& name = root.lastPathComponent();
+  Block block = reserve(1, name.size() + 1);
+  std::memcpy(block.names, name.c_str(), name.size() + 1);
+  at(rootIndex) = Entry{0, 0, block.names, rootIndex, 0, 0, static_cast<std::uint8_t>(FileNode::NodeType::directory),
+                        0, 0};
+}
 
 DiskMap::~DiskMap() {
   for (std::size_t chunk = 0; chunk < kChunkSlots && _chunks[chunk] != nullptr; ++chunk) delete[] _chunks[chunk];
@@ -126,7 +132,7 @@ void DiskMap::setFigures(std::int64_t totalSize, std::int64_t totalUsage,
 }
 
 std::shared_ptr<DiskMap> DiskMap::fromTree(const FileNode& root, const DiskScanResult* result) {
-  auto map = std::make_shared<DiskMap>(root.url().path());
+  auto map = std::make_shared<DiskMap>(root.url());
   auto fill = [](Entry& entry, const FileNode& node, const char* name, Index parent) {
     entry.size = node.size();
     entry.usage = node.usage();
@@ -152,10 +158,7 @@ std::shared_ptr<DiskMap> DiskMap::fromTree(const FileNode& root, const DiskScanR
       links.push_back({rootIndex, link.device, link.inode, link.linkCount});
     }
   }
-  const std::string& rootName = root.name();
-  Block block = map->reserve(1, rootName.size() + 1);
-  fill(map->at(rootIndex), root, block.names, rootIndex);
-  copyName(block.names, rootName);
+  fill(map->at(rootIndex), root, map->root().name, rootIndex);
   // Breadth-first, so that each folder's children get consecutive indices.
   std::deque<std::pair<const FileNode*, Index>> folders{{&root, rootIndex}};
   while (!folders.empty()) {

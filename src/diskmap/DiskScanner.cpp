@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <thread>
 #include <tuple>
 
@@ -158,13 +157,7 @@ std::shared_ptr<DiskMap> DiskScanner::scanMap(const FileURL& url, bool searchBun
   _evaluators.clear();
   _buildTree = true;
   auto rootURL = url.hasDirectoryPath() ? url : FileURL::fileURLWithPath(url.path(), true);
-  auto map = std::make_shared<DiskMap>(rootURL.path());
-  const std::string& rootName = rootURL.lastPathComponent();
-  DiskMap::Block block = map->reserve(1, rootName.size() + 1);
-  std::memcpy(block.names, rootName.c_str(), rootName.size() + 1);
-  DiskMap::Entry& root = map->at(DiskMap::rootIndex);
-  root = DiskMap::Entry{0, 0, block.names, DiskMap::rootIndex, 0, 0,
-                        static_cast<std::uint8_t>(FileNode::NodeType::directory), 0, 0};
+  auto map = std::make_shared<DiskMap>(rootURL);
   _map = map;
   _mapChoices = choices;
   const std::size_t rootDepth = prepare(rootURL, searchBundles, depthLimit);

@@ -285,11 +285,14 @@ TEST(DiskMapTest, PathsAndMemory) {
   static_assert(sizeof(DiskMap::Entry) == 40);
 
   // A map of "/" gives paths without a doubled slash.
-  DiskMap root("/");
-  auto block = root.reserve(2, 6);
+  DiskMap root(FileURL::fileURLWithPath("/"));
+  EXPECT_EQ(root.count(), 1u);
+  EXPECT_EQ(root.root().nameView(), "/");
+  auto block = root.reserve(1, 4);
   ASSERT_TRUE(block.reserved);
-  std::memcpy(block.names, "/\0usr\0", 6);
-  root.at(0) = {0, 0, block.names, 0, 1, 1, static_cast<std::uint8_t>(FileNode::NodeType::directory), 0, 0};
-  root.at(1) = {0, 0, block.names + 2, 0, 0, 0, static_cast<std::uint8_t>(FileNode::NodeType::directory), 0, 0};
+  std::memcpy(block.names, "usr", 4);
+  root.at(0).firstChild = 1;
+  root.at(0).childCount = 1;
+  root.at(1) = {0, 0, block.names, 0, 0, 0, static_cast<std::uint8_t>(FileNode::NodeType::directory), 0, 0};
   EXPECT_EQ(root.path(1), "/usr");
 }

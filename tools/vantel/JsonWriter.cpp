@@ -80,12 +80,6 @@ void JsonWriter::appendNumber(std::string& out, std::int64_t number) {
   out.append(digits, end);
 }
 
-void JsonWriter::rawValue(std::string_view json) {
-  separate();
-  _buffer.append(json);
-  if (_buffer.size() >= kFlushThreshold) flush();
-}
-
 void JsonWriter::write(std::string_view bytes) {
   _buffer.append(bytes);
   if (_buffer.size() >= kFlushThreshold) flush();

@@ -47,10 +47,8 @@ class JsonWriter {
   static void appendQuoted(std::string& out, std::string_view text);
   // Appends number's decimal digits to out.
   static void appendNumber(std::string& out, std::int64_t number);
-  // A value given as finished JSON text (say, a whole object), written as it is.
-  void rawValue(std::string_view json);
-  // The same, appended piece by piece to the buffer rawValueBuffer() gives (after the
-  // separator); rawValueDone() once it is whole.
+  // A value given as finished JSON text (say, a whole object), appended piece by piece to
+  // the buffer rawValueBuffer() gives (after the separator); rawValueDone() once it is whole.
   std::string& rawValueBuffer() {
     separate();
     return _buffer;

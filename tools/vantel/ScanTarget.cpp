@@ -128,7 +128,7 @@ std::string fitted(const std::string& text, std::size_t width) {
 
 struct ScanRun::Progress {
   std::weak_ptr<vantelkit::DiskScanner> scanner;
-  std::function<std::string()> extra;
+  std::function<std::string(const vantelkit::DiskScanner&)> extra;
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
   std::size_t columns = 80;
   bool bytes = true;  // false when the scan reads no file sizes
@@ -141,7 +141,7 @@ struct ScanRun::Progress {
     std::string line = fmt::format("{} files and folders", files);
     if (bytes) line += ", " + formatBytes(current->sizeSoFar());
     if (seconds > 0.5) line += fmt::format(", {:.0f}/s", static_cast<double>(files) / seconds);
-    if (extra) line += ", " + extra();
+    if (extra) line += ", " + extra(*current);
     std::string folder = escapedForTerminal(current->currentFolder());
     if (!folder.empty() && line.size() + 3 < columns) line += ": " + fitted(folder, columns - line.size() - 3);
     fmt::print(stderr, "\r{}\033[K", line);
@@ -149,7 +149,8 @@ struct ScanRun::Progress {
   }
 };
 
-ScanRun::ScanRun(const ScannerTuning& tuning, const WalkChoices& walk, std::function<std::string()> extraProgress) {
+ScanRun::ScanRun(const ScannerTuning& tuning, const WalkChoices& walk,
+                 std::function<std::string(const vantelkit::DiskScanner&)> extraProgress) {
   std::shared_ptr<vantelkit::platform::DirectoryReader> reader;
   if (tuning.pauseMilliseconds > 0) reader = std::make_shared<PausingReader>(tuning.pauseMilliseconds);
   vantelkit::DiskScanner::ProgressHandler handler;

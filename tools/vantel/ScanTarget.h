@@ -63,8 +63,10 @@ struct ScannerTuning {
 // One scan, run the way every scanning command runs it.
 class ScanRun {
  public:
-  // extraProgress: more text for the progress line (say, the matches so far).
-  ScanRun(const ScannerTuning& tuning, const WalkChoices& walk, std::function<std::string()> extraProgress = {});
+  // extraProgress: more text for the progress line (say, the matches so far), asked of the
+  // running scanner.
+  ScanRun(const ScannerTuning& tuning, const WalkChoices& walk,
+          std::function<std::string(const vantelkit::DiskScanner&)> extraProgress = {});
   // False (after a message) when the tuning options are wrong.
   bool ready() const { return _ready; }
   // Runs the scan: progress on stderr when it is a terminal, cleared at the end; SIGINT and
@@ -79,7 +81,6 @@ class ScanRun {
   bool interrupted() const { return _interrupted; }
   // True when a progress line is shown (stderr is a terminal).
   bool showsProgress() const { return static_cast<bool>(_progress); }
-  const std::shared_ptr<vantelkit::DiskScanner>& scanner() const { return _scanner; }
 
  private:
   struct Progress;

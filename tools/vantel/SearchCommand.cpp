@@ -38,7 +38,8 @@ std::string lowered(std::string_view text) {
   return out;
 }
 
-std::int64_t sizeOf(const DiskMap::Entry& entry);
+// A search reports files' own sizes; folders count as 0.
+std::int64_t sizeOf(const DiskMap::Entry& entry) { return entry.isDirectory() ? 0 : entry.size; }
 
 // The filters of a search, asked of each entry of the map.
 class Filter {
@@ -71,9 +72,6 @@ class Filter {
   std::optional<std::string> _suffix;
   std::optional<std::string> _contains;
 };
-
-// A search reports files' own sizes; folders count as 0.
-std::int64_t sizeOf(const DiskMap::Entry& entry) { return entry.isDirectory() ? 0 : entry.size; }
 
 // One place in a folder's order: the entry itself, or (for a folder) everything below it.
 struct Slot {
@@ -186,13 +184,10 @@ int runSearch(const SearchOptions& options) {
   auto target = vantel::resolveScanTarget(options.path);
   if (!target) return vantel::kExitFailure;
   Filter filter(adjusted, minSize);
-  std::weak_ptr<vantelkit::DiskScanner> scanning;
-  vantel::ScanRun run(options.tuning, options.walk, [&scanning] {
-    auto scanner = scanning.lock();
-    return scanner ? vantel::countOf(scanner->countedEntries(), "match", "matches") : std::string();
+  vantel::ScanRun run(options.tuning, options.walk, [](const vantelkit::DiskScanner& scanner) {
+    return vantel::countOf(scanner.countedEntries(), "match", "matches");
   });
   if (!run.ready()) return vantel::kExitUsage;
-  scanning = run.scanner();
   // Bundles included. Files' statuses are read only when a size is wanted: names and types
   // come with the listing.
   const bool sizes = options.json || minSize.has_value();

@@ -61,9 +61,9 @@ class DiskMap {
     std::uint32_t linkCount = 0;
   };
 
-  // rootPath: the absolute path of the mapped folder; its root entry is named after the
-  // path's last component ("/" for the root folder).
-  explicit DiskMap(std::string rootPath);
+  // A map of the folder at root holding only its root entry: a folder named after the URL's
+  // last component ("/" for the root folder), with nothing in it yet.
+  explicit DiskMap(const FileURL& root);
   ~DiskMap();
   DiskMap(const DiskMap&) = delete;
   DiskMap& operator=(const DiskMap&) = delete;

@@ -49,7 +49,7 @@ class MapBuilder {
     _map.at(folder.index).error = static_cast<std::uint16_t>(error);
     mark(folder, FileNode::unreadable);
   }
-  std::size_t listingSize() const { return _listed; }
+  std::size_t listingSize() const { return _pending.size(); }
 
   void beginListing(const Folder&) { clearListing(); }
 
@@ -81,7 +81,6 @@ class MapBuilder {
     _pending.clear();
     _names.clear();
     _pendingLinks.clear();
-    _listed = 0;
   }
 
   bool commitListing(const Folder& parent, std::int64_t, std::int64_t, std::vector<Subfolder<Folder>>& subfolders) {
@@ -128,11 +127,11 @@ class MapBuilder {
       link.entry = block.first + _pending[link.entry].place;
       _links.push_back(link);
     }
-    _listed = _pending.size();
     _scanner.addFilesScanned(static_cast<std::int64_t>(_pending.size()));
     if (const auto& counted = _scanner.mapChoices().counted) {
       std::int64_t accepted = 0;
-      for (std::size_t i = 0; i < _pending.size(); ++i) accepted += counted(_map[block.first + static_cast<DiskMap::Index>(i)]) ? 1 : 0;
+      for (std::size_t i = 0; i < _pending.size(); ++i)
+        accepted += counted(_map[block.first + static_cast<DiskMap::Index>(i)]) ? 1 : 0;
       if (accepted != 0) _scanner.addCountedEntries(accepted);
     }
     return true;
@@ -159,7 +158,6 @@ class MapBuilder {
   std::string _names;
   std::vector<DiskMap::HardLink> _pendingLinks;  // entry: the position in _pending
   std::vector<DiskMap::HardLink> _links;
-  std::size_t _listed = 0;
 };
 
 }  // namespace
