@@ -14,17 +14,15 @@ import sys
 import tempfile
 import unittest
 
+import toolsupport
+
 VANTEL = None
 CATEGORIES = ["binaries", "preferences", "supportFiles", "logs", "caches", "containers", "groupContainers",
               "scripts", "plugins", "helperTools", "loginItems", "other"]
 
 
 def run(*args, expect=0):
-    proc = subprocess.run([VANTEL, *args], capture_output=True, timeout=120)
-    if proc.returncode != expect:
-        raise AssertionError(f"vantel {' '.join(map(str, args))}: exit {proc.returncode}, "
-                             f"expected {expect}\nstdout: {proc.stdout[:500]!r}\nstderr: {proc.stderr[:500]!r}")
-    return proc
+    return toolsupport.run(VANTEL, *args, expect=expect)
 
 
 def write(path, size=10):
