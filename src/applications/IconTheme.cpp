@@ -5,9 +5,8 @@
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
+#include "foundation/internal/SmallFile.h"
 #include "vantelkit/platform/Paths.h"
 
 namespace vantelkit {
@@ -42,18 +41,6 @@ std::optional<int> parseInt(std::string_view text) {
   auto result = std::from_chars(text.data(), text.data() + text.size(), value);
   if (result.ec != std::errc() || result.ptr != text.data() + text.size()) return std::nullopt;
   return value;
-}
-
-std::optional<std::string> readSmallFile(const std::filesystem::path& path, std::uintmax_t limit) {
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
-  const auto size = std::filesystem::file_size(path, error);
-  if (error || size > limit) return std::nullopt;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string bytes(std::istreambuf_iterator<char>(in), {});
-  if (in.bad()) return std::nullopt;
-  return bytes;
 }
 
 bool isRegularFile(const std::filesystem::path& path) {
@@ -206,7 +193,7 @@ std::shared_ptr<const IconTheme::LoadedTheme> IconTheme::theme(const Bases& base
       }
     }
     std::shared_ptr<const LoadedTheme> loaded;
-    if (auto text = readSmallFile(indexPath, kMaximumIndexSize)) {
+    if (auto text = internal::readRegularFile(indexPath, kMaximumIndexSize)) {
       if (auto index = parseIconThemeIndex(*text)) {
         loaded = std::make_shared<const LoadedTheme>(LoadedTheme{name, std::move(*index)});
       }
@@ -307,7 +294,7 @@ platform::Image IconTheme::iconWithPixels(platform::Image icon, const std::vecto
       auto file = lookupIcon(name, size);
       if (!file || std::find(taken.begin(), taken.end(), *file) != taken.end()) continue;
       taken.push_back(*file);
-      auto bytes = readSmallFile(*file, kMaximumIconSize);
+      auto bytes = internal::readRegularFile(*file, kMaximumIconSize);
       if (!bytes) continue;
       platform::ImageRepresentation representation;
       if (auto width = pngWidth(*bytes)) {

@@ -1,10 +1,9 @@
 #include "vantelkit/formats/ApplicationIcon.h"
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
+#include "foundation/internal/SmallFile.h"
 #include "vantelkit/formats/Bundle.h"
 #include "vantelkit/formats/IcnsReader.h"
 #include "vantelkit/platform/Workspace.h"
@@ -17,18 +16,6 @@ constexpr std::string_view kGenericApplicationIconName = "application-x-executab
 
 bool endsWith(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
-std::optional<std::string> readIconFile(const std::filesystem::path& path) {
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
-  const auto size = std::filesystem::file_size(path, error);
-  if (error || size > maximumIconFileSize) return std::nullopt;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string bytes(std::istreambuf_iterator<char>(in), {});
-  if (in.bad()) return std::nullopt;
-  return bytes;
 }
 
 bool isApplication(const Bundle& bundle) {
@@ -46,8 +33,8 @@ platform::Image iconOf(const Bundle& bundle) {
   }
   const std::filesystem::path resources(bundle.resourcesPath());
   std::optional<std::string> bytes;
-  if (!endsWith(*name, ".icns")) bytes = readIconFile(resources / (*name + ".icns"));
-  if (!bytes) bytes = readIconFile(resources / *name);
+  if (!endsWith(*name, ".icns")) bytes = internal::readRegularFile(resources / (*name + ".icns"), maximumIconFileSize);
+  if (!bytes) bytes = internal::readRegularFile(resources / *name, maximumIconFileSize);
   if (!bytes) return icon;
   auto file = readIcns(*bytes);
   if (!file) return icon;

@@ -1,32 +1,11 @@
 #include "vantelkit/formats/Bundle.h"
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
+#include "foundation/internal/SmallFile.h"
 #include "vantelkit/foundation/PropertyList.h"
 
 namespace vantelkit {
-
-namespace {
-
-// The whole file, when path names a regular file (links followed) of at most limit bytes.
-// A fifo or device is never opened, so reading cannot block.
-std::optional<std::string> readRegularFile(const std::filesystem::path& path, std::uintmax_t limit) {
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
-  const auto size = std::filesystem::file_size(path, error);
-  if (error || size > limit) return std::nullopt;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string bytes;
-  bytes.reserve(static_cast<std::size_t>(size));
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad() || bytes.size() > limit) return std::nullopt;
-  return bytes;
-}
-
-}  // namespace
 
 std::optional<Value::Dictionary> Bundle::parseInfoDictionary(std::string_view bytes) {
   auto parsed = PropertyList::parse(bytes);
@@ -43,7 +22,7 @@ std::optional<Bundle> Bundle::open(std::string_view path) {
   if (!std::filesystem::is_directory(folder, error)) return std::nullopt;
   for (const bool deep : {true, false}) {
     const auto infoPath = deep ? folder / "Contents" / "Info.plist" : folder / "Info.plist";
-    auto bytes = readRegularFile(infoPath, maximumInfoSize);
+    auto bytes = internal::readRegularFile(infoPath, maximumInfoSize);
     if (!bytes) continue;
     auto info = parseInfoDictionary(*bytes);
     if (!info) return std::nullopt;
