@@ -219,12 +219,23 @@ class ToolFaultsTest(unittest.TestCase):
     def test_write_errors_on_stdout_fail_with_the_reason(self):
         if not os.path.exists("/dev/full"):
             self.skipTest("no /dev/full")
-        for args in (["size", self.root], ["search", self.root], ["memory"], ["version"], ["--version"],
-                     ["map", self.root], ["map", self.root, "--json"], ["size", self.root, "--json"]):
+        # A wide folder, so that output is written in several pieces before the end.
+        wide = os.path.join(self.tmp.name, "wide-output")
+        if not os.path.isdir(wide):
+            for i in range(3000):
+                write(os.path.join(wide, f"an-entry-with-a-longer-name-{i:05}"))
+        cases = [["size", self.root], ["search", self.root], ["memory"], ["version"], ["--version"],
+                 ["map", self.root], ["map", self.root, "--json"], ["size", self.root, "--json"],
+                 ["search", wide], ["map", wide, "--top", "5000"], ["map", wide, "--export", "-"]]
+        # The HTML report, where the build has it.
+        if subprocess.run([VANTEL, "map", self.root, "--html", os.devnull], capture_output=True).returncode == 0:
+            cases.append(["map", wide, "--html", "-"])
+        for args in cases:
             with open("/dev/full", "wb") as full:
                 proc = subprocess.run([VANTEL, *args], stdout=full, stderr=subprocess.PIPE, timeout=60)
             self.assertEqual(proc.returncode, 1, args)
-            self.assertIn(b"No space left on device", proc.stderr, args)
+            # Said once, with the reason.
+            self.assertEqual(proc.stderr, b"vantel: cannot write to standard output: No space left on device\n", args)
             closed = subprocess.run(["sh", "-c", '"$0" "$@" >&-', VANTEL, *args], stderr=subprocess.PIPE,
                                     timeout=60)
             self.assertEqual(closed.returncode, 1, args)

@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "Command.h"
 #include "JsonWriter.h"
 #include "TextOutput.h"
 #include "vantelkit/platform/FileStatus.h"
@@ -157,8 +158,13 @@ bool writeHtmlReport(const std::string& file, const vantelkit::DiskMap& map, con
     error = vantelkit::platform::lastErrorNumber();
   }
   if (!written) {
-    fmt::print(stderr, "vantel: cannot write {}: {}\n", escapedForTerminal(file),
-               vantelkit::platform::errorDescription(error));
+    // A failed write to stdout is said once, by the tool's closing check.
+    if (out == stdout) {
+      noteStandardOutputError(error);
+    } else {
+      fmt::print(stderr, "vantel: cannot write {}: {}\n", escapedForTerminal(file),
+                 vantelkit::platform::errorDescription(error));
+    }
     return false;
   }
   return true;

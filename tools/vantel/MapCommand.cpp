@@ -337,7 +337,8 @@ bool writeExport(const std::string& file, const std::string& rootPath, const Vie
     written = false;
     error = vantelkit::platform::lastErrorNumber();
   }
-  if (!written) {
+  // A failed write to stdout is said once, by the tool's closing check.
+  if (!written && out != stdout) {
     fmt::print(stderr, "vantel: cannot write {}: {}\n", vantel::escapedForTerminal(file),
                vantelkit::platform::errorDescription(error));
   }

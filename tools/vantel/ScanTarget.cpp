@@ -218,7 +218,7 @@ int reportScanProblems(const ScanTarget& target, const std::vector<vantelkit::Di
                        bool interrupted) {
   int status = kExitSuccess;
   // The whole result first, then the closing lines, as du does.
-  if (std::fflush(stdout) != 0) noteStandardOutputError(vantelkit::platform::lastErrorNumber());
+  flushStandardOutput();
   if (!unreadable.empty()) {
     std::int64_t folders = 0;
     for (const auto& entry : unreadable) folders += entry.isDirectory ? 1 : 0;
