@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "vantelkit/diskmap/DiskScanner.h"
+#include "vantelkit/scanning/DiskScanner.h"
 #include "vantelkit/metadata/WalkingMetadataIndex.h"
 #include "vantelkit/scanning/FileCollector.h"
 

@@ -1,7 +1,7 @@
 #include "vantelkit/applications/ApplicationScanProcedure.h"
 
 #include "applications/internal/ApplicationNodes.h"
-#include "vantelkit/clean/GroupFileScanProcedure.h"
+#include "vantelkit/scanning/GroupFileScanProcedure.h"
 #include "vantelkit/foundation/ProcedureHelpers.h"
 #include "vantelkit/platform/Paths.h"
 

@@ -7,7 +7,7 @@
 #include "vantelkit/applications/OtherApplicationsScanProcedure.h"
 #include "vantelkit/applications/SimpleMatchSupportingFilesProcedure.h"
 #include "vantelkit/applications/SupportFilesScanProcedure.h"
-#include "vantelkit/clean/ScanPhrases.h"
+#include "vantelkit/scanning/ScanPhrases.h"
 #include "vantelkit/diskmap/SizeProcedure.h"
 #include "vantelkit/foundation/AsyncProcedure.h"
 #include "vantelkit/foundation/BlockProcedure.h"

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "vantelkit/clean/SimpleFileScanProcedure.h"
+#include "vantelkit/scanning/SimpleFileScanProcedure.h"
 #include "vantelkit/diskmap/SizeProcedure.h"
 #include "vantelkit/foundation/ProcedureHelpers.h"
 #include "vantelkit/foundation/PropertyList.h"

@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "diskmap/internal/JsonPullReader.h"
-#include "vantelkit/diskmap/DiskScanner.h"
+#include "vantelkit/scanning/DiskScanner.h"
 #include "vantelkit/platform/FileStatus.h"
 
 namespace vantelkit {

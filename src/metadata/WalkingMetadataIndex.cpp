@@ -3,7 +3,7 @@
 #include <chrono>
 #include <unordered_set>
 
-#include "vantelkit/diskmap/DiskScanner.h"
+#include "vantelkit/scanning/DiskScanner.h"
 #include "vantelkit/platform/DispatchQueue.h"
 #include "vantelkit/platform/FileStatus.h"
 

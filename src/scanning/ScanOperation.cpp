@@ -6,7 +6,7 @@
 #include <string_view>
 #include <utility>
 
-#include "vantelkit/diskmap/DiskScanner.h"
+#include "vantelkit/scanning/DiskScanner.h"
 #include "vantelkit/foundation/Logging.h"
 #include "vantelkit/platform/FileStatus.h"
 #include "scanning/internal/FolderWalk.h"

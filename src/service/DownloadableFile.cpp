@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "vantelkit/routing/URLScheme.h"
+#include "vantelkit/service/URLScheme.h"
 
 namespace vantelkit {
 namespace {

@@ -5,7 +5,7 @@
 #include <set>
 #include <unordered_map>
 
-#include "vantelkit/clean/ScanPhrases.h"
+#include "vantelkit/scanning/ScanPhrases.h"
 #include "vantelkit/clean/StatisticsTimePeriod.h"
 #include "vantelkit/foundation/LocalizedStrings.h"
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "vantelkit/routing/RouteURLNormalizer.h"
-#include "vantelkit/routing/URLScheme.h"
+#include "vantelkit/service/URLScheme.h"
 #include "vantelkit/service/VantelAPI.h"
 
 namespace vantelkit {

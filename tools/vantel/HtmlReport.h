@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "vantelkit/diskmap/DiskMap.h"
+#include "vantelkit/scanning/DiskMap.h"
 
 namespace vantel {
 

@@ -17,7 +17,7 @@
 #include "ScanTarget.h"
 #include "vantelkit/Version.h"
 #include "vantelkit/diskmap/DiskMapImport.h"
-#include "vantelkit/diskmap/DiskScanner.h"
+#include "vantelkit/scanning/DiskScanner.h"
 #include "vantelkit/platform/FileStatus.h"
 
 namespace {

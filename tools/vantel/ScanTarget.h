@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "TextOutput.h"
-#include "vantelkit/diskmap/DiskScanner.h"
+#include "vantelkit/scanning/DiskScanner.h"
 #include "vantelkit/scanning/FileURL.h"
 
 namespace vantel {

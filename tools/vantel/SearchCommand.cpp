@@ -11,7 +11,7 @@
 #include "JsonWriter.h"
 #include "ScanTarget.h"
 #include "vantelkit/platform/FileStatus.h"
-#include "vantelkit/diskmap/DiskMap.h"
+#include "vantelkit/scanning/DiskMap.h"
 
 namespace {
 

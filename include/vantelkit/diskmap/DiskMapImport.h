@@ -13,7 +13,7 @@
 #include <string_view>
 #include <variant>
 
-#include "vantelkit/diskmap/DiskScanResult.h"
+#include "vantelkit/scanning/DiskScanResult.h"
 
 namespace vantelkit {
 

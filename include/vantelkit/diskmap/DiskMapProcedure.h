@@ -8,7 +8,7 @@
 #include <mutex>
 #include <optional>
 
-#include "vantelkit/diskmap/DiskScanner.h"
+#include "vantelkit/scanning/DiskScanner.h"
 #include "vantelkit/foundation/OutputProcedure.h"
 #include "vantelkit/foundation/Procedure.h"
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "vantelkit/clean/SimpleFileScanProcedure.h"
+#include "vantelkit/scanning/SimpleFileScanProcedure.h"
 #include "vantelkit/foundation/GroupProcedure.h"
 #include "vantelkit/foundation/OutputProcedure.h"
 #include "vantelkit/mail/MailAttachmentsScanItem.h"

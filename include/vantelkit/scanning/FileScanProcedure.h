@@ -11,7 +11,7 @@
 #include <optional>
 #include <vector>
 
-#include "vantelkit/diskmap/DiskScanner.h"
+#include "vantelkit/scanning/DiskScanner.h"
 #include "vantelkit/foundation/OutputProcedure.h"
 #include "vantelkit/foundation/Procedure.h"
 #include "vantelkit/scanning/FileCollector.h"

@@ -29,7 +29,7 @@
 #include <utility>
 #include <vector>
 
-#include "vantelkit/diskmap/DiskScanner.h"
+#include "vantelkit/scanning/DiskScanner.h"
 #include "vantelkit/foundation/Logging.h"
 #include "vantelkit/platform/DirectoryReader.h"
 #include "vantelkit/platform/FileStatus.h"

@@ -9,7 +9,7 @@
 #include "support/FaultInjectingDirectoryReader.h"
 #include "support/ScanFixtureTree.h"
 #include "vantelkit/diskmap/DiskMapProcedure.h"
-#include "vantelkit/diskmap/DiskScanner.h"
+#include "vantelkit/scanning/DiskScanner.h"
 #include "vantelkit/foundation/ProcedureQueue.h"
 
 using namespace vantelkit;

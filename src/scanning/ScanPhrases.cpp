@@ -1,4 +1,4 @@
-#include "vantelkit/clean/ScanPhrases.h"
+#include "vantelkit/scanning/ScanPhrases.h"
 
 #include <random>
 

@@ -1,4 +1,4 @@
-#include "vantelkit/diskmap/DiskScanResult.h"
+#include "vantelkit/scanning/DiskScanResult.h"
 
 #include "vantelkit/platform/FileStatus.h"
 

@@ -14,7 +14,7 @@
 #include <optional>
 #include <vector>
 
-#include "vantelkit/diskmap/DiskScanResult.h"
+#include "vantelkit/scanning/DiskScanResult.h"
 #include "vantelkit/foundation/GroupProcedure.h"
 #include "vantelkit/foundation/OutputProcedure.h"
 #include "vantelkit/scanning/FileCollector.h"

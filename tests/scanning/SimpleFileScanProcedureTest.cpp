@@ -1,4 +1,4 @@
-#include "vantelkit/clean/SimpleFileScanProcedure.h"
+#include "vantelkit/scanning/SimpleFileScanProcedure.h"
 
 #include <gtest/gtest.h>
 

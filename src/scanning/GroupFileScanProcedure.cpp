@@ -1,4 +1,4 @@
-#include "vantelkit/clean/GroupFileScanProcedure.h"
+#include "vantelkit/scanning/GroupFileScanProcedure.h"
 
 #include "vantelkit/foundation/ProcedureHelpers.h"
 #include "vantelkit/scanning/FileScanProcedure.h"

@@ -1,4 +1,4 @@
-#include "vantelkit/clean/SimpleFileScanProcedure.h"
+#include "vantelkit/scanning/SimpleFileScanProcedure.h"
 
 #include "vantelkit/foundation/ProcedureHelpers.h"
 #include "vantelkit/scanning/FileScanProcedure.h"

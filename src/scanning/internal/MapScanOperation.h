@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <memory>
 
-#include "vantelkit/diskmap/DiskMap.h"
+#include "vantelkit/scanning/DiskMap.h"
 #include "vantelkit/foundation/Operation.h"
 
 namespace vantelkit {

@@ -1,4 +1,4 @@
-#include "vantelkit/diskmap/DiskScanner.h"
+#include "vantelkit/scanning/DiskScanner.h"
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>

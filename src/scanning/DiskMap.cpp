@@ -1,4 +1,4 @@
-#include "vantelkit/diskmap/DiskMap.h"
+#include "vantelkit/scanning/DiskMap.h"
 
 #include <algorithm>
 #include <cstring>

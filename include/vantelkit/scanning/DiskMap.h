@@ -23,7 +23,7 @@
 #include <string_view>
 #include <vector>
 
-#include "vantelkit/diskmap/DiskScanResult.h"
+#include "vantelkit/scanning/DiskScanResult.h"
 #include "vantelkit/scanning/FileNode.h"
 
 namespace vantelkit {

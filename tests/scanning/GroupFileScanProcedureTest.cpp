@@ -1,4 +1,4 @@
-#include "vantelkit/clean/GroupFileScanProcedure.h"
+#include "vantelkit/scanning/GroupFileScanProcedure.h"
 
 #include <gtest/gtest.h>
 

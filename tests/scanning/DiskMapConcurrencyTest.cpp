@@ -7,8 +7,8 @@
 
 #include "support/FaultInjectingDirectoryReader.h"
 #include "support/ScanFixtureTree.h"
-#include "vantelkit/diskmap/DiskMap.h"
-#include "vantelkit/diskmap/DiskScanner.h"
+#include "vantelkit/scanning/DiskMap.h"
+#include "vantelkit/scanning/DiskScanner.h"
 
 using namespace vantelkit;
 using vantel::testing::FaultInjectingDirectoryReader;

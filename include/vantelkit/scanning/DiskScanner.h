@@ -17,8 +17,8 @@
 #include <string_view>
 #include <vector>
 
-#include "vantelkit/diskmap/DiskMap.h"
-#include "vantelkit/diskmap/DiskScanResult.h"
+#include "vantelkit/scanning/DiskMap.h"
+#include "vantelkit/scanning/DiskScanResult.h"
 #include "vantelkit/foundation/Operation.h"
 #include "vantelkit/platform/DirectoryReader.h"
 #include "vantelkit/scanning/FileCollector.h"

@@ -1,4 +1,4 @@
-#include "vantelkit/diskmap/DiskMap.h"
+#include "vantelkit/scanning/DiskMap.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 
 #include "support/FaultInjectingDirectoryReader.h"
 #include "support/ScanFixtureTree.h"
-#include "vantelkit/diskmap/DiskScanner.h"
+#include "vantelkit/scanning/DiskScanner.h"
 
 using namespace vantelkit;
 using vantel::testing::FaultInjectingDirectoryReader;

@@ -1,11 +1,11 @@
-#include "vantelkit/diskmap/DiskScanner.h"
+#include "vantelkit/scanning/DiskScanner.h"
 
 #include <algorithm>
 #include <chrono>
 #include <thread>
 #include <tuple>
 
-#include "diskmap/internal/MapScanOperation.h"
+#include "scanning/internal/MapScanOperation.h"
 #include "scanning/internal/Heartbeat.h"
 #include "vantelkit/scanning/ScanOperation.h"
 

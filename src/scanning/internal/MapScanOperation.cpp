@@ -1,4 +1,4 @@
-#include "diskmap/internal/MapScanOperation.h"
+#include "scanning/internal/MapScanOperation.h"
 
 #include <algorithm>
 #include <cstring>
@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "scanning/internal/FolderWalk.h"
-#include "vantelkit/diskmap/DiskScanner.h"
+#include "vantelkit/scanning/DiskScanner.h"
 
 namespace vantelkit::internal {
 
