@@ -70,7 +70,7 @@ void BM_OneWalk(benchmark::State& state) {
   const auto url = FileURL::fileURLWithPath(benchTree(), true);
   for (auto _ : state) {
     auto sizes = std::make_shared<SizeCollector>();
-    auto result = DiskScanner::make()->scan(url, {sizes}, false, false, std::nullopt);
+    auto result = DiskScanner::make()->scan(url, {.collectors = {sizes}});
     state.counters["entries"] = static_cast<double>(result->totalFilesScanned());
   }
 }

@@ -33,11 +33,16 @@ if(VANTEL_BUILD_SHARED)
   # Exports are chosen by name from the objects just before the link (see make_export_map.py):
   # the public headers need no export annotations.
   set(map "${CMAKE_CURRENT_BINARY_DIR}/generated/vantelkit.map")
-  set_target_properties(vantelkit PROPERTIES POSITION_INDEPENDENT_CODE ON)
-  add_library(vantelkit_shared SHARED $<TARGET_OBJECTS:vantelkit>)
+  # The same objects as the static library: every layer's.
+  set(_vantel_objects "")
+  foreach(layer IN LISTS VANTEL_ALL_LAYERS)
+    set_target_properties(vantelkit_${layer} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+    list(APPEND _vantel_objects $<TARGET_OBJECTS:vantelkit_${layer}>)
+  endforeach()
+  add_library(vantelkit_shared SHARED ${_vantel_objects})
   add_custom_command(TARGET vantelkit_shared PRE_LINK
     COMMAND Python3::Interpreter "${PROJECT_SOURCE_DIR}/cmake/make_export_map.py" "${map}" "${CMAKE_NM}"
-      $<TARGET_OBJECTS:vantelkit>
+      ${_vantel_objects}
     COMMAND_EXPAND_LISTS VERBATIM)
   target_include_directories(vantelkit_shared PUBLIC
     "$<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>"
@@ -66,49 +71,61 @@ if(TARGET vantel)
 endif()
 
 # The private dependencies of the static library, found again by the package on request,
-# and their linker flags for vantelkit.pc's Libs.private.
-set(VANTEL_STATIC_DEPENDENCIES "")
+# and their linker flags for vantelkit.pc's Libs.private. vantel_package_dependencies(target
+# component) sets VANTEL_<COMPONENT>_DEPENDENCIES (the config file's lines that find them) and
+# VANTEL_<COMPONENT>_TARGETS (the imported targets), and adds to the flags and packages.
 set(VANTEL_STATIC_DEBIAN_PACKAGES cmake pkg-config)
 set(VANTEL_PC_LIBS_PRIVATE "-pthread")
-get_target_property(_vantel_links vantelkit LINK_LIBRARIES)
 get_cmake_property(_vantel_cache_variables CACHE_VARIABLES)
-foreach(item IN LISTS _vantel_links)
-  if(item MATCHES "^PkgConfig::(.+)$")
-    set(prefix "${CMAKE_MATCH_1}")
-    # pkg_check_modules names a single module in <prefix>_MODULE_NAME, and each of several
-    # in a <prefix>_<module>_VERSION entry.
-    set(modules "${${prefix}_MODULE_NAME}")
-    if(NOT modules)
-      foreach(variable IN LISTS _vantel_cache_variables)
-        if(variable MATCHES "^${prefix}_(.+)_VERSION$")
-          set(module "${CMAKE_MATCH_1}")
-          if(NOT module MATCHES "^[A-Z_]+$")
-            list(APPEND modules "${module}")
+macro(vantel_package_dependencies target component)
+  string(TOUPPER "${component}" _upper)
+  set(VANTEL_${_upper}_DEPENDENCIES "")
+  set(VANTEL_${_upper}_TARGETS "")
+  get_target_property(_vantel_links ${target} LINK_LIBRARIES)
+  foreach(item IN LISTS _vantel_links)
+    if(item MATCHES "^PkgConfig::(.+)$")
+      set(prefix "${CMAKE_MATCH_1}")
+      list(APPEND VANTEL_${_upper}_TARGETS "${item}")
+      # pkg_check_modules names a single module in <prefix>_MODULE_NAME, and each of several
+      # in a <prefix>_<module>_VERSION entry.
+      set(modules "${${prefix}_MODULE_NAME}")
+      if(NOT modules)
+        foreach(variable IN LISTS _vantel_cache_variables)
+          if(variable MATCHES "^${prefix}_(.+)_VERSION$")
+            set(module "${CMAKE_MATCH_1}")
+            if(NOT module MATCHES "^[A-Z_]+$")
+              list(APPEND modules "${module}")
+            endif()
+          endif()
+        endforeach()
+      endif()
+      list(JOIN modules " " module_list)
+      string(APPEND VANTEL_${_upper}_DEPENDENCIES
+        "  pkg_check_modules(${prefix} QUIET IMPORTED_TARGET ${module_list})\n"
+        "  if(NOT ${prefix}_FOUND)\n    set(VantelKit_${component}_FOUND FALSE)\n  endif()\n")
+      if(NOT "${component}" STREQUAL "core")
+        foreach(library IN LISTS ${prefix}_LIBRARIES)
+          string(APPEND VANTEL_PC_LIBS_PRIVATE " -l${library}")
+        endforeach()
+      endif()
+      # The Debian package that holds each module, for the .deb's Suggests.
+      foreach(module IN LISTS modules)
+        execute_process(COMMAND "${PKG_CONFIG_EXECUTABLE}" --path "${module}"
+          OUTPUT_VARIABLE pc_file OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+        if(pc_file)
+          execute_process(COMMAND dpkg-query -S "${pc_file}"
+            OUTPUT_VARIABLE owner OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+          if(owner MATCHES "^([^:, ]+)")
+            list(APPEND VANTEL_STATIC_DEBIAN_PACKAGES "${CMAKE_MATCH_1}")
           endif()
         endif()
       endforeach()
     endif()
-    list(JOIN modules " " module_list)
-    string(APPEND VANTEL_STATIC_DEPENDENCIES
-      "  pkg_check_modules(${prefix} QUIET IMPORTED_TARGET ${module_list})\n"
-      "  if(NOT ${prefix}_FOUND)\n    set(VantelKit_static_FOUND FALSE)\n  endif()\n")
-    foreach(library IN LISTS ${prefix}_LIBRARIES)
-      string(APPEND VANTEL_PC_LIBS_PRIVATE " -l${library}")
-    endforeach()
-    # The Debian package that holds each module, for the .deb's Suggests.
-    foreach(module IN LISTS modules)
-      execute_process(COMMAND "${PKG_CONFIG_EXECUTABLE}" --path "${module}"
-        OUTPUT_VARIABLE pc_file OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-      if(pc_file)
-        execute_process(COMMAND dpkg-query -S "${pc_file}"
-          OUTPUT_VARIABLE owner OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-        if(owner MATCHES "^([^:, ]+)")
-          list(APPEND VANTEL_STATIC_DEBIAN_PACKAGES "${CMAKE_MATCH_1}")
-        endif()
-      endif()
-    endforeach()
-  endif()
-endforeach()
+  endforeach()
+  list(JOIN VANTEL_${_upper}_TARGETS ";" VANTEL_${_upper}_TARGETS)
+endmacro()
+vantel_package_dependencies(vantelkit static)
+vantel_package_dependencies(vantelkit_core core)
 list(REMOVE_DUPLICATES VANTEL_STATIC_DEBIAN_PACKAGES)
 list(JOIN VANTEL_STATIC_DEBIAN_PACKAGES ", " _vantel_suggests)
 

@@ -15,14 +15,15 @@ std::shared_ptr<DiskScanner> DiskMapProcedure::scanner() const {
 }
 
 void DiskMapProcedure::execute() {
-  auto scanner = DiskScanner::make({}, true);
+  auto scanner = DiskScanner::make();
   {
     std::lock_guard lock(_scannerMutex);
     _scanner = scanner;
   }
   if (isCancelled()) scanner->cancel();
   std::weak_ptr<DiskMapProcedure> weak = sharedAs<DiskMapProcedure>();
-  scanner->scan(_url, {}, true, _searchBundles, _depthLimit, [weak](const std::shared_ptr<DiskScanResult>& result) {
+  DiskScanner::ScanRequest request{.buildTree = true, .searchBundles = _searchBundles, .depthLimit = _depthLimit};
+  scanner->scan(_url, std::move(request), [weak](const std::shared_ptr<DiskScanResult>& result) {
     auto self = weak.lock();
     if (!self) return;
     self->setSuccess(result);

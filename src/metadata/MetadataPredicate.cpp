@@ -167,9 +167,9 @@ bool MetadataPredicate::Node::evaluateComparison(const MetadataSubject& subject)
   }
   thread_local std::u32string folded;
   if (attribute == MetadataAttribute::path) {
-    platform::foldText(subject.path(), caseInsensitive, diacriticInsensitive, folded);
+    platform::foldText(subject.path(), {caseInsensitive, diacriticInsensitive}, folded);
   } else {
-    platform::foldText(subject.name(), caseInsensitive, diacriticInsensitive, folded);
+    platform::foldText(subject.name(), {caseInsensitive, diacriticInsensitive}, folded);
   }
   std::u32string_view value(folded);
   std::u32string_view constant(foldedText);
@@ -416,7 +416,7 @@ class Parser {
       if (node->op == Operator::like) {
         node->pattern = compilePattern(node->text, node->caseInsensitive, node->diacriticInsensitive);
       } else {
-        platform::foldText(node->text, node->caseInsensitive, node->diacriticInsensitive, node->foldedText);
+        platform::foldText(node->text, {node->caseInsensitive, node->diacriticInsensitive}, node->foldedText);
       }
     }
     return node;
@@ -621,7 +621,7 @@ class Parser {
     std::u32string folded;
     auto flush = [&] {
       if (literal.empty()) return;
-      platform::foldText(literal, caseInsensitive, diacriticInsensitive, folded);
+      platform::foldText(literal, {caseInsensitive, diacriticInsensitive}, folded);
       for (char32_t c : folded) pattern.push_back({PatternUnit::Kind::literal, c});
       literal.clear();
     };

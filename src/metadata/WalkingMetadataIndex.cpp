@@ -177,7 +177,7 @@ std::shared_ptr<MetadataIndex::Gathering> WalkingMetadataIndex::gather(const Met
       if (!reusable) {
         walk = std::make_shared<Walk>();
         walk->scope = path;
-        walk->scanner = DiskScanner::make({}, false, _reader);
+        walk->scanner = DiskScanner::make({}, _reader);
         started.push_back(walk);
       }
       request->walks.push_back(walk);
@@ -209,8 +209,8 @@ void WalkingMetadataIndex::run(const std::shared_ptr<Walk>& walk) {
   {
     // The walk blocks this pool thread while its traversals run on others.
     DispatchBlockingScope blocking;
-    walk->scanner->scan(FileURL::fileURLWithPath(walk->scope, true), {std::make_shared<IndexCollector>(entries)},
-                        false, false, std::nullopt);
+    walk->scanner->scan(FileURL::fileURLWithPath(walk->scope, true),
+                        {.collectors = {std::make_shared<IndexCollector>(entries)}});
   }
   std::vector<std::shared_ptr<Request>> ready;
   bool keep = false;

@@ -5,8 +5,9 @@
 #include <thread>
 #include <tuple>
 
-#include "scanning/internal/MapScanOperation.h"
+#include "scanning/internal/DiskScanRun.h"
 #include "scanning/internal/Heartbeat.h"
+#include "scanning/internal/MapScanOperation.h"
 #include "vantelkit/scanning/ScanOperation.h"
 
 namespace vantelkit {
@@ -29,30 +30,34 @@ void sortHardLinks(std::vector<DiskScanResult::HardLink>& links) {
 }
 }  // namespace
 
-std::shared_ptr<DiskScanner> DiskScanner::make(ProgressHandler progressHandler, bool buildTree,
+std::shared_ptr<DiskScanner> DiskScanner::make(ProgressHandler progressHandler,
                                                std::shared_ptr<platform::DirectoryReader> reader) {
-  return std::shared_ptr<DiskScanner>(new DiskScanner(std::move(progressHandler), buildTree, std::move(reader)));
+  return std::shared_ptr<DiskScanner>(new DiskScanner(std::move(progressHandler), std::move(reader)));
 }
 
-DiskScanner::DiskScanner(ProgressHandler progressHandler, bool buildTree,
-                         std::shared_ptr<platform::DirectoryReader> reader)
-    : _buildTree(buildTree),
-      _operationQueue("DiskScanner Operations"),
-      _progressHandler(std::move(progressHandler)),
-      _reader(reader ? std::move(reader) : platform::DirectoryReader::platformDefault()) {
-  _operationQueue.setQualityOfService(QualityOfService::userInitiated);
-  setMaxConcurrentTraversals(0);
+DiskScanner::DiskScanner(ProgressHandler progressHandler, std::shared_ptr<platform::DirectoryReader> reader)
+    : _progressHandler(std::move(progressHandler)),
+      _run(std::make_shared<internal::DiskScanRun>(reader ? std::move(reader)
+                                                          : platform::DirectoryReader::platformDefault())) {
+  _run->wantsProgress = static_cast<bool>(_progressHandler);
 }
 
 DiskScanner::~DiskScanner() {
   if (_progressTimer) _progressTimer->cancel();
 }
 
-void DiskScanner::setMaxConcurrentTraversals(int count) {
-  if (count <= 0) count = static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
-  _maxConcurrentTraversals = count;
-  _operationQueue.setMaxConcurrentOperationCount(count);
-}
+void DiskScanner::setMaxConcurrentTraversals(int count) { _run->setMaxConcurrentTraversals(count); }
+void DiskScanner::setWalkOptions(WalkOptions options) { _run->walkOptions = std::move(options); }
+const DiskScanner::WalkOptions& DiskScanner::walkOptions() const { return _run->walkOptions; }
+void DiskScanner::setFanOut(FanOut rule) { _run->fanOut = rule; }
+DiskScanner::FanOut DiskScanner::fanOut() const { return _run->fanOut; }
+bool DiskScanner::isCancelled() const { return _run->isCancelled(); }
+std::int64_t DiskScanner::sizeSoFar() const { return _run->totalSize(); }
+std::string DiskScanner::currentFolder() const { return _run->currentFolder(); }
+std::int64_t DiskScanner::filesScanned() const { return _run->filesScanned(); }
+std::int64_t DiskScanner::countedEntries() const { return _run->countedEntries(); }
+std::int32_t DiskScanner::activeThreads() const { return _run->activeThreads(); }
+std::int32_t DiskScanner::waitingOperations() const { return _run->waitingOperations(); }
 
 void DiskScanner::startProgressTimer() {
   if (!_progressHandler) return;
@@ -64,31 +69,19 @@ void DiskScanner::startProgressTimer() {
 }
 
 std::size_t DiskScanner::prepare(const FileURL& rootURL, bool searchBundles, std::optional<int> depthLimit) {
-  _filesScanned.store(0, std::memory_order_relaxed);
-  _countedEntries.store(0, std::memory_order_relaxed);
-  _totalSize.store(0, std::memory_order_relaxed);
-  _totalUsage.store(0, std::memory_order_relaxed);
-  _rootDevice.store(0, std::memory_order_relaxed);
-  {
-    std::lock_guard lock(_recordMutex);
-    _unreadable.clear();
-    _hardLinks.clear();
-    _mapHardLinks.clear();
-    _currentFolder.reset();
-    _currentMapFolder.reset();
-  }
+  _run->reset();
   startProgressTimer();
   const std::size_t rootDepth = rootURL.pathComponentCount();
-  _rootPathLength = rootURL.path().size();
-  _rootDepth = rootDepth;
-  _settings.searchBundles = searchBundles;
-  _settings.maxDepth.reset();
-  if (depthLimit) _settings.maxDepth = rootDepth + static_cast<std::size_t>(std::max(*depthLimit, 0));
+  _run->rootPathLength = rootURL.path().size();
+  _run->rootDepth = rootDepth;
+  _run->settings.searchBundles = searchBundles;
+  _run->settings.maxDepth.reset();
+  if (depthLimit) _run->settings.maxDepth = rootDepth + static_cast<std::size_t>(std::max(*depthLimit, 0));
   return rootDepth;
 }
 
 double DiskScanner::finishWalk(std::chrono::steady_clock::time_point start) {
-  _operationQueue.waitUntilAllOperationsAreFinished();
+  _run->operationQueue().waitUntilAllOperationsAreFinished();
   if (_progressTimer) {
     // No heartbeat after the scan: cancel() returns only once no tick is running.
     _progressTimer->cancel();
@@ -97,87 +90,64 @@ double DiskScanner::finishWalk(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-DiskScanResult::Details DiskScanner::takeDetails() {
-  DiskScanResult::Details details;
-  details.totalSize = _totalSize.load(std::memory_order_relaxed);
-  details.totalUsage = _totalUsage.load(std::memory_order_relaxed);
-  details.complete = !isCancelled();
-  {
-    std::lock_guard lock(_recordMutex);
-    details.unreadable = std::move(_unreadable);
-    details.hardLinks = std::move(_hardLinks);
-    _unreadable.clear();
-    _hardLinks.clear();
-    _currentFolder.reset();
-    _currentMapFolder.reset();
-  }
-  std::sort(details.unreadable.begin(), details.unreadable.end(),
-            [](const auto& a, const auto& b) { return a.path < b.path; });
-  details.hardLinksCountedOnce = _walkOptions.countHardLinksOnce;
-  return details;
-}
-
-std::shared_ptr<DiskScanResult> DiskScanner::scan(const FileURL& url,
-                                                  std::vector<std::shared_ptr<FileCollector>> collectors,
-                                                  bool buildTree, bool searchBundles, std::optional<int> depthLimit,
+std::shared_ptr<DiskScanResult> DiskScanner::scan(const FileURL& url, ScanRequest request,
                                                   const Completion& completion) {
-  _buildTree = buildTree;
-  _collectors.clear();
-  _evaluators.clear();
-  for (auto& collector : collectors) {
+  auto& run = *_run;
+  run.buildTree = request.buildTree;
+  run.map.reset();
+  run.collectors.clear();
+  run.evaluators.clear();
+  for (auto& collector : request.collectors) {
     if (!collector) continue;
-    _evaluators.push_back(collector->evaluator());
-    _collectors.push_back(std::move(collector));
+    run.evaluators.push_back(collector->evaluator());
+    run.collectors.push_back(std::move(collector));
   }
   auto rootURL = url.hasDirectoryPath() ? url : FileURL::fileURLWithPath(url.path(), true);
   auto root = FileNode::make(rootURL, nullptr, 0, FileNode::NodeType::directory);
-  const std::size_t rootDepth = prepare(rootURL, searchBundles, depthLimit);
+  const std::size_t rootDepth = prepare(rootURL, request.searchBundles, request.depthLimit);
 
   auto start = std::chrono::steady_clock::now();
-  addOperation(root, rootDepth);
+  run.addOperation(root, rootDepth);
   double elapsed = finishWalk(start);
-  DiskScanResult::Details details = takeDetails();
-  if (_walkOptions.countHardLinksOnce) {
-    countHardLinksOnce(details.hardLinks, details.totalSize, details.totalUsage, _buildTree);
+  DiskScanResult::Details details = run.takeDetails();
+  if (run.walkOptions.countHardLinksOnce) {
+    countHardLinksOnce(details.hardLinks, details.totalSize, details.totalUsage, run.buildTree);
   } else {
     sortHardLinks(details.hardLinks);
   }
-  auto result = std::make_shared<DiskScanResult>(root, elapsed, _filesScanned.load(std::memory_order_relaxed),
-                                                 std::move(details));
+  auto result = std::make_shared<DiskScanResult>(root, elapsed, run.filesScanned(), std::move(details));
+  run.collectors.clear();
+  run.evaluators.clear();
   // Ready for another scan. (Cleared here rather than at the start, so that a cancel()
   // that arrives just before scan() is not lost.)
-  _isCancelled.store(false, std::memory_order_release);
+  run.clearCancel();
   if (completion) completion(result);
   return result;
 }
 
-std::shared_ptr<DiskMap> DiskScanner::scanMap(const FileURL& url, bool searchBundles, std::optional<int> depthLimit,
-                                              MapChoices choices) {
-  _collectors.clear();
-  _evaluators.clear();
-  _buildTree = true;
+std::shared_ptr<DiskMap> DiskScanner::scanMap(const FileURL& url, MapRequest request) {
+  auto& run = *_run;
+  run.collectors.clear();
+  run.evaluators.clear();
+  run.buildTree = true;
   auto rootURL = url.hasDirectoryPath() ? url : FileURL::fileURLWithPath(url.path(), true);
   auto map = std::make_shared<DiskMap>(rootURL);
-  _map = map;
-  _mapChoices = choices;
-  const std::size_t rootDepth = prepare(rootURL, searchBundles, depthLimit);
+  run.map = map;
+  run.mapChoices = std::move(request.choices);
+  const std::size_t rootDepth = prepare(rootURL, request.searchBundles, request.depthLimit);
 
   auto start = std::chrono::steady_clock::now();
-  addMapOperation(DiskMap::rootIndex, rootDepth);
+  run.addMapOperation(DiskMap::rootIndex, rootDepth);
   double elapsed = finishWalk(start);
-  DiskScanResult::Details details = takeDetails();
-  std::vector<DiskMap::HardLink> links;
-  {
-    std::lock_guard lock(_recordMutex);
-    links = std::move(_mapHardLinks);
-    _mapHardLinks.clear();
-  }
+  DiskScanResult::Details details = run.takeDetails();
+  std::vector<DiskMap::HardLink> links = run.takeMapHardLinks();
   map->setFigures(details.totalSize, details.totalUsage, std::move(details.unreadable), details.complete, elapsed,
-                  _filesScanned.load(std::memory_order_relaxed), choices.fileSizes, choices.namesInOrder);
-  map->settleHardLinks(std::move(links), _walkOptions.countHardLinksOnce);
+                  run.filesScanned(), run.mapChoices.fileSizes, run.mapChoices.namesInOrder);
+  map->settleHardLinks(std::move(links), run.walkOptions.countHardLinksOnce);
   map->sumFolders();
-  _map.reset();
-  _isCancelled.store(false, std::memory_order_release);
+  run.map.reset();
+  run.mapChoices = {};
+  run.clearCancel();
   return map;
 }
 
@@ -204,75 +174,6 @@ bool DiskScanner::isBundleName(std::string_view name) {
   return false;
 }
 
-std::string DiskScanner::currentFolder() const {
-  std::lock_guard lock(_recordMutex);
-  if (_currentMapFolder && _map) return _map->path(*_currentMapFolder);
-  return _currentFolder ? _currentFolder->url().path() : std::string();
-}
-
-void DiskScanner::noteMapListing(DiskMap::Index folder) {
-  std::unique_lock lock(_recordMutex, std::try_to_lock);
-  if (lock.owns_lock()) _currentMapFolder = folder;
-}
-
-void DiskScanner::recordMapHardLinks(std::vector<DiskMap::HardLink>& links) {
-  std::lock_guard lock(_recordMutex);
-  _mapHardLinks.insert(_mapHardLinks.end(), links.begin(), links.end());
-}
-
-void DiskScanner::noteListing(const std::shared_ptr<FileNode>& folder) {
-  // Progress needs only a recent folder: skip the note when another traversal holds the lock.
-  std::unique_lock lock(_recordMutex, std::try_to_lock);
-  if (lock.owns_lock()) _currentFolder = folder;
-}
-
-void DiskScanner::recordUnreadable(std::vector<DiskScanResult::UnreadableEntry>& entries) {
-  std::lock_guard lock(_recordMutex);
-  for (auto& entry : entries) _unreadable.push_back(std::move(entry));
-}
-
-void DiskScanner::recordHardLinks(std::vector<DiskScanResult::HardLink>& links) {
-  std::lock_guard lock(_recordMutex);
-  for (auto& link : links) _hardLinks.push_back(std::move(link));
-}
-
-void DiskScanner::cancel() {
-  // The flag first: an operation queued after the queue was emptied must see it.
-  _isCancelled.store(true, std::memory_order_release);
-  _operationQueue.cancelAllOperations();
-}
-
-void DiskScanner::addOperation(const std::shared_ptr<FileNode>& node, std::size_t depth, bool slotReserved) {
-  if (isCancelled()) {
-    if (slotReserved) releaseTraversalSlot();
-    return;
-  }
-  if (!slotReserved) _activeThreads.fetch_add(1, std::memory_order_relaxed);
-  queueOperation(std::make_shared<ScanOperation>(shared_from_this(), node, depth));
-}
-
-void DiskScanner::addMapOperation(DiskMap::Index folder, std::size_t depth, bool slotReserved) {
-  if (isCancelled()) {
-    if (slotReserved) releaseTraversalSlot();
-    return;
-  }
-  if (!slotReserved) _activeThreads.fetch_add(1, std::memory_order_relaxed);
-  queueOperation(std::make_shared<internal::MapScanOperation>(shared_from_this(), folder, depth));
-}
-
-void DiskScanner::queueOperation(std::shared_ptr<Operation> operation) {
-  _waitingOperations.fetch_add(1, std::memory_order_relaxed);
-  _operationQueue.addOperation(std::move(operation));
-}
-
-bool DiskScanner::reserveTraversalSlot() {
-  auto active = _activeThreads.load(std::memory_order_relaxed);
-  while (active < maxActiveTraversals) {
-    if (_activeThreads.compare_exchange_weak(active, active + 1, std::memory_order_relaxed)) return true;
-  }
-  return false;
-}
-
-void DiskScanner::releaseTraversalSlot() { _activeThreads.fetch_sub(1, std::memory_order_relaxed); }
+void DiskScanner::cancel() { _run->cancel(); }
 
 }  // namespace vantelkit

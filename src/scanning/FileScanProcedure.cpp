@@ -21,14 +21,15 @@ std::shared_ptr<DiskScanner> FileScanProcedure::scanner() const {
 }
 
 void FileScanProcedure::execute() {
-  auto scanner = DiskScanner::make({}, false);
+  auto scanner = DiskScanner::make();
   {
     std::lock_guard lock(_scannerMutex);
     _scanner = scanner;
   }
   // A cancellation that came before the scanner was stored found none to stop.
   if (isCancelled()) scanner->cancel();
-  auto result = scanner->scan(_url, _collectors, false, _searchBundles, _depthLimit);
+  auto result = scanner->scan(
+      _url, {.collectors = _collectors, .searchBundles = _searchBundles, .depthLimit = _depthLimit});
   setSuccess(result);
   finish();
 }

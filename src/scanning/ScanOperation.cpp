@@ -6,9 +6,9 @@
 #include <string_view>
 #include <utility>
 
-#include "vantelkit/scanning/DiskScanner.h"
 #include "vantelkit/foundation/Logging.h"
 #include "vantelkit/platform/FileStatus.h"
+#include "scanning/internal/DiskScanRun.h"
 #include "scanning/internal/FolderWalk.h"
 
 namespace vantelkit {
@@ -24,13 +24,12 @@ class NodeBuilder {
  public:
   using Folder = Node;
 
-  explicit NodeBuilder(DiskScanner& scanner)
-      : _scanner(scanner), _countOnly(!scanner.buildTree() && scanner.collectors().empty()) {}
+  explicit NodeBuilder(internal::DiskScanRun& run) : _run(run), _countOnly(!run.buildTree && run.collectors.empty()) {}
 
   std::string path(const Folder& folder) const { return folder->url().path(); }
   std::string_view name(const Folder& folder) const { return folder->name(); }
   bool isChildOf(const Folder& folder, const Folder& parent) const { return folder->parent() == parent; }
-  void noteListing(const Folder& folder) { _scanner.noteListing(folder); }
+  void noteListing(const Folder& folder) { _run.noteListing(folder); }
   void mark(const Folder& folder, FileNode::Mark mark) { folder->addMark(mark); }
   void setError(const Folder& folder, int error) { folder->setError(error); }
   std::size_t listingSize() const { return _listed.size() + _counted; }
@@ -72,9 +71,9 @@ class NodeBuilder {
 
   bool commitListing(const Folder& parent, std::int64_t fileBytes, std::int64_t fileUsage,
                      std::vector<internal::Subfolder<Folder>>& subfolders) {
-    if (!_hardLinks.empty()) _scanner.recordHardLinks(_hardLinks);
+    if (!_hardLinks.empty()) _run.recordHardLinks(_hardLinks);
     _listed = std::span<const Node>(_nodes);
-    if (_scanner.buildTree()) {
+    if (_run.buildTree) {
       // Moved into a vector of exactly the right size: a tree keeps no spare capacity.
       std::vector<Node> children;
       children.reserve(_nodes.size());
@@ -93,14 +92,14 @@ class NodeBuilder {
     // Each node goes to every collector in list order and is counted before the next node,
     // so a collector's test or callback sees the others and the count as they stand at that
     // node (one uncontended lock per collector and node).
-    const auto& collectors = _scanner.collectors();
-    const auto& evaluators = _scanner.evaluators();
+    const auto& collectors = _run.collectors;
+    const auto& evaluators = _run.evaluators;
     if (collectors.empty()) {
-      _scanner.addFilesScanned(static_cast<std::int64_t>(_listed.size() + _counted));
+      _run.addFilesScanned(static_cast<std::int64_t>(_listed.size() + _counted));
     } else {
       for (std::size_t n = 0; n < _listed.size(); ++n) {
         for (std::size_t i = 0; i < collectors.size(); ++i) collectors[i]->offer(_listed.subspan(n, 1), evaluators[i]);
-        _scanner.addFilesScanned(1);
+        _run.addFilesScanned(1);
       }
     }
     for (const auto& node : _listed) {
@@ -110,10 +109,10 @@ class NodeBuilder {
     return true;
   }
 
-  void queue(const Folder& folder, std::size_t depth) { _scanner.addOperation(folder, depth, true); }
+  void queue(const Folder& folder, std::size_t depth) { _run.addOperation(folder, depth, true); }
 
  private:
-  DiskScanner& _scanner;
+  internal::DiskScanRun& _run;
   const bool _countOnly;
   std::size_t _counted = 0;  // files of the listing counted without a node
   std::optional<FileURLBuilder> _urls;
@@ -125,8 +124,9 @@ class NodeBuilder {
 
 }  // namespace
 
-ScanOperation::ScanOperation(std::shared_ptr<DiskScanner> scanner, std::shared_ptr<FileNode> node, std::size_t depth)
-    : _scanner(std::move(scanner)), _node(std::move(node)), _depth(depth) {
+ScanOperation::ScanOperation(std::shared_ptr<internal::DiskScanRun> run, std::shared_ptr<FileNode> node,
+                             std::size_t depth)
+    : _run(std::move(run)), _node(std::move(node)), _depth(depth) {
   setQualityOfService(QualityOfService::userInitiated);
 }
 
@@ -134,19 +134,19 @@ ScanOperation::~ScanOperation() = default;
 
 void ScanOperation::main() {
   _started = true;
-  _scanner->operationDidStartOrDrop();
+  _run->operationDidStartOrDrop();
   traverse(_node, _depth);
 }
 
 void ScanOperation::operationDidFinish() {
   // A dropped operation (cancelled before it started) still leaves the waiting count.
-  if (!_started) _scanner->operationDidStartOrDrop();
-  _scanner->releaseTraversalSlot();
+  if (!_started) _run->operationDidStartOrDrop();
+  _run->releaseTraversalSlot();
 }
 
 void ScanOperation::traverse(const std::shared_ptr<FileNode>& start, std::size_t startDepth) {
-  NodeBuilder builder(*_scanner);
-  internal::walkFolders(*_scanner, builder, start, startDepth, true);
+  NodeBuilder builder(*_run);
+  internal::walkFolders(*_run, builder, start, startDepth, true);
 }
 
 }  // namespace vantelkit

@@ -35,7 +35,7 @@ TEST(DiskMapConcurrencyTest, ManyTraversalsFillOneMapAndCancelLeavesItConsistent
   makeBushyTree(tree);
   for (int round = 0; round < 12; ++round) {
     auto reader = std::make_shared<FaultInjectingDirectoryReader>();
-    auto scanner = DiskScanner::make([](double, bool) {}, false, reader);
+    auto scanner = DiskScanner::make([](double, bool) {}, reader);
     scanner->setMaxConcurrentTraversals(4);
     scanner->setFanOut(round % 2 ? DiskScanner::FanOut::whileSlotsFree : DiskScanner::FanOut::onDemand);
     DiskScanner::WalkOptions options;
@@ -58,8 +58,7 @@ TEST(DiskMapConcurrencyTest, ManyTraversalsFillOneMapAndCancelLeavesItConsistent
       return !entry.isDirectory();
     };
     auto done = std::async(std::launch::async, [&] {
-      return scanner->scanMap(FileURL::fileURLWithPath(tree.root()), false, std::nullopt,
-                              choices);
+      return scanner->scanMap(FileURL::fileURLWithPath(tree.root()), {.choices = choices});
     });
     ASSERT_EQ(done.wait_for(60s), std::future_status::ready) << "the scan hung";
     auto map = done.get();

@@ -153,9 +153,12 @@ TEST(DiskMapTest, MapsOfRandomTreesEqualTheFileNodeTree) {
         scanner->setWalkOptions(options);
         scanner->setMaxConcurrentTraversals(static_cast<int>(1 + seed % 4));
         scanner->setFanOut(seed % 2 ? DiskScanner::FanOut::whileSlotsFree : DiskScanner::FanOut::onDemand);
-        auto result = scanner->scan(FileURL::fileURLWithPath(tree.root()), {}, true, searchBundles, levels);
-        auto map = scanner->scanMap(FileURL::fileURLWithPath(tree.root()), searchBundles, levels,
-                                    choices(true, seed % 2 == 0));
+        auto result = scanner->scan(FileURL::fileURLWithPath(tree.root()),
+                                    {.buildTree = true, .searchBundles = searchBundles, .depthLimit = levels});
+        auto map = scanner->scanMap(FileURL::fileURLWithPath(tree.root()),
+                                    {.searchBundles = searchBundles,
+                                     .depthLimit = levels,
+                                     .choices = choices(true, seed % 2 == 0)});
         EXPECT_TRUE(map->isComplete());
         EXPECT_EQ(map->rootPath(), result->root()->url().path());
         expectSameTree(*result->root(), *map, DiskMap::rootIndex, where);
@@ -183,9 +186,9 @@ TEST(DiskMapTest, FaultsAreMarkedAsInTheFileNodeTree) {
   reader->failOpen(tree.path("locked"));
   reader->failReadAfter(tree.path("broken"), 1);
   reader->failStatus(tree.path("nostatus"));
-  auto scanner = DiskScanner::make({}, false, reader);
-  auto result = scanner->scan(FileURL::fileURLWithPath(tree.root()), {}, true, false, std::nullopt);
-  auto map = scanner->scanMap(FileURL::fileURLWithPath(tree.root()), false, std::nullopt);
+  auto scanner = DiskScanner::make({}, reader);
+  auto result = scanner->scan(FileURL::fileURLWithPath(tree.root()), {.buildTree = true});
+  auto map = scanner->scanMap(FileURL::fileURLWithPath(tree.root()));
   expectSameTree(*result->root(), *map, DiskMap::rootIndex, "faults");
   expectSameFigures(*result, *map, "faults");
   EXPECT_EQ(map->unreadableCount(), 3u);
@@ -205,7 +208,7 @@ TEST(DiskMapTest, HardLinksCountOnceInFoldersAndTotals) {
   DiskScanner::WalkOptions options;
   options.countHardLinksOnce = true;
   scanner->setWalkOptions(options);
-  auto map = scanner->scanMap(FileURL::fileURLWithPath(tree.root()), false, std::nullopt);
+  auto map = scanner->scanMap(FileURL::fileURLWithPath(tree.root()));
   EXPECT_EQ(map->totalSize(), 4096 + 100);
   EXPECT_EQ(map->root().size, 4096 + 100);
   EXPECT_EQ(childNamed(*map, DiskMap::rootIndex, "b")->size, 0);
@@ -224,8 +227,9 @@ TEST(DiskMapTest, NamesAndTypesOnlyReadsNoSizesButFindsEverything) {
   tree.directory("d/e");
   tree.symbolicLink("link", tree.path("d"));
   auto scanner = DiskScanner::make();
-  auto full = scanner->scanMap(FileURL::fileURLWithPath(tree.root()), true, std::nullopt);
-  auto names = scanner->scanMap(FileURL::fileURLWithPath(tree.root()), true, std::nullopt, choices(false, false));
+  auto full = scanner->scanMap(FileURL::fileURLWithPath(tree.root()), {.searchBundles = true});
+  auto names =
+      scanner->scanMap(FileURL::fileURLWithPath(tree.root()), {.searchBundles = true, .choices = choices(false, false)});
   EXPECT_TRUE(full->hasFileSizes());
   EXPECT_FALSE(names->hasFileSizes());
   ASSERT_EQ(names->count(), full->count());
@@ -251,9 +255,9 @@ TEST(DiskMapTest, ACancelledScanGivesAConsistentPartialMap) {
       if (auto scanner = weak.lock()) scanner->cancel();
     }
   });
-  auto scanner = DiskScanner::make({}, false, reader);
+  auto scanner = DiskScanner::make({}, reader);
   weak = scanner;
-  auto map = scanner->scanMap(FileURL::fileURLWithPath(tree.root()), false, std::nullopt);
+  auto map = scanner->scanMap(FileURL::fileURLWithPath(tree.root()));
   EXPECT_FALSE(map->isComplete());
   EXPECT_LT(map->count(), 1u + 40 * 3);
   // Folder sums agree with the files the map holds.
@@ -263,7 +267,7 @@ TEST(DiskMapTest, ACancelledScanGivesAConsistentPartialMap) {
   EXPECT_EQ(map->totalSize(), files);
   // The scanner is ready again.
   listings = 1000;
-  auto whole = scanner->scanMap(FileURL::fileURLWithPath(tree.root()), false, std::nullopt);
+  auto whole = scanner->scanMap(FileURL::fileURLWithPath(tree.root()));
   EXPECT_TRUE(whole->isComplete());
   EXPECT_EQ(whole->count(), 1u + 40 * 3);
 }
@@ -272,7 +276,7 @@ TEST(DiskMapTest, PathsAndMemory) {
   ScanFixtureTree tree;
   tree.file("x/y/z", 1);
   auto scanner = DiskScanner::make();
-  auto map = scanner->scanMap(FileURL::fileURLWithPath(tree.root()), false, std::nullopt);
+  auto map = scanner->scanMap(FileURL::fileURLWithPath(tree.root()));
   Index x = 0, y = 0, z = 0;
   ASSERT_TRUE(childNamed(*map, DiskMap::rootIndex, "x", &x));
   ASSERT_TRUE(childNamed(*map, x, "y", &y));

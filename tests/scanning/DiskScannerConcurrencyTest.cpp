@@ -41,7 +41,7 @@ TEST(DiskScannerConcurrencyTest, CancellingMidScanReturnsAConsistentPartialResul
   makeBushyTree(tree);
   for (int round = 0; round < 20; ++round) {
     auto reader = std::make_shared<FaultInjectingDirectoryReader>();
-    auto scanner = DiskScanner::make({}, false, reader);
+    auto scanner = DiskScanner::make({}, reader);
     scanner->setMaxConcurrentTraversals(4);
     scanner->setFanOut(round % 2 ? DiskScanner::FanOut::whileSlotsFree : DiskScanner::FanOut::onDemand);
     const int cancelAt = 5 + round * 7;
@@ -55,7 +55,7 @@ TEST(DiskScannerConcurrencyTest, CancellingMidScanReturnsAConsistentPartialResul
     });
     auto all = std::make_shared<FileCollector>();
     auto done = std::async(std::launch::async, [&] {
-      return scanner->scan(FileURL::fileURLWithPath(tree.root()), {all}, true, false, std::nullopt);
+      return scanner->scan(FileURL::fileURLWithPath(tree.root()), {.collectors = {all}, .buildTree = true});
     });
     ASSERT_EQ(done.wait_for(60s), std::future_status::ready) << "the scan hung after cancel";
     auto result = done.get();
@@ -93,11 +93,11 @@ TEST(DiskScannerConcurrencyTest, AtMostSixteenTraversalsAreActive) {
   auto reader = std::make_shared<FaultInjectingDirectoryReader>();
   // Slow listings, so that traversals overlap.
   reader->setBeforeListing([](const std::string&) { std::this_thread::sleep_for(1ms); });
-  auto scanner = DiskScanner::make({}, false, reader);
+  auto scanner = DiskScanner::make({}, reader);
   scanner->setMaxConcurrentTraversals(64);
   scanner->setFanOut(DiskScanner::FanOut::whileSlotsFree);
   auto done = std::async(std::launch::async, [&] {
-    return scanner->scan(FileURL::fileURLWithPath(tree.root()), {}, true, false, std::nullopt);
+    return scanner->scan(FileURL::fileURLWithPath(tree.root()), {.buildTree = true});
   });
   ASSERT_EQ(done.wait_for(60s), std::future_status::ready);
   auto result = done.get();
@@ -114,16 +114,14 @@ TEST(DiskScannerConcurrencyTest, TheHeartbeatStopsWithTheScan) {
   reader->setBeforeListing([](const std::string&) { std::this_thread::sleep_for(10ms); });
   std::atomic<int> beats{0};
   std::atomic<bool> sawFinished{false};
-  auto scanner = DiskScanner::make(
-      [&](double progress, bool finished) {
+  auto scanner = DiskScanner::make([&](double progress, bool finished) {
         EXPECT_EQ(progress, 0.0);
         if (finished) sawFinished = true;
         ++beats;
-      },
-      false, reader);
+      }, reader);
   scanner->setMaxConcurrentTraversals(1);
   auto started = std::chrono::steady_clock::now();
-  scanner->scan(FileURL::fileURLWithPath(tree.root()), {}, false, false, std::nullopt);
+  scanner->scan(FileURL::fileURLWithPath(tree.root()), {});
   auto took = std::chrono::steady_clock::now() - started;
   int atEnd = beats.load();
   std::this_thread::sleep_for(300ms);
@@ -143,7 +141,8 @@ TEST(DiskScannerConcurrencyTest, ConcurrentScansShareCollectorsSafely) {
   for (int i = 0; i < 4; ++i) {
     scans.push_back(std::async(std::launch::async, [&tree, &sizes, &files, i] {
       auto scanner = DiskScanner::make();
-      scanner->scan(FileURL::fileURLWithPath(tree.root()), {sizes, files}, i % 2 == 0, true, std::nullopt);
+      scanner->scan(FileURL::fileURLWithPath(tree.root()),
+                    {.collectors = {sizes, files}, .buildTree = i % 2 == 0, .searchBundles = true});
     }));
   }
   for (auto& scan : scans) ASSERT_EQ(scan.wait_for(60s), std::future_status::ready);
@@ -161,7 +160,7 @@ TEST(DiskScannerConcurrencyTest, ParallelTraversalsRecordUnreadableFoldersLinksA
   for (int i = 0; i < 60; i += 3) reader->failOpen(tree.path("d" + std::to_string(i) + "/e1"));
   std::atomic<int> ticks{0};
   std::shared_ptr<DiskScanner> scanner;
-  scanner = DiskScanner::make([&ticks](double, bool) { ++ticks; }, false, reader);
+  scanner = DiskScanner::make([&ticks](double, bool) { ++ticks; }, reader);
   std::weak_ptr<DiskScanner> weak = scanner;
   reader->setBeforeListing([weak](const std::string&) {
     // Progress readers run while the traversals write.
@@ -174,7 +173,7 @@ TEST(DiskScannerConcurrencyTest, ParallelTraversalsRecordUnreadableFoldersLinksA
   scanner->setWalkOptions(options);
   for (int round = 0; round < 5; ++round) {
     auto done = std::async(std::launch::async, [&] {
-      return scanner->scan(FileURL::fileURLWithPath(tree.root()), {}, true, false, std::nullopt);
+      return scanner->scan(FileURL::fileURLWithPath(tree.root()), {.buildTree = true});
     });
     ASSERT_EQ(done.wait_for(60s), std::future_status::ready);
     auto result = done.get();

@@ -23,8 +23,9 @@ namespace {
 std::shared_ptr<DiskScanResult> mapOf(const std::string& path, bool searchBundles = false,
                                       std::optional<int> depthLimit = std::nullopt,
                                       std::shared_ptr<platform::DirectoryReader> reader = nullptr) {
-  auto scanner = DiskScanner::make({}, false, std::move(reader));
-  return scanner->scan(FileURL::fileURLWithPath(path), {}, true, searchBundles, depthLimit);
+  auto scanner = DiskScanner::make({}, std::move(reader));
+  return scanner->scan(FileURL::fileURLWithPath(path),
+                       {.buildTree = true, .searchBundles = searchBundles, .depthLimit = depthLimit});
 }
 
 std::shared_ptr<FileNode> child(const std::shared_ptr<FileNode>& node, std::string_view name) {
@@ -101,7 +102,7 @@ TEST(DiskScannerTest, BundlesAreLeavesUnlessSearched) {
   tree.file("Baz.bundle/x", 1);
   auto collector = std::make_shared<FileCollector>();
   auto scanner = DiskScanner::make();
-  auto result = scanner->scan(FileURL::fileURLWithPath(tree.root()), {collector}, true, false, std::nullopt);
+  auto result = scanner->scan(FileURL::fileURLWithPath(tree.root()), {.collectors = {collector}, .buildTree = true});
   auto app = child(result->root(), "Foo.app");
   ASSERT_TRUE(app);
   EXPECT_TRUE(app->children().empty());
@@ -189,8 +190,8 @@ TEST(DiskScannerTest, TheResultRecordsWhatCouldNotBeReadWithTheReason) {
   reader->failStatus(tree.path("nostat/f"));
   reader->failStatus(tree.path("nostat/d"));
   for (bool buildTree : {true, false}) {
-    auto scanner = DiskScanner::make({}, false, reader);
-    auto result = scanner->scan(FileURL::fileURLWithPath(tree.root()), {}, buildTree, false, std::nullopt);
+    auto scanner = DiskScanner::make({}, reader);
+    auto result = scanner->scan(FileURL::fileURLWithPath(tree.root()), {.buildTree = buildTree});
     std::vector<std::string> paths;
     for (const auto& entry : result->unreadableEntries()) paths.push_back(entry.path);
     EXPECT_EQ(paths, (std::vector<std::string>{tree.path("locked"), tree.path("nostat/d"), tree.path("nostat/f"),
@@ -221,8 +222,8 @@ TEST(DiskScannerTest, TheResultRecordsWhatCouldNotBeReadWithTheReason) {
   }
   // A second scan of the same scanner starts a fresh record.
   auto scanner = DiskScanner::make();
-  scanner->scan(FileURL::fileURLWithPath(tree.path("missing")), {}, true, false, std::nullopt);
-  EXPECT_EQ(scanner->scan(FileURL::fileURLWithPath(tree.path("fine")), {}, true, false, std::nullopt)
+  scanner->scan(FileURL::fileURLWithPath(tree.path("missing")), {.buildTree = true});
+  EXPECT_EQ(scanner->scan(FileURL::fileURLWithPath(tree.path("fine")), {.buildTree = true})
                 ->unreadableCount(),
             0u);
 }
@@ -235,7 +236,7 @@ TEST(DiskScannerTest, HardLinksCountOnceWhenAskedAndUsageIsSummed) {
   tree.file("c/single", 100);
   tree.sparseFile("sparse", 1 << 20);
   auto scanner = DiskScanner::make();
-  auto each = scanner->scan(FileURL::fileURLWithPath(tree.root()), {}, true, false, std::nullopt);
+  auto each = scanner->scan(FileURL::fileURLWithPath(tree.root()), {.buildTree = true});
   EXPECT_EQ(each->totalSize(), 3 * 4096 + 100 + (1 << 20));
   EXPECT_EQ(each->root()->size(), each->totalSize());
   EXPECT_EQ(each->hardLinks().size(), 3u);
@@ -248,7 +249,7 @@ TEST(DiskScannerTest, HardLinksCountOnceWhenAskedAndUsageIsSummed) {
   options.countHardLinksOnce = true;
   scanner->setWalkOptions(options);
   for (bool buildTree : {true, false}) {
-    auto once = scanner->scan(FileURL::fileURLWithPath(tree.root()), {}, buildTree, false, std::nullopt);
+    auto once = scanner->scan(FileURL::fileURLWithPath(tree.root()), {.buildTree = buildTree});
     EXPECT_EQ(once->totalSize(), 4096 + 100 + (1 << 20));
     EXPECT_TRUE(once->hardLinksCountedOnce());
     if (!buildTree) continue;
@@ -286,7 +287,7 @@ TEST(DiskScannerTest, ExcludedNamesAndCacheFoldersAreLeftOut) {
   options.excludes = {"*.o", "other/build"};
   options.excludeCaches = true;
   scanner->setWalkOptions(options);
-  auto result = scanner->scan(FileURL::fileURLWithPath(tree.root()), {}, true, false, std::nullopt);
+  auto result = scanner->scan(FileURL::fileURLWithPath(tree.root()), {.buildTree = true});
   auto root = result->root();
   EXPECT_EQ(child(root, "keep")->size(), 1);
   EXPECT_FALSE(child(child(root, "keep"), "skip.o"));
@@ -453,7 +454,8 @@ TEST(DiskScannerTest, MapsOfRandomTreesEqualASerialWalk) {
           auto scanner = DiskScanner::make();
           scanner->setFanOut(fanOut);
           scanner->setMaxConcurrentTraversals(static_cast<int>(1 + seed % 4));
-          auto result = scanner->scan(FileURL::fileURLWithPath(tree.root()), {}, true, searchBundles, levels);
+          auto result = scanner->scan(FileURL::fileURLWithPath(tree.root()),
+                                      {.buildTree = true, .searchBundles = searchBundles, .depthLimit = levels});
           auto expected = serialWalk(tree.root(), searchBundles, levels ? std::optional<int>(*levels) : std::nullopt);
           std::string where = "seed " + std::to_string(seed) + (searchBundles ? " bundles" : "") +
                               (levels ? " levels " + std::to_string(*levels) : "");
@@ -472,8 +474,8 @@ TEST(DiskScannerTest, AScannerCanBeReused) {
   tree.file("b/c", 2);
   auto scanner = DiskScanner::make();
   auto all = std::make_shared<FileCollector>();
-  auto first = scanner->scan(FileURL::fileURLWithPath(tree.root()), {all}, false, false, std::nullopt);
-  auto second = scanner->scan(FileURL::fileURLWithPath(tree.path("b")), {}, true, false, std::nullopt);
+  auto first = scanner->scan(FileURL::fileURLWithPath(tree.root()), {.collectors = {all}});
+  auto second = scanner->scan(FileURL::fileURLWithPath(tree.path("b")), {.buildTree = true});
   EXPECT_EQ(first->totalFilesScanned(), 3);
   EXPECT_EQ(second->totalFilesScanned(), 1);
   EXPECT_EQ(second->root()->size(), 2);
@@ -520,7 +522,7 @@ TEST(DiskScannerTest, EachNodeReachesEveryCollectorInOrderBeforeItIsCounted) {
   std::vector<std::shared_ptr<FileCollector>> collectors{
       std::make_shared<RecordingCollector>(1, log, mutex, *scanner),
       std::make_shared<RecordingCollector>(2, log, mutex, *scanner)};
-  auto result = scanner->scan(FileURL::fileURLWithPath(tree.root()), collectors, false, false, std::nullopt);
+  auto result = scanner->scan(FileURL::fileURLWithPath(tree.root()), {.collectors = collectors});
 
   std::vector<std::string> expected;
   for (std::size_t i = 0; i < names.size(); ++i) {

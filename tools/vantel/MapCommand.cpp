@@ -411,10 +411,9 @@ int runMap(const MapOptions& options) {
     if (!target) return vantel::kExitFailure;
     vantel::ScanRun run(options.tuning, options.walk);
     if (!run.ready()) return vantel::kExitUsage;
-    map = run.runMap(*target, true,
-                     depthLimit ? std::optional<int>(static_cast<int>(std::min<std::int64_t>(*depthLimit, 1 << 20)))
-                                : std::nullopt,
-                     namesInOrder());
+    vantelkit::DiskScanner::MapRequest request{.searchBundles = true, .choices = namesInOrder()};
+    if (depthLimit) request.depthLimit = static_cast<int>(std::min<std::int64_t>(*depthLimit, 1 << 20));
+    map = run.runMap(*target, std::move(request));
     interrupted = run.interrupted();
   }
   const DiskMap& result = *map;

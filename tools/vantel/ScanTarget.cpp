@@ -160,7 +160,7 @@ ScanRun::ScanRun(const ScannerTuning& tuning, const WalkChoices& walk,
     _progress->columns = static_cast<std::size_t>(vantelkit::platform::terminalColumns());
     handler = [progress = _progress](double, bool) { progress->show(); };
   }
-  _scanner = vantelkit::DiskScanner::make(std::move(handler), false, std::move(reader));
+  _scanner = vantelkit::DiskScanner::make(std::move(handler), std::move(reader));
   if (_progress) _progress->scanner = _scanner;
   _scanner->setWalkOptions(walk.options());
   if (tuning.threads > 0) _scanner->setMaxConcurrentTraversals(tuning.threads);
@@ -191,21 +191,19 @@ void ScanRun::guarded(const std::function<void()>& walk) {
   }
 }
 
-std::shared_ptr<vantelkit::DiskScanResult> ScanRun::run(
-    const ScanTarget& target, std::vector<std::shared_ptr<vantelkit::FileCollector>> collectors, bool buildTree,
-    bool searchBundles, std::optional<int> depthLimit) {
+std::shared_ptr<vantelkit::DiskScanResult> ScanRun::run(const ScanTarget& target,
+                                                        vantelkit::DiskScanner::ScanRequest request) {
   std::shared_ptr<vantelkit::DiskScanResult> result;
-  guarded([&] { result = _scanner->scan(target.url, std::move(collectors), buildTree, searchBundles, depthLimit); });
+  guarded([&] { result = _scanner->scan(target.url, std::move(request)); });
   _interrupted = vantelkit::platform::InterruptSignals::received() || !result->isComplete();
   return result;
 }
 
-std::shared_ptr<vantelkit::DiskMap> ScanRun::runMap(const ScanTarget& target, bool searchBundles,
-                                                    std::optional<int> depthLimit,
-                                                    vantelkit::DiskScanner::MapChoices choices) {
+std::shared_ptr<vantelkit::DiskMap> ScanRun::runMap(const ScanTarget& target,
+                                                    vantelkit::DiskScanner::MapRequest request) {
   std::shared_ptr<vantelkit::DiskMap> map;
-  if (_progress) _progress->bytes = choices.fileSizes;
-  guarded([&] { map = _scanner->scanMap(target.url, searchBundles, depthLimit, choices); });
+  if (_progress) _progress->bytes = request.choices.fileSizes;
+  guarded([&] { map = _scanner->scanMap(target.url, std::move(request)); });
   _interrupted = vantelkit::platform::InterruptSignals::received() || !map->isComplete();
   return map;
 }

@@ -71,13 +71,9 @@ class ScanRun {
   bool ready() const { return _ready; }
   // Runs the scan: progress on stderr when it is a terminal, cleared at the end; SIGINT and
   // SIGTERM cancel it (see interrupted()).
-  std::shared_ptr<vantelkit::DiskScanResult> run(const ScanTarget& target,
-                                                 std::vector<std::shared_ptr<vantelkit::FileCollector>> collectors,
-                                                 bool buildTree, bool searchBundles, std::optional<int> depthLimit);
+  std::shared_ptr<vantelkit::DiskScanResult> run(const ScanTarget& target, vantelkit::DiskScanner::ScanRequest request);
   // The same walk into a compact map (no collectors).
-  std::shared_ptr<vantelkit::DiskMap> runMap(const ScanTarget& target, bool searchBundles,
-                                             std::optional<int> depthLimit,
-                                             vantelkit::DiskScanner::MapChoices choices = {});
+  std::shared_ptr<vantelkit::DiskMap> runMap(const ScanTarget& target, vantelkit::DiskScanner::MapRequest request);
   bool interrupted() const { return _interrupted; }
   // True when a progress line is shown (stderr is a terminal).
   bool showsProgress() const { return static_cast<bool>(_progress); }

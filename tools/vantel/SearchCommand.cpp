@@ -196,7 +196,7 @@ int runSearch(const SearchOptions& options) {
   choices.namesInOrder = true;
   // Matches so far, for the progress line.
   if (run.showsProgress()) choices.counted = [&filter](const DiskMap::Entry& entry) { return filter.passes(entry); };
-  auto map = run.runMap(*target, true, std::nullopt, std::move(choices));
+  auto map = run.runMap(*target, {.searchBundles = true, .choices = std::move(choices)});
   // Sorted by path, so that two runs over the same files print the same text.
   const std::string root = target->displayPath(map->rootPath());
 

@@ -26,7 +26,7 @@ int runSize(const SizeOptions& options) {
   vantel::ScanRun run(options.tuning, options.walk);
   if (!run.ready()) return vantel::kExitUsage;
   // Bundles included, no tree, as the size procedure does.
-  auto result = run.run(*target, {}, false, true, std::nullopt);
+  auto result = run.run(*target, {.searchBundles = true});
   const std::int64_t shown = options.diskUsage ? result->totalUsage() : result->totalSize();
 
   if (options.json) {

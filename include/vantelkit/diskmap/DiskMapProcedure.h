@@ -1,6 +1,9 @@
 // The disk map of a folder as a procedure: a tree of nodes whose directory sizes are the
 // sums of the regular files below them. Cancelling stops the scan; the partial tree is
 // still the success output.
+// Standard output: cancelling writes the line "DiskScanner Stop" there when a scan was
+// running, then "Did Cancel"; a host that prints results on standard output should expect
+// those lines.
 // Thread safety: as Procedure; read the tree once the procedure has finished.
 #pragma once
 

@@ -1,6 +1,7 @@
 // The total size of a folder as a procedure: the sum of the logical sizes of every regular
 // file below it, bundles included, without building a tree. A group of a file scan with a
-// size collector and the block that reads it.
+// size collector and the block that reads it. Cancelling cancels its FileScanProcedure, which
+// writes "DiskScanner Stop" to standard output when a scan was running.
 // Thread safety: as GroupProcedure.
 #pragma once
 

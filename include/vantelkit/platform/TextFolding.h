@@ -9,10 +9,17 @@
 
 namespace vantelkit::platform {
 
+// What foldText() ignores.
+struct TextFolding {
+  bool caseInsensitive = false;
+  bool diacriticInsensitive = false;
+  bool operator==(const TextFolding&) const = default;
+};
+
 // Replaces out with the code points of text (UTF-8), lower-cased when caseInsensitive and
 // without combining marks (a precomposed letter becomes its base letter) when
 // diacriticInsensitive. A byte that is not part of valid UTF-8 becomes the code point
 // 0xDC00 + byte, which no valid text produces, so such names still compare exactly.
-void foldText(std::string_view text, bool caseInsensitive, bool diacriticInsensitive, std::u32string& out);
+void foldText(std::string_view text, TextFolding folding, std::u32string& out);
 
 }  // namespace vantelkit::platform

@@ -2,6 +2,9 @@
 // every node to the caller's collectors, and outputs the scan's DiskScanResult (no tree:
 // the root has no children). Cancelling stops the scan; the partial result is still the
 // success output. The procedure never fails.
+// Standard output: cancelling a running scan writes the line "DiskScanner Stop" there (and
+// logs "Procedure Did Cancel" as a warning); a host that prints results on standard output
+// should not cancel mid-scan, or should expect the line.
 // Thread safety: as Procedure. The collectors are filled on the scan's threads; read them
 // once the procedure has finished.
 #pragma once

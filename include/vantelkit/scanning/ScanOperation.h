@@ -1,6 +1,6 @@
 // One unit of a parallel scan: lists one directory, turns its regular files and directories
 // into nodes, offers them to the scanner's collectors, and descends into subdirectories,
-// inline or by queueing new operations on its scanner.
+// inline or by queueing new operations on its scanner's queue.
 // Thread safety: made and queued by a DiskScanner; runs once on one queue thread.
 #pragma once
 
@@ -12,15 +12,17 @@
 
 namespace vantelkit {
 
-class DiskScanner;
+namespace internal {
+class DiskScanRun;
+}
 
 class ScanOperation final : public Operation {
  public:
   // depth is the number of path components of node's URL.
-  ScanOperation(std::shared_ptr<DiskScanner> scanner, std::shared_ptr<FileNode> node, std::size_t depth);
+  // run: the traversal state of the scanner that queues it.
+  ScanOperation(std::shared_ptr<internal::DiskScanRun> run, std::shared_ptr<FileNode> node, std::size_t depth);
   ~ScanOperation() override;
 
-  const std::shared_ptr<DiskScanner>& scanner() const { return _scanner; }
   const std::shared_ptr<FileNode>& node() const { return _node; }
 
   // Runs traverse() on node.
@@ -34,7 +36,7 @@ class ScanOperation final : public Operation {
   void operationDidFinish() override;
 
  private:
-  std::shared_ptr<DiskScanner> _scanner;
+  std::shared_ptr<internal::DiskScanRun> _run;
   std::shared_ptr<FileNode> _node;
   std::size_t _depth;
   bool _started = false;  // main() ran (written and read on the operation's own thread)

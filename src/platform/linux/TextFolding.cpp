@@ -12,7 +12,9 @@ char32_t lowerAscii(unsigned char byte) {
 
 }  // namespace
 
-void foldText(std::string_view text, bool caseInsensitive, bool diacriticInsensitive, std::u32string& out) {
+void foldText(std::string_view text, TextFolding folding, std::u32string& out) {
+  const bool caseInsensitive = folding.caseInsensitive;
+  const bool diacriticInsensitive = folding.diacriticInsensitive;
   out.clear();
   const char* bytes = text.data();
   std::size_t i = 0;

@@ -29,11 +29,11 @@
 #include <utility>
 #include <vector>
 
-#include "vantelkit/scanning/DiskScanner.h"
 #include "vantelkit/foundation/Logging.h"
 #include "vantelkit/platform/DirectoryReader.h"
 #include "vantelkit/platform/FileStatus.h"
 #include "vantelkit/scanning/FileNode.h"
+#include "scanning/internal/DiskScanRun.h"
 
 namespace vantelkit::internal {
 
@@ -60,13 +60,13 @@ inline std::string childPath(const std::string& folderPath, std::string_view nam
 
 // Whether name, met in the folder at folderPath, matches one of the scan's exclude patterns:
 // by its name, or by its path below the scan root for patterns with a "/".
-inline bool isExcludedEntry(const DiskScanner& scanner, std::string_view name, const std::string& folderPath) {
-  const auto& excludes = scanner.walkOptions().excludes;
+inline bool isExcludedEntry(const DiskScanRun& run, std::string_view name, const std::string& folderPath) {
+  const auto& excludes = run.walkOptions.excludes;
   std::string text(name);
   for (const auto& pattern : excludes)
     if (platform::globMatches(pattern, text)) return true;
-  std::size_t skip = std::min(folderPath.size(), scanner.rootPathLength() + 1);
-  std::string below = folderPath.size() > scanner.rootPathLength() ? folderPath.substr(skip) + "/" + text : text;
+  std::size_t skip = std::min(folderPath.size(), run.rootPathLength + 1);
+  std::string below = folderPath.size() > run.rootPathLength ? folderPath.substr(skip) + "/" + text : text;
   if (below == text) return false;
   for (const auto& pattern : excludes)
     if (platform::globMatches(pattern, below)) return true;
@@ -80,9 +80,9 @@ class EntryVisitor final : public platform::DirectoryReader::Visitor {
   using Entry = platform::DirectoryReader::Entry;
   using FileObjectType = platform::FileObjectType;
 
-  EntryVisitor(Builder& builder, DiskScanner& scanner, const typename Builder::Folder& folder, bool isRoot,
+  EntryVisitor(Builder& builder, DiskScanRun& run, const typename Builder::Folder& folder, bool isRoot,
                bool fileStatus)
-      : _builder(builder), _scanner(scanner), _folder(folder), _options(scanner.walkOptions()), _isRoot(isRoot),
+      : _builder(builder), _run(run), _folder(folder), _options(run.walkOptions), _isRoot(isRoot),
         _fileStatus(fileStatus) {}
 
   bool wantsDirectoryDevice() const override { return _options.oneFileSystem; }
@@ -90,10 +90,10 @@ class EntryVisitor final : public platform::DirectoryReader::Visitor {
 
   bool enterDirectory(std::uint64_t device) override {
     if (_isRoot) {
-      _scanner.setRootDevice(device);
+      _run.setRootDevice(device);
       return true;
     }
-    if (device == _scanner.rootDevice()) return true;
+    if (device == _run.rootDevice()) return true;
     _builder.mark(_folder, FileNode::otherFileSystem);
     return false;
   }
@@ -118,7 +118,7 @@ class EntryVisitor final : public platform::DirectoryReader::Visitor {
     // said directory), marked with the reason.
     if (entry.error != 0 && entry.type == FileObjectType::unknown) isFile = true;
     if (!isFile && !isDirectory) return;  // links, devices, pipes and sockets: never followed
-    if (!_options.excludes.empty() && isExcludedEntry(_scanner, entry.name, folderPath())) return;
+    if (!_options.excludes.empty() && isExcludedEntry(_run, entry.name, folderPath())) return;
 
     if (isFile) {
       fileBytes += entry.size;
@@ -148,7 +148,7 @@ class EntryVisitor final : public platform::DirectoryReader::Visitor {
 
  private:
   Builder& _builder;
-  DiskScanner& _scanner;
+  DiskScanRun& _run;
   const typename Builder::Folder& _folder;
   const DiskScanner::WalkOptions& _options;
   bool _isRoot;
@@ -161,13 +161,13 @@ class EntryVisitor final : public platform::DirectoryReader::Visitor {
 // listing order, handing some to new operations as the scanner's fan-out rule allows. The
 // walk needs no recursion, whatever the tree's depth, and keeps at most one directory open.
 template <class Builder>
-void walkFolders(DiskScanner& scanner, Builder& builder, const typename Builder::Folder& start,
+void walkFolders(DiskScanRun& run, Builder& builder, const typename Builder::Folder& start,
                  std::size_t startDepth, bool fileStatus) {
   using Folder = typename Builder::Folder;
   using platform::DirectoryReader;
-  const auto& settings = scanner.settings();
-  const auto fanOut = scanner.fanOut();
-  const int threads = scanner.maxConcurrentTraversals();
+  const auto& settings = run.settings;
+  const auto fanOut = run.fanOut;
+  const int threads = run.maxConcurrentTraversals();
 
   // Folders still to be listed by this walk, deepest-first; popping from the back walks
   // them depth-first in listing order.
@@ -187,22 +187,22 @@ void walkFolders(DiskScanner& scanner, Builder& builder, const typename Builder:
     Folder parent = std::move(pending.back().first);
     const std::size_t depth = pending.back().second;
     pending.pop_back();
-    if (scanner.isCancelled() && !first) break;
+    if (run.isCancelled() && !first) break;
     first = false;
 
     // The scan root is opened as given (a link to a folder is followed); below it, never.
-    const bool isRoot = depth == scanner.rootDepth();
+    const bool isRoot = depth == run.rootDepth;
     builder.beginListing(parent);
-    EntryVisitor<Builder> visitor(builder, scanner, parent, isRoot, fileStatus);
-    if (scanner.hasProgressHandler()) builder.noteListing(parent);
+    EntryVisitor<Builder> visitor(builder, run, parent, isRoot, fileStatus);
+    if (run.wantsProgress) builder.noteListing(parent);
     std::unique_ptr<DirectoryReader::Held> kept;
     DirectoryReader::Status status;
     if (held && heldFolder && builder.isChildOf(parent, heldFolder)) {
-      status = scanner.reader().listSubdirectory(
+      status = run.reader().listSubdirectory(
           std::move(held), builder.name(parent), [&visitor] { return visitor.folderPath(); }, visitor, kept);
     } else {
       held.reset();
-      status = scanner.reader().listKeeping(visitor.folderPath(), isRoot, visitor, kept);
+      status = run.reader().listKeeping(visitor.folderPath(), isRoot, visitor, kept);
     }
     held = std::move(kept);
     heldFolder = held ? parent : Folder{};
@@ -225,8 +225,8 @@ void walkFolders(DiskScanner& scanner, Builder& builder, const typename Builder:
       visitor.unreadable.push_back({visitor.folderPath(), kValueOverflowError, true});
       visitor.fileBytes = visitor.fileUsage = 0;
     }
-    if (!visitor.unreadable.empty()) scanner.recordUnreadable(visitor.unreadable);
-    if (visitor.fileBytes != 0 || visitor.fileUsage != 0) scanner.addTotals(visitor.fileBytes, visitor.fileUsage);
+    if (!visitor.unreadable.empty()) run.recordUnreadable(visitor.unreadable);
+    if (visitor.fileBytes != 0 || visitor.fileUsage != 0) run.addTotals(visitor.fileBytes, visitor.fileUsage);
 
     // Decide about each subfolder: queue it while a traversal slot is free, else walk it
     // inline here. Queued ones are handed over before any inline walk starts.
@@ -238,7 +238,7 @@ void walkFolders(DiskScanner& scanner, Builder& builder, const typename Builder:
       if (settings.maxDepth && childDepth >= *settings.maxDepth) continue;
       if (!settings.searchBundles && DiskScanner::isBundleName(subfolder.name)) continue;
       if (subfolder.unreadable) continue;  // its status could not be read
-      if (childDepth == 2 && scanner.walkOptions().skipPseudoFileSystems) {
+      if (childDepth == 2 && run.walkOptions.skipPseudoFileSystems) {
         // A child of "/": the scan started at "/" (the root itself is always listed).
         const auto& paths = DiskScanner::pseudoFileSystemPaths;
         std::string path = "/" + std::string(subfolder.name);
@@ -259,8 +259,8 @@ void walkFolders(DiskScanner& scanner, Builder& builder, const typename Builder:
       }
       bool mayFanOut = fanOut == DiskScanner::FanOut::whileSlotsFree ||
                        (fanOut == DiskScanner::FanOut::wideParentsOnly && wide) ||
-                       (fanOut == DiskScanner::FanOut::onDemand && scanner.waitingOperations() < threads);
-      if (mayFanOut && scanner.reserveTraversalSlot()) {
+                       (fanOut == DiskScanner::FanOut::onDemand && run.waitingOperations() < threads);
+      if (mayFanOut && run.reserveTraversalSlot()) {
         builder.queue(folder, childDepth);
       } else {
         inlineDescents.emplace_back(std::move(folder), childDepth);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "scanning/internal/FolderWalk.h"
-#include "vantelkit/scanning/DiskScanner.h"
+#include "scanning/internal/DiskScanRun.h"
 
 namespace vantelkit::internal {
 
@@ -25,10 +25,9 @@ class MapBuilder {
     explicit operator bool() const { return valid; }
   };
 
-  MapBuilder(DiskScanner& scanner, DiskMap& map)
-      : _scanner(scanner), _map(map), _namesInOrder(scanner.mapChoices().namesInOrder) {}
+  MapBuilder(DiskScanRun& run, DiskMap& map) : _run(run), _map(map), _namesInOrder(run.mapChoices.namesInOrder) {}
   ~MapBuilder() {
-    if (!_links.empty()) _scanner.recordMapHardLinks(_links);
+    if (!_links.empty()) _run.recordMapHardLinks(_links);
   }
   MapBuilder(const MapBuilder&) = delete;
   MapBuilder& operator=(const MapBuilder&) = delete;
@@ -40,7 +39,7 @@ class MapBuilder {
   bool isChildOf(const Folder& folder, const Folder& parent) const {
     return folder.index != DiskMap::rootIndex && _map[folder.index].parent == parent.index;
   }
-  void noteListing(const Folder& folder) { _scanner.noteMapListing(folder.index); }
+  void noteListing(const Folder& folder) { _run.noteMapListing(folder.index); }
   void mark(const Folder& folder, FileNode::Mark mark) {
     auto& entry = _map.at(folder.index);
     entry.marks = static_cast<std::uint8_t>(entry.marks | mark);
@@ -127,17 +126,17 @@ class MapBuilder {
       link.entry = block.first + _pending[link.entry].place;
       _links.push_back(link);
     }
-    _scanner.addFilesScanned(static_cast<std::int64_t>(_pending.size()));
-    if (const auto& counted = _scanner.mapChoices().counted) {
+    _run.addFilesScanned(static_cast<std::int64_t>(_pending.size()));
+    if (const auto& counted = _run.mapChoices.counted) {
       std::int64_t accepted = 0;
       for (std::size_t i = 0; i < _pending.size(); ++i)
         accepted += counted(_map[block.first + static_cast<DiskMap::Index>(i)]) ? 1 : 0;
-      if (accepted != 0) _scanner.addCountedEntries(accepted);
+      if (accepted != 0) _run.addCountedEntries(accepted);
     }
     return true;
   }
 
-  void queue(const Folder& folder, std::size_t depth) { _scanner.addMapOperation(folder.index, depth, true); }
+  void queue(const Folder& folder, std::size_t depth) { _run.addMapOperation(folder.index, depth, true); }
 
  private:
   struct Pending {
@@ -150,7 +149,7 @@ class MapBuilder {
     DiskMap::Index place = 0;  // in the committed block
   };
 
-  DiskScanner& _scanner;
+  DiskScanRun& _run;
   DiskMap& _map;
   bool _namesInOrder;
   std::vector<Pending> _pending;
@@ -162,22 +161,22 @@ class MapBuilder {
 
 }  // namespace
 
-MapScanOperation::MapScanOperation(std::shared_ptr<DiskScanner> scanner, DiskMap::Index folder, std::size_t depth)
-    : _scanner(std::move(scanner)), _folder(folder), _depth(depth) {
+MapScanOperation::MapScanOperation(std::shared_ptr<DiskScanRun> run, DiskMap::Index folder, std::size_t depth)
+    : _run(std::move(run)), _folder(folder), _depth(depth) {
   setQualityOfService(QualityOfService::userInitiated);
 }
 
 void MapScanOperation::main() {
   _started = true;
-  _scanner->operationDidStartOrDrop();
-  MapBuilder builder(*_scanner, *_scanner->map());
-  walkFolders(*_scanner, builder, MapBuilder::folder(_folder), _depth, _scanner->mapChoices().fileSizes);
+  _run->operationDidStartOrDrop();
+  MapBuilder builder(*_run, *_run->map);
+  walkFolders(*_run, builder, MapBuilder::folder(_folder), _depth, _run->mapChoices.fileSizes);
 }
 
 void MapScanOperation::operationDidFinish() {
   // A dropped operation (cancelled before it started) still leaves the waiting count.
-  if (!_started) _scanner->operationDidStartOrDrop();
-  _scanner->releaseTraversalSlot();
+  if (!_started) _run->operationDidStartOrDrop();
+  _run->releaseTraversalSlot();
 }
 
 }  // namespace vantelkit::internal

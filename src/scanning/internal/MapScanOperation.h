@@ -11,21 +11,21 @@
 
 namespace vantelkit {
 
-class DiskScanner;
-
 namespace internal {
+
+class DiskScanRun;
 
 class MapScanOperation final : public Operation {
  public:
   // depth is the number of path components of the folder's path.
-  MapScanOperation(std::shared_ptr<DiskScanner> scanner, DiskMap::Index folder, std::size_t depth);
+  MapScanOperation(std::shared_ptr<DiskScanRun> run, DiskMap::Index folder, std::size_t depth);
   void main() override;
 
  protected:
   void operationDidFinish() override;
 
  private:
-  std::shared_ptr<DiskScanner> _scanner;
+  std::shared_ptr<DiskScanRun> _run;
   DiskMap::Index _folder;
   std::size_t _depth;
   bool _started = false;  // main() ran (written and read on the operation's own thread)
