@@ -11,10 +11,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 #include "vantelkit/foundation/Error.h"
+#include "vantelkit/foundation/Result.h"
 #include "vantelkit/foundation/Value.h"
 #include "vantelkit/platform/Image.h"
 #include "vantelkit/scanning/FileURL.h"
@@ -129,7 +129,7 @@ class FileNode {
   Value encode() const;
   // Reads what encode() writes; children get the decoded node as parent. A decoded root's
   // "parent" reference is not resolved (nothing would own it), so its parent is null.
-  static std::variant<std::shared_ptr<FileNode>, ErrorPtr> decode(const Value& value);
+  static Result<std::shared_ptr<FileNode>> decode(const Value& value);
 
  private:
   FileURL _url;
