@@ -11,11 +11,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "vantelkit/foundation/Error.h"
 #include "vantelkit/foundation/Result.h"
 #include "vantelkit/foundation/Value.h"
+#include "vantelkit/platform/FileStatus.h"
 #include "vantelkit/platform/Image.h"
 #include "vantelkit/scanning/FileURL.h"
 
@@ -94,6 +96,8 @@ class FileNode {
   void addMark(Mark mark) { _marks = static_cast<std::uint8_t>(_marks | mark); }
   // The system's error number for an unreadable node, 0 otherwise.
   int error() const { return _error; }
+  // error() as an error code, to compare with std::errc.
+  std::error_code errorCode() const { return platform::errorCodeFromNumber(_error); }
   void setError(int error) {
     _error = static_cast<std::uint16_t>(error);
     addMark(unreadable);
