@@ -1,7 +1,5 @@
 #include "vantelkit/applications/ApplicationScanner.h"
 
-#include <algorithm>
-
 #include "vantelkit/applications/ApplicationScanProcedure.h"
 #include "vantelkit/applications/BundleScanProcedure.h"
 #include "vantelkit/applications/OtherApplicationsScanProcedure.h"
@@ -80,66 +78,18 @@ void ApplicationScanner::cleanup() {
   _supportFiles = std::make_shared<ApplicationSupportFiles>();
 }
 
-void ApplicationScanner::addListener(std::shared_ptr<ApplicationScannerListener> listener) {
-  if (!listener) return;
-  std::lock_guard lock(_mutex);
-  if (std::find(_listeners.begin(), _listeners.end(), listener) == _listeners.end()) {
-    _listeners.push_back(std::move(listener));
-  }
-}
-
-void ApplicationScanner::removeListener(const std::shared_ptr<ApplicationScannerListener>& listener) {
-  std::lock_guard lock(_mutex);
-  std::erase(_listeners, listener);
-}
-
-void ApplicationScanner::setWillAddProcedureHandler(std::function<void(Procedure&)> handler) {
-  std::lock_guard lock(_mutex);
-  _willAddProcedure = std::move(handler);
-}
-
-void ApplicationScanner::notifyListeners(std::function<void(ApplicationScannerListener&)> notification) {
-  DispatchQueue::main()->async([weakSelf = weak_from_this(), notification = std::move(notification)] {
-    auto self = weakSelf.lock();
-    if (!self) return;
-    std::vector<std::shared_ptr<ApplicationScannerListener>> listeners;
-    {
-      std::lock_guard lock(self->_mutex);
-      listeners = self->_listeners;
-    }
-    for (const auto& listener : listeners) notification(*listener);
-  });
-}
-
 void ApplicationScanner::updateProgress(Category category, double progress) {
-  notifyListeners([category, progress](ApplicationScannerListener& listener) {
+  _listeners.notify([category, progress](ApplicationScannerListener& listener) {
     listener.progressUpdate(progress,
                             randomScanPhrase() + " " + ApplicationResourceGroup::localizedName(category) + "...");
   });
-}
-
-void ApplicationScanner::addToQueue(const std::vector<std::shared_ptr<Procedure>>& procedures) {
-  std::function<void(Procedure&)> willAdd;
-  {
-    std::lock_guard lock(_mutex);
-    willAdd = _willAddProcedure;
-  }
-  if (willAdd) {
-    for (const auto& procedure : procedures) willAdd(*procedure);
-  }
-  _queue.addOperations(procedures);
 }
 
 void ApplicationScanner::finishScan(std::function<void()> done) {
   DispatchQueue::main()->async([weakSelf = weak_from_this(), done = std::move(done)] {
     if (auto self = weakSelf.lock()) {
       self->_isRunning.store(false);
-      std::vector<std::shared_ptr<ApplicationScannerListener>> listeners;
-      {
-        std::lock_guard lock(self->_mutex);
-        listeners = self->_listeners;
-      }
-      for (const auto& listener : listeners) listener->scanDidFinish();
+      for (const auto& listener : self->_listeners.listeners()) listener->scanDidFinish();
     }
     if (done) done();
   });
@@ -164,7 +114,7 @@ void ApplicationScanner::start() {
     LogWarning("Application Scanner is already running");
     return;
   }
-  notifyListeners([](ApplicationScannerListener& listener) { listener.scanDidStart(); });
+  _listeners.notify([](ApplicationScannerListener& listener) { listener.scanDidStart(); });
   const std::weak_ptr<ApplicationScanner> weakSelf = weak_from_this();
 
   auto applications = ApplicationScanProcedure::make();
@@ -232,7 +182,8 @@ void ApplicationScanner::start() {
     if (auto self = weakSelf.lock()) self->finishScan({});
   });
 
-  addToQueue({applications, applicationsResult, others, othersResult, supportFiles, supportFilesResult, bundleStage});
+  _listeners.addToQueue(
+      _queue, {applications, applicationsResult, others, othersResult, supportFiles, supportFilesResult, bundleStage});
 }
 
 void ApplicationScanner::bundleStage() {
@@ -260,7 +211,7 @@ void ApplicationScanner::bundleStage() {
   });
   next->setName("matching");
   next->addDependency(group);
-  addToQueue({group, next});
+  _listeners.addToQueue(_queue, {group, next});
 }
 
 void ApplicationScanner::matchingStage() {
@@ -292,7 +243,7 @@ void ApplicationScanner::matchingStage() {
   });
   next->setName("matching end");
   next->addDependency(group);
-  addToQueue({group, next});
+  _listeners.addToQueue(_queue, {group, next});
 }
 
 void ApplicationScanner::sizingStage() {
@@ -320,7 +271,7 @@ void ApplicationScanner::sizingStage() {
   });
   end->setName("end");
   end->addDependency(group);
-  addToQueue({group, end});
+  _listeners.addToQueue(_queue, {group, end});
 }
 
 }  // namespace vantelkit

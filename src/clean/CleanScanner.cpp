@@ -129,52 +129,10 @@ void CleanScanner::setGroups(Groups groups) {
 
 void CleanScanner::cleanup() { setGroups({}); }
 
-void CleanScanner::addListener(std::shared_ptr<CleanScannerListener> listener) {
-  if (!listener) return;
-  std::lock_guard lock(_mutex);
-  if (std::find(_listeners.begin(), _listeners.end(), listener) == _listeners.end()) {
-    _listeners.push_back(std::move(listener));
-  }
-}
-
-void CleanScanner::removeListener(const std::shared_ptr<CleanScannerListener>& listener) {
-  std::lock_guard lock(_mutex);
-  std::erase(_listeners, listener);
-}
-
-void CleanScanner::setWillAddProcedureHandler(std::function<void(Procedure&)> handler) {
-  std::lock_guard lock(_mutex);
-  _willAddProcedure = std::move(handler);
-}
-
-void CleanScanner::notifyListeners(std::function<void(CleanScannerListener&)> notification) {
-  DispatchQueue::main()->async([weakSelf = weak_from_this(), notification = std::move(notification)] {
-    auto self = weakSelf.lock();
-    if (!self) return;
-    std::vector<std::shared_ptr<CleanScannerListener>> listeners;
-    {
-      std::lock_guard lock(self->_mutex);
-      listeners = self->_listeners;
-    }
-    for (const auto& listener : listeners) notification(*listener);
-  });
-}
-
 void CleanScanner::updateProgress(CleanScanGroup group, double progress) {
-  notifyListeners([group, progress](CleanScannerListener& listener) {
+  _listeners.notify([group, progress](CleanScannerListener& listener) {
     listener.progressUpdate(progress, progressMessage(group));
   });
-}
-
-void CleanScanner::addToQueue(const std::vector<std::shared_ptr<Procedure>>& procedures) {
-  std::function<void(Procedure&)> willAdd;
-  {
-    std::lock_guard lock(_mutex);
-    willAdd = _willAddProcedure;
-  }
-  if (willAdd)
-    for (const auto& procedure : procedures) willAdd(*procedure);
-  _queue.addOperations(procedures);
 }
 
 void CleanScanner::replaceGroup(CleanScanGroup group, CleanScanItemSet items) {
@@ -192,7 +150,7 @@ void CleanScanner::start() {
     LogWarning("Clean Scanner is already running");
     return;
   }
-  notifyListeners([](CleanScannerListener& listener) { listener.scanDidStart(); });
+  _listeners.notify([](CleanScannerListener& listener) { listener.scanDidStart(); });
 
   auto applications = ApplicationBundleScanProcedure::make();
   applications->setName("applications scan");
@@ -215,7 +173,7 @@ void CleanScanner::start() {
         });
       });
   block->setName("applications result");
-  addToQueue({applications, block});
+  _listeners.addToQueue(_queue, {applications, block});
 }
 
 void CleanScanner::scanGroups() {
@@ -361,9 +319,8 @@ void CleanScanner::scanGroups() {
       },
       [weakSelf] {
         if (auto self = weakSelf.lock()) {
-          self->notifyListeners([message = localizedString("clean_calculating_size")](CleanScannerListener& listener) {
-            listener.progressUpdate(1.0, message);
-          });
+          auto message = localizedString("clean_calculating_size");
+          self->_listeners.notify([message](CleanScannerListener& listener) { listener.progressUpdate(1.0, message); });
         }
       });
   add(mail, "mailAttachments scan", true);
@@ -380,7 +337,7 @@ void CleanScanner::scanGroups() {
       userLogsBlock, userCacheBlock, systemLogsBlock, installersBlock, desktopBlock, largeFilesBlock, developerBlock,
       mail, mailBlock});
   add(finalBlock, "final", true);
-  addToQueue(chain);
+  _listeners.addToQueue(_queue, chain);
 }
 
 void CleanScanner::removeInstallersFromDownloads() {
@@ -465,19 +422,14 @@ void CleanScanner::calculateSizes() {
     DispatchQueue::main()->async([weakSelf, &block, keep = block.shared_from_this()] {
       if (auto self = weakSelf.lock()) {
         self->_isRunning.store(false);
-        std::vector<std::shared_ptr<CleanScannerListener>> listeners;
-        {
-          std::lock_guard lock(self->_mutex);
-          listeners = self->_listeners;
-        }
-        for (const auto& listener : listeners) listener->scanDidFinish();
+        for (const auto& listener : self->_listeners.listeners()) listener->scanDidFinish();
       }
       block.finish();
     });
   });
   end->setName("end");
   end->addDependency(userCache);
-  addToQueue({userLogs, systemLogs, userCache, end});
+  _listeners.addToQueue(_queue, {userLogs, systemLogs, userCache, end});
 }
 
 }  // namespace vantelkit

@@ -16,7 +16,7 @@ namespace coding_detail {
 
 struct DecodingContext {
   const DictionaryDecoder& decoder;
-  CodingErrorPtr error;
+  ErrorPtr error;  // the first failure
 };
 
 }  // namespace coding_detail
@@ -74,21 +74,21 @@ std::string_view typeNameOf(const json& node) {
   }
 }
 
-CodingResult<json> toJson(const Value& value, const std::string& path);
+Result<json> toJson(const Value& value, const std::string& path);
 
 // The serialise step: the dictionary as a JSON tree.
-CodingResult<json> toJsonObject(const Value::Dictionary& dictionary, const std::string& path) {
+Result<json> toJsonObject(const Value::Dictionary& dictionary, const std::string& path) {
   json object = json::object();
   for (const auto& [key, member] : dictionary) {
     if (!internal::isValidUtf8(key)) return makeCodingError(Code::invalidValue, "key is not UTF-8", path);
     auto node = toJson(member, memberPath(path, key));
-    if (!node) return node.codingErrorPointer();
+    if (!node) return node.error();
     object[key] = std::move(node).value();
   }
   return object;
 }
 
-CodingResult<json> toJson(const Value& value, const std::string& path) {
+Result<json> toJson(const Value& value, const std::string& path) {
   switch (value.type()) {
     case Value::Type::text:
       if (!internal::isValidUtf8(*value.text())) return makeCodingError(Code::invalidValue, "text is not UTF-8", path);
@@ -105,7 +105,7 @@ CodingResult<json> toJson(const Value& value, const std::string& path) {
       std::size_t index = 0;
       for (const Value& element : *value.array()) {
         auto node = toJson(element, indexPath(path, index++));
-        if (!node) return node.codingErrorPointer();
+        if (!node) return node.error();
         array.push_back(std::move(node).value());
       }
       return array;
@@ -115,13 +115,13 @@ CodingResult<json> toJson(const Value& value, const std::string& path) {
   return makeCodingError(Code::invalidValue, "value of an unknown type", path);
 }
 
-CodingResult<Value> toValue(const json& node, const std::string& path) {
+Result<Value> toValue(const json& node, const std::string& path) {
   switch (node.type()) {
     case json::value_t::object: {
       Value::Dictionary dictionary;
       for (const auto& [key, member] : node.items()) {
         auto value = toValue(member, memberPath(path, key));
-        if (!value) return value.codingErrorPointer();
+        if (!value) return value.error();
         dictionary.emplace(key, std::move(value).value());
       }
       return Value(std::move(dictionary));
@@ -130,7 +130,7 @@ CodingResult<Value> toValue(const json& node, const std::string& path) {
       Value::Array array;
       for (std::size_t i = 0; i < node.size(); ++i) {
         auto value = toValue(node[i], indexPath(path, i));
-        if (!value) return value.codingErrorPointer();
+        if (!value) return value.error();
         array.push_back(std::move(value).value());
       }
       return Value(std::move(array));
@@ -394,7 +394,7 @@ bool DecodingContainer::readValueTree(Value& out) const {
   if (hasFailed()) return false;
   auto value = toValue(*_node, _path);
   if (!value) {
-    if (!_context->error) _context->error = value.codingErrorPointer();
+    if (!_context->error) _context->error = value.error();
     return false;
   }
   out = std::move(value).value();
@@ -403,14 +403,15 @@ bool DecodingContainer::readValueTree(Value& out) const {
 
 std::string DictionaryDecoder::convertFromSnakeCase(std::string_view key) { return internal::camelCaseFromSnakeCase(key); }
 
-CodingErrorPtr DictionaryDecoder::decodeWith(const Value::Dictionary& dictionary,
-                                             const std::function<void(const DecodingContainer&)>& read) const {
+Result<void> DictionaryDecoder::decodeWith(const Value::Dictionary& dictionary,
+                                           const std::function<void(const DecodingContainer&)>& read) const {
   auto root = toJsonObject(dictionary, {});
-  if (!root) return root.codingErrorPointer();
+  if (!root) return root.error();
   coding_detail::DecodingContext context{*this, nullptr};
   DecodingContainer container(&context, &*root, {});
   read(container);
-  return context.error;
+  if (context.error) return context.error;
+  return {};
 }
 
 }  // namespace vantelkit

@@ -15,7 +15,7 @@ namespace coding_detail {
 
 struct EncodingContext {
   const DictionaryEncoder& encoder;
-  CodingErrorPtr error;
+  ErrorPtr error;  // the first failure
 };
 
 }  // namespace coding_detail
@@ -45,13 +45,13 @@ std::string_view jsonTypeName(const json& node) {
 }
 
 // The parse step: the finished JSON tree as values.
-CodingResult<Value> toValue(const json& node, const std::string& path) {
+Result<Value> toValue(const json& node, const std::string& path) {
   switch (node.type()) {
     case json::value_t::object: {
       Value::Dictionary dictionary;
       for (const auto& [key, member] : node.items()) {
         auto value = toValue(member, memberPath(path, key));
-        if (!value) return value.codingErrorPointer();
+        if (!value) return value.error();
         dictionary.emplace(key, std::move(value).value());
       }
       return Value(std::move(dictionary));
@@ -61,7 +61,7 @@ CodingResult<Value> toValue(const json& node, const std::string& path) {
       array.reserve(node.size());
       for (std::size_t i = 0; i < node.size(); ++i) {
         auto value = toValue(node[i], fmt::format("{}[{}]", path, i));
-        if (!value) return value.codingErrorPointer();
+        if (!value) return value.error();
         array.push_back(std::move(value).value());
       }
       return Value(std::move(array));
@@ -248,7 +248,7 @@ void EncodingContainer::encodeNull() {
 
 std::string DictionaryEncoder::convertToSnakeCase(std::string_view key) { return internal::snakeCaseFromCamelCase(key); }
 
-CodingResult<Value::Dictionary> DictionaryEncoder::encodeWith(const std::function<void(EncodingContainer&)>& write) const {
+Result<Value::Dictionary> DictionaryEncoder::encodeWith(const std::function<void(EncodingContainer&)>& write) const {
   json root;
   coding_detail::EncodingContext context{*this, nullptr};
   EncodingContainer container(&context, &root, {});
@@ -259,7 +259,7 @@ CodingResult<Value::Dictionary> DictionaryEncoder::encodeWith(const std::functio
                            fmt::format("the value encodes to a {}, not a dictionary", jsonTypeName(root)));
   }
   auto value = toValue(root, {});
-  if (!value) return value.codingErrorPointer();
+  if (!value) return value.error();
   return std::move(*value->dictionary());
 }
 

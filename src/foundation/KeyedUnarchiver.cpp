@@ -68,7 +68,7 @@ class Decoder {
     }
   }
 
-  CodingResult<Decoded> object(std::uint64_t uid, int depth) {
+  Result<Decoded> object(std::uint64_t uid, int depth) {
     if (uid >= _objects.size()) {
       return makeCodingError(Code::dataCorrupted,
                              fmt::format("reference {} is outside the {} objects", uid, _objects.size()));
@@ -149,7 +149,7 @@ class Decoder {
     }
   }
 
-  CodingResult<Decoded> decodeFresh(std::size_t index, int depth) {
+  Result<Decoded> decodeFresh(std::size_t index, int depth) {
     const Value& object = _objects[index];
     switch (object.type()) {
       // The property-list reader has checked every text for UTF-8.
@@ -171,7 +171,7 @@ class Decoder {
   }
 
   // The class record an instance refers to: its kind and its name.
-  CodingResult<std::pair<ClassKind, std::string>> classOf(std::size_t index, const Value::Dictionary& instance) {
+  Result<std::pair<ClassKind, std::string>> classOf(std::size_t index, const Value::Dictionary& instance) {
     auto found = instance.find("$class");
     if (found == instance.end()) return makeCodingError(Code::keyNotFound, "object without a class", path(index));
     auto uid = found->second.uid();
@@ -197,9 +197,9 @@ class Decoder {
     return std::pair(kindOfClassName(*name), *name);
   }
 
-  CodingResult<Decoded> decodeInstance(std::size_t index, const Value::Dictionary& instance, int depth) {
+  Result<Decoded> decodeInstance(std::size_t index, const Value::Dictionary& instance, int depth) {
     auto classRecord = classOf(index, instance);
-    if (!classRecord) return classRecord.codingErrorPointer();
+    if (!classRecord) return classRecord.error();
     const auto& [kind, className] = *classRecord;
     switch (kind) {
       case ClassKind::dictionary:
@@ -223,8 +223,8 @@ class Decoder {
   }
 
   // The objects that the references in a member list refer to; a null among them is an error.
-  CodingResult<Value::Array> elements(std::size_t index, const Value::Dictionary& instance, std::string_view key,
-                                      int depth) {
+  Result<Value::Array> elements(std::size_t index, const Value::Dictionary& instance, std::string_view key,
+                                int depth) {
     auto found = instance.find(key);
     if (found == instance.end()) {
       return makeCodingError(Code::keyNotFound, fmt::format("no \"{}\"", key), path(index));
@@ -242,7 +242,7 @@ class Decoder {
                                path(index));
       }
       auto element = object(uid->value, depth + 1);
-      if (!element) return element.codingErrorPointer();
+      if (!element) return element.error();
       if (!element->has_value()) {
         return makeCodingError(Code::dataCorrupted, fmt::format("\"{}\" holds the null object", key), path(index));
       }
@@ -251,11 +251,11 @@ class Decoder {
     return result;
   }
 
-  CodingResult<Decoded> decodeDictionary(std::size_t index, const Value::Dictionary& instance, int depth) {
+  Result<Decoded> decodeDictionary(std::size_t index, const Value::Dictionary& instance, int depth) {
     auto keys = elements(index, instance, "NS.keys", depth);
-    if (!keys) return keys.codingErrorPointer();
+    if (!keys) return keys.error();
     auto values = elements(index, instance, "NS.objects", depth);
-    if (!values) return values.codingErrorPointer();
+    if (!values) return values.error();
     if (keys->size() != values->size()) {
       return makeCodingError(Code::dataCorrupted,
                              fmt::format("{} keys for {} objects", keys->size(), values->size()), path(index));
@@ -273,15 +273,15 @@ class Decoder {
     return Decoded(Value(std::move(dictionary)));
   }
 
-  CodingResult<Decoded> decodeArray(std::size_t index, const Value::Dictionary& instance, int depth) {
+  Result<Decoded> decodeArray(std::size_t index, const Value::Dictionary& instance, int depth) {
     auto members = elements(index, instance, "NS.objects", depth);
-    if (!members) return members.codingErrorPointer();
+    if (!members) return members.error();
     return Decoded(Value(std::move(members).value()));
   }
 
   // A member that is a value of the given type, inline or through a reference.
-  CodingResult<Value> member(std::size_t index, const Value::Dictionary& instance, std::string_view key,
-                             Value::Type type, int depth) {
+  Result<Value> member(std::size_t index, const Value::Dictionary& instance, std::string_view key,
+                       Value::Type type, int depth) {
     auto found = instance.find(key);
     if (found == instance.end()) {
       return makeCodingError(Code::keyNotFound, fmt::format("no \"{}\"", key), path(index));
@@ -289,7 +289,7 @@ class Decoder {
     Value value = found->second;
     if (auto uid = value.uid()) {
       auto referred = object(uid->value, depth + 1);
-      if (!referred) return referred.codingErrorPointer();
+      if (!referred) return referred.error();
       if (!referred->has_value()) {
         return makeCodingError(Code::dataCorrupted, fmt::format("\"{}\" is the null object", key), path(index));
       }
@@ -304,27 +304,27 @@ class Decoder {
     return value;
   }
 
-  CodingResult<Decoded> decodeString(std::size_t index, const Value::Dictionary& instance, int depth) {
+  Result<Decoded> decodeString(std::size_t index, const Value::Dictionary& instance, int depth) {
     if (instance.count("NS.string") != 0) {
       auto text = member(index, instance, "NS.string", Value::Type::text, depth);
-      if (!text) return text.codingErrorPointer();
+      if (!text) return text.error();
       return Decoded(std::move(text).value());
     }
     auto bytes = member(index, instance, "NS.bytes", Value::Type::data, depth);
-    if (!bytes) return bytes.codingErrorPointer();
+    if (!bytes) return bytes.error();
     const Data& data = *bytes->data();
     std::string text(data.begin(), data.end());
     if (!internal::isValidUtf8(text)) return makeCodingError(Code::dataCorrupted, "text is not UTF-8", path(index));
     return Decoded(Value(std::move(text)));
   }
 
-  CodingResult<Decoded> decodeData(std::size_t index, const Value::Dictionary& instance, int depth) {
+  Result<Decoded> decodeData(std::size_t index, const Value::Dictionary& instance, int depth) {
     auto data = member(index, instance, "NS.data", Value::Type::data, depth);
-    if (!data) return data.codingErrorPointer();
+    if (!data) return data.error();
     return Decoded(std::move(data).value());
   }
 
-  CodingResult<Decoded> decodeDate(std::size_t index, const Value::Dictionary& instance) {
+  Result<Decoded> decodeDate(std::size_t index, const Value::Dictionary& instance) {
     auto found = instance.find("NS.time");
     if (found == instance.end()) return makeCodingError(Code::keyNotFound, "no \"NS.time\"", path(index));
     auto seconds = found->second.number();
@@ -333,14 +333,14 @@ class Decoder {
     return Decoded(Value(Date{*seconds + internal::kReferenceDateOffset}));
   }
 
-  CodingResult<Decoded> decodeGeneric(std::size_t index, const Value::Dictionary& instance,
-                                      const std::string& className, int depth) {
+  Result<Decoded> decodeGeneric(std::size_t index, const Value::Dictionary& instance,
+                                const std::string& className, int depth) {
     Value::Dictionary members;
     for (const auto& [key, raw] : instance) {
       if (key == "$class") continue;
       if (auto uid = raw.uid()) {
         auto referred = object(uid->value, depth + 1);
-        if (!referred) return referred.codingErrorPointer();
+        if (!referred) return referred.error();
         if (referred->has_value()) members.insert_or_assign(key, std::move(**referred));
         continue;
       }
@@ -354,7 +354,7 @@ class Decoder {
           }
           if (auto elementUid = element.uid()) {
             auto referred = object(elementUid->value, depth + 1);
-            if (!referred) return referred.codingErrorPointer();
+            if (!referred) return referred.error();
             if (!referred->has_value()) {
               return makeCodingError(Code::dataCorrupted, fmt::format("\"{}\" holds the null object", key),
                                      path(index));
@@ -392,16 +392,16 @@ class Decoder {
 
 }  // namespace
 
-CodingResult<std::optional<Value>> KeyedUnarchiver::unarchiveTopLevelObject(std::string_view bytes,
+Result<std::optional<Value>> KeyedUnarchiver::unarchiveTopLevelObject(std::string_view bytes,
                                                                            KeyedUnarchiverOptions options) {
   return unarchiveTopLevelObject(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
                                  options);
 }
 
-CodingResult<std::optional<Value>> KeyedUnarchiver::unarchiveTopLevelObject(std::span<const std::uint8_t> bytes,
+Result<std::optional<Value>> KeyedUnarchiver::unarchiveTopLevelObject(std::span<const std::uint8_t> bytes,
                                                                            KeyedUnarchiverOptions options) {
   auto parsed = PropertyList::parse(bytes);
-  if (!parsed) return parsed.codingErrorPointer();
+  if (!parsed) return parsed.error();
   const Value& archive = *parsed;
   const std::string* archiver = archive.textFor("$archiver");
   if (!archive.dictionary() || !archiver || *archiver != "NSKeyedArchiver") {

@@ -50,7 +50,7 @@ CodingErrorPtr corrupted(std::string detail, std::string path = {}) {
 // libplist hands dates out as whole seconds and microseconds in 32-bit fields, which loses
 // dates beyond 2069 and the sign of dates just before 2001. Its binary form holds the exact
 // double, so the date node is written out alone and read back.
-CodingResult<Date> dateOf(plist_t node) {
+Result<Date> dateOf(plist_t node) {
   char* bytes = nullptr;
   std::uint32_t length = 0;
   plist_to_bin(node, &bytes, &length);
@@ -63,9 +63,9 @@ CodingResult<Date> dateOf(plist_t node) {
   return Date{std::bit_cast<double>(raw) + kReferenceDateOffset};
 }
 
-CodingResult<Value> toValue(plist_t node, int depth, const std::string& path, internal::XmlReals* reals);
+Result<Value> toValue(plist_t node, int depth, const std::string& path, internal::XmlReals* reals);
 
-CodingResult<Value> dictionaryToValue(plist_t node, int depth, const std::string& path, internal::XmlReals* reals) {
+Result<Value> dictionaryToValue(plist_t node, int depth, const std::string& path, internal::XmlReals* reals) {
   Value::Dictionary dictionary;
   plist_dict_iter rawIterator = nullptr;
   plist_dict_new_iter(node, &rawIterator);
@@ -81,7 +81,7 @@ CodingResult<Value> dictionaryToValue(plist_t node, int depth, const std::string
     std::string_view keyText(key.get());
     if (!internal::isValidUtf8(keyText)) return corrupted("dictionary key is not UTF-8", path);
     auto member = toValue(item, depth, internal::memberPath(path, keyText), reals);
-    if (!member) return member.codingErrorPointer();
+    if (!member) return member.error();
     dictionary.insert_or_assign(std::string(keyText), std::move(member).value());
   }
   // The XML form of a keyed archive's object reference.
@@ -94,7 +94,7 @@ CodingResult<Value> dictionaryToValue(plist_t node, int depth, const std::string
 }
 
 // reals: the reals of the XML text to use instead of libplist's, or null.
-CodingResult<Value> toValue(plist_t node, int depth, const std::string& path, internal::XmlReals* reals) {
+Result<Value> toValue(plist_t node, int depth, const std::string& path, internal::XmlReals* reals) {
   switch (plist_get_node_type(node)) {
     case PLIST_BOOLEAN: {
       std::uint8_t value = 0;
@@ -138,7 +138,7 @@ CodingResult<Value> toValue(plist_t node, int depth, const std::string& path, in
     }
     case PLIST_DATE: {
       auto date = dateOf(node);
-      if (!date) return date.codingErrorPointer();
+      if (!date) return date.error();
       return Value(*date);
     }
     case PLIST_DATA: {
@@ -165,7 +165,7 @@ CodingResult<Value> toValue(plist_t node, int depth, const std::string& path, in
         plist_t item = plist_array_get_item(node, i);
         if (!item) return corrupted("array element could not be read", internal::indexPath(path, i));
         auto element = toValue(item, depth + 1, internal::indexPath(path, i), reals);
-        if (!element) return element.codingErrorPointer();
+        if (!element) return element.error();
         array.push_back(std::move(element).value());
       }
       return Value(std::move(array));
@@ -211,7 +211,7 @@ CodingErrorPtr checkText(std::string_view text, const std::string& path, std::st
   return nullptr;
 }
 
-CodingResult<PlistHandle> toNode(const Value& value, int depth, const std::string& path) {
+Result<PlistHandle> toNode(const Value& value, int depth, const std::string& path) {
   auto tooDeep = [&] {
     return makeCodingError(Code::limitExceeded, fmt::format("nesting deeper than {} levels", PropertyList::maximumDepth),
                            path);
@@ -248,7 +248,7 @@ CodingResult<PlistHandle> toNode(const Value& value, int depth, const std::strin
       std::size_t index = 0;
       for (const Value& element : *value.array()) {
         auto child = toNode(element, depth + 1, internal::indexPath(path, index++));
-        if (!child) return child.codingErrorPointer();
+        if (!child) return child.error();
         plist_array_append_item(array.get(), child->release());
       }
       return array;
@@ -260,7 +260,7 @@ CodingResult<PlistHandle> toNode(const Value& value, int depth, const std::strin
       for (const auto& [key, member] : *value.dictionary()) {
         if (auto error = checkText(key, path, "dictionary key")) return error;
         auto child = toNode(member, depth + 1, internal::memberPath(path, key));
-        if (!child) return child.codingErrorPointer();
+        if (!child) return child.error();
         plist_dict_set_item(dictionary.get(), key.c_str(), child->release());
       }
       return dictionary;
@@ -269,7 +269,7 @@ CodingResult<PlistHandle> toNode(const Value& value, int depth, const std::strin
   return makeCodingError(Code::invalidValue, "value of an unknown type", path);
 }
 
-CodingResult<std::string> readFile(const std::filesystem::path& path) {
+Result<std::string> readFile(const std::filesystem::path& path) {
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error)) {
     return makeCodingError(Code::fileUnreadable, fmt::format("no readable file at {}", path.string()));
@@ -296,11 +296,11 @@ CodingResult<std::string> readFile(const std::filesystem::path& path) {
 
 }  // namespace
 
-CodingResult<Value> PropertyList::parse(std::string_view bytes) {
+Result<Value> PropertyList::parse(std::string_view bytes) {
   return parse(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
 }
 
-CodingResult<Value> PropertyList::parse(std::span<const std::uint8_t> bytes) {
+Result<Value> PropertyList::parse(std::span<const std::uint8_t> bytes) {
   if (bytes.size() > maximumSize) {
     return makeCodingError(Code::limitExceeded, fmt::format("property list is larger than {} bytes", maximumSize));
   }
@@ -337,22 +337,23 @@ CodingResult<Value> PropertyList::parse(std::span<const std::uint8_t> bytes) {
   return toValue(root.get(), 0, {}, nullptr);
 }
 
-CodingResult<Value> PropertyList::parseFile(const std::filesystem::path& path) {
+Result<Value> PropertyList::parseFile(const std::filesystem::path& path) {
   auto bytes = readFile(path);
-  if (!bytes) return bytes.codingErrorPointer();
+  if (!bytes) return bytes.error();
   auto value = parse(*bytes);
   if (!value) {
-    const CodingError& error = value.error();
+    const CodingError& error = *value.errorAs<CodingError>();
     return makeCodingError(error.code(), fmt::format("{} in {}", error.detail(), path.string()), error.codingPath());
   }
   return value;
 }
 
-CodingResult<std::optional<Value::Dictionary>> PropertyList::load(const std::filesystem::path& path) {
+Result<std::optional<Value::Dictionary>> PropertyList::load(const std::filesystem::path& path) {
   auto value = parseFile(path);
   if (!value) {
-    if (value.error().code() == Code::fileUnreadable) return std::optional<Value::Dictionary>();
-    return value.codingErrorPointer();
+    const auto* error = value.errorAs<CodingError>();
+    if (error && error->code() == Code::fileUnreadable) return std::optional<Value::Dictionary>();
+    return value.error();
   }
   if (auto* dictionary = value->dictionary()) return std::optional<Value::Dictionary>(std::move(*dictionary));
   return std::optional<Value::Dictionary>();
@@ -378,9 +379,9 @@ std::string padDateYears(std::string xml) {
 
 }  // namespace
 
-CodingResult<std::string> PropertyList::xmlData(const Value& value) {
+Result<std::string> PropertyList::xmlData(const Value& value) {
   auto node = toNode(value, 0, {});
-  if (!node) return node.codingErrorPointer();
+  if (!node) return node.error();
   char* raw = nullptr;
   std::uint32_t length = 0;
   plist_to_xml(node->get(), &raw, &length);
@@ -389,9 +390,9 @@ CodingResult<std::string> PropertyList::xmlData(const Value& value) {
   return padDateYears(std::string(xml.get(), length));
 }
 
-CodingResult<void> PropertyList::save(const Value::Dictionary& dictionary, const std::filesystem::path& path) {
+Result<void> PropertyList::save(const Value::Dictionary& dictionary, const std::filesystem::path& path) {
   auto xml = xmlData(Value(dictionary));
-  if (!xml) return xml.codingErrorPointer();
+  if (!xml) return xml.error();
   if (auto error = platform::DurableFile::write(path, *xml)) {
     return makeCodingError(Code::writeFailed, fmt::format("cannot write {}: {}", path.string(), error->description()));
   }

@@ -35,7 +35,7 @@ struct MailChild {
 
 // Pass 1: the mail-enabled child accounts, tested in a fixed order; an archive that does not
 // decode ends the read.
-std::variant<std::vector<MailChild>, ErrorPtr> mailChildren(const std::vector<AccountRow>& rows) {
+Result<std::vector<MailChild>> mailChildren(const std::vector<AccountRow>& rows) {
   std::vector<MailChild> children;
   for (const AccountRow& row : rows) {
     if (!row.dataClassProperties) continue;
@@ -43,7 +43,7 @@ std::variant<std::vector<MailChild>, ErrorPtr> mailChildren(const std::vector<Ac
     if (!object) {
       return makeError<MailAccountsError>(
           MailAccountsError::Code::unarchivingFailed,
-          fmt::format("the data classes of an account could not be decoded: {}", object.error().description()));
+          fmt::format("the data classes of an account could not be decoded: {}", object.error()->description()));
     }
     const Value::Dictionary* dataClasses = *object ? (*object)->dictionary() : nullptr;
     if (!dataClasses || dataClasses->find(kMailDataclass) == dataClasses->end()) continue;
@@ -81,27 +81,25 @@ std::string MailAccountsError::description() const { return fmt::format("{}({})"
 
 std::string MailAttachmentsScanner::databasePath() { return internal::accountsDatabasePath(); }
 
-std::variant<std::vector<MailAccount>, ErrorPtr> MailAttachmentsScanner::readMailAccounts(
-    const std::string& databasePath) {
+Result<std::vector<MailAccount>> MailAttachmentsScanner::readMailAccounts(const std::string& databasePath) {
   auto rows = internal::readAccountRows(databasePath, busyTimeoutMilliseconds);
-  if (auto* error = std::get_if<ErrorPtr>(&rows)) return *error;
-  const auto& accountRows = std::get<std::vector<AccountRow>>(rows);
-  auto children = mailChildren(accountRows);
-  if (auto* error = std::get_if<ErrorPtr>(&children)) return *error;
-  return groupByDescription(std::get<std::vector<MailChild>>(children), accountRows);
+  if (!rows) return rows.error();
+  auto children = mailChildren(*rows);
+  if (!children) return children.error();
+  return groupByDescription(*children, *rows);
 }
 
-std::variant<std::vector<MailAccount>, ErrorPtr> MailAttachmentsScanner::readMailAccounts() {
+Result<std::vector<MailAccount>> MailAttachmentsScanner::readMailAccounts() {
   return readMailAccounts(databasePath());
 }
 
 std::vector<MailAccount> MailAttachmentsScanner::getMailAccounts() {
   auto accounts = readMailAccounts();
-  if (auto* error = std::get_if<ErrorPtr>(&accounts)) {
-    LogWarning("Error when reading database: " + (*error)->localizedDescription());
+  if (!accounts) {
+    LogWarning("Error when reading database: " + accounts.error()->localizedDescription());
     return {};
   }
-  return std::get<std::vector<MailAccount>>(std::move(accounts));
+  return std::move(accounts).value();
 }
 
 }  // namespace vantelkit

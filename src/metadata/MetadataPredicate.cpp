@@ -699,8 +699,7 @@ std::string PredicateParseError::localizedDescription() const {
   return fmt::format("{} \"{}\" at position {}", what, _detail, _position);
 }
 
-std::variant<MetadataPredicate, std::shared_ptr<const PredicateParseError>> MetadataPredicate::parse(
-    std::string_view text) {
+Result<MetadataPredicate> MetadataPredicate::parse(std::string_view text) {
   try {
     Parser parser(text);
     return MetadataPredicate(parser.parseAll());
@@ -711,8 +710,8 @@ std::variant<MetadataPredicate, std::shared_ptr<const PredicateParseError>> Meta
 
 MetadataPredicate MetadataPredicate::fromFormat(std::string_view text) {
   auto parsed = parse(text);
-  if (auto* predicate = std::get_if<MetadataPredicate>(&parsed)) return *predicate;
-  LogError(std::get<1>(parsed));
+  if (parsed) return *parsed;
+  LogError(parsed.error());
   auto never = std::make_shared<Node>();
   never->kind = Node::Kind::never;
   return MetadataPredicate(std::move(never));

@@ -147,7 +147,7 @@ std::shared_ptr<FileNode> decodeNode(const Value& value, const std::shared_ptr<F
 
 }  // namespace
 
-std::variant<std::shared_ptr<FileNode>, ErrorPtr> FileNode::decode(const Value& value) {
+Result<std::shared_ptr<FileNode>> FileNode::decode(const Value& value) {
   ErrorPtr error;
   auto node = decodeNode(value, nullptr, error);
   if (!node) return error;

@@ -68,7 +68,7 @@ TEST(ImageWrapperTest, CodesTheImageAsTiffUnderOneKey) {
 TEST(ImageWrapperTest, AnAbsentImageCodesAsNoImage) {
   DictionaryEncoder encoder;
   auto encoded = encoder.encode(ImageWrapper{});
-  ASSERT_TRUE(encoded) << encoded.error().qualifiedDescription();
+  ASSERT_TRUE(encoded) << encoded.error()->qualifiedDescription();
   EXPECT_EQ(encoded->count("image"), 0u);
   ::testing::internal::CaptureStdout();
   DictionaryDecoder decoder;

@@ -232,10 +232,14 @@ TEST_F(CleanScannerTest, GroupsStayUntilCleanupAndASecondScanCanRun) {
   listener->events.clear();
   scan();
   EXPECT_THAT(names(CleanScanGroup::downloads), ElementsAre("a.txt", "b.txt"));
-  scanner->setIsRunning(true);
+  // cleanup() during a scan leaves it running: the scan ends only when the main queue,
+  // which this thread drains, delivers its finish.
+  listener->events.clear();
+  scanner->start();
   scanner->cleanup();
   EXPECT_TRUE(scanner->isRunning());
-  scanner->setIsRunning(false);
+  ASSERT_TRUE(MainQueue::runUntil([&] { return listener->finished(); }, 30));
+  EXPECT_FALSE(scanner->isRunning());
 }
 
 TEST_F(CleanScannerTest, MailAttachmentsAreGroupedByAccountWithCopiesTogether) {

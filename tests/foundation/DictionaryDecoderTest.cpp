@@ -49,7 +49,7 @@ TEST(DictionaryDecoderTest, Iso8601HandlesOffsetsFractionsAndOldDates) {
   event.when = Date{std::numeric_limits<double>::infinity()};
   auto infinite = encoder.encode(event);
   ASSERT_FALSE(infinite);
-  EXPECT_EQ(infinite.error().codingPath(), "when");
+  EXPECT_EQ(infinite.errorAs<CodingError>()->codingPath(), "when");
 }
 
 TEST(DictionaryDecoderTest, DecodingFailuresNameTheKindAndThePlace) {
@@ -60,23 +60,23 @@ TEST(DictionaryDecoderTest, DecodingFailuresNameTheKindAndThePlace) {
   missing.erase("name");
   auto keyNotFound = decoder.decode<Event>(missing);
   ASSERT_FALSE(keyNotFound);
-  EXPECT_EQ(keyNotFound.error().code(), Code::keyNotFound);
-  EXPECT_NE(keyNotFound.error().description().find("name"), std::string::npos);
+  EXPECT_EQ(keyNotFound.errorAs<CodingError>()->code(), Code::keyNotFound);
+  EXPECT_NE(keyNotFound.error()->description().find("name"), std::string::npos);
 
   Value::Dictionary wrongType = good;
   (*wrongType["location"].dictionary())["latitude"] = "north";
   auto mismatch = decoder.decode<Event>(wrongType);
   ASSERT_FALSE(mismatch);
-  EXPECT_EQ(mismatch.error().code(), Code::typeMismatch);
-  EXPECT_EQ(mismatch.error().codingPath(), "location.latitude");
+  EXPECT_EQ(mismatch.errorAs<CodingError>()->code(), Code::typeMismatch);
+  EXPECT_EQ(mismatch.errorAs<CodingError>()->codingPath(), "location.latitude");
 
   for (const Value& priority : {Value(300), Value(-1), Value(2.5)}) {
     Value::Dictionary outOfRange = good;
     outOfRange["priority"] = priority;
     auto result = decoder.decode<Event>(outOfRange);
     ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().code(), Code::dataCorrupted);
-    EXPECT_EQ(result.error().codingPath(), "priority");
+    EXPECT_EQ(result.errorAs<CodingError>()->code(), Code::dataCorrupted);
+    EXPECT_EQ(result.errorAs<CodingError>()->codingPath(), "priority");
   }
   Value::Dictionary integralReal = good;
   integralReal["priority"] = 9.0;
@@ -95,8 +95,8 @@ TEST(DictionaryDecoderTest, DecodingFailuresNameTheKindAndThePlace) {
 
   auto badVersion = decoder.decode<Release>({{"version", "12"}, {"builds", Value::Array{}}, {"ratio", 1}});
   ASSERT_FALSE(badVersion);
-  EXPECT_EQ(badVersion.error().code(), Code::dataCorrupted);
-  EXPECT_EQ(badVersion.error().codingPath(), "version");
+  EXPECT_EQ(badVersion.errorAs<CodingError>()->code(), Code::dataCorrupted);
+  EXPECT_EQ(badVersion.errorAs<CodingError>()->codingPath(), "version");
 }
 
 TEST(DictionaryDecoderTest, DecodesPropertyListDatesAndDataAsTheyAre) {
@@ -117,7 +117,7 @@ TEST(DictionaryDecoderTest, DecodesPropertyListDatesAndDataAsTheyAre) {
     decoder.dateDecodingStrategy = strategy;
     decoder.dataDecodingStrategy = DictionaryDecoder::DataDecodingStrategy::deferredToData;
     auto event = decoder.decode<Event>(*plist->dictionary());
-    ASSERT_TRUE(event) << event.error().description();
+    ASSERT_TRUE(event) << event.error()->description();
     EXPECT_EQ(event->when, Date{1700000000});
     EXPECT_EQ(event->payload, (Data{0x00, 0x01, 0xFF}));
     EXPECT_EQ(event->location, (Location{1, 2.5}));
@@ -126,7 +126,7 @@ TEST(DictionaryDecoderTest, DecodesPropertyListDatesAndDataAsTheyAre) {
   // A Value member takes any part of the dictionary back unchanged, UIDs included.
   const Value::Dictionary archive{{"$top", Value::Dictionary{{"root", ArchiveUid{1}}}}, {"when", Date{3.5}}};
   auto any = DictionaryDecoder().decode<std::map<std::string, Value>>(archive);
-  ASSERT_TRUE(any) << any.error().description();
+  ASSERT_TRUE(any) << any.error()->description();
   EXPECT_EQ(Value::Dictionary(any->begin(), any->end()), archive);
 }
 

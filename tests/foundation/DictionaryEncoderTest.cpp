@@ -25,7 +25,7 @@ TEST(DictionaryEncoderTest, SecondsSince1970DatesAreNumbersAndDecodeBack) {
   DictionaryEncoder encoder;
   encoder.dateEncodingStrategy = DictionaryEncoder::DateEncodingStrategy::secondsSince1970;
   auto dictionary = encoder.encode(sampleEvent());
-  ASSERT_TRUE(dictionary) << dictionary.error().description();
+  ASSERT_TRUE(dictionary) << dictionary.error()->description();
   EXPECT_EQ(dictionary->at("when").number(), 1700000000.5);
   EXPECT_EQ(dictionary->at("attendees").integer(), 12);
   EXPECT_EQ(*dictionary->at("payload").text(), "ABD/");
@@ -34,7 +34,7 @@ TEST(DictionaryEncoderTest, SecondsSince1970DatesAreNumbersAndDecodeBack) {
   DictionaryDecoder decoder;
   decoder.dateDecodingStrategy = DictionaryDecoder::DateDecodingStrategy::secondsSince1970;
   auto event = decoder.decode<Event>(*dictionary);
-  ASSERT_TRUE(event) << event.error().description();
+  ASSERT_TRUE(event) << event.error()->description();
   EXPECT_EQ(*event, sampleEvent());
 }
 
@@ -63,7 +63,7 @@ TEST(DictionaryEncoderTest, EveryDateStrategyRoundTrips) {
     DictionaryDecoder decoder;
     decoder.dateDecodingStrategy = c.decoding;
     auto back = decoder.decode<Event>(*dictionary);
-    ASSERT_TRUE(back) << back.error().description();
+    ASSERT_TRUE(back) << back.error()->description();
     EXPECT_EQ(back->when, event.when);
   }
 }
@@ -79,14 +79,14 @@ TEST(DictionaryEncoderTest, DataStrategies) {
   DictionaryDecoder decoder;
   decoder.dataDecodingStrategy = DictionaryDecoder::DataDecodingStrategy::deferredToData;
   auto back = decoder.decode<Event>(*dictionary);
-  ASSERT_TRUE(back) << back.error().description();
+  ASSERT_TRUE(back) << back.error()->description();
   EXPECT_EQ(back->payload, event.payload);
 
   (*dictionary)["payload"] = Value::Array{1, 256};
   auto outOfRange = decoder.decode<Event>(*dictionary);
   ASSERT_FALSE(outOfRange);
-  EXPECT_EQ(outOfRange.error().code(), Code::dataCorrupted);
-  EXPECT_EQ(outOfRange.error().codingPath(), "payload[1]");
+  EXPECT_EQ(outOfRange.errorAs<CodingError>()->code(), Code::dataCorrupted);
+  EXPECT_EQ(outOfRange.errorAs<CodingError>()->codingPath(), "payload[1]");
 
   // Every length of base64, and text that is not base64.
   DictionaryEncoder base64Encoder;
@@ -104,7 +104,7 @@ TEST(DictionaryEncoderTest, DataStrategies) {
     broken["payload"] = bad;
     auto result = base64Decoder.decode<Event>(broken);
     ASSERT_FALSE(result) << bad;
-    EXPECT_EQ(result.error().code(), Code::dataCorrupted);
+    EXPECT_EQ(result.errorAs<CodingError>()->code(), Code::dataCorrupted);
   }
 }
 
@@ -113,8 +113,8 @@ TEST(DictionaryEncoderTest, NonConformingFloatsFailOrBecomeTheGivenTexts) {
   DictionaryEncoder encoder;
   auto refused = encoder.encode(release);
   ASSERT_FALSE(refused);
-  EXPECT_EQ(refused.error().code(), Code::invalidValue);
-  EXPECT_EQ(refused.error().codingPath(), "ratio");
+  EXPECT_EQ(refused.errorAs<CodingError>()->code(), Code::invalidValue);
+  EXPECT_EQ(refused.errorAs<CodingError>()->codingPath(), "ratio");
 
   encoder.nonConformingFloatEncodingStrategy =
       DictionaryEncoder::NonConformingFloatEncodingStrategy::convertingToString("+inf", "-inf", "nan");
@@ -128,7 +128,7 @@ TEST(DictionaryEncoderTest, NonConformingFloatsFailOrBecomeTheGivenTexts) {
     ASSERT_TRUE(dictionary);
     ASSERT_NE(dictionary->at("ratio").text(), nullptr);
     auto back = decoder.decode<Release>(*dictionary);
-    ASSERT_TRUE(back) << back.error().description();
+    ASSERT_TRUE(back) << back.error()->description();
     if (std::isnan(value)) {
       EXPECT_TRUE(std::isnan(back->ratio));
     } else {
@@ -139,7 +139,7 @@ TEST(DictionaryEncoderTest, NonConformingFloatsFailOrBecomeTheGivenTexts) {
   auto dictionary = encoder.encode(release);
   auto mismatch = DictionaryDecoder().decode<Release>(*dictionary);
   ASSERT_FALSE(mismatch);
-  EXPECT_EQ(mismatch.error().code(), Code::typeMismatch);
+  EXPECT_EQ(mismatch.errorAs<CodingError>()->code(), Code::typeMismatch);
 }
 
 TEST(DictionaryEncoderTest, SnakeCaseKeysRoundTripButMapKeysStayAsWritten) {
@@ -168,35 +168,35 @@ TEST(DictionaryEncoderTest, SnakeCaseKeysRoundTripButMapKeysStayAsWritten) {
   DictionaryDecoder decoder;
   decoder.keyDecodingStrategy = DictionaryDecoder::KeyDecodingStrategy::convertFromSnakeCase;
   auto back = decoder.decode<Event>(*dictionary);
-  ASSERT_TRUE(back) << back.error().description();
+  ASSERT_TRUE(back) << back.error()->description();
   EXPECT_EQ(*back, sampleEvent());
 
   // Without the strategy the snake-case keys are not found.
   auto missing = DictionaryDecoder().decode<Event>(*dictionary);
   ASSERT_FALSE(missing);
-  EXPECT_EQ(missing.error().code(), Code::keyNotFound);
+  EXPECT_EQ(missing.errorAs<CodingError>()->code(), Code::keyNotFound);
 }
 
 TEST(DictionaryEncoderTest, ValuesThatAreNoDictionaryOrHaveNoJsonFormFail) {
   DictionaryEncoder encoder;
   for (auto result : {encoder.encode(42), encoder.encode(std::string("text")), encoder.encode(std::vector<int>{1, 2})}) {
     ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().code(), Code::invalidValue);
+    EXPECT_EQ(result.errorAs<CodingError>()->code(), Code::invalidValue);
   }
   EXPECT_TRUE(encoder.encode(std::map<std::string, int>{}));
 
   Release release{{1, 0}, {1, std::nullopt, 3}, 0.5};
   auto withNull = encoder.encode(release);
   ASSERT_FALSE(withNull);
-  EXPECT_EQ(withNull.error().codingPath(), "builds[1]");
+  EXPECT_EQ(withNull.errorAs<CodingError>()->codingPath(), "builds[1]");
 
   auto huge = encoder.encode(std::map<std::string, std::uint64_t>{{"n", std::numeric_limits<std::uint64_t>::max()}});
   ASSERT_FALSE(huge);
-  EXPECT_EQ(huge.error().codingPath(), "n");
+  EXPECT_EQ(huge.errorAs<CodingError>()->codingPath(), "n");
 
   auto badText = encoder.encode(std::map<std::string, std::string>{{"t", "\xFF"}});
   ASSERT_FALSE(badText);
-  EXPECT_EQ(badText.error().code(), Code::invalidValue);
+  EXPECT_EQ(badText.errorAs<CodingError>()->code(), Code::invalidValue);
 
   auto uid = encoder.encode(std::map<std::string, Value>{{"ref", Value(ArchiveUid{1})}});
   ASSERT_FALSE(uid);

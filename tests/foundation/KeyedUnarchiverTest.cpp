@@ -41,7 +41,7 @@ std::string readSample(const std::string& relative) {
 Value decoded(const std::string& bytes, KeyedUnarchiverOptions options = {}) {
   auto result = KeyedUnarchiver::unarchiveTopLevelObject(bytes, options);
   if (!result) {
-    ADD_FAILURE() << result.error().description();
+    ADD_FAILURE() << result.error()->description();
     return Value();
   }
   if (!result->has_value()) {
@@ -57,7 +57,7 @@ CodingError failure(const std::string& bytes, KeyedUnarchiverOptions options = {
     ADD_FAILURE() << "decoded where an error was expected";
     return CodingError(Code::dataCorrupted, {});
   }
-  return result.error();
+  return *result.errorAs<CodingError>();
 }
 
 // An archive whose objects are given by hand, its top-level object under "root".
@@ -167,7 +167,7 @@ TEST(KeyedUnarchiverTest, StringDataAndDateObjectsInTheirKeyedForms) {
 
 TEST(KeyedUnarchiverTest, ANullTopLevelObjectIsNoValueButANullInACollectionIsAnError) {
   auto top = KeyedUnarchiver::unarchiveTopLevelObject(archiveOf({Value("$null")}, 0));
-  ASSERT_TRUE(top) << top.error().description();
+  ASSERT_TRUE(top) << top.error()->description();
   EXPECT_FALSE(top->has_value());
 
   const std::string nullElement = archiveOf({Value("$null"), arrayObject(2, {uid(0)}), classRecord("NSArray")});

@@ -167,7 +167,7 @@ TEST(PropertyListTest, ParsesEveryXmlTypeIntoValues) {
     <key>reference</key><dict><key>CF$UID</key><integer>7</integer></dict>
     <key>empty</key><dict/>
   </dict>)"));
-  ASSERT_TRUE(result) << result.error().description();
+  ASSERT_TRUE(result) << result.error()->description();
   const Value& value = *result;
   EXPECT_EQ(*value.textFor("text"), "caf\xC3\xA9 & more");
   EXPECT_EQ(value.integerFor("negative"), -42);
@@ -199,7 +199,7 @@ TEST(PropertyListTest, ParsesBinaryTypesExactly) {
                                   writer.ascii(std::string(40, 'x'))};
   auto top = writer.dictionary(keys, values);
   auto result = PropertyList::parse(writer.build(top));
-  ASSERT_TRUE(result) << result.error().description();
+  ASSERT_TRUE(result) << result.error()->description();
   EXPECT_EQ(result->find("date")->date(), Date{978307201.25});
   EXPECT_EQ(result->find("before2001")->date(), Date{978307199.5});
   EXPECT_EQ(result->find("uid")->uid(), ArchiveUid{3});
@@ -219,7 +219,7 @@ TEST(PropertyListTest, ReadsBinaryListsWithEveryOffsetAndReferenceWidth) {
     auto key = writer.ascii("name");
     auto value = writer.ascii("Terminal");
     auto parsed = PropertyList::parse(writer.build(writer.dictionary({key}, {value})));
-    ASSERT_TRUE(parsed) << "width " << width << ": " << parsed.error().description();
+    ASSERT_TRUE(parsed) << "width " << width << ": " << parsed.error()->description();
     EXPECT_EQ(*parsed->textFor("name"), "Terminal") << "width " << width;
   }
   BinaryWriter writer;
@@ -233,8 +233,8 @@ TEST(PropertyListTest, RejectsMalformedInputWithAnError) {
                                  std::string_view("bplist00"), std::string_view("bplist17aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa")}) {
     auto result = PropertyList::parse(input);
     ASSERT_FALSE(result) << "accepted: " << input;
-    EXPECT_EQ(result.error().code(), Code::dataCorrupted) << input;
-    EXPECT_FALSE(result.error().detail().empty());
+    EXPECT_EQ(result.errorAs<CodingError>()->code(), Code::dataCorrupted) << input;
+    EXPECT_FALSE(result.errorAs<CodingError>()->detail().empty());
   }
 }
 
@@ -248,7 +248,7 @@ TEST(PropertyListTest, ReadsTheOldStyleTextForm) {
       escapes = "\101\303\251 \U00e9 \Ud83d\Ude00";
       name = "Repeated keys keep the last value";
     })");
-  ASSERT_TRUE(result) << result.error().description();
+  ASSERT_TRUE(result) << result.error()->description();
   const Value expected(Value::Dictionary{
       {"name", "Repeated keys keep the last value"},
       {"count", "3"},
@@ -304,18 +304,18 @@ TEST(PropertyListTest, RefusesMalformedOldStyleTextWithTheLine) {
   for (const auto& [input, reason] : cases) {
     auto result = PropertyList::parse(input);
     ASSERT_FALSE(result) << "accepted: " << input;
-    EXPECT_EQ(result.error().code(), Code::dataCorrupted) << input;
-    EXPECT_NE(result.error().detail().find(reason), std::string::npos) << input << ": " << result.error().detail();
+    EXPECT_EQ(result.errorAs<CodingError>()->code(), Code::dataCorrupted) << input;
+    EXPECT_NE(result.errorAs<CodingError>()->detail().find(reason), std::string::npos) << input << ": " << result.errorAs<CodingError>()->detail();
   }
   auto nested = PropertyList::parse("{ outer = ( x, { inner = \"unterminated ; }; ) ; }");
   ASSERT_FALSE(nested);
-  EXPECT_FALSE(nested.error().codingPath().empty());
+  EXPECT_FALSE(nested.errorAs<CodingError>()->codingPath().empty());
 
   // Nesting is limited as in the other forms, and deep input does not exhaust the stack.
   std::string deep(200000, '(');
   auto tooDeep = PropertyList::parse(deep);
   ASSERT_FALSE(tooDeep);
-  EXPECT_EQ(tooDeep.error().code(), Code::limitExceeded);
+  EXPECT_EQ(tooDeep.errorAs<CodingError>()->code(), Code::limitExceeded);
   std::string deepest = std::string(PropertyList::maximumDepth, '(') + std::string(PropertyList::maximumDepth, ')');
   EXPECT_TRUE(PropertyList::parse(deepest));
   EXPECT_FALSE(PropertyList::parse("(" + deepest + ")"));
@@ -329,7 +329,7 @@ TEST(PropertyListTest, RejectsScalarsThatLibplistWouldMisread) {
                                 "<date>2023-02-30T00:00:00Z</date>", "<data>!!!</data>", "<integer><!-- 1 -->2</integer>"}) {
     auto result = PropertyList::parse(xmlPlist(body));
     ASSERT_FALSE(result) << body;
-    EXPECT_EQ(result.error().code(), Code::dataCorrupted) << body;
+    EXPECT_EQ(result.errorAs<CodingError>()->code(), Code::dataCorrupted) << body;
   }
   auto accepted = PropertyList::parse(xmlPlist(R"(<array>
     <integer> 0x1F </integer><integer>-9223372036854775808</integer><integer>+7</integer>
@@ -337,7 +337,7 @@ TEST(PropertyListTest, RejectsScalarsThatLibplistWouldMisread) {
     <data>
       AAH/
     </data></array>)"));
-  ASSERT_TRUE(accepted) << accepted.error().description();
+  ASSERT_TRUE(accepted) << accepted.error()->description();
   const Value::Array& values = *accepted->array();
   EXPECT_EQ(values[0].integer(), 31);
   EXPECT_EQ(values[1].integer(), INT64_MIN);
@@ -377,21 +377,21 @@ TEST(PropertyListTest, ReadsRealsTheSameInEveryNumericLocale) {
   if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) GTEST_SKIP() << "no de_DE.UTF-8 locale here";
   auto german = PropertyList::parse(xml);
   std::setlocale(LC_NUMERIC, previous.c_str());
-  ASSERT_TRUE(german) << german.error().description();
+  ASSERT_TRUE(german) << german.error()->description();
   EXPECT_EQ(*german, expected);
 }
 
 TEST(PropertyListTest, RejectsTextAndKeysThatAreNotUtf8) {
   auto badKey = PropertyList::parse(xmlPlist("<dict><key>a\xFF</key><string>x</string></dict>"));
   ASSERT_FALSE(badKey);
-  EXPECT_EQ(badKey.error().code(), Code::dataCorrupted);
+  EXPECT_EQ(badKey.errorAs<CodingError>()->code(), Code::dataCorrupted);
 
   BinaryWriter writer;
   auto text = writer.ascii("caf\xE9");
   auto badText = PropertyList::parse(writer.build(writer.array({text})));
   ASSERT_FALSE(badText);
-  EXPECT_EQ(badText.error().code(), Code::dataCorrupted);
-  EXPECT_EQ(badText.error().codingPath(), "[0]");
+  EXPECT_EQ(badText.errorAs<CodingError>()->code(), Code::dataCorrupted);
+  EXPECT_EQ(badText.errorAs<CodingError>()->codingPath(), "[0]");
 
   BinaryWriter lone;
   const char16_t unpaired[] = {u'a', 0xD800, u'b'};
@@ -405,7 +405,7 @@ TEST(PropertyListTest, RefusesTextWithNulCharacters) {
   auto key = writer.ascii(std::string_view("a\0b", 3));
   auto binary = PropertyList::parse(writer.build(writer.dictionary({key}, {writer.integer(1)})));
   ASSERT_FALSE(binary);
-  EXPECT_EQ(binary.error().code(), Code::dataCorrupted);
+  EXPECT_EQ(binary.errorAs<CodingError>()->code(), Code::dataCorrupted);
 
   BinaryWriter wide;
   const char16_t units[] = {u'a', 0, u'b'};
@@ -414,13 +414,13 @@ TEST(PropertyListTest, RefusesTextWithNulCharacters) {
 
   auto xml = PropertyList::parse(xmlPlist(std::string("<dict><key>a\0b</key><true/></dict>", 34)));
   ASSERT_FALSE(xml);
-  EXPECT_EQ(xml.error().code(), Code::dataCorrupted);
+  EXPECT_EQ(xml.errorAs<CodingError>()->code(), Code::dataCorrupted);
 
   // libplist would cut a text value short at a NUL; refuse it instead of losing the rest.
   BinaryWriter text;
   auto withNul = PropertyList::parse(text.build(text.array({text.ascii(std::string_view("x\0y", 3))})));
   ASSERT_FALSE(withNul);
-  EXPECT_EQ(withNul.error().code(), Code::dataCorrupted);
+  EXPECT_EQ(withNul.errorAs<CodingError>()->code(), Code::dataCorrupted);
 }
 
 // Inputs that once crashed the fuzz target are kept in its corpus.
@@ -436,10 +436,10 @@ TEST(PropertyListTest, SurvivesTheFuzzCorpus) {
     if (isRegression) {
       ++regressions;
       if (!value) {
-        EXPECT_FALSE(value.error().description().empty());
+        EXPECT_FALSE(value.error()->description().empty());
       }
     } else {
-      EXPECT_TRUE(value) << entry.path() << ": " << value.error().description();
+      EXPECT_TRUE(value) << entry.path() << ": " << value.error()->description();
     }
     if (value) (void)PropertyList::xmlData(*value);
   }
@@ -452,7 +452,7 @@ TEST(PropertyListTest, RefusesDeepNestingWithoutCrashing) {
   for (int i = 0; i < 200000; ++i) deepXml += "</array>";
   auto xml = PropertyList::parse(xmlPlist(deepXml));
   ASSERT_FALSE(xml);
-  EXPECT_EQ(xml.error().code(), Code::limitExceeded);
+  EXPECT_EQ(xml.errorAs<CodingError>()->code(), Code::limitExceeded);
 
   // Nesting at the limit is fine.
   std::string allowed;
@@ -465,7 +465,7 @@ TEST(PropertyListTest, RefusesDeepNestingWithoutCrashing) {
   for (int i = 0; i < 100000; ++i) inner = writer.array({inner});
   auto binary = PropertyList::parse(writer.build(inner));
   ASSERT_FALSE(binary);
-  EXPECT_EQ(binary.error().code(), Code::limitExceeded);
+  EXPECT_EQ(binary.errorAs<CodingError>()->code(), Code::limitExceeded);
 }
 
 TEST(PropertyListTest, RefusesCyclesAndExponentialSharing) {
@@ -475,7 +475,7 @@ TEST(PropertyListTest, RefusesCyclesAndExponentialSharing) {
   cyclic.set(first, cyclic.arrayBytes({second}));
   auto cycle = PropertyList::parse(cyclic.build(first));
   ASSERT_FALSE(cycle);
-  EXPECT_EQ(cycle.error().code(), Code::dataCorrupted);
+  EXPECT_EQ(cycle.errorAs<CodingError>()->code(), Code::dataCorrupted);
 
   // Each array holds the next one twice: 60 levels describe 2^60 values.
   BinaryWriter sharing;
@@ -483,7 +483,7 @@ TEST(PropertyListTest, RefusesCyclesAndExponentialSharing) {
   for (int i = 0; i < 60; ++i) node = sharing.array({node, node});
   auto bomb = PropertyList::parse(sharing.build(node));
   ASSERT_FALSE(bomb);
-  EXPECT_EQ(bomb.error().code(), Code::limitExceeded);
+  EXPECT_EQ(bomb.errorAs<CodingError>()->code(), Code::limitExceeded);
 
   // Modest sharing, as written files share equal strings, is read normally.
   BinaryWriter shared;
@@ -527,7 +527,7 @@ TEST(PropertyListTest, WritesSortedXmlThatReadsBackTheSameValue) {
                                {"old", Date{-2000000000}},
                                {"nested", Value::Dictionary{{"b", -3}, {"a", Value::Dictionary{}}}}};
   auto xml = PropertyList::xmlData(Value(dictionary));
-  ASSERT_TRUE(xml) << xml.error().description();
+  ASSERT_TRUE(xml) << xml.error()->description();
   EXPECT_EQ(xml->rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>", 0), 0u);
   EXPECT_NE(xml->find("<plist version=\"1.0\">"), std::string::npos);
   const auto middle = xml->find("<key>Middle</key>");
@@ -537,7 +537,7 @@ TEST(PropertyListTest, WritesSortedXmlThatReadsBackTheSameValue) {
   EXPECT_LT(alpha, zeta);
 
   auto back = PropertyList::parse(*xml);
-  ASSERT_TRUE(back) << back.error().description();
+  ASSERT_TRUE(back) << back.error()->description();
   EXPECT_EQ(*back, Value(dictionary));
 }
 
@@ -545,23 +545,23 @@ TEST(PropertyListTest, DatesBeforeTheYear1000KeepFourYearDigits) {
   // 0505-01-02T03:04:05Z and 0012-06-01T00:00:00Z.
   Value::Dictionary dictionary{{"early", Date{-46230814555}}, {"earlier", Date{-61775395200}}};
   auto xml = PropertyList::xmlData(Value(dictionary));
-  ASSERT_TRUE(xml) << xml.error().description();
+  ASSERT_TRUE(xml) << xml.error()->description();
   EXPECT_NE(xml->find("<date>0505-01-02T03:04:05Z</date>"), std::string::npos) << *xml;
   EXPECT_NE(xml->find("<date>0012-06-01T00:00:00Z</date>"), std::string::npos) << *xml;
   auto back = PropertyList::parse(*xml);
-  ASSERT_TRUE(back) << back.error().description();
+  ASSERT_TRUE(back) << back.error()->description();
   EXPECT_EQ(*back, Value(dictionary));
 }
 
 TEST(PropertyListTest, RefusesToWriteTextThatCannotBeRepresented) {
   auto nul = PropertyList::xmlData(Value(Value::Dictionary{{"a", std::string("x\0y", 3)}}));
   ASSERT_FALSE(nul);
-  EXPECT_EQ(nul.error().code(), Code::invalidValue);
-  EXPECT_EQ(nul.error().codingPath(), "a");
+  EXPECT_EQ(nul.errorAs<CodingError>()->code(), Code::invalidValue);
+  EXPECT_EQ(nul.errorAs<CodingError>()->codingPath(), "a");
 
   auto badKey = PropertyList::xmlData(Value(Value::Dictionary{{"\xC0\x80", 1}}));
   ASSERT_FALSE(badKey);
-  EXPECT_EQ(badKey.error().code(), Code::invalidValue);
+  EXPECT_EQ(badKey.errorAs<CodingError>()->code(), Code::invalidValue);
 
   // Dates round down to the second, before 2001 as after it; years past 9999 do not print.
   auto dates = PropertyList::xmlData(Value::Array{Date{-1974581.5 + 978307200.0}, Date{1.75}});
@@ -570,14 +570,14 @@ TEST(PropertyListTest, RefusesToWriteTextThatCannotBeRepresented) {
   for (double seconds : {1e300, -1e13, std::nan("")}) {
     auto far = PropertyList::xmlData(Value(Date{seconds}));
     ASSERT_FALSE(far) << seconds;
-    EXPECT_EQ(far.error().code(), Code::invalidValue);
+    EXPECT_EQ(far.errorAs<CodingError>()->code(), Code::invalidValue);
   }
 
   Value deep = Value::Array{};
   for (int i = 0; i < PropertyList::maximumDepth + 1; ++i) deep = Value(Value::Array{std::move(deep)});
   auto tooDeep = PropertyList::xmlData(deep);
   ASSERT_FALSE(tooDeep);
-  EXPECT_EQ(tooDeep.error().code(), Code::limitExceeded);
+  EXPECT_EQ(tooDeep.errorAs<CodingError>()->code(), Code::limitExceeded);
 }
 
 TEST(PropertyListTest, SavesAtomicallyAndLoadsBack) {
@@ -603,14 +603,14 @@ TEST(PropertyListTest, FailedSaveLeavesTheOldFileAndNoTemporaryFile) {
 
   auto missingFolder = PropertyList::save({{"a", 1}}, folder.path() / "absent" / "file.plist");
   ASSERT_FALSE(missingFolder);
-  EXPECT_EQ(missingFolder.error().code(), Code::writeFailed);
+  EXPECT_EQ(missingFolder.errorAs<CodingError>()->code(), Code::writeFailed);
 
   // A folder where the file should be: the rename fails and the temporary file goes.
   fs::create_directory(folder.path() / "occupied");
   fs::create_directory(folder.path() / "occupied" / "inside");
   auto occupied = PropertyList::save({{"a", 1}}, folder.path() / "occupied");
   ASSERT_FALSE(occupied);
-  EXPECT_EQ(occupied.error().code(), Code::writeFailed);
+  EXPECT_EQ(occupied.errorAs<CodingError>()->code(), Code::writeFailed);
   auto names = folder.names();
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"kept.plist", "occupied"}));
@@ -633,12 +633,12 @@ TEST(PropertyListTest, LoadAnswersNoneForMissingFilesAndOtherTopLevels) {
   writeFile(folder.path() / "broken.plist", "<plist><dict><key>a</key>");
   auto broken = PropertyList::load(folder.path() / "broken.plist");
   ASSERT_FALSE(broken);
-  EXPECT_EQ(broken.error().code(), Code::dataCorrupted);
-  EXPECT_NE(broken.error().description().find("broken.plist"), std::string::npos);
+  EXPECT_EQ(broken.errorAs<CodingError>()->code(), Code::dataCorrupted);
+  EXPECT_NE(broken.error()->description().find("broken.plist"), std::string::npos);
 
   auto unreadable = PropertyList::parseFile(folder.path() / "absent.plist");
   ASSERT_FALSE(unreadable);
-  EXPECT_EQ(unreadable.error().code(), Code::fileUnreadable);
+  EXPECT_EQ(unreadable.errorAs<CodingError>()->code(), Code::fileUnreadable);
 }
 
 TEST(PropertyListTest, ReadsTheSampleFiles) {
@@ -650,7 +650,7 @@ TEST(PropertyListTest, ReadsTheSampleFiles) {
     if (!fs::is_directory(samples / folder)) continue;
     for (const auto& entry : fs::directory_iterator(samples / folder)) {
       auto value = PropertyList::parseFile(entry.path());
-      ASSERT_TRUE(value) << entry.path() << ": " << value.error().description();
+      ASSERT_TRUE(value) << entry.path() << ": " << value.error()->description();
       // Whatever was read writes out and reads back unchanged, except for the fractions of
       // seconds of dates, which the XML form does not carry.
       auto xml = PropertyList::xmlData(*value);

@@ -25,7 +25,7 @@ std::size_t countValues(const Value& value) {
 void check(std::span<const std::uint8_t> bytes, bool decodeUnknownClasses) {
   auto result = KeyedUnarchiver::unarchiveTopLevelObject(bytes, {.decodeUnknownClasses = decodeUnknownClasses});
   if (!result) {
-    if (result.error().description().empty()) __builtin_trap();
+    if (result.error()->description().empty()) __builtin_trap();
     return;
   }
   if (*result && countValues(**result) > KeyedUnarchiver::maximumValueCount) __builtin_trap();

@@ -59,11 +59,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   write(database, databaseBytes);
 
   auto result = vantelkit::MailAttachmentsScanner::readMailAccounts(database.string());
-  if (auto* error = std::get_if<vantelkit::ErrorPtr>(&result)) {
-    if (!*error || (*error)->localizedDescription().empty()) __builtin_trap();
+  if (!result) {
+    if (result.error()->localizedDescription().empty()) __builtin_trap();
   } else {
     std::set<std::string> names;
-    for (const auto& account : std::get<0>(result)) {
+    for (const auto& account : *result) {
       if (!names.insert(account.name).second || account.identifiers.empty()) __builtin_trap();
     }
   }

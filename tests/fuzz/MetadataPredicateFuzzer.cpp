@@ -38,16 +38,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view name = input.substr(std::min(end + 1, input.size()));
 
   auto parsed = MetadataPredicate::parse(text);
-  if (const auto* error = std::get_if<1>(&parsed)) {
-    check((*error)->position() <= text.size());
-    check(!(*error)->localizedDescription().empty());
+  if (const auto* error = parsed.errorAs<PredicateParseError>()) {
+    check(error->position() <= text.size());
+    check(!error->localizedDescription().empty());
     return 0;
   }
-  const auto& predicate = std::get<0>(parsed);
+  check(parsed.hasValue());
+  const auto& predicate = *parsed;
   const std::string canonical = predicate.format();
   auto again = MetadataPredicate::parse(canonical);
-  check(again.index() == 0);
-  const auto& reparsed = std::get<0>(again);
+  check(again.hasValue());
+  const auto& reparsed = *again;
   check(reparsed.format() == canonical);
   // $time.now is read anew at each parse, but the canonical text holds its value as a number.
   Subject subject(name);

@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto value = PropertyList::parse(std::span<const std::uint8_t>(data, size));
   if (!value) {
     // Every failure carries a message.
-    if (value.error().description().empty()) __builtin_trap();
+    if (value.error()->description().empty()) __builtin_trap();
     return 0;
   }
   std::string text;

@@ -74,12 +74,11 @@ class MailAttachmentsScannerTest : public ::testing::Test {
   // The error of a read that must fail.
   const MailAccountsError* readError() {
     auto result = MailAttachmentsScanner::readMailAccounts();
-    auto* error = std::get_if<ErrorPtr>(&result);
-    if (!error) {
+    if (result) {
       ADD_FAILURE() << "the read succeeded";
       return nullptr;
     }
-    _lastError = *error;
+    _lastError = result.error();
     return errorAs<MailAccountsError>(_lastError);
   }
 

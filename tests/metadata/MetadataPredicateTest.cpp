@@ -26,11 +26,11 @@ class Subject final : public MetadataSubject {
 
 MetadataPredicate parsed(std::string_view text) {
   auto result = MetadataPredicate::parse(text);
-  if (auto* error = std::get_if<1>(&result)) {
-    ADD_FAILURE() << text << ": " << (*error)->localizedDescription();
+  if (!result) {
+    ADD_FAILURE() << text << ": " << result.error()->localizedDescription();
     return MetadataPredicate();
   }
-  return std::get<0>(result);
+  return *result;
 }
 
 struct EvaluationCase {
@@ -167,25 +167,25 @@ TEST(MetadataPredicateTest, ReportsWhatAndWhereForTextsThatDoNotParse) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.predicate);
     auto result = MetadataPredicate::parse(c.predicate);
-    ASSERT_EQ(result.index(), 1u);
-    const auto& error = std::get<1>(result);
+    ASSERT_FALSE(result);
+    const auto* error = result.errorAs<PredicateParseError>();
     EXPECT_EQ(PredicateParseError::caseName(error->errorCase()), PredicateParseError::caseName(c.errorCase));
     EXPECT_EQ(error->position(), c.position);
     EXPECT_NE(error->localizedDescription().find("position " + std::to_string(c.position)), std::string::npos);
   }
-  EXPECT_EQ(std::get<1>(MetadataPredicate::parse("kMDItemColor == 1"))->qualifiedDescription(),
+  EXPECT_EQ(MetadataPredicate::parse("kMDItemColor == 1").error()->qualifiedDescription(),
             "PredicateParseError.unknownAttribute");
 }
 
 TEST(MetadataPredicateTest, DeepNestingIsAnErrorNotACrash) {
   std::string deep(100000, '(');
   auto result = MetadataPredicate::parse(deep);
-  ASSERT_EQ(result.index(), 1u);
-  EXPECT_EQ(std::get<1>(result)->errorCase(), PredicateParseError::Case::nestedTooDeeply);
+  ASSERT_FALSE(result);
+  EXPECT_EQ(result.errorAs<PredicateParseError>()->errorCase(), PredicateParseError::Case::nestedTooDeeply);
 
   std::string nots;
   for (int i = 0; i < 100000; ++i) nots += "!";
-  EXPECT_EQ(std::get<1>(MetadataPredicate::parse(nots + "TRUEPREDICATE"))->errorCase(),
+  EXPECT_EQ(MetadataPredicate::parse(nots + "TRUEPREDICATE").errorAs<PredicateParseError>()->errorCase(),
             PredicateParseError::Case::nestedTooDeeply);
 
   // A long chain of ANDs is no nesting.

@@ -1,5 +1,7 @@
 #include "FaultInjectingDirectoryReader.h"
 
+#include <system_error>
+
 namespace vantel::testing {
 
 namespace {
@@ -13,7 +15,7 @@ class CountingVisitor final : public vantelkit::platform::DirectoryReader::Visit
   }
   bool wantsDirectoryDevice() const override { return _inner.wantsDirectoryDevice(); }
   bool enterDirectory(std::uint64_t device) override { return _inner.enterDirectory(device); }
-  void failed(int error) override { _inner.failed(error); }
+  void failed(std::error_code error) override { _inner.failed(error); }
   bool cut() const { return _limit >= 0 && _count >= _limit; }
 
  private:
@@ -30,14 +32,14 @@ class StatusFailingVisitor final : public vantelkit::platform::DirectoryReader::
     std::string path = _directory == "/" ? "/" + std::string(entry.name) : _directory + "/" + std::string(entry.name);
     if (!_paths.count(path)) return _inner.visit(entry);
     auto failed = entry;
-    failed.error = 13;  // EACCES
+    failed.error = static_cast<int>(std::errc::permission_denied);
     failed.size = 0;
     failed.usage = 0;
     _inner.visit(failed);
   }
   bool wantsDirectoryDevice() const override { return _inner.wantsDirectoryDevice(); }
   bool enterDirectory(std::uint64_t device) override { return _inner.enterDirectory(device); }
-  void failed(int error) override { _inner.failed(error); }
+  void failed(std::error_code error) override { _inner.failed(error); }
 
  private:
   Visitor& _inner;
@@ -75,7 +77,8 @@ FaultInjectingDirectoryReader::Status FaultInjectingDirectoryReader::list(const 
 
   if (_beforeListing) _beforeListing(path);
   if (_failOpen.count(path)) {
-    visitor.failed(13);  // EACCES: the usual reason a folder cannot be opened
+    // The usual reason a folder cannot be opened.
+    visitor.failed(std::make_error_code(std::errc::permission_denied));
     return Status::cannotOpen;
   }
   StatusFailingVisitor statusFailing(visitor, path, _failStatus);
@@ -84,7 +87,7 @@ FaultInjectingDirectoryReader::Status FaultInjectingDirectoryReader::list(const 
   CountingVisitor counting(statusFailing, limit->second);
   auto status = _platform->list(path, followLink, counting);
   if (!counting.cut()) return status;
-  visitor.failed(5);  // EIO
+  visitor.failed(std::make_error_code(std::errc::io_error));
   return Status::readFailed;
 }
 

@@ -125,8 +125,8 @@ int printText(const std::vector<AccountReport>& accounts, const std::vector<Node
 // Says on stderr why there are no accounts.
 void explainNoAccounts() {
   auto read = vantelkit::MailAttachmentsScanner::readMailAccounts();
-  if (auto* error = std::get_if<vantelkit::ErrorPtr>(&read)) {
-    fmt::print(stderr, "vantel: no mail accounts: {}\n", (*error)->localizedDescription());
+  if (!read) {
+    fmt::print(stderr, "vantel: no mail accounts: {}\n", read.error()->localizedDescription());
   } else {
     fmt::print(stderr, "vantel: no mail accounts in {}\n", vantelkit::MailAttachmentsScanner::databasePath());
   }

@@ -38,9 +38,9 @@ std::int64_t sizeOf(const MetadataItem& item) {
 
 int runQuery(const QueryOptions& options) {
   auto parsed = vantelkit::MetadataPredicate::parse(options.predicate);
-  if (const auto* error = std::get_if<1>(&parsed)) {
+  if (const auto* error = parsed.errorAs<vantelkit::PredicateParseError>()) {
     fmt::print(stderr, "vantel query: the predicate does not parse: {}\n  {}\n  {:>{}}\n",
-               (*error)->localizedDescription(), vantel::escapedForTerminal(options.predicate), "^", (*error)->position() + 1);
+               error->localizedDescription(), vantel::escapedForTerminal(options.predicate), "^", error->position() + 1);
     return vantel::kExitUsage;
   }
   std::vector<std::string> scopes;
@@ -52,7 +52,7 @@ int runQuery(const QueryOptions& options) {
   }
 
   auto query = vantelkit::MetadataQuery::make();
-  query->setPredicate(std::get<0>(parsed));
+  query->setPredicate(*parsed);
   query->setSearchScopes(scopes);
   query->setSortDescriptors({{"kMDItemFSSize", false}});
   bool finished = false;

@@ -55,9 +55,8 @@ std::string ScanTarget::displayPath(const std::string& absolutePath) const {
 std::optional<ScanTarget> resolveScanTarget(const std::string& path) {
   auto url = vantelkit::FileURL::fileURLWithPath(path, true);
   auto status = vantelkit::platform::pathStatus(url.path(), true);
-  if (status.error != 0) {
-    fmt::print(stderr, "vantel: {}: {}\n", escapedForTerminal(path),
-               vantelkit::platform::errorDescription(status.error));
+  if (status.error) {
+    fmt::print(stderr, "vantel: {}: {}\n", escapedForTerminal(path), status.error.message());
     return std::nullopt;
   }
   if (status.type != vantelkit::platform::FileObjectType::directory) {

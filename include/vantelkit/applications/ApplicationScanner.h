@@ -20,6 +20,7 @@
 #include "vantelkit/applications/ApplicationItem.h"
 #include "vantelkit/applications/ApplicationResourceGroup.h"
 #include "vantelkit/applications/ApplicationSupportFiles.h"
+#include "vantelkit/foundation/ListenerRegistry.h"
 #include "vantelkit/foundation/ProcedureQueue.h"
 
 namespace vantelkit {
@@ -56,22 +57,23 @@ class ApplicationScanner : public std::enable_shared_from_this<ApplicationScanne
 
   // True from start() until the finish notification is sent.
   bool isRunning() const { return _isRunning.load(); }
-  void setIsRunning(bool running) { _isRunning.store(running); }
   // The inventory: replaced early in each scan, its items filled in as the scan goes on.
   ApplicationItemSet applications() const;
   void setApplications(ApplicationItemSet applications);
 
   // Listeners are held strongly until removed; they are equal when they are the same
   // object, and an equal listener is added only once.
-  void addListener(std::shared_ptr<ApplicationScannerListener> listener);
-  void removeListener(const std::shared_ptr<ApplicationScannerListener>& listener);
+  void addListener(std::shared_ptr<ApplicationScannerListener> listener) { _listeners.add(std::move(listener)); }
+  void removeListener(const std::shared_ptr<ApplicationScannerListener>& listener) { _listeners.remove(listener); }
 
   // For diagnostics and tests: called, on the adding thread, with every top-level procedure
   // the scanner adds to its queue, before it is added. Each has a name ("applications scan",
   // "applications result", "other applications scan", "other applications result",
   // "support files scan", "support files result", "bundle stage", "bundle scans",
   // "matching", "matching end", "sizing", "end"). Set it before start().
-  void setWillAddProcedureHandler(std::function<void(Procedure&)> handler);
+  void setWillAddProcedureHandler(std::function<void(Procedure&)> handler) {
+    _listeners.setWillAddProcedureHandler(std::move(handler));
+  }
 
   // Use make(); public for std::make_shared.
   struct Key {
@@ -91,22 +93,19 @@ class ApplicationScanner : public std::enable_shared_from_this<ApplicationScanne
   void sizingStage();
   // Sets isRunning to false and tells the listeners, on the main queue; then calls done.
   void finishScan(std::function<void()> done);
-  void addToQueue(const std::vector<std::shared_ptr<Procedure>>& procedures);
   // Schedules, on the main queue, a progress report naming category to every listener.
   void updateProgress(Category category, double progress);
-  void notifyListeners(std::function<void(ApplicationScannerListener&)> notification);
   // Step B: the other applications' items merged into applications.
   void mergeOtherApplications(const ApplicationItemSet& found);
   std::vector<std::shared_ptr<ApplicationItem>> applicationList() const;
 
   std::atomic<bool> _isRunning{false};
+  ListenerRegistry<ApplicationScannerListener> _listeners;
   mutable std::mutex _mutex;
   // Guarded by _mutex:
   ApplicationItemSet _applications;
   std::vector<std::shared_ptr<FileNode>> _userData;
   std::shared_ptr<ApplicationSupportFiles> _supportFiles;
-  std::vector<std::shared_ptr<ApplicationScannerListener>> _listeners;
-  std::function<void(Procedure&)> _willAddProcedure;
   // Runs one top-level procedure at a time, so that the dependencies make the stages
   // sequential.
   ProcedureQueue _queue{"ApplicationScanner"};

@@ -19,6 +19,7 @@
 #include "vantelkit/applications/ApplicationBundle.h"
 #include "vantelkit/clean/CleanScanGroup.h"
 #include "vantelkit/clean/CleanScanItem.h"
+#include "vantelkit/foundation/ListenerRegistry.h"
 #include "vantelkit/foundation/ProcedureQueue.h"
 
 namespace vantelkit {
@@ -56,20 +57,21 @@ class CleanScanner : public std::enable_shared_from_this<CleanScanner> {
 
   // True from start() until the finish notification is sent.
   bool isRunning() const { return _isRunning.load(); }
-  void setIsRunning(bool running) { _isRunning.store(running); }
   // The result so far: entries are replaced or extended step by step during a scan.
   Groups groups() const;
   void setGroups(Groups groups);
 
   // Listeners are held strongly until removed; they are equal when they are the same
   // object, and an equal listener is added only once.
-  void addListener(std::shared_ptr<CleanScannerListener> listener);
-  void removeListener(const std::shared_ptr<CleanScannerListener>& listener);
+  void addListener(std::shared_ptr<CleanScannerListener> listener) { _listeners.add(std::move(listener)); }
+  void removeListener(const std::shared_ptr<CleanScannerListener>& listener) { _listeners.remove(listener); }
 
   // For diagnostics and tests: called, on the adding thread, with every procedure the
   // scanner adds to its queue, before it is added. Every producer and block has a name
   // ("userLogs scan", "userLogs result", "size userCache", ...). Set it before start().
-  void setWillAddProcedureHandler(std::function<void(Procedure&)> handler);
+  void setWillAddProcedureHandler(std::function<void(Procedure&)> handler) {
+    _listeners.setWillAddProcedureHandler(std::move(handler));
+  }
 
   // Items for a list of files, grouped by file name: a file met once is a file item; a name
   // met more than once gives one container named with the "clean_group_copies" text (the
@@ -90,10 +92,8 @@ class CleanScanner : public std::enable_shared_from_this<CleanScanner> {
  private:
   void scanGroups();
   void calculateSizes();
-  void addToQueue(const std::vector<std::shared_ptr<Procedure>>& procedures);
   // Schedules, on the main queue, a progress report for group to every listener.
   void updateProgress(CleanScanGroup group, double progress);
-  void notifyListeners(std::function<void(CleanScannerListener&)> notification);
   void replaceGroup(CleanScanGroup group, CleanScanItemSet items);
   void extendGroup(CleanScanGroup group, const CleanScanItemSet& items);
   // Step 8 and the large-file sorting of step 10, on the groups under one lock.
@@ -101,12 +101,11 @@ class CleanScanner : public std::enable_shared_from_this<CleanScanner> {
   void sortLargeFiles();
 
   std::atomic<bool> _isRunning{false};
+  ListenerRegistry<CleanScannerListener> _listeners;
   mutable std::mutex _mutex;
   // Guarded by _mutex:
   Groups _groups;
   ApplicationBundleSet _allApplications;
-  std::vector<std::shared_ptr<CleanScannerListener>> _listeners;
-  std::function<void(Procedure&)> _willAddProcedure;
   // Runs one procedure at a time, so that the dependencies make the chain sequential.
   ProcedureQueue _queue{"CleanScanner"};
 };

@@ -35,6 +35,7 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include "vantelkit/foundation/CodingError.h"
+#include "vantelkit/foundation/Result.h"
 #include "vantelkit/foundation/Value.h"
 
 namespace vantelkit {
@@ -252,11 +253,10 @@ class DictionaryDecoder {
   // (numbers that do not fit, bad base64 or date text), or whatever decodeValue reports.
   // T must be default-constructible.
   template <class T>
-  CodingResult<T> decode(const Value::Dictionary& dictionary) const {
+  Result<T> decode(const Value::Dictionary& dictionary) const {
     T value{};
-    if (auto error = decodeWith(dictionary, [&value](const DecodingContainer& container) { container.decode(value); })) {
-      return error;
-    }
+    auto decoded = decodeWith(dictionary, [&value](const DecodingContainer& container) { container.decode(value); });
+    if (!decoded) return decoded.error();
     return value;
   }
 
@@ -264,8 +264,8 @@ class DictionaryDecoder {
   static std::string convertFromSnakeCase(std::string_view key);
 
  private:
-  CodingErrorPtr decodeWith(const Value::Dictionary& dictionary,
-                            const std::function<void(const DecodingContainer&)>& read) const;
+  Result<void> decodeWith(const Value::Dictionary& dictionary,
+                          const std::function<void(const DecodingContainer&)>& read) const;
 };
 
 }  // namespace vantelkit

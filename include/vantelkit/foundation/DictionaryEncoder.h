@@ -34,6 +34,7 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include "vantelkit/foundation/CodingError.h"
+#include "vantelkit/foundation/Result.h"
 #include "vantelkit/foundation/Value.h"
 
 namespace vantelkit {
@@ -202,7 +203,7 @@ class DictionaryEncoder {
   // not UTF-8, an unsigned integer above the signed 64-bit range, an empty optional inside
   // an array, a Value holding a keyed-archive UID, or whatever encodeValue reports.
   template <class T>
-  CodingResult<Value::Dictionary> encode(const T& value) const {
+  Result<Value::Dictionary> encode(const T& value) const {
     return encodeWith([&value](EncodingContainer& container) { container.encode(value); });
   }
 
@@ -210,7 +211,7 @@ class DictionaryEncoder {
   static std::string convertToSnakeCase(std::string_view key);
 
  private:
-  CodingResult<Value::Dictionary> encodeWith(const std::function<void(EncodingContainer&)>& write) const;
+  Result<Value::Dictionary> encodeWith(const std::function<void(EncodingContainer&)>& write) const;
 };
 
 }  // namespace vantelkit

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "vantelkit/foundation/CodingError.h"
+#include "vantelkit/foundation/Result.h"
 #include "vantelkit/foundation/Value.h"
 
 namespace vantelkit {
@@ -54,10 +55,10 @@ class KeyedUnarchiver {
   // range, a reference cycle, a null inside a collection, text that is not UTF-8),
   // typeMismatch (an unknown class, a key that is not text, a member of the wrong type),
   // keyNotFound (no top-level object, a missing member) or limitExceeded.
-  static CodingResult<std::optional<Value>> unarchiveTopLevelObject(std::span<const std::uint8_t> bytes,
-                                                                    KeyedUnarchiverOptions options = {});
-  static CodingResult<std::optional<Value>> unarchiveTopLevelObject(std::string_view bytes,
-                                                                    KeyedUnarchiverOptions options = {});
+  static Result<std::optional<Value>> unarchiveTopLevelObject(std::span<const std::uint8_t> bytes,
+                                                              KeyedUnarchiverOptions options = {});
+  static Result<std::optional<Value>> unarchiveTopLevelObject(std::string_view bytes,
+                                                              KeyedUnarchiverOptions options = {});
 };
 
 }  // namespace vantelkit

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "vantelkit/foundation/CodingError.h"
+#include "vantelkit/foundation/Result.h"
 #include "vantelkit/foundation/Value.h"
 
 namespace vantelkit {
@@ -34,24 +35,24 @@ class PropertyList {
   // ({ name = "Old Style"; list = (a, "b c"); bytes = <0fbd>; } with // and /* */ comments)
   // knows only strings, data, arrays and dictionaries: numbers and dates in it stay text.
   // Text and keys must be UTF-8. Fails with dataCorrupted or limitExceeded.
-  static CodingResult<Value> parse(std::span<const std::uint8_t> bytes);
-  static CodingResult<Value> parse(std::string_view bytes);
+  static Result<Value> parse(std::span<const std::uint8_t> bytes);
+  static Result<Value> parse(std::string_view bytes);
 
   // Reads and parses a whole file. Fails with fileUnreadable when the file cannot be read,
   // otherwise as parse().
-  static CodingResult<Value> parseFile(const std::filesystem::path& path);
+  static Result<Value> parseFile(const std::filesystem::path& path);
 
   // The top-level dictionary of the property-list file at path. None when the file cannot
   // be read (missing or unreadable) or when its top level is not a dictionary; an error
   // when its bytes are not a property list.
-  static CodingResult<std::optional<Value::Dictionary>> load(const std::filesystem::path& path);
+  static Result<std::optional<Value::Dictionary>> load(const std::filesystem::path& path);
 
   // The value as an XML property list (UTF-8, version 1.0). Dictionary keys come out sorted
   // by their bytes; dates are rounded down to the whole second (the XML form has no
   // fractions). Fails with invalidValue for a text or key that is not UTF-8 or holds a NUL
   // character or a date outside the years 0 to 9999, and with limitExceeded for nesting
   // deeper than maximumDepth.
-  static CodingResult<std::string> xmlData(const Value& value);
+  static Result<std::string> xmlData(const Value& value);
 
   // Writes the dictionary as an XML property list to path, atomically and durably
   // (platform::DurableFile): readers, and the disk after a crash, see either the old file or
@@ -59,7 +60,7 @@ class PropertyList {
   // has default permissions. Fails as xmlData() does, or with writeFailed (no space, a
   // read-only or missing folder, a folder at path...), which leaves the old file as it was
   // unless only the last step, flushing the folder, failed.
-  static CodingResult<void> save(const Value::Dictionary& dictionary, const std::filesystem::path& path);
+  static Result<void> save(const Value::Dictionary& dictionary, const std::filesystem::path& path);
 };
 
 }  // namespace vantelkit

@@ -8,10 +8,10 @@
 #pragma once
 
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "vantelkit/foundation/Error.h"
+#include "vantelkit/foundation/Result.h"
 
 namespace vantelkit {
 
@@ -68,9 +68,9 @@ class MailAttachmentsScanner {
   static std::vector<MailAccount> getMailAccounts();
 
   // The same read, answering the error instead of logging it.
-  static std::variant<std::vector<MailAccount>, ErrorPtr> readMailAccounts();
+  static Result<std::vector<MailAccount>> readMailAccounts();
   // The read of the database file at databasePath.
-  static std::variant<std::vector<MailAccount>, ErrorPtr> readMailAccounts(const std::string& databasePath);
+  static Result<std::vector<MailAccount>> readMailAccounts(const std::string& databasePath);
 
   // Where the database is read: home + "/Library/Accounts/Accounts4.sqlite".
   static std::string databasePath();

@@ -24,9 +24,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 
 #include "vantelkit/foundation/Error.h"
+#include "vantelkit/foundation/Result.h"
 #include "vantelkit/foundation/Value.h"
 
 namespace vantelkit {
@@ -86,8 +86,8 @@ class PredicateParseError final : public Error {
 
 class MetadataPredicate {
  public:
-  // The predicate in text; or the error, with the position of the fault.
-  static std::variant<MetadataPredicate, std::shared_ptr<const PredicateParseError>> parse(std::string_view text);
+  // The predicate in text; or a PredicateParseError with the position of the fault.
+  static Result<MetadataPredicate> parse(std::string_view text);
   // parse() for texts known to be correct: a predicate that matches nothing when the text
   // does not parse (the fault is logged).
   static MetadataPredicate fromFormat(std::string_view text);

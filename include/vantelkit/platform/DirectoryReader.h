@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "vantelkit/platform/FileStatus.h"
 
@@ -27,8 +28,11 @@ class DirectoryReader {
     std::uint64_t inode = 0;
     std::uint32_t linkCount = 1;
     // The system's error number when the entry's status could not be read (its type is then
-    // only what the listing said, and its sizes are unknown); 0 when it was read.
+    // only what the listing said, and its sizes are unknown); 0 when it was read. Kept as a
+    // number, which trees store compactly; errorCode() is the form to compare.
     int error = 0;
+
+    std::error_code errorCode() const { return errorCodeFromNumber(error); }
   };
 
   class Visitor {
@@ -46,8 +50,9 @@ class DirectoryReader {
     // error reported), and the others have sizes 0 and one link. A reader may read
     // statuses anyway.
     virtual bool wantsFileStatus() const { return true; }
-    // The system's error number, just before list() answers cannotOpen or readFailed.
-    virtual void failed(int error) { (void)error; }
+    // Why the directory could not be listed, just before list() answers cannotOpen or
+    // readFailed.
+    virtual void failed(std::error_code error) { (void)error; }
   };
 
   enum class Status {

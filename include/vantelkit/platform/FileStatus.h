@@ -1,11 +1,12 @@
 // The object type, status and modification time of a file system item, and the system's
-// texts for its error numbers. Thread safety: safe to call from any thread.
+// error numbers as error codes and texts. Thread safety: safe to call from any thread.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace vantelkit::platform {
 
@@ -20,14 +21,20 @@ std::optional<double> fileModificationTimeNotFollowingLink(std::string_view path
 
 struct PathStatus {
   FileObjectType type = FileObjectType::unknown;
-  // The system's error number when the status could not be read (type is then unknown).
-  int error = 0;
+  // Why the status could not be read (type is then unknown); no error when it was read.
+  std::error_code error;
   std::uint64_t device = 0;
 };
 
 // The status of the item at path; with followLink, of what a link as the last component
 // points to (a dangling link or a loop gives its error).
 PathStatus pathStatus(std::string_view path, bool followLink);
+
+// An error number of the system as an error code that compares with std::errc; no error
+// for 0.
+inline std::error_code errorCodeFromNumber(int errorNumber) {
+  return errorNumber == 0 ? std::error_code() : std::error_code(errorNumber, std::generic_category());
+}
 
 // The system's text for an error number ("Permission denied").
 std::string errorDescription(int error);

@@ -21,8 +21,10 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
+#include "vantelkit/platform/FileStatus.h"
 #include "vantelkit/scanning/DiskScanResult.h"
 #include "vantelkit/scanning/FileNode.h"
 
@@ -51,6 +53,8 @@ class DiskMap {
     bool isDirectory() const { return nodeType() == FileNode::NodeType::directory; }
     bool hasMark(FileNode::Mark mark) const { return (marks & mark) != 0; }
     std::string_view nameView() const { return name; }
+    // error as an error code, to compare with std::errc; no error for a readable entry.
+    std::error_code errorCode() const { return platform::errorCodeFromNumber(error); }
   };
 
   // A regular file with several links, as the scan met it.

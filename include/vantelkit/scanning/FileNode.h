@@ -11,11 +11,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
+#include <system_error>
 #include <vector>
 
 #include "vantelkit/foundation/Error.h"
+#include "vantelkit/foundation/Result.h"
 #include "vantelkit/foundation/Value.h"
+#include "vantelkit/platform/FileStatus.h"
 #include "vantelkit/platform/Image.h"
 #include "vantelkit/scanning/FileURL.h"
 
@@ -94,6 +96,8 @@ class FileNode {
   void addMark(Mark mark) { _marks = static_cast<std::uint8_t>(_marks | mark); }
   // The system's error number for an unreadable node, 0 otherwise.
   int error() const { return _error; }
+  // error() as an error code, to compare with std::errc.
+  std::error_code errorCode() const { return platform::errorCodeFromNumber(_error); }
   void setError(int error) {
     _error = static_cast<std::uint16_t>(error);
     addMark(unreadable);
@@ -129,7 +133,7 @@ class FileNode {
   Value encode() const;
   // Reads what encode() writes; children get the decoded node as parent. A decoded root's
   // "parent" reference is not resolved (nothing would own it), so its parent is null.
-  static std::variant<std::shared_ptr<FileNode>, ErrorPtr> decode(const Value& value);
+  static Result<std::shared_ptr<FileNode>> decode(const Value& value);
 
  private:
   FileURL _url;

@@ -56,11 +56,11 @@ class Parser {
  public:
   Parser(std::string_view text, int maximumDepth) : _text(text), _maximumDepth(maximumDepth) {}
 
-  CodingResult<Value> parseDocument() {
+  Result<Value> parseDocument() {
     if (_text.substr(0, kByteOrderMark.size()) == kByteOrderMark) _position = kByteOrderMark.size();
     if (!skipSpaceAndComments()) return takeError();
     if (atEnd()) return fail("property list is empty");
-    CodingResult<Value> result{Value()};
+    Result<Value> result{Value()};
     if (!parseValue(0, *result)) return takeError();
     if (!skipSpaceAndComments()) return takeError();
     if (!atEnd()) return fail("unexpected text after the property list");
@@ -392,7 +392,7 @@ bool looksLikeOldStylePropertyList(std::string_view text) {
   return true;
 }
 
-CodingResult<Value> parseOldStylePropertyList(std::string_view text, int maximumDepth) {
+Result<Value> parseOldStylePropertyList(std::string_view text, int maximumDepth) {
   return Parser(text, maximumDepth).parseDocument();
 }
 

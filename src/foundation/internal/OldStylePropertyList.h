@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "vantelkit/foundation/CodingError.h"
+#include "vantelkit/foundation/Result.h"
 #include "vantelkit/foundation/Value.h"
 
 namespace vantelkit::internal {
@@ -21,6 +22,6 @@ bool looksLikeOldStylePropertyList(std::string_view text);
 // as the Latin-1 character of that value. Arrays and dictionaries nested deeper than
 // maximumDepth fail with limitExceeded; everything else that is not well formed fails with
 // dataCorrupted, naming the line. A repeated dictionary key keeps its last value.
-CodingResult<Value> parseOldStylePropertyList(std::string_view text, int maximumDepth);
+Result<Value> parseOldStylePropertyList(std::string_view text, int maximumDepth);
 
 }  // namespace vantelkit::internal

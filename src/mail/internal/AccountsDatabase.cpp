@@ -105,7 +105,7 @@ bool copyBytes(const fs::path& source, const fs::path& target) {
 // The database and its log copied into folder, unchanged during the copy. The database's
 // shared-memory index is not copied: SQLite rebuilds it from the log, which is always right,
 // where a copy taken while a writer updates it might not be.
-std::variant<fs::path, ErrorPtr> copyWithLog(const fs::path& database, const PrivateFolder& folder) {
+Result<fs::path> copyWithLog(const fs::path& database, const PrivateFolder& folder) {
   const fs::path log = database.string() + "-wal";
   const fs::path databaseCopy = folder.path() / "Accounts4.sqlite";
   const fs::path logCopy = folder.path() / "Accounts4.sqlite-wal";
@@ -194,8 +194,8 @@ std::optional<bool> booleanColumn(sqlite3_stmt* statement, int column) {
 
 // The rows of the database file at path (the original or a copy); shownPath names it in
 // messages.
-std::variant<std::vector<AccountRow>, ErrorPtr> queryRows(const fs::path& path, const std::string& shownPath,
-                                                          int busyTimeoutMilliseconds) {
+Result<std::vector<AccountRow>> queryRows(const fs::path& path, const std::string& shownPath,
+                                          int busyTimeoutMilliseconds) {
   sqlite3* raw = nullptr;
   const int opened = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
   std::unique_ptr<sqlite3, DatabaseCloser> database(raw);
@@ -234,8 +234,7 @@ std::variant<std::vector<AccountRow>, ErrorPtr> queryRows(const fs::path& path, 
 
 }  // namespace
 
-std::variant<std::vector<AccountRow>, ErrorPtr> readAccountRows(const std::string& path,
-                                                                int busyTimeoutMilliseconds) {
+Result<std::vector<AccountRow>> readAccountRows(const std::string& path, int busyTimeoutMilliseconds) {
   std::error_code error;
   const fs::path database(path);
   if (!fs::is_regular_file(database, error)) {
@@ -253,8 +252,8 @@ std::variant<std::vector<AccountRow>, ErrorPtr> readAccountRows(const std::strin
   auto folder = PrivateFolder::make();
   if (!folder) return failure(Code::unavailable, "cannot make a temporary folder for a copy of the database");
   auto copy = copyWithLog(database, *folder);
-  if (auto* copyError = std::get_if<ErrorPtr>(&copy)) return *copyError;
-  return queryRows(std::get<fs::path>(copy), path, busyTimeoutMilliseconds);
+  if (!copy) return copy.error();
+  return queryRows(*copy, path, busyTimeoutMilliseconds);
 }
 
 }  // namespace vantelkit::internal

@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "vantelkit/foundation/Error.h"
+#include "vantelkit/foundation/Result.h"
 
 namespace vantelkit::internal {
 
@@ -27,6 +27,6 @@ struct AccountRow {
 // A database in write-ahead-log mode, or with a "-wal" file beside it, is read from a copy of
 // the database and its log in a private temporary folder (removed afterwards); any other is
 // opened read-only where it is, waiting up to busyTimeoutMilliseconds for a writer's lock.
-std::variant<std::vector<AccountRow>, ErrorPtr> readAccountRows(const std::string& path, int busyTimeoutMilliseconds);
+Result<std::vector<AccountRow>> readAccountRows(const std::string& path, int busyTimeoutMilliseconds);
 
 }  // namespace vantelkit::internal

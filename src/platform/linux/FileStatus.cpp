@@ -37,8 +37,8 @@ PathStatus pathStatus(std::string_view path, bool followLink) {
   struct stat status {};
   std::string text(path);
   int result = followLink ? ::stat(text.c_str(), &status) : ::lstat(text.c_str(), &status);
-  if (result != 0) return PathStatus{FileObjectType::unknown, errno, 0};
-  return PathStatus{typeFromMode(status.st_mode), 0, static_cast<std::uint64_t>(status.st_dev)};
+  if (result != 0) return PathStatus{FileObjectType::unknown, errorCodeFromNumber(errno), 0};
+  return PathStatus{typeFromMode(status.st_mode), {}, static_cast<std::uint64_t>(status.st_dev)};
 }
 
 std::string errorDescription(int error) {

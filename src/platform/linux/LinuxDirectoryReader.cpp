@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <system_error>
 
 #include "vantelkit/platform/DirectoryReader.h"
 
@@ -83,6 +84,9 @@ constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 
 // Opens a path of any length: by path when it fits, else component group by component
 // group, each group opened relative to the folder before it.
+// errno as an error code.
+std::error_code lastError() { return errorCodeFromNumber(errno); }
+
 int openDirectory(const std::string& path, bool followLink) {
   int lastFlags = kDirectoryFlags | (followLink ? 0 : O_NOFOLLOW);
   if (path.size() < PATH_MAX) {
@@ -192,7 +196,7 @@ class LinuxDirectoryReader final : public DirectoryReader {
   static Status listOpened(int opened, Visitor& visitor, std::unique_ptr<Held>* kept) {
     Descriptor directory(opened);
     if (directory.get() < 0) {
-      visitor.failed(errno);
+      visitor.failed(lastError());
       return Status::cannotOpen;
     }
     Status status = listEntries(directory.get(), visitor);
@@ -204,14 +208,14 @@ class LinuxDirectoryReader final : public DirectoryReader {
     if (visitor.wantsDirectoryDevice()) {
       struct stat status {};
       if (::fstat(fd, &status) != 0) {
-        visitor.failed(errno);
+        visitor.failed(lastError());
         return Status::cannotOpen;
       }
       if (!visitor.enterDirectory(static_cast<std::uint64_t>(status.st_dev))) return Status::complete;
     }
     ListingBuffer buffer;
     if (!buffer) {
-      visitor.failed(ENOMEM);
+      visitor.failed(std::make_error_code(std::errc::not_enough_memory));
       return Status::cannotOpen;
     }
 
@@ -227,7 +231,7 @@ class LinuxDirectoryReader final : public DirectoryReader {
         if (errno == EINTR) continue;
         // A directory removed while it is read ends like an empty one.
         if (errno == ENOENT) return Status::complete;
-        visitor.failed(errno);
+        visitor.failed(lastError());
         return Status::readFailed;
       }
       for (long offset = 0; offset < count;) {

@@ -26,6 +26,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -39,9 +40,9 @@ namespace vantelkit::internal {
 
 inline constexpr std::string_view kCacheTagName = "CACHEDIR.TAG";
 inline constexpr std::string_view kCacheTagSignature = "Signature: 8a477f597d28d172789f06886806bc55";
-inline constexpr int kNoSuchEntry = 2;  // ENOENT: gone since it was seen; nothing to report
-inline constexpr int kInputOutputError = 5;   // EIO, when a reader gives no reason
-inline constexpr int kValueOverflowError = 75;  // EOVERFLOW: a tree too large to index
+// The errors the walk records itself, as the numbers that trees store.
+inline constexpr int kInputOutputError = static_cast<int>(std::errc::io_error);  // when a reader gives no reason
+inline constexpr int kValueOverflowError = static_cast<int>(std::errc::value_too_large);  // a tree too large to index
 
 template <class Folder>
 struct Subfolder {
@@ -98,7 +99,7 @@ class EntryVisitor final : public platform::DirectoryReader::Visitor {
     return false;
   }
 
-  void failed(int error) override { listingError = error; }
+  void failed(std::error_code error) override { listingError = error; }
 
   void visit(const Entry& given) override {
     // Without file statuses every file counts as empty, even one whose status the reader
@@ -142,7 +143,7 @@ class EntryVisitor final : public platform::DirectoryReader::Visitor {
 
   std::int64_t fileBytes = 0;
   std::int64_t fileUsage = 0;
-  int listingError = 0;
+  std::error_code listingError;
   bool holdsCacheTag = false;
   std::vector<DiskScanResult::UnreadableEntry> unreadable;
 
@@ -206,8 +207,9 @@ void walkFolders(DiskScanRun& run, Builder& builder, const typename Builder::Fol
     }
     held = std::move(kept);
     heldFolder = held ? parent : Folder{};
-    if (status != DirectoryReader::Status::complete && visitor.listingError != kNoSuchEntry) {
-      int error = visitor.listingError != 0 ? visitor.listingError : kInputOutputError;
+    // A folder gone since it was seen has nothing to report.
+    if (status != DirectoryReader::Status::complete && visitor.listingError != std::errc::no_such_file_or_directory) {
+      int error = visitor.listingError ? visitor.listingError.value() : kInputOutputError;
       builder.setError(parent, error);
       visitor.unreadable.push_back({visitor.folderPath(), error, true});
     }
