@@ -23,41 +23,6 @@ void appendUtf8(std::string& out, std::uint32_t codePoint) {
   }
 }
 
-bool isValidUtf8(std::string_view bytes) {
-  std::size_t i = 0;
-  const std::size_t n = bytes.size();
-  while (i < n) {
-    const auto lead = static_cast<unsigned char>(bytes[i]);
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t length;
-    std::uint32_t codePoint;
-    std::uint32_t minimum;
-    if ((lead & 0xE0) == 0xC0) {
-      length = 2, codePoint = lead & 0x1F, minimum = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-      length = 3, codePoint = lead & 0x0F, minimum = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-      length = 4, codePoint = lead & 0x07, minimum = 0x10000;
-    } else {
-      return false;
-    }
-    if (n - i < length) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(bytes[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      codePoint = (codePoint << 6) | (next & 0x3F);
-    }
-    if (codePoint < minimum || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
-      return false;
-    }
-    i += length;
-  }
-  return true;
-}
-
 namespace {
 
 std::optional<std::string> decodeUtf16(std::string_view bytes, bool bigEndian) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "foundation/internal/Utf8.h"
+
 namespace vantelkit::internal {
 
 // The bytes as UTF-8: a UTF-16 (LE or BE) or UTF-8 mark picks the encoding and is dropped;
@@ -13,9 +15,6 @@ namespace vantelkit::internal {
 // such, anything else as UTF-8. Unpaired UTF-16 surrogates become U+FFFD. None for an odd
 // UTF-16 byte count or invalid UTF-8.
 std::optional<std::string> decodeMarkedText(std::string_view bytes);
-
-// True when bytes are well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
-bool isValidUtf8(std::string_view bytes);
 
 // Appends the UTF-8 form of a code point; surrogates and values past U+10FFFF become U+FFFD.
 void appendUtf8(std::string& out, std::uint32_t codePoint);
