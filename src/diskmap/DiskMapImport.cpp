@@ -253,7 +253,8 @@ class Importer {
     std::sort(unreadable.begin(), unreadable.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
     std::vector<DiskMap::HardLink> links;
     links.reserve(_hardLinks.size());
-    for (const auto& link : _hardLinks) links.push_back({entryOf[link.record], link.device, link.inode, link.linkCount});
+    for (const auto& link : _hardLinks)
+      links.push_back({entryOf[link.record], link.device, link.inode, link.linkCount});
     map->setFigures(_totalSize, _totalUsage, std::move(unreadable), _complete, 0.0,
                     static_cast<std::int64_t>(_records.size()) - 1, true, false);
     map->settleHardLinks(std::move(links), _linksCountedOnce);
@@ -448,7 +449,8 @@ class Importer {
         if (!current.record) {
           if (isRoot) return fail(token, "the root must be a directory with \"children\"");
           if (!checkName(current.info, isRoot)) return false;
-          current.record = makeEntry(current.info, open[open.size() - 2].record, current.info.isDirectory.value_or(false));
+          current.record =
+              makeEntry(current.info, open[open.size() - 2].record, current.info.isDirectory.value_or(false));
         }
         applyMarks(*current.record, current.info);
         open.pop_back();

@@ -44,10 +44,11 @@ void DiskMapSearch::forEachMatch(const DiskMap& map, std::string_view rootPath,
                                  const std::function<void(DiskMap::Index, const std::string&)>& found) const {
   std::string prefix(rootPath);
   if (prefix.empty() || prefix.back() != '/') prefix += '/';
-  map.visitInPathOrder(DiskMap::rootIndex, std::move(prefix), [this, &map, &found](DiskMap::Index index, const std::string& path) {
-    if (matches(map[index])) found(index, path);
-    return true;
-  });
+  map.visitInPathOrder(DiskMap::rootIndex, std::move(prefix),
+                       [this, &map, &found](DiskMap::Index index, const std::string& path) {
+                         if (matches(map[index])) found(index, path);
+                         return true;
+                       });
 }
 
 }  // namespace vantelkit

@@ -76,7 +76,8 @@ void DiskMap::childrenByName(Index folder, std::vector<Index>& into) const {
   auto run = children(folder);
   into.assign(run.begin(), run.end());
   if (_namesInOrder) return;
-  std::sort(into.begin(), into.end(), [this](Index a, Index b) { return std::strcmp((*this)[a].name, (*this)[b].name) < 0; });
+  std::sort(into.begin(), into.end(),
+            [this](Index a, Index b) { return std::strcmp((*this)[a].name, (*this)[b].name) < 0; });
 }
 
 void DiskMap::pathSlots(Index folder, std::vector<PathSlot>& slots) const {

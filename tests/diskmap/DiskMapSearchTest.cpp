@@ -34,8 +34,8 @@ std::vector<std::string> found(const DiskMap& map, DiskMapSearch::Filter filter)
 TEST(DiskMapSearchTest, EveryEntryComesInTheByteOrderOfItsPath) {
   auto map = sampleMap();
   ASSERT_TRUE(map);
-  EXPECT_EQ(found(*map, {}), (std::vector<std::string>{"/s/.txt", "/s/B", "/s/a", "/s/a-b", "/s/a.txt", "/s/a/Notes.TXT",
-                                                       "/s/a/a.txt", "/s/a/a.txt/x.tar.gz"}));
+  EXPECT_EQ(found(*map, {}), (std::vector<std::string>{"/s/.txt", "/s/B", "/s/a", "/s/a-b", "/s/a.txt",
+                                                       "/s/a/Notes.TXT", "/s/a/a.txt", "/s/a/a.txt/x.tar.gz"}));
 }
 
 TEST(DiskMapSearchTest, FiltersCombine) {
@@ -43,7 +43,8 @@ TEST(DiskMapSearchTest, FiltersCombine) {
   ASSERT_TRUE(map);
   using Paths = std::vector<std::string>;
   EXPECT_EQ(found(*map, {.extension = "txt"}), (Paths{"/s/a.txt", "/s/a/a.txt"}));
-  EXPECT_EQ(found(*map, {.extension = ".TXT", .ignoreCase = true}), (Paths{"/s/a.txt", "/s/a/Notes.TXT", "/s/a/a.txt"}));
+  EXPECT_EQ(found(*map, {.extension = ".TXT", .ignoreCase = true}),
+            (Paths{"/s/a.txt", "/s/a/Notes.TXT", "/s/a/a.txt"}));
   EXPECT_EQ(found(*map, {.extension = "tar.gz"}), (Paths{"/s/a/a.txt/x.tar.gz"}));
   EXPECT_EQ(found(*map, {.extension = "txt", .type = FileNode::NodeType::file}), (Paths{"/s/a.txt"}));
   EXPECT_EQ(found(*map, {.nameContains = "b"}), (Paths{"/s/a-b"}));

@@ -1,8 +1,9 @@
-// The library's one UTF-8 validator, for the coders, the text decoders, the JSON writer and
-// the public helpers in DataDescription.
+// The library's UTF-8 helpers: the one validator (for the coders, the text decoders, the JSON
+// writer and the public helpers in DataDescription) and the one encoder of code points.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,5 +19,8 @@ bool isValidUtf8(std::string_view text);
 
 // text with each byte that is not part of a well-formed sequence replaced by U+FFFD.
 std::string replacingInvalidUtf8(std::string_view text);
+
+// Appends the UTF-8 form of a code point; surrogates and values past U+10FFFF become U+FFFD.
+void appendUtf8(std::string& out, std::uint32_t codePoint);
 
 }  // namespace vantelkit::internal
