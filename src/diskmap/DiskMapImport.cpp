@@ -1,12 +1,16 @@
 #include "vantelkit/diskmap/DiskMapImport.h"
 
 #include <algorithm>
+#include <cstring>
+#include <deque>
 #include <map>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "diskmap/internal/JsonPullReader.h"
-#include "vantelkit/scanning/DiskScanner.h"
 #include "vantelkit/platform/FileStatus.h"
+#include "vantelkit/scanning/FileURL.h"
 
 namespace vantelkit {
 
@@ -15,7 +19,34 @@ namespace {
 using internal::JsonPullReader;
 using Token = JsonPullReader::Token;
 using Kind = Token::Kind;
-using Node = std::shared_ptr<FileNode>;
+using Index = DiskMap::Index;
+using Case = DiskMapImportError::Case;
+
+// An entry as read, before the map numbers it: the text gives a folder's children between
+// its grandchildren, and the map wants each folder's children as one run.
+struct Record {
+  std::size_t nameOffset = 0;  // in the importer's name pool, NUL-terminated
+  std::size_t nameLength = 0;
+  std::int64_t size = 0;
+  std::int64_t usage = 0;
+  std::size_t parent = 0;
+  std::size_t firstChild = 0;  // 0 for none (the root is no one's child)
+  std::size_t lastChild = 0;
+  std::size_t nextSibling = 0;
+  std::size_t childCount = 0;
+  std::uint8_t type = 0;
+  std::uint8_t marks = 0;
+  std::uint16_t error = 0;
+  void addMark(FileNode::Mark mark) { marks = static_cast<std::uint8_t>(marks | mark); }
+};
+constexpr std::size_t kNone = 0;
+
+struct PendingLink {
+  std::size_t record;
+  std::uint64_t device;
+  std::uint64_t inode;
+  std::uint32_t linkCount;
+};
 
 // The error number whose system text is description, or 0.
 int errorNumberFor(const std::string& description) {
@@ -49,7 +80,7 @@ class Importer {
  public:
   explicit Importer(std::string_view text) : _reader(text, DiskMapImport::maxDepth * 2 + 8) {}
 
-  std::variant<std::shared_ptr<DiskScanResult>, DiskMapImport::Error> run() {
+  Result<std::shared_ptr<DiskMap>> run() {
     Token token;
     if (!next(token)) return error();
     bool ok = token.kind == Kind::beginArray ? readNcdu() : token.kind == Kind::beginObject ? readMap()
@@ -57,20 +88,8 @@ class Importer {
     if (!ok) return error();
     if (!next(token)) return error();
     if (token.kind != Kind::end) return fail(token, "unexpected text after the map"), error();
-    if (!_root) return DiskMapImport::Error{1, 1, "no root entry"};
-    DiskScanResult::Details details;
-    details.totalSize = _root->size();
-    details.totalUsage = _root->usage();
-    details.unreadable = std::move(_unreadable);
-    std::sort(details.unreadable.begin(), details.unreadable.end(),
-              [](const auto& a, const auto& b) { return a.path < b.path; });
-    details.hardLinksCountedOnce = _linksCountedOnce;
-    details.hardLinks = std::move(_hardLinks);
-    if (_linksCountedOnce) {
-      DiskScanner::countHardLinksOnce(details.hardLinks, details.totalSize, details.totalUsage, true);
-    }
-    details.complete = _complete;
-    return std::make_shared<DiskScanResult>(_root, 0.0, _nodes, std::move(details));
+    if (_records.empty()) return makeError<DiskMapImportError>(Case::notADiskMap, 1, 1, "no root entry");
+    return makeMap();
   }
 
  private:
@@ -79,16 +98,15 @@ class Importer {
     return true;
   }
 
-  DiskMapImport::Error error() const {
-    if (_failed) return _error;
-    return DiskMapImport::Error{_reader.errorLine(), _reader.errorColumn(), _reader.errorMessage()};
+  ErrorPtr error() const {
+    if (_error) return _error;
+    const std::string& message = _reader.errorMessage();
+    Case kind = message.rfind("nested more than", 0) == 0 ? Case::nestedTooDeeply : Case::malformedJSON;
+    return makeError<DiskMapImportError>(kind, _reader.errorLine(), _reader.errorColumn(), message);
   }
 
-  bool fail(const Token& at, std::string message) {
-    if (!_failed) {
-      _failed = true;
-      _error = DiskMapImport::Error{at.line, at.column, std::move(message)};
-    }
+  bool fail(const Token& at, std::string message, Case kind = Case::notADiskMap) {
+    if (!_error) _error = makeError<DiskMapImportError>(kind, at.line, at.column, std::move(message));
     return false;
   }
 
@@ -131,41 +149,117 @@ class Importer {
     return true;
   }
 
-  Node makeNode(const EntryInfo& info, const Node& parent, bool isDirectory) {
-    FileURL url = parent ? FileURLBuilder(parent->url()).make(*info.name, isDirectory)
-                         : FileURL::fileURLWithPath(*info.name, isDirectory);
-    auto node = FileNode::make(url, parent, 0, isDirectory ? FileNode::NodeType::directory : FileNode::NodeType::file);
+  // The entry info describes, as the last child of parent (none for the root).
+  std::size_t makeEntry(const EntryInfo& info, std::optional<std::size_t> parent, bool isDirectory) {
+    if (!parent && !_records.empty()) {
+      // A second root: the map is the last one given.
+      _records.clear();
+      _names.clear();
+      _totalSize = _totalUsage = 0;
+      _unreadable.clear();
+      _hardLinks.clear();
+    }
+    Record record;
+    record.nameOffset = _names.size();
+    record.nameLength = info.name->size();
+    _names += *info.name;
+    _names += '\0';
+    record.type = static_cast<std::uint8_t>(isDirectory ? FileNode::NodeType::directory : FileNode::NodeType::file);
+    const std::size_t index = _records.size();
     if (parent) {
-      parent->appendChild(node);
-      ++_nodes;
-    } else {
-      _root = node;
+      record.parent = *parent;
+      Record& folder = _records[*parent];
+      if (folder.childCount++ == 0) {
+        folder.firstChild = index;
+      } else {
+        _records[folder.lastChild].nextSibling = index;
+      }
+      folder.lastChild = index;
     }
     if (!isDirectory) {
-      std::int64_t size = info.size.value_or(0);
-      std::int64_t usage = info.usage.value_or(size);
-      node->setSize(size);
-      node->setUsage(usage);
-      for (auto ancestor = parent; ancestor; ancestor = ancestor->parent()) {
-        ancestor->addSize(size);
-        ancestor->addUsage(usage);
-      }
+      record.size = info.size.value_or(0);
+      record.usage = info.usage.value_or(record.size);
+      _totalSize += record.size;
+      _totalUsage += record.usage;
       if (info.hardLink && info.inode) {
-        node->addMark(FileNode::hardLink);
-        _hardLinks.push_back({node, info.device.value_or(0), *info.inode, info.linkCount});
+        record.addMark(FileNode::hardLink);
+        _hardLinks.push_back({index, info.device.value_or(0), *info.inode, info.linkCount});
       }
     }
-    return node;
+    _records.push_back(record);
+    return index;
   }
 
-  void applyMarks(const Node& node, const EntryInfo& info) {
+  void applyMarks(std::size_t index, const EntryInfo& info) {
+    Record& record = _records[index];
     if (info.unreadable) {
-      node->setError(info.error);
-      _unreadable.push_back({node->url().path(), info.error, node->type() == FileNode::NodeType::directory});
+      record.error = static_cast<std::uint16_t>(info.error);
+      record.addMark(FileNode::unreadable);
+      _unreadable.push_back(index);
     }
-    if (info.excluded == "otherfs" || info.excluded == "othfs") node->addMark(FileNode::otherFileSystem);
-    if (info.excluded == "kernfs") node->addMark(FileNode::pseudoFileSystem);
-    if (info.excluded == "pattern" || info.excluded == "cachedir") node->addMark(FileNode::cacheFolder);
+    if (info.excluded == "otherfs" || info.excluded == "othfs") record.addMark(FileNode::otherFileSystem);
+    if (info.excluded == "kernfs") record.addMark(FileNode::pseudoFileSystem);
+    if (info.excluded == "pattern" || info.excluded == "cachedir") record.addMark(FileNode::cacheFolder);
+  }
+
+  // The records as a map, numbered breadth-first so that each folder's children are one run.
+  std::shared_ptr<DiskMap> makeMap() {
+    const Record& rootRecord = _records[0];
+    auto map = std::make_shared<DiskMap>(FileURL::fileURLWithPath(_names.c_str() + rootRecord.nameOffset, true));
+    std::vector<Index> entryOf(_records.size(), DiskMap::rootIndex);
+    auto fill = [](DiskMap::Entry& entry, const Record& record, const char* name, Index parent) {
+      entry.size = record.size;
+      entry.usage = record.usage;
+      entry.name = name;
+      entry.parent = parent;
+      entry.firstChild = 0;
+      entry.childCount = 0;
+      entry.type = record.type;
+      entry.marks = record.marks;
+      entry.error = record.error;
+    };
+    fill(map->at(DiskMap::rootIndex), rootRecord, map->root().name, DiskMap::rootIndex);
+    std::deque<std::size_t> folders{0};
+    while (!folders.empty()) {
+      const std::size_t folder = folders.front();
+      folders.pop_front();
+      const Record& record = _records[folder];
+      if (record.childCount == 0) continue;
+      std::size_t nameBytes = 0;
+      for (std::size_t child = record.firstChild; child != kNone; child = _records[child].nextSibling)
+        nameBytes += _records[child].nameLength + 1;
+      DiskMap::Block run = map->reserve(record.childCount, nameBytes);
+      if (!run.reserved) break;  // more entries than a map can hold: the rest is left out
+      DiskMap::Entry& folderEntry = map->at(entryOf[folder]);
+      folderEntry.firstChild = run.first;
+      folderEntry.childCount = static_cast<Index>(record.childCount);
+      char* name = run.names;
+      Index at = run.first;
+      for (std::size_t child = record.firstChild; child != kNone; child = _records[child].nextSibling, ++at) {
+        const Record& childRecord = _records[child];
+        std::memcpy(name, _names.data() + childRecord.nameOffset, childRecord.nameLength + 1);
+        fill(map->at(at), childRecord, name, entryOf[folder]);
+        name += childRecord.nameLength + 1;
+        entryOf[child] = at;
+        if (childRecord.childCount > 0) folders.push_back(child);
+      }
+    }
+    std::vector<DiskScanResult::UnreadableEntry> unreadable;
+    unreadable.reserve(_unreadable.size());
+    for (std::size_t record : _unreadable) {
+      unreadable.push_back({map->path(entryOf[record]), _records[record].error,
+                            _records[record].type == static_cast<std::uint8_t>(FileNode::NodeType::directory)});
+    }
+    std::sort(unreadable.begin(), unreadable.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
+    std::vector<DiskMap::HardLink> links;
+    links.reserve(_hardLinks.size());
+    for (const auto& link : _hardLinks)
+      links.push_back({entryOf[link.record], link.device, link.inode, link.linkCount});
+    map->setFigures(_totalSize, _totalUsage, std::move(unreadable), _complete, 0.0,
+                    static_cast<std::int64_t>(_records.size()) - 1, true, false);
+    map->settleHardLinks(std::move(links), _linksCountedOnce);
+    map->sumFolders();
+    return map;
   }
 
   // ncdu: [major, minor, {metadata}, DIR], the '[' already read.
@@ -185,7 +279,7 @@ class Importer {
 
     // Open directories, innermost last, each with the device its entries inherit.
     struct Open {
-      Node node;
+      std::size_t record;
       std::uint64_t device;
     };
     std::vector<Open> open;
@@ -201,12 +295,13 @@ class Importer {
           Token at;
           at.line = info.line;
           at.column = info.column;
-          return fail(at, "directories nested more than " + std::to_string(DiskMapImport::maxDepth) + " levels deep");
+          return fail(at, "directories nested more than " + std::to_string(DiskMapImport::maxDepth) + " levels deep",
+                      Case::nestedTooDeeply);
         }
-        auto node = makeNode(info, open.empty() ? nullptr : open.back().node, true);
-        applyMarks(node, info);
+        auto record = makeEntry(info, open.empty() ? std::nullopt : std::optional(open.back().record), true);
+        applyMarks(record, info);
         std::uint64_t device = info.device.value_or(open.empty() ? 0 : open.back().device);
-        open.push_back({node, device});
+        open.push_back({record, device});
         expectInfo = false;
         continue;
       }
@@ -222,8 +317,7 @@ class Importer {
         if (!checkName(info, false)) return false;
         if (info.notRegular || info.excluded == "pattern" || info.excluded == "frmlnk") continue;
         if (!info.device) info.device = open.back().device;
-        auto node = makeNode(info, open.back().node, false);
-        applyMarks(node, info);
+        applyMarks(makeEntry(info, open.back().record, false), info);
       } else {
         return fail(token, "expected a file's info object or a directory's array");
       }
@@ -324,7 +418,7 @@ class Importer {
   bool readMapTree(const std::optional<std::string>& rootPath) {
     struct Open {
       EntryInfo info;
-      Node node;         // made at "children" (a directory) or at the end (a file)
+      std::optional<std::size_t> record;  // made at "children" (a directory) or at the end (a file)
       bool inChildren = false;
     };
     std::vector<Open> open;
@@ -345,19 +439,20 @@ class Importer {
         }
         if (token.kind != Kind::beginObject) return fail(token, "expected an entry object in \"children\"");
         if (open.size() >= DiskMapImport::maxDepth)
-          return fail(token, "directories nested more than " + std::to_string(DiskMapImport::maxDepth) + " levels deep");
+          return fail(token, "directories nested more than " + std::to_string(DiskMapImport::maxDepth) + " levels deep",
+                      Case::nestedTooDeeply);
         open.push_back({});
         continue;
       }
       if (token.kind == Kind::endObject) {
         bool isRoot = open.size() == 1;
-        Node parent = isRoot ? nullptr : open[open.size() - 2].node;
-        if (!current.node) {
+        if (!current.record) {
           if (isRoot) return fail(token, "the root must be a directory with \"children\"");
           if (!checkName(current.info, isRoot)) return false;
-          current.node = makeNode(current.info, parent, current.info.isDirectory.value_or(false));
+          current.record =
+              makeEntry(current.info, open[open.size() - 2].record, current.info.isDirectory.value_or(false));
         }
-        applyMarks(current.node, current.info);
+        applyMarks(*current.record, current.info);
         open.pop_back();
         if (open.empty()) return true;
         continue;
@@ -370,7 +465,7 @@ class Importer {
       if (key == "name") {
         std::string name;
         if (!text(value, key, name)) return false;
-        if (current.node) return fail(token, "\"name\" after \"children\"");
+        if (current.record) return fail(token, "\"name\" after \"children\"");
         info.name = name;
       } else if (key == "size" || key == "usage") {
         if (value.kind == Kind::null) continue;  // not known: the entry could not be read
@@ -380,7 +475,7 @@ class Importer {
         std::string type;
         if (!text(value, key, type)) return false;
         if (type != "file" && type != "directory") return fail(value, "\"type\" must be \"file\" or \"directory\"");
-        if (current.node && type == "file") return fail(value, "a file with \"children\"");
+        if (current.record && type == "file") return fail(value, "a file with \"children\"");
         info.isDirectory = type == "directory";
       } else if (key == "error") {
         std::string reason;
@@ -401,12 +496,12 @@ class Importer {
         info.inode = static_cast<std::uint64_t>(number);
       } else if (key == "children") {
         if (value.kind != Kind::beginArray) return fail(value, "\"children\" must be an array");
-        if (current.node) return fail(token, "\"children\" given twice");
+        if (current.record) return fail(token, "\"children\" given twice");
         if (info.isDirectory && !*info.isDirectory) return fail(token, "a file with \"children\"");
         bool isRoot = open.size() == 1;
         if (isRoot && rootPath) info.name = rootPath;
         if (!checkName(info, isRoot)) return false;
-        current.node = makeNode(info, isRoot ? nullptr : open[open.size() - 2].node, true);
+        current.record = makeEntry(info, isRoot ? std::nullopt : open[open.size() - 2].record, true);
         current.inChildren = true;
       } else if (!_reader.skipValue(value)) {
         return false;
@@ -415,20 +510,32 @@ class Importer {
   }
 
   JsonPullReader _reader;
-  bool _failed = false;
-  DiskMapImport::Error _error;
-  Node _root;
-  std::int64_t _nodes = 0;
-  std::vector<DiskScanResult::UnreadableEntry> _unreadable;
-  std::vector<DiskScanResult::HardLink> _hardLinks;
+  ErrorPtr _error;
+  std::vector<Record> _records;  // the root first
+  std::string _names;
+  std::int64_t _totalSize = 0;
+  std::int64_t _totalUsage = 0;
+  std::vector<std::size_t> _unreadable;
+  std::vector<PendingLink> _hardLinks;
   bool _linksCountedOnce = false;
   bool _complete = true;
 };
 
 }  // namespace
 
-std::variant<std::shared_ptr<DiskScanResult>, DiskMapImport::Error> DiskMapImport::read(std::string_view text) {
-  return Importer(text).run();
+std::string DiskMapImportError::description() const {
+  switch (_case) {
+    case Case::malformedJSON: return "malformedJSON";
+    case Case::notADiskMap: return "notADiskMap";
+    case Case::nestedTooDeeply: return "nestedTooDeeply";
+  }
+  return "notADiskMap";
 }
+
+std::string DiskMapImportError::localizedDescription() const {
+  return std::to_string(_line) + ":" + std::to_string(_column) + ": " + _message;
+}
+
+Result<std::shared_ptr<DiskMap>> DiskMapImport::read(std::string_view text) { return Importer(text).run(); }
 
 }  // namespace vantelkit

@@ -72,6 +72,54 @@ std::string DiskMap::path(Index index) const {
   return path + below;
 }
 
+void DiskMap::childrenByName(Index folder, std::vector<Index>& into) const {
+  auto run = children(folder);
+  into.assign(run.begin(), run.end());
+  if (_namesInOrder) return;
+  std::sort(into.begin(), into.end(),
+            [this](Index a, Index b) { return std::strcmp((*this)[a].name, (*this)[b].name) < 0; });
+}
+
+void DiskMap::pathSlots(Index folder, std::vector<PathSlot>& slots) const {
+  slots.clear();
+  const Entry& entry = (*this)[folder];
+  slots.reserve(std::size_t{entry.childCount} * 2);
+  for (Index child : children(folder)) {
+    slots.push_back({child, false, false});
+    if ((*this)[child].childCount > 0) slots.push_back({child, true, false});
+  }
+  // Within one folder: an entry's own path is its name; the paths below a folder all start
+  // with its name and "/".
+  auto before = [this](const PathSlot& a, const PathSlot& b) {
+    std::string_view x = (*this)[a.index].nameView(), y = (*this)[b.index].nameView();
+    std::size_t common = std::min(x.size(), y.size());
+    if (int order = std::memcmp(x.data(), y.data(), common); order != 0) return order < 0;
+    auto next = [common](std::string_view name, bool below) -> int {
+      if (common < name.size()) return static_cast<unsigned char>(name[common]);
+      return below ? '/' : -1;
+    };
+    return next(x, a.below) < next(y, b.below);
+  };
+  bool sorted = false;
+  if (_namesInOrder) {
+    // Already in order but for a few names that sort before a folder's "/" (such as
+    // "a.txt" before "a/..."): an insertion sort moves only those, within a budget of moves
+    // that keeps a folder built to defeat it linear.
+    std::size_t budget = 8 * slots.size() + 64;
+    sorted = true;
+    for (std::size_t i = 1; i < slots.size() && sorted; ++i) {
+      for (std::size_t j = i; j > 0 && before(slots[j], slots[j - 1]); --j) {
+        std::swap(slots[j], slots[j - 1]);
+        if (--budget == 0) {
+          sorted = false;
+          break;
+        }
+      }
+    }
+  }
+  if (!sorted) std::sort(slots.begin(), slots.end(), before);
+}
+
 std::size_t DiskMap::memoryUsed() const {
   std::lock_guard lock(_reserveMutex);
   std::size_t chunks = 0;

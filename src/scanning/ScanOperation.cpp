@@ -121,6 +121,7 @@ class NodeBuilder {
   std::span<const Node> _listed;
   std::vector<DiskScanResult::HardLink> _hardLinks;
 };
+static_assert(internal::FolderBuilder<NodeBuilder>);
 
 }  // namespace
 

@@ -6,25 +6,31 @@ using namespace vantelkit;
 
 namespace {
 
-std::shared_ptr<DiskScanResult> imported(std::string_view text) {
+using Index = DiskMap::Index;
+
+std::shared_ptr<DiskMap> imported(std::string_view text) {
   auto result = DiskMapImport::read(text);
-  if (auto* error = std::get_if<DiskMapImport::Error>(&result)) {
-    ADD_FAILURE() << error->line << ":" << error->column << ": " << error->message;
+  if (!result) {
+    ADD_FAILURE() << result.error()->qualifiedDescription() << " " << result.error()->localizedDescription();
     return nullptr;
   }
-  return std::get<std::shared_ptr<DiskScanResult>>(result);
+  return *result;
 }
 
-DiskMapImport::Error failure(std::string_view text) {
+DiskMapImportError failure(std::string_view text) {
   auto result = DiskMapImport::read(text);
-  if (auto* error = std::get_if<DiskMapImport::Error>(&result)) return *error;
+  if (auto* error = result.errorAs<DiskMapImportError>()) return *error;
   ADD_FAILURE() << "accepted: " << text;
-  return {};
+  return DiskMapImportError(DiskMapImportError::Case::notADiskMap, 0, 0, "");
 }
 
-std::shared_ptr<FileNode> child(const std::shared_ptr<FileNode>& node, std::string_view name) {
-  for (const auto& c : node->children())
-    if (c->name() == name) return c;
+// The child of folder named name, or null.
+const DiskMap::Entry* child(const DiskMap& map, Index folder, std::string_view name, Index* found = nullptr) {
+  for (Index index : map.children(folder)) {
+    if (map[index].nameView() != name) continue;
+    if (found) *found = index;
+    return &map[index];
+  }
   return nullptr;
 }
 
@@ -40,25 +46,27 @@ TEST(DiskMapImportTest, ReadsAnNcduExportWithMarksAndHardLinks) {
      {"name": "caf\u00e9 \ud83d\ude00 \ud800"}
     ]])");
   ASSERT_TRUE(result);
-  auto root = result->root();
-  EXPECT_EQ(root->url().path(), "/data");
-  EXPECT_EQ(root->size(), 105);  // b and c are one file
-  EXPECT_EQ(root->usage(), 4104);
+  const DiskMap& map = *result;
+  const Index root = DiskMap::rootIndex;
+  EXPECT_EQ(map.rootPath(), "/data");
+  EXPECT_EQ(map.root().size, 105);  // b and c are one file
+  EXPECT_EQ(map.root().usage, 4104);
   EXPECT_EQ(result->totalSize(), 105);
   EXPECT_TRUE(result->hardLinksCountedOnce());
   ASSERT_EQ(result->hardLinks().size(), 2u);
   EXPECT_EQ(result->hardLinks()[0].device, 7u);
-  auto sub = child(root, "sub");
-  EXPECT_EQ(sub->size(), 5);
-  EXPECT_TRUE(child(sub, "c")->hasMark(FileNode::duplicateLink));
-  EXPECT_FALSE(child(sub, "b")->hasMark(FileNode::duplicateLink));
-  EXPECT_TRUE(child(root, "locked")->hasMark(FileNode::unreadable));
+  Index sub = 0;
+  ASSERT_TRUE(child(map, root, "sub", &sub));
+  EXPECT_EQ(map[sub].size, 5);
+  EXPECT_TRUE(child(map, sub, "c")->hasMark(FileNode::duplicateLink));
+  EXPECT_FALSE(child(map, sub, "b")->hasMark(FileNode::duplicateLink));
+  EXPECT_TRUE(child(map, root, "locked")->hasMark(FileNode::unreadable));
   ASSERT_EQ(result->unreadableCount(), 1u);
   EXPECT_EQ(result->unreadableEntries()[0].path, "/data/locked");
   EXPECT_EQ(result->unreadableEntries()[0].reason(), "could not be read");
-  EXPECT_TRUE(child(root, "proc")->hasMark(FileNode::pseudoFileSystem));
-  EXPECT_FALSE(child(root, "link"));
-  EXPECT_TRUE(child(root, "caf\xc3\xa9 \xf0\x9f\x98\x80 \xef\xbf\xbd"));
+  EXPECT_TRUE(child(map, root, "proc")->hasMark(FileNode::pseudoFileSystem));
+  EXPECT_FALSE(child(map, root, "link"));
+  EXPECT_TRUE(child(map, root, "caf\xc3\xa9 \xf0\x9f\x98\x80 \xef\xbf\xbd"));
   EXPECT_EQ(result->totalFilesScanned(), 7);
 }
 
@@ -71,35 +79,40 @@ TEST(DiskMapImportTest, ReadsTheMapJsonAndSumsFoldersAgain) {
       {"name": "e", "type": "directory", "children": [{"name": "g", "size": 3, "type": "file"}]}]},
     "complete": false})");
   ASSERT_TRUE(result);
-  auto root = result->root();
-  EXPECT_EQ(root->url().path(), "/m");
-  EXPECT_EQ(root->size(), 13);
-  EXPECT_EQ(child(root, "e")->usage(), 3);  // usage defaults to the size
-  EXPECT_EQ(child(root, "x")->error(), 13);
-  EXPECT_TRUE(child(root, "d")->hasMark(FileNode::otherFileSystem));
+  const DiskMap& map = *result;
+  const Index root = DiskMap::rootIndex;
+  EXPECT_EQ(map.rootPath(), "/m");
+  EXPECT_EQ(map.root().size, 13);
+  EXPECT_EQ(child(map, root, "e")->usage, 3);  // usage defaults to the size
+  EXPECT_EQ(child(map, root, "x")->error, 13);
+  EXPECT_TRUE(child(map, root, "d")->hasMark(FileNode::otherFileSystem));
   EXPECT_FALSE(result->hardLinksCountedOnce());
   EXPECT_FALSE(result->isComplete());
 }
 
 TEST(DiskMapImportTest, MalformedInputIsAnErrorWithItsPosition) {
   auto error = failure("[1, 2, {},\n [{\"name\": \"/r\"}, {\"name\": \"a\", \"asize\": \"big\"}]]");
-  EXPECT_EQ(error.line, 2u);
-  EXPECT_EQ(error.column, 42u);
-  EXPECT_EQ(error.message, "\"asize\" must be a whole number >= 0");
-  EXPECT_EQ(failure("{\"root\": {\"name\": \"r\", \"children\": [{\"name\": \"a/b\"}]}}").message,
+  EXPECT_EQ(error.line(), 2u);
+  EXPECT_EQ(error.column(), 42u);
+  EXPECT_EQ(error.message(), "\"asize\" must be a whole number >= 0");
+  EXPECT_EQ(error.qualifiedDescription(), "DiskMapImportError.notADiskMap");
+  EXPECT_EQ(error.localizedDescription(), "2:42: \"asize\" must be a whole number >= 0");
+  EXPECT_EQ(failure("{\"root\": {\"name\": \"r\", \"children\": [{\"name\": \"a/b\"}]}}").message(),
             "invalid name \"a/b\"");
-  EXPECT_EQ(failure("[1, 2, {}, [{\"name\": \"/r\"}, [{\"asize\": 1}]]]").message, "entry without a name");
-  EXPECT_EQ(failure("{\"root\": {\"children\": [], \"name\": \"r\"}}").message, "entry without a name");
-  EXPECT_EQ(failure("[1, 2, {}, [{\"name\": \"/r\",}]]").message, "expected a member name in double quotes");
-  EXPECT_EQ(failure("[1, 2, {}, [{\"name\": \"/r\"}, ]]").message, "unexpected character");
-  EXPECT_EQ(failure("[1, 2, {}, [{\"name\": \"bad\\q\"}]]").message, "invalid escape in a string");
-  EXPECT_EQ(failure("[1, 2, {}, [{\"name\": \"a\nb\"}]]").message, "control character in a string");
-  EXPECT_EQ(failure("{\"path\": \"/x\"}").message, "a map without \"root\"");
-  EXPECT_EQ(failure("42").message, "expected an ncdu export or a map");
-  EXPECT_EQ(failure("[1, 2, {}, [{\"name\": \"/r\"}]]]").message, "unexpected text after the end of the document");
+  EXPECT_EQ(failure("[1, 2, {}, [{\"name\": \"/r\"}, [{\"asize\": 1}]]]").message(), "entry without a name");
+  EXPECT_EQ(failure("{\"root\": {\"children\": [], \"name\": \"r\"}}").message(), "entry without a name");
+  EXPECT_EQ(failure("[1, 2, {}, [{\"name\": \"/r\",}]]").message(), "expected a member name in double quotes");
+  EXPECT_EQ(failure("[1, 2, {}, [{\"name\": \"/r\"}, ]]").message(), "unexpected character");
+  EXPECT_EQ(failure("[1, 2, {}, [{\"name\": \"bad\\q\"}]]").message(), "invalid escape in a string");
+  EXPECT_EQ(failure("[1, 2, {}, [{\"name\": \"a\nb\"}]]").message(), "control character in a string");
+  EXPECT_EQ(failure("{\"path\": \"/x\"}").message(), "a map without \"root\"");
+  EXPECT_EQ(failure("42").message(), "expected an ncdu export or a map");
+  EXPECT_EQ(failure("[1, 2, {}, [{\"name\": \"/r\"}]]]").message(), "unexpected text after the end of the document");
   std::string deep = "[1, 2, {}, [{\"name\": \"/r\"}";
   for (int i = 0; i < 5000; ++i) deep += ", [{\"name\": \"d\"}";
-  EXPECT_NE(failure(deep).message.find("levels deep"), std::string::npos);
+  EXPECT_NE(failure(deep).message().find("levels deep"), std::string::npos);
+  EXPECT_EQ(failure(deep).kind(), DiskMapImportError::Case::nestedTooDeeply);
+  EXPECT_EQ(failure("[1, 2, {}, [{\"name\": \"/r\",}]]").kind(), DiskMapImportError::Case::malformedJSON);
 }
 
 }  // namespace

@@ -10,37 +10,29 @@
 #include "vantelkit/diskmap/DiskMapImport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using vantelkit::DiskMap;
   using vantelkit::DiskMapImport;
+  using vantelkit::DiskMapImportError;
   using vantelkit::FileNode;
   std::string_view text(reinterpret_cast<const char*>(data), size);
   auto result = DiskMapImport::read(text);
-  if (auto* error = std::get_if<DiskMapImport::Error>(&result)) {
-    if (error->message.empty() || error->line == 0 || error->column == 0 || error->line > size + 1)
+  if (!result) {
+    auto* error = result.errorAs<DiskMapImportError>();
+    if (!error || error->message().empty() || error->line() == 0 || error->column() == 0 || error->line() > size + 1)
       __builtin_trap();
     return 0;
   }
-  const auto& scan = std::get<std::shared_ptr<vantelkit::DiskScanResult>>(result);
-  if (!scan || !scan->root()) __builtin_trap();
-  // Post-order check of the sums, without recursion.
-  std::vector<std::pair<const FileNode*, std::size_t>> stack{{scan->root().get(), 0}};
-  std::vector<std::int64_t> sums{0};
-  while (!stack.empty()) {
-    auto& [node, next] = stack.back();
-    if (next < node->children().size()) {
-      const FileNode* child = node->children()[next++].get();
-      if (child->type() == FileNode::NodeType::directory) {
-        stack.push_back({child, 0});
-        sums.push_back(0);
-      } else if (!child->hasMark(FileNode::duplicateLink)) {
-        sums.back() += child->size();
-      }
-      continue;
-    }
-    std::int64_t total = sums.back();
-    if (total != node->size()) __builtin_trap();
-    stack.pop_back();
-    sums.pop_back();
-    if (!sums.empty()) sums.back() += total;
+  const auto& map = *result;
+  if (!map || map->count() == 0) __builtin_trap();
+  // Every child has a higher index than its folder: the sums, from the deepest up.
+  std::vector<std::int64_t> sums(map->count(), 0);
+  for (std::size_t index = map->count(); index-- > 1;) {
+    const auto& entry = (*map)[static_cast<DiskMap::Index>(index)];
+    if (entry.parent >= index) __builtin_trap();
+    const std::int64_t own = entry.isDirectory() ? sums[index] : entry.size;
+    if (entry.isDirectory() && own != entry.size) __builtin_trap();
+    if (!entry.hasMark(FileNode::duplicateLink)) sums[entry.parent] += own;
   }
+  if (sums[0] != map->root().size) __builtin_trap();
   return 0;
 }

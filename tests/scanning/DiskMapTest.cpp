@@ -300,3 +300,107 @@ TEST(DiskMapTest, PathsAndMemory) {
   root.at(1) = {0, 0, block.names, 0, 0, 0, static_cast<std::uint8_t>(FileNode::NodeType::directory), 0, 0};
   EXPECT_EQ(root.path(1), "/usr");
 }
+
+namespace {
+
+// A map of a chain of folders levels deep ("d/d/d/..."), a file at its bottom and a few
+// siblings at its top whose names sort around "/".
+std::shared_ptr<DiskMap> chainMap(std::size_t levels) {
+  auto map = std::make_shared<DiskMap>(FileURL::fileURLWithPath("/chain", true));
+  auto add = [&map](Index folder, std::vector<std::pair<std::string, FileNode::NodeType>> children) {
+    std::size_t nameBytes = 0;
+    for (const auto& child : children) nameBytes += child.first.size() + 1;
+    auto block = map->reserve(children.size(), nameBytes);
+    char* name = block.names;
+    for (std::size_t i = 0; i < children.size(); ++i) {
+      std::memcpy(name, children[i].first.c_str(), children[i].first.size() + 1);
+      const std::int64_t size = children[i].second == FileNode::NodeType::file ? 1 : 0;
+      map->at(static_cast<Index>(block.first + i)) =
+          DiskMap::Entry{size, size, name, folder, 0, 0, static_cast<std::uint8_t>(children[i].second), 0, 0};
+      name += children[i].first.size() + 1;
+    }
+    map->at(folder).firstChild = block.first;
+    map->at(folder).childCount = static_cast<Index>(children.size());
+    return block.first;
+  };
+  using Type = FileNode::NodeType;
+  Index folder = add(DiskMap::rootIndex, {{"d", Type::directory}, {"d.txt", Type::file}, {"c", Type::file}});
+  for (std::size_t level = 1; level < levels; ++level) folder = add(folder, {{"d", Type::directory}});
+  add(folder, {{"bottom", Type::file}});
+  map->setFigures(0, 0, {}, true, 0, static_cast<std::int64_t>(map->count()) - 1, true, false);
+  map->sumFolders();
+  return map;
+}
+
+}  // namespace
+
+TEST(DiskMapTest, VisitsWalkAChainOfAnyDepthWithoutRecursion) {
+  const std::size_t levels = 300000;  // far more than a recursive walk's stack would hold
+  auto map = chainMap(levels);
+  EXPECT_EQ(map->root().size, 3);
+
+  std::size_t entered = 0, left = 0, deepest = 0;
+  std::vector<std::string> top;
+  std::vector<Index> leftOrder;
+  map->visit(
+      DiskMap::rootIndex, DiskMap::Order::name,
+      [&](Index index, std::size_t depth) {
+        ++entered;
+        deepest = std::max(deepest, depth);
+        if (depth == 1) top.emplace_back((*map)[index].nameView());
+        return (*map)[index].isDirectory();
+      },
+      [&](Index index, std::size_t depth) {
+        if (left++ == 0) {
+          EXPECT_EQ(depth, levels);
+        }
+        leftOrder.push_back(index);
+      });
+  EXPECT_EQ(entered, map->count());
+  EXPECT_EQ(left, levels + 1);  // every folder, the root included, deepest first
+  EXPECT_EQ(leftOrder.back(), DiskMap::rootIndex);
+  EXPECT_EQ(deepest, levels + 1);
+  EXPECT_EQ(top, (std::vector<std::string>{"c", "d", "d.txt"}));
+
+  // In path order, "d.txt" comes before what is below "d/"; the bottom file's path is whole.
+  std::vector<std::string> shallow;
+  std::size_t longest = 0;
+  map->visitInPathOrder(DiskMap::rootIndex, "/chain/", [&](Index index, const std::string& path) {
+    if (path.size() < 13) shallow.push_back(path);
+    if ((*map)[index].nameView() == "bottom") longest = path.size();
+    return true;
+  });
+  EXPECT_EQ(shallow, (std::vector<std::string>{"/chain/c", "/chain/d", "/chain/d.txt", "/chain/d/d", "/chain/d/d/d"}));
+  EXPECT_EQ(longest, std::string("/chain/").size() + 2 * levels + std::string("bottom").size());
+
+  // A visitor that keeps out of a folder sees nothing below it; an arranged walk sees only
+  // the children it is given.
+  std::size_t seen = 0;
+  map->visitInPathOrder(DiskMap::rootIndex, "", [&](Index, const std::string& path) {
+    ++seen;
+    return path != "d";
+  });
+  EXPECT_EQ(seen, 3u);
+  seen = 0;
+  map->visitArranged(
+      DiskMap::rootIndex,
+      [&](Index folder, std::vector<Index>& children) {
+        for (Index child : map->children(folder))
+          if ((*map)[child].isDirectory()) children.push_back(child);
+      },
+      [&](Index, std::size_t) { return ++seen < 10; }, [](Index, std::size_t) {});
+  EXPECT_EQ(seen, 10u);
+}
+
+TEST(DiskMapTest, ChildrenComeAsARunOrByName) {
+  auto map = chainMap(1);
+  auto run = map->children(DiskMap::rootIndex);
+  ASSERT_EQ(run.size(), 3u);
+  std::vector<std::string> listed;
+  for (Index child : run) listed.emplace_back((*map)[child].nameView());
+  EXPECT_EQ(listed, (std::vector<std::string>{"d", "d.txt", "c"}));
+  std::vector<Index> byName{42};
+  map->childrenByName(DiskMap::rootIndex, byName);
+  EXPECT_EQ(byName, (std::vector<Index>{run[2], run[0], run[1]}));
+  EXPECT_TRUE(map->children(run[2]).empty());
+}

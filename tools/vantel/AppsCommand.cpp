@@ -12,7 +12,7 @@
 #include "Command.h"
 #include "ScannerProgressLine.h"
 #include "TextOutput.h"
-#include "JsonWriter.h"
+#include "vantelkit/foundation/JsonWriter.h"
 #include "ScanTarget.h"
 #include "vantelkit/applications/ApplicationScanner.h"
 #include "vantelkit/applications/SupportFileMatcher.h"
@@ -100,7 +100,7 @@ bool selected(const ApplicationItem& item, const std::string& wanted) {
          vantelkit::platform::lowercased(item.identifier()) == lowered;
 }
 
-void writeApplicationJson(vantel::JsonWriter& json, const ApplicationItem& item) {
+void writeApplicationJson(vantelkit::JsonWriter& json, const ApplicationItem& item) {
   const auto bundles = bundlesOf(item);
   const SupportFileMatcher matcher(bundles);
   json.beginObject();
@@ -172,7 +172,7 @@ void writeApplicationJson(vantel::JsonWriter& json, const ApplicationItem& item)
 }
 
 bool printJson(const std::vector<ItemPointer>& items) {
-  vantel::JsonWriter json(stdout);
+  vantelkit::JsonWriter json(vantel::standardOutputSink());
   json.beginObject();
   json.key("version");
   json.value(std::int64_t{kJsonVersion});

@@ -14,7 +14,7 @@
 #include "Command.h"
 #include "ScannerProgressLine.h"
 #include "TextOutput.h"
-#include "JsonWriter.h"
+#include "vantelkit/foundation/JsonWriter.h"
 #include "ScanTarget.h"
 #include "vantelkit/clean/CleanScanner.h"
 #include "vantelkit/foundation/Procedure.h"
@@ -93,7 +93,7 @@ std::int64_t asSigned(std::uint64_t bytes) {
   return bytes > static_cast<std::uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<std::int64_t>(bytes);
 }
 
-void writeItemJson(vantel::JsonWriter& json, const CleanScanItem& item) {
+void writeItemJson(vantelkit::JsonWriter& json, const CleanScanItem& item) {
   json.beginObject();
   json.key("name");
   json.value(itemName(item));
@@ -111,7 +111,7 @@ void writeItemJson(vantel::JsonWriter& json, const CleanScanItem& item) {
 }
 
 bool printJson(const vantelkit::CleanScanner::Groups& groups) {
-  vantel::JsonWriter json(stdout);
+  vantelkit::JsonWriter json(vantel::standardOutputSink());
   json.beginObject();
   json.key("version");
   json.value(std::int64_t{kJsonVersion});

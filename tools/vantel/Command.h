@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "vantelkit/foundation/OutputSink.h"
+
 namespace vantel {
 
 // Exit codes: 0 success, 1 runtime failure with one clear message, 2 usage error.
@@ -31,6 +33,8 @@ std::vector<RegisteredCommand>& registeredCommands();
 // none), for the closing check of standard output.
 void noteStandardOutputError(int error);
 int standardOutputError();
+// A sink writing to stdout whose failures are noted for the closing check.
+vantelkit::OutputSink standardOutputSink();
 // Flushes stdout; false after any failed write to it, whose reason is then noted for the
 // closing check (so a command says nothing itself about a failed write).
 bool flushStandardOutput();

@@ -9,22 +9,23 @@
 #include <optional>
 #include <sstream>
 #include <string>
-#include <unordered_map>
-#include <variant>
 #include <vector>
 
 #include <fmt/format.h>
 
 #include "Command.h"
-#include "JsonWriter.h"
 #include "TextOutput.h"
+#include "vantelkit/diskmap/DiskMapDiff.h"
 #include "vantelkit/diskmap/DiskMapImport.h"
+#include "vantelkit/foundation/JsonWriter.h"
 #include "vantelkit/platform/FileStatus.h"
 
 namespace {
 
+using vantelkit::DiskMap;
+using vantelkit::DiskMapDiff;
 using vantelkit::FileNode;
-using Node = std::shared_ptr<FileNode>;
+using Status = DiskMapDiff::Status;
 
 struct DiffOptions {
   std::string oldFile;
@@ -33,30 +34,8 @@ struct DiffOptions {
   bool json = false;
 };
 
-enum class Status { grew, shrank, appeared, vanished };
-
-std::string_view statusName(Status status) {
-  switch (status) {
-    case Status::grew: return "grew";
-    case Status::shrank: return "shrank";
-    case Status::appeared: return "appeared";
-    case Status::vanished: return "vanished";
-  }
-  return "";
-}
-
-struct Change {
-  std::string path;  // below the root, "/"-separated, a folder with a trailing "/"
-  Status status;
-  FileNode::NodeType type;
-  std::optional<std::int64_t> oldSize;
-  std::optional<std::int64_t> newSize;
-  bool unreadable = false;
-  std::int64_t change() const { return newSize.value_or(0) - oldSize.value_or(0); }
-};
-
 // Reads a saved map, or prints why it cannot (answers null then).
-std::shared_ptr<vantelkit::DiskScanResult> readMap(const std::string& file) {
+std::shared_ptr<DiskMap> readMap(const std::string& file) {
   std::string text;
   if (file == "-") {
     std::ostringstream buffer;
@@ -74,70 +53,11 @@ std::shared_ptr<vantelkit::DiskScanResult> readMap(const std::string& file) {
     text = buffer.str();
   }
   auto read = vantelkit::DiskMapImport::read(text);
-  if (auto* error = std::get_if<vantelkit::DiskMapImport::Error>(&read)) {
-    fmt::print(stderr, "vantel: {}:{}:{}: {}\n", vantel::escapedForTerminal(file), error->line, error->column,
-               error->message);
+  if (!read) {
+    fmt::print(stderr, "vantel: {}:{}\n", vantel::escapedForTerminal(file), read.error()->localizedDescription());
     return nullptr;
   }
-  return std::get<std::shared_ptr<vantelkit::DiskScanResult>>(read);
-}
-
-std::string entryPath(const std::string& folder, const FileNode& node) {
-  std::string path = folder + node.name();
-  if (node.type() == FileNode::NodeType::directory) path += '/';
-  return path;
-}
-
-Change oneSided(const std::string& folder, const FileNode& node, bool appeared) {
-  Change change{entryPath(folder, node), appeared ? Status::appeared : Status::vanished, node.type(), {}, {},
-                node.hasMark(FileNode::unreadable)};
-  (appeared ? change.newSize : change.oldSize) = node.size();
-  return change;
-}
-
-// Every changed entry of the two trees, matched by name below their roots (the roots are
-// compared whatever their names). A folder that appeared or vanished is one change; what it
-// holds is not listed again.
-std::vector<Change> compare(const Node& oldRoot, const Node& newRoot) {
-  std::vector<Change> changes;
-  struct Pair {
-    Node before;
-    Node after;
-    std::string folder;  // path of the pair's folder below the roots, with a trailing "/"
-  };
-  std::vector<Pair> pending{{oldRoot, newRoot, ""}};
-  while (!pending.empty()) {
-    Pair pair = std::move(pending.back());
-    pending.pop_back();
-    std::unordered_map<std::string_view, const Node*> after;
-    after.reserve(pair.after->children().size());
-    for (const auto& child : pair.after->children()) after.emplace(child->name(), &child);
-    for (const auto& before : pair.before->children()) {
-      auto found = after.find(before->name());
-      if (found == after.end() || (*found->second)->type() != before->type()) {
-        changes.push_back(oneSided(pair.folder, *before, false));
-        continue;
-      }
-      const Node& now = *found->second;
-      after.erase(found);
-      if (now->size() != before->size()) {
-        changes.push_back({entryPath(pair.folder, *now), now->size() > before->size() ? Status::grew : Status::shrank,
-                           now->type(), before->size(), now->size(),
-                           now->hasMark(FileNode::unreadable) || before->hasMark(FileNode::unreadable)});
-      }
-      // Equal totals may still hide moves inside, so matched folders are always compared.
-      if (now->type() == FileNode::NodeType::directory) pending.push_back({before, now, entryPath(pair.folder, *now)});
-    }
-    for (const auto& child : pair.after->children())
-      if (after.count(child->name()) != 0) changes.push_back(oneSided(pair.folder, *child, true));
-  }
-  std::sort(changes.begin(), changes.end(), [](const Change& a, const Change& b) {
-    auto sizeA = a.change() < 0 ? -a.change() : a.change();
-    auto sizeB = b.change() < 0 ? -b.change() : b.change();
-    if (sizeA != sizeB) return sizeA > sizeB;
-    return a.path < b.path;
-  });
-  return changes;
+  return std::move(read).value();
 }
 
 std::string signedBytes(std::int64_t bytes) {
@@ -145,14 +65,14 @@ std::string signedBytes(std::int64_t bytes) {
   return (bytes > 0 ? "+" : "-") + vantel::formatBytes(bytes > 0 ? bytes : -bytes);
 }
 
-void writeSide(vantel::JsonWriter& json, const std::string& file, const vantelkit::DiskScanResult& map) {
+void writeSide(vantelkit::JsonWriter& json, const std::string& file, const DiskMap& map) {
   json.beginObject();
   json.key("file");
   json.value(file);
   json.key("path");
-  json.value(map.root()->url().path());
+  json.value(map.rootPath());
   json.key("size");
-  json.value(map.root()->size());
+  json.value(map.root().size);
   json.key("filesScanned");
   json.value(map.totalFilesScanned());
   json.endObject();
@@ -176,16 +96,16 @@ int runDiff(const DiffOptions& options) {
   auto after = readMap(options.newFile);
   if (!after) return vantel::kExitFailure;
 
-  auto changes = compare(before->root(), after->root());
+  auto changes = DiskMapDiff::compare(*before, *after);
   std::int64_t counts[4] = {0, 0, 0, 0};
   for (const auto& change : changes) ++counts[static_cast<int>(change.status)];
-  const std::int64_t total = after->root()->size() - before->root()->size();
+  const std::int64_t total = after->root().size - before->root().size;
   std::size_t shown = changes.size();
   if (top) shown = std::min<std::size_t>(shown, static_cast<std::size_t>(*top));
   else if (!options.json) shown = std::min<std::size_t>(shown, 20);
 
   if (options.json) {
-    vantel::JsonWriter json(stdout);
+    vantelkit::JsonWriter json(vantel::standardOutputSink());
     json.beginObject();
     json.key("version");
     json.value(std::int64_t{1});
@@ -196,7 +116,7 @@ int runDiff(const DiffOptions& options) {
     json.key("change");
     json.value(total);
     for (Status status : {Status::grew, Status::shrank, Status::appeared, Status::vanished}) {
-      json.key(statusName(status));
+      json.key(DiskMapDiff::statusName(status));
       json.value(counts[static_cast<int>(status)]);
     }
     json.key("changes");
@@ -207,7 +127,7 @@ int runDiff(const DiffOptions& options) {
       json.key("path");
       json.value(change.path);
       json.key("status");
-      json.value(statusName(change.status));
+      json.value(DiskMapDiff::statusName(change.status));
       json.key("type");
       json.value(FileNode::nodeTypeName(change.type));
       json.key("old");
@@ -229,11 +149,11 @@ int runDiff(const DiffOptions& options) {
   }
 
   std::string out = fmt::format("{} -> {}  ({}; {} grew, {} shrank, {} appeared, {} vanished)\n",
-                                vantel::formatBytes(before->root()->size()), vantel::formatBytes(after->root()->size()),
+                                vantel::formatBytes(before->root().size), vantel::formatBytes(after->root().size),
                                 signedBytes(total), counts[0], counts[1], counts[2], counts[3]);
   for (std::size_t i = 0; i < shown; ++i) {
     const auto& change = changes[i];
-    out += fmt::format("{:>11}  {:<8} {}{}\n", signedBytes(change.change()), statusName(change.status),
+    out += fmt::format("{:>11}  {:<8} {}{}\n", signedBytes(change.change()), DiskMapDiff::statusName(change.status),
                        change.unreadable ? "! " : "", vantel::escapedForTerminal(change.path));
   }
   if (shown < changes.size()) out += fmt::format("({} more; --top N shows more)\n", changes.size() - shown);

@@ -11,7 +11,7 @@
 
 #include "Command.h"
 #include "TextOutput.h"
-#include "JsonWriter.h"
+#include "vantelkit/foundation/JsonWriter.h"
 #include "ScanTarget.h"
 #include "vantelkit/foundation/ProcedureQueue.h"
 #include "vantelkit/mail/MailAttachmentsProcedure.h"
@@ -51,7 +51,7 @@ std::string countOf(std::size_t count, std::string_view singular, std::string_vi
   return fmt::format("{} {}", count, count == 1 ? singular : plural);
 }
 
-void writeFiles(vantel::JsonWriter& json, const std::vector<Node>& files) {
+void writeFiles(vantelkit::JsonWriter& json, const std::vector<Node>& files) {
   json.beginArray();
   for (const auto& file : files) {
     json.beginObject();
@@ -65,7 +65,7 @@ void writeFiles(vantel::JsonWriter& json, const std::vector<Node>& files) {
 }
 
 int printJson(const std::vector<AccountReport>& accounts, const std::vector<Node>& downloads) {
-  vantel::JsonWriter json(stdout);
+  vantelkit::JsonWriter json(vantel::standardOutputSink());
   json.beginObject();
   json.key("version");
   json.value(std::int64_t{1});

@@ -1,21 +1,17 @@
 // vantel map PATH: the disk map of a folder, as a tree of the largest entries, as JSON, or
-// exported for ncdu; or the same for a map read back with --import.
+// exported for ncdu or as an HTML treemap; or the same for a map read back with --import.
 #include <fmt/core.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cstring>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <sstream>
-#include <unordered_map>
 
 #include "Command.h"
-#include "HtmlReport.h"
-#include "JsonWriter.h"
 #include "ScanTarget.h"
-#include "vantelkit/Version.h"
+#include "vantelkit/diskmap/DiskMapExport.h"
+#include "vantelkit/diskmap/DiskMapHtmlReport.h"
 #include "vantelkit/diskmap/DiskMapImport.h"
 #include "vantelkit/scanning/DiskScanner.h"
 #include "vantelkit/platform/FileStatus.h"
@@ -43,7 +39,7 @@ struct MapOptions {
   vantel::ScannerTuning tuning;
 };
 
-// How the tree is shown, whatever its source.
+// How the text tree is shown, whatever its source.
 struct View {
   explicit View(const DiskMap& shown) : map(shown) {}
   const DiskMap& map;
@@ -51,7 +47,6 @@ struct View {
   bool diskUsage = false;
   std::int64_t top = 10;
   std::optional<std::int64_t> maxDepth;  // levels shown below the root
-  std::unordered_map<Index, const DiskMap::HardLink*> links;
 
   // Whether index's children are shown at level (the root's children being level 1).
   bool showsChildrenOf(Index index, std::int64_t level) const {
@@ -63,202 +58,7 @@ struct View {
   std::int64_t measure(const Entry& entry) const { return diskUsage ? entry.usage : entry.size; }
   // A file whose status could not be read has no known size.
   static bool sizeUnknown(const Entry& entry) { return entry.hasMark(FileNode::unreadable) && !entry.isDirectory(); }
-  const DiskMap::HardLink* linkOf(Index index) const {
-    if (links.empty() || !map[index].hasMark(FileNode::hardLink)) return nullptr;
-    auto found = links.find(index);
-    return found == links.end() ? nullptr : found->second;
-  }
 };
-
-std::string errorText(const Entry& entry) {
-  return entry.error != 0 ? vantelkit::platform::errorDescription(entry.error) : std::string("could not be read");
-}
-
-const char* excludedReason(const Entry& entry) {
-  if (entry.hasMark(FileNode::otherFileSystem)) return "otherfs";
-  if (entry.hasMark(FileNode::pseudoFileSystem)) return "kernfs";
-  if (entry.hasMark(FileNode::cacheFolder)) return "cachedir";
-  return nullptr;
-}
-
-// The children of a folder sorted by name (bytes).
-std::vector<Index> byName(const DiskMap& map, Index folder) {
-  const Entry& entry = map[folder];
-  std::vector<Index> children(entry.childCount);
-  for (Index i = 0; i < entry.childCount; ++i) children[i] = entry.firstChild + i;
-  if (!map.namesInOrder()) {
-    std::sort(children.begin(), children.end(),
-              [&map](Index a, Index b) { return std::strcmp(map[a].name, map[b].name) < 0; });
-  }
-  return children;
-}
-
-// The tree as {"name", "size", "usage", "type", ..., "children"}, written without recursion
-// so that any depth of tree is fine. Children are sorted by name.
-void writeTree(vantel::JsonWriter& json, const View& view) {
-  const DiskMap& map = view.map;
-  struct Frame {
-    std::vector<Index> children;
-    std::size_t next;
-  };
-  auto open = [&json, &view, &map](Index index, std::int64_t level) {
-    const Entry& entry = map[index];
-    if (!entry.isDirectory() && entry.marks == 0) {
-      // Most entries are plain files: written as one piece.
-      std::string& out = json.rawValueBuffer();
-      out += "{\"name\":";
-      vantel::JsonWriter::appendQuoted(out, entry.nameView());
-      out += ",\"size\":";
-      vantel::JsonWriter::appendNumber(out, entry.size);
-      out += ",\"usage\":";
-      vantel::JsonWriter::appendNumber(out, entry.usage);
-      out += ",\"type\":\"file\"}";
-      json.rawValueDone();
-      return false;
-    }
-    json.beginObject();
-    json.key("name");
-    json.value(entry.nameView());
-    json.key("size");
-    if (View::sizeUnknown(entry)) {
-      json.null();
-    } else {
-      json.value(entry.size);
-    }
-    json.key("usage");
-    if (View::sizeUnknown(entry)) {
-      json.null();
-    } else {
-      json.value(entry.usage);
-    }
-    json.key("type");
-    bool directory = entry.isDirectory();
-    json.value(directory ? "directory" : "file");
-    if (entry.hasMark(FileNode::unreadable)) {
-      json.key("error");
-      json.value(errorText(entry));
-    }
-    if (const char* reason = excludedReason(entry)) {
-      json.key("excluded");
-      json.value(reason);
-    }
-    if (const auto* link = view.linkOf(index)) {
-      json.key("links");
-      json.value(static_cast<std::int64_t>(link->linkCount));
-      json.key("device");
-      json.value(static_cast<std::int64_t>(link->device));
-      json.key("inode");
-      json.value(static_cast<std::int64_t>(link->inode));
-      if (entry.hasMark(FileNode::duplicateLink)) {
-        json.key("counted");
-        json.value(false);
-      }
-    }
-    if (!directory) {
-      json.endObject();
-      return false;
-    }
-    json.key("children");
-    json.beginArray();
-    if (!view.showsChildrenOf(index, level + 1)) {
-      json.endArray();
-      json.endObject();
-      return false;
-    }
-    return true;
-  };
-  std::vector<Frame> stack;
-  if (open(DiskMap::rootIndex, 0)) stack.push_back({byName(map, DiskMap::rootIndex), 0});
-  while (!stack.empty()) {
-    auto& frame = stack.back();
-    if (frame.next == frame.children.size()) {
-      json.endArray();
-      json.endObject();
-      stack.pop_back();
-      continue;
-    }
-    Index child = frame.children[frame.next++];
-    auto level = static_cast<std::int64_t>(stack.size());
-    if (open(child, level)) stack.push_back({byName(map, child), 0});
-  }
-}
-
-// ncdu's export format, version 1.2: [1, 2, {metadata}, DIR] where DIR is [{info}, entry...]
-// and a file entry is {info}.
-void writeNcduExport(vantel::JsonWriter& json, const std::string& rootPath, const View& view) {
-  const DiskMap& map = view.map;
-  json.beginArray();
-  json.value(std::int64_t{1});
-  json.value(std::int64_t{2});
-  json.beginObject();
-  json.key("progname");
-  json.value("vantel");
-  json.key("progver");
-  json.value(VANTELKIT_VERSION_STRING);
-  json.key("timestamp");
-  json.value(static_cast<std::int64_t>(
-      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count()));
-  json.endObject();
-
-  auto info = [&json, &view, &map](Index index, std::string_view name, bool directory) {
-    const Entry& entry = map[index];
-    json.beginObject();
-    json.key("name");
-    json.value(name);
-    if (!directory && !View::sizeUnknown(entry)) {
-      json.key("asize");
-      json.value(entry.size);
-      json.key("dsize");
-      json.value(entry.usage);
-    }
-    if (const auto* link = view.linkOf(index)) {
-      json.key("dev");
-      json.value(static_cast<std::int64_t>(link->device));
-      json.key("ino");
-      json.value(static_cast<std::int64_t>(link->inode));
-      json.key("nlink");
-      json.value(static_cast<std::int64_t>(link->linkCount));
-      json.key("hlnkc");
-      json.value(true);
-    }
-    if (entry.hasMark(FileNode::unreadable)) {
-      json.key("read_error");
-      json.value(true);
-    }
-    if (const char* reason = excludedReason(entry)) {
-      json.key("excluded");
-      json.value(std::string_view(reason) == "cachedir" ? "pattern" : reason);
-    }
-    json.endObject();
-  };
-  struct Frame {
-    std::vector<Index> children;
-    std::size_t next;
-  };
-  std::vector<Frame> stack;
-  json.beginArray();
-  info(DiskMap::rootIndex, rootPath, true);
-  stack.push_back({byName(map, DiskMap::rootIndex), 0});
-  while (!stack.empty()) {
-    auto& frame = stack.back();
-    if (frame.next == frame.children.size()) {
-      json.endArray();
-      stack.pop_back();
-      continue;
-    }
-    Index child = frame.children[frame.next++];
-    const Entry& entry = map[child];
-    if (entry.isDirectory()) {
-      json.beginArray();
-      info(child, entry.nameView(), true);
-      auto level = static_cast<std::int64_t>(stack.size());
-      stack.push_back({view.showsChildrenOf(child, level + 1) ? byName(map, child) : std::vector<Index>{}, 0});
-    } else {
-      info(child, entry.nameView(), false);
-    }
-  }
-  json.endArray();
-}
 
 char markOf(const Entry& entry) {
   if (entry.hasMark(FileNode::unreadable)) return '!';
@@ -268,81 +68,66 @@ char markOf(const Entry& entry) {
   return 0;
 }
 
+// The tree below the root, each folder's largest entries first (up to view.top, then a line
+// saying how many more there are), one level of indent per level.
 void printTree(std::string& out, const View& view) {
   const DiskMap& map = view.map;
-  struct Frame {
-    std::vector<Index> children;
-    std::size_t next;
-    std::size_t shown;
-  };
-  auto largestFirst = [&view, &map](Index folder) {
-    std::vector<Index> children = byName(map, folder);
+  auto shownOf = [&view](std::size_t count) { return std::min<std::size_t>(count, static_cast<std::size_t>(view.top)); };
+  auto largestFirst = [&view, &map, &shownOf](Index folder, std::vector<Index>& children) {
+    map.childrenByName(folder, children);
     std::stable_sort(children.begin(), children.end(),
                      [&view, &map](Index a, Index b) { return view.measure(map[a]) > view.measure(map[b]); });
-    return children;
+    children.resize(shownOf(children.size()));
   };
-  auto shownOf = [&view](std::size_t count) { return std::min<std::size_t>(count, static_cast<std::size_t>(view.top)); };
-  std::vector<Frame> stack;
-  if (view.showsChildrenOf(DiskMap::rootIndex, 1)) {
-    auto children = largestFirst(DiskMap::rootIndex);
-    auto shown = shownOf(children.size());
-    stack.push_back({std::move(children), 0, shown});
-  }
-  while (!stack.empty()) {
-    auto& frame = stack.back();
-    std::string indent(stack.size() * 2, ' ');
-    if (frame.next == frame.shown) {
-      if (frame.children.size() > frame.shown)
-        out += fmt::format("{}{:>10}  ({} more)\n", indent, "", frame.children.size() - frame.shown);
-      stack.pop_back();
-      continue;
-    }
-    Index index = frame.children[frame.next++];
+  auto enter = [&out, &view, &map](Index index, std::size_t depth) {
+    if (depth == 0) return view.showsChildrenOf(index, 1);
     const Entry& child = map[index];
-    bool directory = child.isDirectory();
-    char mark = markOf(child);
-    out += fmt::format("{}{:>10}  {}{}{}\n", indent,
+    const bool directory = child.isDirectory();
+    const char mark = markOf(child);
+    out += fmt::format("{}{:>10}  {}{}{}\n", std::string(depth * 2, ' '),
                        View::sizeUnknown(child) ? std::string("?") : vantel::formatBytes(view.measure(child)),
                        mark ? std::string(1, mark) : std::string(), vantel::escapedForTerminal(child.nameView()),
                        directory ? "/" : "");
-    auto level = static_cast<std::int64_t>(stack.size()) + 1;
-    if (directory && child.childCount > 0 && view.showsChildrenOf(index, level)) {
-      auto children = largestFirst(index);
-      auto shown = shownOf(children.size());
-      stack.push_back({std::move(children), 0, shown});
-    }
     if (out.size() >= (1 << 16)) {
       std::fwrite(out.data(), 1, out.size(), stdout);
       out.clear();
     }
-  }
+    return directory && child.childCount > 0 && view.showsChildrenOf(index, static_cast<std::int64_t>(depth) + 1);
+  };
+  auto leave = [&out, &map, &shownOf](Index index, std::size_t depth) {
+    const std::size_t count = map[index].childCount;
+    if (count > shownOf(count)) out += fmt::format("{}{:>10}  ({} more)\n", std::string((depth + 1) * 2, ' '), "", count - shownOf(count));
+  };
+  map.visitArranged(DiskMap::rootIndex, largestFirst, enter, leave);
 }
 
-bool writeExport(const std::string& file, const std::string& rootPath, const View& view) {
+// Opens file for writing ("-" for stdout), or says why it cannot and answers null.
+std::FILE* openOutput(const std::string& file) {
   std::FILE* out = file == "-" ? stdout : std::fopen(file.c_str(), "wb");
   if (!out) {
     fmt::print(stderr, "vantel: cannot write {}: {}\n", vantel::escapedForTerminal(file),
                vantelkit::platform::errorDescription(vantelkit::platform::lastErrorNumber()));
-    return false;
   }
-  bool written;
+  return out;
+}
+
+// Writes to file ("-" for stdout) with write(sink); says why when it fails (a failed write
+// to stdout is said once, by the tool's closing check).
+template <class Write>
+bool writeOutput(const std::string& file, Write&& write) {
+  std::FILE* out = openOutput(file);
+  if (!out) return false;
+  if (out == stdout) return write(vantel::standardOutputSink()).hasValue();
+  auto written = write(vantelkit::fileSink(out));
   int error = 0;
-  {
-    vantel::JsonWriter json(out);
-    writeNcduExport(json, rootPath, view);
-    written = json.endDocument();
-    error = json.error();
-  }
-  if (out != stdout && std::fclose(out) != 0 && written) {
-    written = false;
-    error = vantelkit::platform::lastErrorNumber();
-  }
-  // A failed write to stdout is said once, by the tool's closing check.
-  if (!written && out != stdout) {
+  if (auto* failure = written.template errorAs<vantelkit::OutputError>()) error = failure->code().value();
+  if (std::fclose(out) != 0 && written) error = vantelkit::platform::lastErrorNumber();
+  if (!written || error != 0) {
     fmt::print(stderr, "vantel: cannot write {}: {}\n", vantel::escapedForTerminal(file),
                vantelkit::platform::errorDescription(error));
+    return false;
   }
-  return written;
+  return true;
 }
 
 // The map's children in name order, as every output shows them.
@@ -366,7 +151,7 @@ int runMap(const MapOptions& options) {
     fmt::print(stderr, "vantel: --html cannot be used with --json or --export\n");
     return vantel::kExitUsage;
   }
-  if (!options.htmlFile.empty() && !vantel::htmlReportAvailable()) {
+  if (!options.htmlFile.empty() && !vantelkit::DiskMapHtmlReport::isAvailable()) {
     fmt::print(stderr, "vantel: this build has no HTML report (d3-hierarchy was not found when it was built)\n");
     return vantel::kExitFailure;
   }
@@ -397,15 +182,14 @@ int runMap(const MapOptions& options) {
       text = buffer.str();
     }
     auto imported = vantelkit::DiskMapImport::read(text);
-    if (auto* error = std::get_if<vantelkit::DiskMapImport::Error>(&imported)) {
-      fmt::print(stderr, "vantel: {}:{}:{}: {}\n", vantel::escapedForTerminal(options.importFile), error->line,
-                 error->column, error->message);
+    if (!imported) {
+      fmt::print(stderr, "vantel: {}:{}\n", vantel::escapedForTerminal(options.importFile),
+                 imported.error()->localizedDescription());
       return vantel::kExitFailure;
     }
-    auto result = std::get<std::shared_ptr<vantelkit::DiskScanResult>>(imported);
-    map = DiskMap::fromTree(*result->root(), result.get());
-    auto rootPath = result->root()->url().path();
-    target = vantel::ScanTarget{result->root()->url(), rootPath, rootPath};
+    map = std::move(imported).value();
+    target = vantel::ScanTarget{vantelkit::FileURL::fileURLWithPath(map->rootPath(), true), map->rootPath(),
+                                map->rootPath()};
   } else {
     target = vantel::resolveScanTarget(options.path);
     if (!target) return vantel::kExitFailure;
@@ -417,44 +201,26 @@ int runMap(const MapOptions& options) {
     interrupted = run.interrupted();
   }
   const DiskMap& result = *map;
-  View view(result);
-  view.bundlesAsLeaves = options.bundlesAsLeaves;
-  view.diskUsage = options.diskUsage;
-  if (top) view.top = *top;
-  for (const auto& link : result.hardLinks()) view.links[link.entry] = &link;
-
+  const vantelkit::DiskMapExport::TreeOptions tree{maxDepth, options.bundlesAsLeaves};
   if (!options.htmlFile.empty()) {
-    if (!vantel::writeHtmlReport(options.htmlFile, result, target->path)) return vantel::kExitFailure;
+    if (!writeOutput(options.htmlFile, [&](const vantelkit::OutputSink& sink) {
+          return vantelkit::DiskMapHtmlReport::write(result, target->path, sink);
+        }))
+      return vantel::kExitFailure;
   } else if (!options.exportFile.empty()) {
-    view.maxDepth = maxDepth;
-    if (!writeExport(options.exportFile, result.rootPath(), view)) return vantel::kExitFailure;
+    if (!writeOutput(options.exportFile, [&](const vantelkit::OutputSink& sink) {
+          return vantelkit::DiskMapExport::writeNcdu(result, {.tree = tree}, sink);
+        }))
+      return vantel::kExitFailure;
   } else if (options.json) {
-    view.maxDepth = maxDepth;
-    vantel::JsonWriter json(stdout);
-    json.beginObject();
-    json.key("version");
-    json.value(std::int64_t{1});
-    json.key("path");
-    json.value(target->path);
-    json.key("size");
-    json.value(result.totalSize());
-    json.key("usage");
-    json.value(result.totalUsage());
-    json.key("filesScanned");
-    json.value(result.totalFilesScanned());
-    json.key("hardLinks");
-    json.value(result.hardLinksCountedOnce() ? "counted once" : "each link counted");
-    json.key("unreadable");
-    json.value(static_cast<std::int64_t>(result.unreadableCount()));
-    json.key("complete");
-    json.value(!interrupted);
-    json.key("elapsed");
-    json.value(result.elapsed());
-    json.key("root");
-    writeTree(json, view);
-    json.endObject();
-    json.endDocument();
+    auto written = vantelkit::DiskMapExport::writeJSON(
+        result, {.tree = tree, .path = target->path, .complete = !interrupted}, vantel::standardOutputSink());
+    (void)written;  // a failed write to stdout is said once, by the tool's closing check
   } else {
+    View view(result);
+    view.bundlesAsLeaves = options.bundlesAsLeaves;
+    view.diskUsage = options.diskUsage;
+    if (top) view.top = *top;
     view.maxDepth = maxDepth ? maxDepth : std::optional<std::int64_t>(3);
     std::string out = fmt::format("{:>10}  {}  ({}, {:.2f} s{})\n",
                                   vantel::formatBytes(options.diskUsage ? result.totalUsage() : result.totalSize()),

@@ -7,7 +7,7 @@
 
 #include "Command.h"
 #include "TextOutput.h"
-#include "JsonWriter.h"
+#include "vantelkit/foundation/JsonWriter.h"
 #include "ScanTarget.h"
 #include "vantelkit/metadata/MetadataQuery.h"
 #include "vantelkit/platform/DispatchQueue.h"
@@ -70,7 +70,7 @@ int runQuery(const QueryOptions& options) {
   const auto results = query->results();
 
   if (options.json) {
-    vantel::JsonWriter json(stdout);
+    vantelkit::JsonWriter json(vantel::standardOutputSink());
     json.beginObject();
     json.key("version");
     json.value(std::int64_t{1});

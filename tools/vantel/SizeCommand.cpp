@@ -3,7 +3,7 @@
 #include <fmt/core.h>
 
 #include "Command.h"
-#include "JsonWriter.h"
+#include "vantelkit/foundation/JsonWriter.h"
 #include "ScanTarget.h"
 
 namespace {
@@ -30,7 +30,7 @@ int runSize(const SizeOptions& options) {
   const std::int64_t shown = options.diskUsage ? result->totalUsage() : result->totalSize();
 
   if (options.json) {
-    vantel::JsonWriter json(stdout);
+    vantelkit::JsonWriter json(vantel::standardOutputSink());
     json.beginObject();
     json.key("version");
     json.value(std::int64_t{1});

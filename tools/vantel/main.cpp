@@ -35,6 +35,14 @@ void noteStandardOutputError(int error) {
 
 int standardOutputError() { return firstStandardOutputError; }
 
+vantelkit::OutputSink standardOutputSink() {
+  return [write = vantelkit::fileSink(stdout)](std::string_view bytes) {
+    std::error_code error = write(bytes);
+    if (error) noteStandardOutputError(error.value());
+    return error;
+  };
+}
+
 bool flushStandardOutput() {
   if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
   if (const int error = vantelkit::platform::lastErrorNumber(); error != 0) noteStandardOutputError(error);

@@ -1,6 +1,6 @@
-// Reads a disk map written earlier back into a scan result, without touching the disk: an
-// ncdu export ([1, minor, {metadata}, [{info}, ...]]) or the map JSON of `vantel map
-// --json` ({"root": {"name", "size", "usage", "type", "children": [...]}, ...}).
+// Reads a disk map written earlier, without touching the disk: an ncdu export ([1, minor,
+// {metadata}, [{info}, ...]]) or the map JSON of DiskMapExport::writeJSON ({"root": {"name",
+// "size", "usage", "type", "children": [...]}, ...}), straight into a DiskMap.
 // Directory sizes are summed again from the files; unreadable entries, exclusion marks and
 // hard links come back as the scan had them. The input is streamed (no document in memory)
 // and nesting is bounded, so no input can exhaust the stack.
@@ -11,27 +11,53 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <variant>
 
-#include "vantelkit/scanning/DiskScanResult.h"
+#include "vantelkit/foundation/Error.h"
+#include "vantelkit/foundation/Result.h"
+#include "vantelkit/scanning/DiskMap.h"
 
 namespace vantelkit {
 
+// Where and why a text is not a disk map.
+class DiskMapImportError final : public Error {
+ public:
+  enum class Case {
+    malformedJSON,    // the text is not JSON
+    notADiskMap,      // JSON, but not laid out as either format
+    nestedTooDeeply,  // deeper than DiskMapImport::maxDepth
+  };
+  DiskMapImportError(Case kind, std::size_t line, std::size_t column, std::string message)
+      : _case(kind), _line(line), _column(column), _message(std::move(message)) {}
+
+  Case kind() const { return _case; }
+  std::size_t line() const { return _line; }      // 1-based
+  std::size_t column() const { return _column; }  // 1-based, in bytes
+  // What is wrong there, in words ("expected a directory's info object").
+  const std::string& message() const { return _message; }
+
+  std::string typeName() const override { return "DiskMapImportError"; }
+  // The case name: "malformedJSON", "notADiskMap" or "nestedTooDeeply".
+  std::string description() const override;
+  // "line:column: message".
+  std::string localizedDescription() const override;
+
+ private:
+  Case _case;
+  std::size_t _line;
+  std::size_t _column;
+  std::string _message;
+};
+
 class DiskMapImport {
  public:
-  // Where and why the input is not a disk map.
-  struct Error {
-    std::size_t line = 0;    // 1-based
-    std::size_t column = 0;  // 1-based, in bytes
-    std::string message;
-  };
-
   // Most directory levels read; deeper input is an error.
   static constexpr std::size_t maxDepth = 4096;
 
-  // The map in text, or where it is malformed. The result's elapsed time is 0; its root's
-  // URL is the map's root path (resolved against the current folder when relative).
-  static std::variant<std::shared_ptr<DiskScanResult>, Error> read(std::string_view text);
+  // The map in text, or a DiskMapImportError saying where it is malformed. The map's elapsed
+  // time is 0; its root path is the map's (resolved against the current folder when
+  // relative). Entries are numbered breadth-first, each folder's children in the order the
+  // text gives them.
+  static Result<std::shared_ptr<DiskMap>> read(std::string_view text);
 };
 
 }  // namespace vantelkit

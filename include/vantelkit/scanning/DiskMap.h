@@ -8,7 +8,9 @@
 // the sums of the regular files below it (a further link to a file counted elsewhere is left
 // out when its entry has the FileNode::duplicateLink mark).
 //
-// Made by DiskScanner::scanMap() or from a FileNode tree with fromTree().
+// Made by DiskScanner::scanMap(), by DiskMapImport or from a FileNode tree with fromTree().
+// children() and visit() walk it; visit() keeps its own stack on the heap, so a chain of
+// any depth is walked in constant call stack.
 // Thread safety: a finished map is immutable and may be read from any thread. While a scan
 // fills it, reserve() may be called from any thread and each traversal writes only the
 // entries it reserved; read nothing until the scan has returned the map.
@@ -17,6 +19,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -87,6 +90,92 @@ class DiskMap {
   // The path of index below the root ("" for the root itself).
   std::string relativePath(Index index) const;
 
+  // A folder's children as a range of indices, in the order of the map (listing order, or
+  // name order when namesInOrder()). Empty for a file.
+  class Children {
+   public:
+    class iterator {
+     public:
+      using iterator_category = std::random_access_iterator_tag;
+      using value_type = Index;
+      using difference_type = std::ptrdiff_t;
+      using pointer = const Index*;
+      using reference = Index;
+      iterator() = default;
+      explicit iterator(Index at) : _at(at) {}
+      Index operator*() const { return _at; }
+      Index operator[](difference_type offset) const { return static_cast<Index>(_at + offset); }
+      iterator& operator++() { ++_at; return *this; }
+      iterator operator++(int) { auto before = *this; ++_at; return before; }
+      iterator& operator--() { --_at; return *this; }
+      iterator operator--(int) { auto before = *this; --_at; return before; }
+      iterator& operator+=(difference_type offset) { _at = static_cast<Index>(_at + offset); return *this; }
+      iterator& operator-=(difference_type offset) { _at = static_cast<Index>(_at - offset); return *this; }
+      friend iterator operator+(iterator it, difference_type offset) { return it += offset; }
+      friend iterator operator+(difference_type offset, iterator it) { return it += offset; }
+      friend iterator operator-(iterator it, difference_type offset) { return it -= offset; }
+      friend difference_type operator-(iterator a, iterator b) {
+        return static_cast<difference_type>(a._at) - static_cast<difference_type>(b._at);
+      }
+      friend auto operator<=>(iterator, iterator) = default;
+
+     private:
+      Index _at = 0;
+    };
+    Children(Index first, Index count) : _first(first), _count(count) {}
+    iterator begin() const { return iterator(_first); }
+    iterator end() const { return iterator(static_cast<Index>(_first + _count)); }
+    std::size_t size() const { return _count; }
+    bool empty() const { return _count == 0; }
+    Index operator[](std::size_t i) const { return static_cast<Index>(_first + i); }
+
+   private:
+    Index _first;
+    Index _count;
+  };
+  Children children(Index folder) const {
+    const Entry& entry = (*this)[folder];
+    return Children(entry.firstChild, entry.childCount);
+  }
+  // Replaces into with a folder's children in the byte order of their names.
+  void childrenByName(Index folder, std::vector<Index>& into) const;
+
+  // The order in which visit() takes each folder's children.
+  enum class Order {
+    map,   // as children() gives them
+    name,  // by the bytes of their names
+  };
+  // Walks the entries from start depth first: enter(index, depth) for each (depth 0 for
+  // start), answering whether to go into its children; leave(index, depth) once the children
+  // of an entry that enter let in have been walked (also when it has none).
+  template <class Enter, class Leave>
+  void visit(Index start, Order order, Enter&& enter, Leave&& leave) const {
+    if (order == Order::map || _namesInOrder) {
+      visitArranged(
+          start, [this](Index folder, std::vector<Index>& children) {
+            auto run = this->children(folder);
+            children.assign(run.begin(), run.end());
+          },
+          enter, leave);
+    } else {
+      visitArranged(
+          start, [this](Index folder, std::vector<Index>& children) { childrenByName(folder, children); }, enter,
+          leave);
+    }
+  }
+  // As visit(), with the children walked for each folder entered chosen by
+  // arrange(folder, children): it fills children (given empty) with the indices to walk, in
+  // their order, and may leave some out.
+  template <class Arrange, class Enter, class Leave>
+  void visitArranged(Index start, Arrange&& arrange, Enter&& enter, Leave&& leave) const;
+
+  // Walks the entries below start in the byte order of their paths, as sort(1) would order
+  // them: visitor(index, path) gets each entry's path (prefix, then the names below start,
+  // "/"-separated) and answers whether to go into its children. A folder's own path comes
+  // where its name sorts among its siblings, what is below it where its name and "/" sort.
+  template <class Visitor>
+  void visitInPathOrder(Index start, std::string prefix, Visitor&& visitor) const;
+
   // Bytes the map holds (entries and names, the pools' unused space included).
   std::size_t memoryUsed() const;
 
@@ -152,6 +241,91 @@ class DiskMap {
   std::int64_t _filesScanned = 0;
   bool _hasFileSizes = true;
   bool _namesInOrder = false;
+
+  // One place among a folder's children in path order: the entry itself, or (for a folder)
+  // everything below it.
+  struct PathSlot {
+    Index index;
+    bool below;
+    bool skipped;
+  };
+  void pathSlots(Index folder, std::vector<PathSlot>& into) const;
 };
+
+template <class Arrange, class Enter, class Leave>
+void DiskMap::visitArranged(Index start, Arrange&& arrange, Enter&& enter, Leave&& leave) const {
+  struct Frame {
+    Index folder;
+    std::size_t next;
+    std::vector<Index> children;
+  };
+  // Frames are kept when popped, so that their children's storage is used again.
+  std::vector<Frame> stack;
+  std::size_t depth = 0;
+  auto push = [&](Index folder) {
+    if (stack.size() == depth) stack.push_back(Frame{folder, 0, {}});
+    Frame& frame = stack[depth++];
+    frame.folder = folder;
+    frame.next = 0;
+    frame.children.clear();
+    arrange(folder, frame.children);
+  };
+  if (!enter(start, std::size_t{0})) return;
+  push(start);
+  while (depth > 0) {
+    Frame& frame = stack[depth - 1];
+    if (frame.next == frame.children.size()) {
+      --depth;
+      leave(frame.folder, depth);
+      continue;
+    }
+    const Index child = frame.children[frame.next++];
+    if (enter(child, depth)) push(child);
+  }
+}
+
+template <class Visitor>
+void DiskMap::visitInPathOrder(Index start, std::string prefix, Visitor&& visitor) const {
+  struct Frame {
+    std::size_t next;
+    std::size_t pathLength;  // the folder's path with its "/", within path
+    std::vector<PathSlot> slots;
+  };
+  std::vector<Frame> stack;
+  std::size_t depth = 0;
+  std::string path = std::move(prefix);
+  auto push = [&](Index folder) {
+    if (stack.size() == depth) stack.push_back(Frame{});
+    Frame& frame = stack[depth++];
+    frame.next = 0;
+    frame.pathLength = path.size();
+    pathSlots(folder, frame.slots);
+  };
+  push(start);
+  while (depth > 0) {
+    Frame& frame = stack[depth - 1];
+    if (frame.next == frame.slots.size()) {
+      --depth;
+      continue;
+    }
+    const PathSlot slot = frame.slots[frame.next++];
+    path.resize(frame.pathLength);
+    path += (*this)[slot.index].nameView();
+    if (slot.below) {
+      if (slot.skipped) continue;
+      path += '/';
+      push(slot.index);
+    } else if (!visitor(slot.index, static_cast<const std::string&>(path)) && (*this)[slot.index].childCount > 0) {
+      // What is below the folder comes after its own slot, past only the siblings whose names
+      // extend its name with a byte before "/": mark it skipped.
+      for (std::size_t i = frame.next; i < frame.slots.size(); ++i) {
+        if (frame.slots[i].index == slot.index) {
+          frame.slots[i].skipped = true;
+          break;
+        }
+      }
+    }
+  }
+}
 
 }  // namespace vantelkit

@@ -1,5 +1,7 @@
 #include "diskmap/internal/JsonPullReader.h"
 
+#include "foundation/internal/Utf8.h"
+
 #include <charconv>
 
 namespace vantelkit::internal {
@@ -174,26 +176,6 @@ bool JsonPullReader::number(Token& token) {
   return true;
 }
 
-namespace {
-void appendUTF8(std::string& out, std::uint32_t code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
-}  // namespace
-
 bool JsonPullReader::string(std::string& out) {
   out.clear();
   ++_pos;  // the opening quote
@@ -251,7 +233,7 @@ bool JsonPullReader::string(std::string& out) {
         } else if (code >= 0xD800 && code < 0xE000) {
           code = 0xFFFD;
         }
-        appendUTF8(out, code);
+        appendUtf8(out, code);
         break;
       }
       default:

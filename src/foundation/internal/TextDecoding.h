@@ -1,10 +1,13 @@
-// Decoding of text files whose encoding is given by a byte-order mark, and UTF-8 helpers.
+// Decoding of text files whose encoding is given by a byte-order mark (the UTF-8 helpers are in
+// Utf8.h).
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "foundation/internal/Utf8.h"
 
 namespace vantelkit::internal {
 
@@ -13,11 +16,5 @@ namespace vantelkit::internal {
 // such, anything else as UTF-8. Unpaired UTF-16 surrogates become U+FFFD. None for an odd
 // UTF-16 byte count or invalid UTF-8.
 std::optional<std::string> decodeMarkedText(std::string_view bytes);
-
-// True when bytes are well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
-bool isValidUtf8(std::string_view bytes);
-
-// Appends the UTF-8 form of a code point; surrogates and values past U+10FFFF become U+FFFD.
-void appendUtf8(std::string& out, std::uint32_t codePoint);
 
 }  // namespace vantelkit::internal

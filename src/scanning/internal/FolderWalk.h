@@ -2,26 +2,12 @@
 // builds. A Builder turns each listing into its own nodes; the walk decides what is listed,
 // what is left out and where each subfolder goes (inline, or a new operation).
 //
-// A Builder provides:
-//   using Folder = ...;                       a folder handle, cheap to copy, null when empty
-//   std::string path(const Folder&);           the folder's absolute path
-//   std::string_view name(const Folder&);      its last component
-//   bool isChildOf(const Folder& f, const Folder& p);
-//   void noteListing(const Folder&);          for the progress display
-//   void beginListing(const Folder&);          drops what the last listing left
-//   void addEntry(const Entry&, bool isDirectory);
-//   void clearListing();                       forgets the entries added so far
-//   void mark(const Folder&, FileNode::Mark); void setError(const Folder&, int error);
-//   bool commitListing(const Folder&, std::int64_t fileBytes, std::int64_t fileUsage,
-//                      std::vector<Subfolder>& subfolders);
-//                                              the listing's nodes become the folder's; answers
-//                                              false when they cannot be kept (then nothing is)
-//   std::size_t listingSize();                 entries the last committed listing held
-//   void queue(const Folder&, std::size_t depth);  a new operation, slot already reserved
+// What a builder provides is the concept FolderBuilder below.
 // Thread safety: one walk per operation thread; the builder is the operation's own.
 #pragma once
 
 #include <algorithm>
+#include <concepts>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -51,6 +37,34 @@ struct Subfolder {
   bool unreadable = false;
 };
 
+// What the walk asks of a builder. Folder is a folder handle, cheap to copy, false when empty.
+// beginListing() drops what the last listing left; addEntry() adds one entry of the listing,
+// clearListing() forgets those added so far; commitListing() makes the listing's nodes the
+// folder's and fills subfolders, answering false when they cannot be kept (then nothing
+// is); listingSize() counts the entries of the last committed listing; queue() hands a
+// folder, its slot already reserved, to a new operation; noteListing() is for the progress
+// display.
+template <class B>
+concept FolderBuilder = requires(B& builder, const typename B::Folder& folder,
+                                 const platform::DirectoryReader::Entry& entry,
+                                 std::vector<Subfolder<typename B::Folder>>& subfolders, std::int64_t bytes,
+                                 std::size_t depth, FileNode::Mark mark, int error) {
+  requires std::copyable<typename B::Folder>;
+  { static_cast<bool>(folder) };
+  { builder.path(folder) } -> std::convertible_to<std::string>;
+  { builder.name(folder) } -> std::convertible_to<std::string_view>;
+  { builder.isChildOf(folder, folder) } -> std::convertible_to<bool>;
+  builder.noteListing(folder);
+  builder.beginListing(folder);
+  builder.addEntry(entry, true);
+  builder.clearListing();
+  builder.mark(folder, mark);
+  builder.setError(folder, error);
+  { builder.commitListing(folder, bytes, bytes, subfolders) } -> std::same_as<bool>;
+  { builder.listingSize() } -> std::convertible_to<std::size_t>;
+  builder.queue(folder, depth);
+};
+
 // The path of name in the folder at folderPath.
 inline std::string childPath(const std::string& folderPath, std::string_view name) {
   std::string path = folderPath;
@@ -75,7 +89,7 @@ inline bool isExcludedEntry(const DiskScanRun& run, std::string_view name, const
 }
 
 // Sorts the entries of one listing into the builder, and notes what could not be read.
-template <class Builder>
+template <FolderBuilder Builder>
 class EntryVisitor final : public platform::DirectoryReader::Visitor {
  public:
   using Entry = platform::DirectoryReader::Entry;
@@ -161,7 +175,7 @@ class EntryVisitor final : public platform::DirectoryReader::Visitor {
 // Lists start (a folder at startDepth path components), then its subfolders depth-first in
 // listing order, handing some to new operations as the scanner's fan-out rule allows. The
 // walk needs no recursion, whatever the tree's depth, and keeps at most one directory open.
-template <class Builder>
+template <FolderBuilder Builder>
 void walkFolders(DiskScanRun& run, Builder& builder, const typename Builder::Folder& start,
                  std::size_t startDepth, bool fileStatus) {
   using Folder = typename Builder::Folder;

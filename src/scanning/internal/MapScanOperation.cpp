@@ -158,6 +158,7 @@ class MapBuilder {
   std::vector<DiskMap::HardLink> _pendingLinks;  // entry: the position in _pending
   std::vector<DiskMap::HardLink> _links;
 };
+static_assert(internal::FolderBuilder<MapBuilder>);
 
 }  // namespace
 

@@ -1,22 +1,26 @@
-// A streaming JSON writer for the tool's machine-readable output: writes as it goes, so a
-// tree of millions of nodes needs no document in memory. Texts are escaped; bytes that are
-// not valid UTF-8 become U+FFFD, and control characters (DEL included) are written as
-// \u00XX, so the output is always valid JSON that strict readers accept.
-// One owner at a time.
+// A streaming JSON writer: writes as it goes, in pieces of about 64 KiB handed to an
+// OutputSink, so a tree of millions of entries needs no document in memory. Texts are
+// escaped; bytes that are not valid UTF-8 become U+FFFD, and control characters (DEL
+// included) are written as \u00XX, so the output is always valid JSON that strict readers
+// accept. Numbers are written in the shortest form that reads back the same.
+// Thread safety: one owner at a time.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
-namespace vantel {
+#include "vantelkit/foundation/OutputSink.h"
+#include "vantelkit/foundation/Result.h"
+
+namespace vantelkit {
 
 class JsonWriter {
  public:
-  // Writes to out (not closed by the writer).
-  explicit JsonWriter(std::FILE* out);
+  explicit JsonWriter(OutputSink sink);
+  // Flushes what is still buffered.
   ~JsonWriter();
   JsonWriter(const JsonWriter&) = delete;
   JsonWriter& operator=(const JsonWriter&) = delete;
@@ -32,14 +36,17 @@ class JsonWriter {
   void value(std::int64_t number);
   void value(double number);
   void value(bool flag);
-  // Writes any buffered output; answers false when writing failed.
-  bool flush();
-  // The system's error number of the first failed write, 0 when none failed.
-  int error() const { return _error; }
-  // Ends the document with one newline and flushes; answers false when writing failed.
-  bool endDocument();
   // Null, for a value that is not known.
   void null();
+  // Hands buffered output to the sink and asks it to flush; false once any write failed
+  // (nothing more is handed to the sink after a failure).
+  bool flush();
+  // Ends the document with one newline and flushes; false when writing failed.
+  bool endDocument();
+  // The reason of the first failed write; empty when none failed.
+  std::error_code error() const { return _error; }
+  // Nothing when every write succeeded, else an OutputError with the first failure's reason.
+  Result<void> outcome() const;
 
   // text as a JSON string literal, quotes included.
   static std::string quoted(std::string_view text);
@@ -62,13 +69,12 @@ class JsonWriter {
   void separate();
   void write(std::string_view bytes);
 
-  std::FILE* _out;
+  OutputSink _sink;
   std::string _buffer;
   // For each open container: whether it already holds an element.
   std::vector<bool> _hasElement;
   bool _afterKey = false;
-  bool _failed = false;
-  int _error = 0;
+  std::error_code _error;
 };
 
-}  // namespace vantel
+}  // namespace vantelkit

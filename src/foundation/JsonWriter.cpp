@@ -1,15 +1,13 @@
-#include "JsonWriter.h"
+#include "vantelkit/foundation/JsonWriter.h"
 
 #include <fmt/format.h>
 
 #include <charconv>
 #include <cmath>
 
-#include "Command.h"
-#include "vantelkit/platform/FileStatus.h"
-#include "vantelkit/scanning/DataDescription.h"
+#include "foundation/internal/Utf8.h"
 
-namespace vantel {
+namespace vantelkit {
 
 namespace {
 
@@ -41,7 +39,7 @@ void appendEscaped(std::string& out, std::string_view text) {
 }
 }  // namespace
 
-JsonWriter::JsonWriter(std::FILE* out) : _out(out) { _buffer.reserve(kFlushThreshold * 2); }
+JsonWriter::JsonWriter(OutputSink sink) : _sink(std::move(sink)) { _buffer.reserve(kFlushThreshold * 2); }
 
 JsonWriter::~JsonWriter() { flush(); }
 
@@ -67,10 +65,10 @@ void JsonWriter::appendQuoted(std::string& out, std::string_view text) {
     out += '"';
     return;
   }
-  if (vantelkit::isValidUTF8(text)) {
+  if (internal::isValidUtf8(text)) {
     appendEscaped(out, text);
   } else {
-    appendEscaped(out, vantelkit::replacingInvalidUTF8(text));
+    appendEscaped(out, internal::replacingInvalidUtf8(text));
   }
 }
 
@@ -86,18 +84,17 @@ void JsonWriter::write(std::string_view bytes) {
 }
 
 bool JsonWriter::flush() {
-  bool failedNow = false;
-  if (!_buffer.empty()) {
-    if (std::fwrite(_buffer.data(), 1, _buffer.size(), _out) != _buffer.size()) failedNow = true;
-    _buffer.clear();
+  if (!_error) {
+    if (!_buffer.empty()) _error = _sink(_buffer);
+    if (!_error) _error = _sink({});
   }
-  if (!failedNow && std::fflush(_out) != 0) failedNow = true;
-  if (failedNow && !_failed) {
-    _failed = true;
-    _error = vantelkit::platform::lastErrorNumber();
-    if (_out == stdout) noteStandardOutputError(_error);
-  }
-  return !_failed;
+  _buffer.clear();
+  return !_error;
+}
+
+Result<void> JsonWriter::outcome() const {
+  if (_error) return std::make_shared<const OutputError>(_error);
+  return {};
 }
 
 void JsonWriter::separate() {
@@ -140,10 +137,10 @@ void JsonWriter::endArray() {
 
 void JsonWriter::key(std::string_view name) {
   separate();
-  if (vantelkit::isValidUTF8(name)) {
+  if (internal::isValidUtf8(name)) {
     appendEscaped(_buffer, name);
   } else {
-    appendEscaped(_buffer, vantelkit::replacingInvalidUTF8(name));
+    appendEscaped(_buffer, internal::replacingInvalidUtf8(name));
   }
   write(":");
   _afterKey = true;
@@ -151,10 +148,10 @@ void JsonWriter::key(std::string_view name) {
 
 void JsonWriter::value(std::string_view text) {
   separate();
-  if (vantelkit::isValidUTF8(text)) {
+  if (internal::isValidUtf8(text)) {
     appendEscaped(_buffer, text);
   } else {
-    appendEscaped(_buffer, vantelkit::replacingInvalidUTF8(text));
+    appendEscaped(_buffer, internal::replacingInvalidUtf8(text));
   }
   if (_buffer.size() >= kFlushThreshold) flush();
 }
@@ -185,4 +182,4 @@ void JsonWriter::value(bool flag) {
   write(flag ? "true" : "false");
 }
 
-}  // namespace vantel
+}  // namespace vantelkit

@@ -1,0 +1,54 @@
+#include "vantelkit/diskmap/DiskMapSearch.h"
+
+#include <cctype>
+
+namespace vantelkit {
+
+namespace {
+
+std::string lowered(std::string_view text) {
+  std::string out(text);
+  for (auto& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+}  // namespace
+
+DiskMapSearch::DiskMapSearch(Filter filter)
+    : _fold(filter.ignoreCase), _minimumSize(filter.minimumSize), _type(filter.type) {
+  if (filter.extension) {
+    std::string_view extension = *filter.extension;
+    if (!extension.empty() && extension.front() == '.') extension.remove_prefix(1);
+    _suffix = "." + (_fold ? lowered(extension) : std::string(extension));
+  }
+  if (filter.nameContains) _contains = _fold ? lowered(*filter.nameContains) : std::move(*filter.nameContains);
+}
+
+bool DiskMapSearch::matches(const DiskMap::Entry& entry) const {
+  if (_type && entry.nodeType() != *_type) return false;
+  std::string_view name = entry.nameView();
+  if (_suffix) {
+    if (name.size() <= _suffix->size()) return false;
+    std::string_view tail = name.substr(name.size() - _suffix->size());
+    if (_fold ? lowered(tail) != *_suffix : tail != *_suffix) return false;
+  }
+  if (_contains) {
+    if (_fold ? lowered(name).find(*_contains) == std::string::npos : name.find(*_contains) == std::string_view::npos)
+      return false;
+  }
+  if (_minimumSize && ownSize(entry) < *_minimumSize) return false;
+  return true;
+}
+
+void DiskMapSearch::forEachMatch(const DiskMap& map, std::string_view rootPath,
+                                 const std::function<void(DiskMap::Index, const std::string&)>& found) const {
+  std::string prefix(rootPath);
+  if (prefix.empty() || prefix.back() != '/') prefix += '/';
+  map.visitInPathOrder(DiskMap::rootIndex, std::move(prefix),
+                       [this, &map, &found](DiskMap::Index index, const std::string& path) {
+                         if (matches(map[index])) found(index, path);
+                         return true;
+                       });
+}
+
+}  // namespace vantelkit

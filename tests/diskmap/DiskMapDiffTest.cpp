@@ -1,0 +1,52 @@
+#include "vantelkit/diskmap/DiskMapDiff.h"
+
+#include <gtest/gtest.h>
+
+#include "vantelkit/diskmap/DiskMapImport.h"
+
+using namespace vantelkit;
+
+namespace {
+
+std::shared_ptr<DiskMap> read(std::string_view text) {
+  auto map = DiskMapImport::read(text);
+  EXPECT_TRUE(map) << (map ? "" : map.error()->localizedDescription());
+  return map ? *map : nullptr;
+}
+
+}  // namespace
+
+TEST(DiskMapDiffTest, ChangesAreMatchedByNameAndListedLargestFirst) {
+  // The roots' names differ: roots are matched whatever their names.
+  auto before = read(R"([1, 2, {}, [{"name": "/old"},
+    {"name": "same", "asize": 7},
+    {"name": "grows", "asize": 10},
+    [{"name": "moved"}, {"name": "inner", "asize": 100}],
+    [{"name": "gone"}, {"name": "deep", "asize": 40}],
+    {"name": "kind", "asize": 3},
+    [{"name": "locked", "read_error": true}]]])");
+  auto after = read(R"({"path": "/new", "root": {"name": "new", "type": "directory", "children": [
+    {"name": "same", "size": 7, "type": "file"},
+    {"name": "grows", "size": 25, "type": "file"},
+    {"name": "moved", "type": "directory", "children": [{"name": "other", "size": 100, "type": "file"}]},
+    {"name": "kind", "type": "directory", "children": []},
+    {"name": "locked", "type": "directory", "children": [{"name": "f", "size": 2, "type": "file"}]},
+    {"name": "new", "size": 1, "type": "file"}]}})");
+  ASSERT_TRUE(before && after);
+  using Status = DiskMapDiff::Status;
+  using Type = FileNode::NodeType;
+  std::vector<DiskMapDiff::Change> expected{
+      {"moved/inner", Status::vanished, Type::file, 100, std::nullopt, false},
+      {"moved/other", Status::appeared, Type::file, std::nullopt, 100, false},
+      {"gone/", Status::vanished, Type::directory, 40, std::nullopt, false},
+      {"grows", Status::grew, Type::file, 10, 25, false},
+      {"kind", Status::vanished, Type::file, 3, std::nullopt, false},
+      {"locked/", Status::grew, Type::directory, 0, 2, true},
+      {"locked/f", Status::appeared, Type::file, std::nullopt, 2, false},
+      {"new", Status::appeared, Type::file, std::nullopt, 1, false},
+      {"kind/", Status::appeared, Type::directory, std::nullopt, 0, false},
+  };
+  EXPECT_EQ(DiskMapDiff::compare(*before, *after), expected);
+  EXPECT_TRUE(DiskMapDiff::compare(*before, *before).empty());
+  EXPECT_EQ(DiskMapDiff::statusName(Status::shrank), "shrank");
+}

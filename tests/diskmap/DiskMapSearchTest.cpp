@@ -1,0 +1,56 @@
+#include "vantelkit/diskmap/DiskMapSearch.h"
+
+#include <gtest/gtest.h>
+
+#include "vantelkit/diskmap/DiskMapImport.h"
+
+using namespace vantelkit;
+
+namespace {
+
+// Names that sort around "/" ("a-b" and "a.txt" come between "a" and "a/..."), mixed case,
+// a compound extension, a name that is only an extension.
+std::shared_ptr<DiskMap> sampleMap() {
+  auto map = DiskMapImport::read(R"([1, 2, {}, [{"name": "/s"},
+    {"name": "a.txt", "asize": 10},
+    [{"name": "a"}, {"name": "Notes.TXT", "asize": 2000}, [{"name": "a.txt"}, {"name": "x.tar.gz", "asize": 5000}]],
+    {"name": "a-b", "asize": 1},
+    {"name": ".txt", "asize": 3},
+    [{"name": "B"}]]])");
+  EXPECT_TRUE(map);
+  return map ? *map : nullptr;
+}
+
+std::vector<std::string> found(const DiskMap& map, DiskMapSearch::Filter filter) {
+  std::vector<std::string> paths;
+  DiskMapSearch(std::move(filter)).forEachMatch(map, "/s", [&paths](DiskMap::Index, const std::string& path) {
+    paths.push_back(path);
+  });
+  return paths;
+}
+
+}  // namespace
+
+TEST(DiskMapSearchTest, EveryEntryComesInTheByteOrderOfItsPath) {
+  auto map = sampleMap();
+  ASSERT_TRUE(map);
+  EXPECT_EQ(found(*map, {}), (std::vector<std::string>{"/s/.txt", "/s/B", "/s/a", "/s/a-b", "/s/a.txt",
+                                                       "/s/a/Notes.TXT", "/s/a/a.txt", "/s/a/a.txt/x.tar.gz"}));
+}
+
+TEST(DiskMapSearchTest, FiltersCombine) {
+  auto map = sampleMap();
+  ASSERT_TRUE(map);
+  using Paths = std::vector<std::string>;
+  EXPECT_EQ(found(*map, {.extension = "txt"}), (Paths{"/s/a.txt", "/s/a/a.txt"}));
+  EXPECT_EQ(found(*map, {.extension = ".TXT", .ignoreCase = true}),
+            (Paths{"/s/a.txt", "/s/a/Notes.TXT", "/s/a/a.txt"}));
+  EXPECT_EQ(found(*map, {.extension = "tar.gz"}), (Paths{"/s/a/a.txt/x.tar.gz"}));
+  EXPECT_EQ(found(*map, {.extension = "txt", .type = FileNode::NodeType::file}), (Paths{"/s/a.txt"}));
+  EXPECT_EQ(found(*map, {.nameContains = "b"}), (Paths{"/s/a-b"}));
+  EXPECT_EQ(found(*map, {.nameContains = "b", .ignoreCase = true}), (Paths{"/s/B", "/s/a-b"}));
+  // Folders count as 0 bytes.
+  EXPECT_EQ(found(*map, {.minimumSize = 2000}), (Paths{"/s/a/Notes.TXT", "/s/a/a.txt/x.tar.gz"}));
+  EXPECT_EQ(found(*map, {.type = FileNode::NodeType::directory}), (Paths{"/s/B", "/s/a", "/s/a/a.txt"}));
+  EXPECT_TRUE(found(*map, {.nameContains = "zzz"}).empty());
+}
