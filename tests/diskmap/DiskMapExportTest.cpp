@@ -52,12 +52,12 @@ std::shared_ptr<DiskMap> scannedMap(ScanFixtureTree& tree) {
   auto reader = std::make_shared<FaultInjectingDirectoryReader>();
   reader->failOpen(tree.path("locked"));
   reader->failStatus(tree.path("nostatus"));
-  auto scanner = DiskScanner::make({}, false, reader);
+  auto scanner = DiskScanner::make({}, reader);
   DiskScanner::WalkOptions options;
   options.countHardLinksOnce = true;
   options.excludeCaches = true;
   scanner->setWalkOptions(options);
-  return scanner->scanMap(FileURL::fileURLWithPath(tree.root()), false, std::nullopt);
+  return scanner->scanMap(FileURL::fileURLWithPath(tree.root()));
 }
 
 std::shared_ptr<DiskMap> readBack(const std::string& text) {

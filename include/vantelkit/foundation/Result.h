@@ -48,10 +48,9 @@ class [[nodiscard]] Result {
   }
 
   // The error of a failure (null for a success).
-  const ErrorPtr& error() const {
-    static const ErrorPtr none;
+  ErrorPtr error() const {
     auto* error = std::get_if<1>(&_storage);
-    return error ? *error : none;
+    return error ? *error : nullptr;
   }
   // The error as E when it is one, else null.
   template <class E>
