@@ -2,13 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <thread>
 #include <tuple>
 
 #include "scanning/internal/DiskScanRun.h"
 #include "scanning/internal/Heartbeat.h"
-#include "scanning/internal/MapScanOperation.h"
-#include "vantelkit/scanning/ScanOperation.h"
 
 namespace vantelkit {
 
