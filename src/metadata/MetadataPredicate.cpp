@@ -62,6 +62,11 @@ bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' ||
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isWordStart(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '$'; }
 bool isWordPart(char c) { return isWordStart(c) || isDigit(c) || c == '.'; }
+// Whether c begins a word, a number, a quoted text, an operator, a parenthesis or options;
+// every other character (non-ASCII ones too) starts no token.
+bool startsToken(char c) {
+  return isWordStart(c) || std::string_view("0123456789+-.'\"<>=!&|()[").find(c) != std::string_view::npos;
+}
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -252,7 +257,7 @@ class Parser {
     skipSpace();
     if (_pos < _text.size()) {
       if (_text[_pos] == ')') fail(Case::unbalancedParenthesis, _pos);
-      fail(Case::unexpectedToken, _pos, tokenAt(_pos));
+      failUnexpected();
     }
     return root;
   }
@@ -260,6 +265,14 @@ class Parser {
  private:
   [[noreturn]] void fail(Case errorCase, std::size_t position, std::string detail = {}) {
     throw ParseFailure{errorCase, position, std::move(detail)};
+  }
+
+  // The fault at the current position where nothing there fits: the end, a character that
+  // starts no token, or a token that is not the one needed.
+  [[noreturn]] void failUnexpected() {
+    if (atEnd()) fail(Case::unexpectedEnd, _pos);
+    if (!startsToken(_text[_pos])) fail(Case::unexpectedCharacter, _pos, characterAt(_pos));
+    fail(Case::unexpectedToken, _pos, tokenAt(_pos));
   }
 
   void skipSpace() {
@@ -289,6 +302,15 @@ class Parser {
       while (end < _text.size() && isWordPart(_text[end]) && end - position < 40) ++end;
     } else if (end < _text.size()) {
       ++end;
+    }
+    return std::string(_text.substr(position, end - position));
+  }
+  // The character at position, with the continuation bytes of its UTF-8 sequence.
+  std::string characterAt(std::size_t position) const {
+    std::size_t end = position + 1;
+    if (static_cast<unsigned char>(_text[position]) >= 0xC0) {
+      while (end < _text.size() && end - position < 4 && (static_cast<unsigned char>(_text[end]) & 0xC0) == 0x80)
+        ++end;
     }
     return std::string(_text.substr(position, end - position));
   }
@@ -372,19 +394,14 @@ class Parser {
       ++_pos;
       auto inner = parseOr();
       if (atEnd()) fail(Case::unbalancedParenthesis, start);
-      if (_text[_pos] != ')') fail(Case::unexpectedToken, _pos, tokenAt(_pos));
+      if (_text[_pos] != ')') failUnexpected();
       ++_pos;
       leave();
       return inner;
     }
     if (_text[_pos] == ')') fail(Case::unbalancedParenthesis, _pos);
     std::string_view word = peekWord();
-    if (word.empty()) {
-      if (static_cast<unsigned char>(_text[_pos]) < 0x80 && !isSpace(_text[_pos]) &&
-          std::string_view("'\"0123456789+-.<>=!&|[]").find(_text[_pos]) == std::string_view::npos)
-        fail(Case::unexpectedCharacter, _pos, tokenAt(_pos));
-      fail(Case::unexpectedToken, _pos, tokenAt(_pos));
-    }
+    if (word.empty()) failUnexpected();
     if (equalsIgnoringCase(word, "TRUEPREDICATE") || equalsIgnoringCase(word, "FALSEPREDICATE")) {
       _pos += word.size();
       auto node = std::make_shared<Node>();
@@ -454,7 +471,7 @@ class Parser {
         return op;
       }
     }
-    if (word.empty()) fail(Case::unexpectedToken, _pos, tokenAt(_pos));
+    if (word.empty()) failUnexpected();
     fail(Case::unknownOperator, _pos, std::string(word));
   }
 
@@ -526,7 +543,7 @@ class Parser {
       setNumber(node, date->secondsSince1970 - kReferenceDateOffset);
       return;
     }
-    if (word.empty()) fail(Case::unexpectedToken, _pos, tokenAt(_pos));
+    if (word.empty()) failUnexpected();
     // A bare word: the format would read it as another key path, which queries do not use.
     fail(Case::typeMismatch, _pos, std::string(word));
   }

@@ -138,7 +138,13 @@ TEST(MetadataPredicateTest, ReportsWhatAndWhereForTextsThatDoNotParse) {
       {")", Case::unbalancedParenthesis, 0},
       {"()", Case::unbalancedParenthesis, 1},
       {"kMDItemColor == 'red'", Case::unknownAttribute, 0},
-      {"kMDItemFSSize ~ 1", Case::unexpectedToken, 14},
+      // A character that starts no token is one case wherever it stands.
+      {"kMDItemFSSize ~ 5", Case::unexpectedCharacter, 14},
+      {"kMDItemFSSize > ~", Case::unexpectedCharacter, 16},
+      {"kMDItemFSSize > 1 ~", Case::unexpectedCharacter, 18},
+      {"(kMDItemFSSize > 1 ] 2)", Case::unexpectedCharacter, 19},
+      {"kMDItemFSSize \xc2\xbb 1", Case::unexpectedCharacter, 14},
+      {"kMDItemFSSize > (1)", Case::unexpectedToken, 16},
       {"kMDItemFSName MATCHES 'a'", Case::unknownOperator, 14},
       {"kMDItemFSName LIKE[x] 'a'", Case::unknownOption, 18},
       {"kMDItemFSName LIKE[cc] 'a'", Case::unknownOption, 18},
@@ -173,6 +179,8 @@ TEST(MetadataPredicateTest, ReportsWhatAndWhereForTextsThatDoNotParse) {
     EXPECT_EQ(error->position(), c.position);
     EXPECT_NE(error->localizedDescription().find("position " + std::to_string(c.position)), std::string::npos);
   }
+  EXPECT_EQ(MetadataPredicate::parse("kMDItemFSSize \xc2\xbb 1").errorAs<PredicateParseError>()->detail(),
+            "\xc2\xbb");
   EXPECT_EQ(MetadataPredicate::parse("kMDItemColor == 1").error()->qualifiedDescription(),
             "PredicateParseError.unknownAttribute");
 }
