@@ -1,7 +1,6 @@
 #include "vantelkit/applications/ImageProcedure.h"
 
 #include "vantelkit/applications/FileIcon.h"
-#include "vantelkit/applications/IconTheme.h"
 #include "vantelkit/formats/ApplicationIcon.h"
 #include "vantelkit/foundation/BlockProcedure.h"
 #include "vantelkit/foundation/ProcedureQueue.h"
@@ -21,7 +20,7 @@ IconImageProcedure::IconImageProcedure(FileURL url) : _url(std::move(url)) {
     auto block = self.sharedAs<BlockProcedure>();
     ProcedureQueue::defaultDispatchQueue()->async([group, block] {
       if (auto strong = group.lock()) {
-        strong->setSuccess(IconTheme::shared().iconWithPixels(iconForFile(strong->url().path())));
+        strong->setSuccess(iconWithSizes(iconForFile(strong->url().path())));
       }
       block->finish();
     });
@@ -58,7 +57,7 @@ ApplicationIconsScanProcedure::ApplicationIconsScanProcedure() {
     std::vector<platform::Image> icons;
     icons.reserve(nodes.size());
     for (const auto& node : nodes) {
-      icons.push_back(IconTheme::shared().iconWithPixels(fileIcon(node->url(), iconPointSize), {iconPointSize}));
+      icons.push_back(iconWithSizes(fileIcon(node->url(), iconPointSize), {iconPointSize}));
     }
     strong->setSuccess(std::move(icons));
     self.finish();

@@ -25,19 +25,22 @@ bool isApplication(const Bundle& bundle) {
 }
 
 platform::Image iconOf(const Bundle& bundle) {
-  platform::Image icon = genericApplicationIcon();
+  const platform::Image generic = genericApplicationIcon();
   auto name = bundle.textForInfoDictionaryKey("CFBundleIconFile");
   // The name is a file of the resources folder; anything that would leave it is ignored.
   if (!name || name->empty() || name->find('/') != std::string::npos || *name == "." || *name == "..") {
-    return icon;
+    return generic;
   }
   const std::filesystem::path resources(bundle.resourcesPath());
   std::optional<std::string> bytes;
   if (!endsWith(*name, ".icns")) bytes = internal::readRegularFile(resources / (*name + ".icns"), maximumIconFileSize);
   if (!bytes) bytes = internal::readRegularFile(resources / *name, maximumIconFileSize);
-  if (!bytes) return icon;
+  if (!bytes) return generic;
   auto file = readIcns(*bytes);
-  if (!file) return icon;
+  if (!file || file->pngRepresentations.empty()) return generic;
+  // The application's own pictures carry no theme name: nothing may add the generic icon's
+  // pixels to them.
+  platform::Image icon;
   for (auto& png : file->pngRepresentations) {
     icon.representations.push_back({static_cast<int>(png.pixelsWide), "png", std::move(png.data)});
   }

@@ -37,8 +37,10 @@ class ImageProcedure : public GroupProcedure, public OutputProcedure<platform::I
   std::atomic<bool> _cached{false};
 };
 
-// The icon of a file: the application's own icon for an application bundle, otherwise the
-// workspace's icon of its type, with the icon theme's pixels added (see IconTheme).
+// The icon of a file at the standard sizes (see iconWithSizes): an application's own
+// pictures, the sizes it lacks scaled from them; the generic application icon's theme
+// pixels for an application without an icon; otherwise the workspace's icon of its type
+// with the theme's pixels.
 class IconImageProcedure : public ImageProcedure {
  public:
   explicit IconImageProcedure(FileURL url);

@@ -23,9 +23,9 @@ platform::Image genericApplicationIcon();
 bool isApplicationBundle(std::string_view path);
 
 // The icon of the application bundle at path: the PNG representations, in file order, of
-// "Contents/Resources/<CFBundleIconFile>" (".icns" added when the name lacks it), named as
-// the generic application icon so that it is never empty; the generic application icon
-// when there is no usable icon file. None when path is no application bundle.
+// "Contents/Resources/<CFBundleIconFile>" (".icns" added when the name lacks it), without an
+// icon name; the generic application icon (a name without pictures) when there is no icon
+// file with at least one PNG representation. None when path is no application bundle.
 std::optional<platform::Image> applicationBundleIcon(std::string_view path);
 
 // applicationBundleIcon(path), else the shared workspace's icon for path. Never empty.
