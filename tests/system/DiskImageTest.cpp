@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 
 #include "support/BundleBuilder.h"
@@ -166,6 +167,43 @@ TEST(MountInfoTest, ReadsEntriesAndDecodesEscapes) {
   EXPECT_EQ(entries[1], (platform::MountInfoEntry{7, 3, "/", "/media/My Image", "ext4", "/dev/loop3p1"}));
   EXPECT_EQ(entries[2].mountPoint, "/srv\\x");
   EXPECT_EQ(entries[2].root, "/sub");
+}
+
+class FakeVolumeProbe final : public platform::VolumeProbe {
+ public:
+  std::optional<platform::FolderDevice> folderDevice(std::string_view path) override {
+    auto found = folders.find(std::string(path));
+    if (found == folders.end()) return std::nullopt;
+    return found->second;
+  }
+  std::string fileSystemKind(std::string_view) override { return "ext4"; }
+  std::optional<std::string> mountTable() override { return table; }
+
+  std::map<std::string, platform::FolderDevice> folders;
+  std::optional<std::string> table;
+};
+
+TEST(VolumeLookupTest, FindsTheStartUpVolumeByItsDeviceWhenTheMountTableLeavesOutRoot) {
+  // A chroot in a folder of the host's volume 254:1: the table shows only what is mounted
+  // inside it.
+  auto probe = std::make_shared<FakeVolumeProbe>();
+  probe->folders = {{"/", {"/", 254, 1}},
+                    {"/etc", {"/etc", 254, 1}},
+                    {"/proc/1", {"/proc/1", 0, 22}},
+                    {"/media/image/Installer", {"/media/image/Installer", 7, 3}}};
+  probe->table =
+      "40 39 0:22 / /proc rw - proc proc rw\n"
+      "41 39 7:3 / /media/image rw - ext4 /dev/loop3 rw\n";
+  auto volumes = platform::makeLinuxVolumes(probe);
+  EXPECT_EQ(volumes->volumeOfFolder("/etc"), (MountedVolume{"/", "", "ext4", true}));
+  EXPECT_EQ(volumes->volumeOfFolder("/"), (MountedVolume{"/", "", "ext4", true}));
+  EXPECT_EQ(volumes->volumeOfFolder("/proc/1"), (MountedVolume{"/proc", "proc", "proc", false}));
+  EXPECT_EQ(volumes->volumeOfFolder("/media/image/Installer"),
+            (MountedVolume{"/media/image", "/dev/loop3", "ext4", false}));
+  EXPECT_FALSE(volumes->volumeOfFolder("/missing"));
+  // A folder of the host's volume bound into the chroot names the device.
+  *probe->table += "42 39 254:1 /home /home rw - ext4 /dev/vda1 rw\n";
+  EXPECT_EQ(volumes->volumeOfFolder("/etc"), (MountedVolume{"/", "/dev/vda1", "ext4", true}));
 }
 
 TEST(DiskImageSystemTest, AFileOnTheStartUpVolumeIsNotOnAnImage) {

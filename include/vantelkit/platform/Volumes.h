@@ -1,7 +1,8 @@
 // What the system knows about mounted volumes and attached disk images: the volume that holds
 // a folder, the loop devices with their backing image files, the output of the platform's
 // disk-image tool where there is one, and the parser of the Linux mount table.
-// The default instance asks the running system; tests may install their own.
+// The default instance asks the running system; tests may install their own, or build the
+// Linux lookup over a VolumeProbe of their own.
 // Thread safety: every member is safe to call from any thread; install a replacement before
 // concurrent use. parseMountInfo is a pure function.
 #pragma once
@@ -20,7 +21,8 @@ struct MountedVolume {
   // The device or source it is mounted from ("/dev/loop3p1", "tmpfs").
   std::string mountedFrom;
   std::string filesystemType;
-  // True for the volume mounted at "/": the system's start-up volume.
+  // True for the volume that holds "/" (the same device): the system's start-up volume,
+  // also in a chroot or container whose "/" the mount table does not show.
   bool isRootVolume = false;
   bool operator==(const MountedVolume&) const = default;
 };
@@ -44,8 +46,9 @@ class Volumes {
   // Replaces the shared instance; null restores the system's.
   static void setShared(std::shared_ptr<Volumes> volumes);
 
-  // The volume that holds the folder at path, or none when the folder's file system cannot be
-  // queried (statfs fails) or no mount holds it.
+  // The volume that holds the folder at path, found by the folder's device; none when the
+  // folder cannot be examined or neither its device nor its path leads to a volume. Where
+  // the mount table does not list the start-up volume, it is "/" with an empty mountedFrom.
   virtual std::optional<MountedVolume> volumeOfFolder(std::string_view path) = 0;
   // The attached loop devices, sorted by device path; empty when none or unreadable.
   virtual std::vector<LoopDevice> attachedLoopDevices() = 0;
@@ -69,5 +72,31 @@ struct MountInfoEntry {
 // The entries of a mountinfo text in order; malformed lines are skipped. Octal escapes
 // ("\040" for a space) in paths are decoded.
 std::vector<MountInfoEntry> parseMountInfo(std::string_view text);
+
+// A folder as the volume lookup sees it: its path with links resolved, and the device number
+// of the file system that holds it.
+struct FolderDevice {
+  std::string canonicalPath;
+  unsigned major = 0;
+  unsigned minor = 0;
+  bool operator==(const FolderDevice&) const = default;
+};
+
+// The facts of the running system that the Linux volume lookup reads. The default instance
+// asks the system; tests give their own to makeLinuxVolumes.
+class VolumeProbe {
+ public:
+  virtual ~VolumeProbe() = default;
+  // The folder at path; none when it cannot be examined.
+  virtual std::optional<FolderDevice> folderDevice(std::string_view path) = 0;
+  // The kind of file system that holds path ("ext4", "tmpfs"), empty when unknown.
+  virtual std::string fileSystemKind(std::string_view path) = 0;
+  // The text of this process's mount table (/proc/self/mountinfo); none when unreadable.
+  virtual std::optional<std::string> mountTable() = 0;
+};
+
+// The Volumes of a Linux system, whose volume lookup reads probe (the running system when
+// null); loop devices and the disk-image tool are always the running system's.
+std::shared_ptr<Volumes> makeLinuxVolumes(std::shared_ptr<VolumeProbe> probe = nullptr);
 
 }  // namespace vantelkit::platform

@@ -1,10 +1,12 @@
-// Volumes of a Linux system: statfs for the folder, /proc/self/mountinfo for the mount that
-// holds it, /sys/block/loop*/loop/backing_file for attached images, and the disk-image tool
-// run with a pipe where it exists.
+// Volumes of a Linux system: the folder's device (stat) matched with the device numbers of
+// /proc/self/mountinfo, statfs for the kind of a file system the table does not list,
+// /sys/block/loop*/loop/backing_file for attached images, and the disk-image tool run with a
+// pipe where it exists.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -62,27 +64,88 @@ bool isPathPrefix(std::string_view prefix, std::string_view path) {
          (path.size() == prefix.size() || path[prefix.size()] == '/');
 }
 
-class LinuxVolumes final : public Volumes {
+// The name of a statfs file-system number, for the kinds a start-up volume may have; empty
+// for others.
+std::string fileSystemName(unsigned long type) {
+  switch (type) {
+    case 0xEF53: return "ext4";  // ext2 and ext3 share the number; the ext4 driver serves them
+    case 0x58465342: return "xfs";
+    case 0x9123683E: return "btrfs";
+    case 0xF2F52010: return "f2fs";
+    case 0x2FC12FC1: return "zfs";
+    case 0x01021994: return "tmpfs";
+    case 0x794C7630: return "overlay";
+    case 0x73717368: return "squashfs";
+    case 0x6969: return "nfs";
+    default: return {};
+  }
+}
+
+class LinuxVolumeProbe final : public VolumeProbe {
  public:
-  std::optional<MountedVolume> volumeOfFolder(std::string_view path) override {
-    const std::string folder(path.empty() ? "/" : path);
-    struct statfs fileSystem {};
-    if (::statfs(folder.c_str(), &fileSystem) != 0) return std::nullopt;
+  std::optional<FolderDevice> folderDevice(std::string_view path) override {
+    const std::string folder(path);
+    struct stat status {};
+    if (::stat(folder.c_str(), &status) != 0) return std::nullopt;
     char resolved[PATH_MAX];
     if (!::realpath(folder.c_str(), resolved)) return std::nullopt;
-    const std::string canonical(resolved);
-    auto table = readFile("/proc/self/mountinfo");
-    if (!table) return std::nullopt;
-    // The deepest mount point that holds the folder; a later mount on the same point hides
-    // the earlier ones, as the kernel lists them in mount order.
-    const MountInfoEntry* best = nullptr;
-    const auto entries = parseMountInfo(*table);
+    return FolderDevice{resolved, ::major(status.st_dev), ::minor(status.st_dev)};
+  }
+
+  std::string fileSystemKind(std::string_view path) override {
+    const std::string folder(path);
+    struct statfs fileSystem {};
+    if (::statfs(folder.c_str(), &fileSystem) != 0) return {};
+    return fileSystemName(static_cast<unsigned long>(fileSystem.f_type));
+  }
+
+  std::optional<std::string> mountTable() override { return readFile("/proc/self/mountinfo"); }
+};
+
+MountedVolume volumeOf(const MountInfoEntry& entry, bool isRootVolume) {
+  return MountedVolume{entry.mountPoint, entry.source, entry.filesystemType, isRootVolume};
+}
+
+class LinuxVolumes final : public Volumes {
+ public:
+  explicit LinuxVolumes(std::shared_ptr<VolumeProbe> probe) : _probe(std::move(probe)) {}
+
+  std::optional<MountedVolume> volumeOfFolder(std::string_view path) override {
+    auto folder = _probe->folderDevice(path.empty() ? "/" : path);
+    if (!folder) return std::nullopt;
+    const auto root = _probe->folderDevice("/");
+    const bool onRootDevice = root && root->major == folder->major && root->minor == folder->minor;
+    const auto table = _probe->mountTable();
+    const auto entries = table ? parseMountInfo(*table) : std::vector<MountInfoEntry>{};
+    // The deepest mount point that holds the folder, of any device and of the folder's own; a
+    // later mount on the same point hides the earlier ones, as the kernel lists them in mount
+    // order. Then any mount of the folder's device, the last listed.
+    const MountInfoEntry* byPath = nullptr;
+    const MountInfoEntry* byDeviceAndPath = nullptr;
+    const MountInfoEntry* byDevice = nullptr;
+    const auto deeper = [](const MountInfoEntry* best, const MountInfoEntry& entry) {
+      return !best || entry.mountPoint.size() >= best->mountPoint.size();
+    };
     for (const auto& entry : entries) {
-      if (!isPathPrefix(entry.mountPoint, canonical)) continue;
-      if (!best || entry.mountPoint.size() >= best->mountPoint.size()) best = &entry;
+      const bool holdsFolder = isPathPrefix(entry.mountPoint, folder->canonicalPath);
+      const bool sameDevice = entry.major == folder->major && entry.minor == folder->minor;
+      if (holdsFolder && deeper(byPath, entry)) byPath = &entry;
+      if (sameDevice) byDevice = &entry;
+      if (sameDevice && holdsFolder && deeper(byDeviceAndPath, entry)) byDeviceAndPath = &entry;
     }
-    if (!best) return std::nullopt;
-    return MountedVolume{best->mountPoint, best->source, best->filesystemType, best->mountPoint == "/"};
+    if (byDeviceAndPath) return volumeOf(*byDeviceAndPath, onRootDevice);
+    // Device numbers that the table does not show for this path (btrfs subvolumes report
+    // their own): the mount the path lies in.
+    if (byPath) return volumeOf(*byPath, onRootDevice || byPath->mountPoint == "/");
+    // A chroot or container whose "/" is a folder of a mount outside it, which the table
+    // leaves out: the device tells the volume, listed elsewhere or not at all.
+    if (byDevice) {
+      MountedVolume volume = volumeOf(*byDevice, onRootDevice);
+      if (onRootDevice) volume.mountPoint = "/";
+      return volume;
+    }
+    if (onRootDevice) return MountedVolume{"/", {}, _probe->fileSystemKind(folder->canonicalPath), true};
+    return std::nullopt;
   }
 
   std::vector<LoopDevice> attachedLoopDevices() override {
@@ -110,6 +173,9 @@ class LinuxVolumes final : public Volumes {
     if (!result || result->exitStatus != 0) return std::nullopt;
     return std::move(result->standardOutput);
   }
+
+ private:
+  const std::shared_ptr<VolumeProbe> _probe;
 };
 
 std::mutex volumesMutex;
@@ -123,8 +189,13 @@ std::shared_ptr<Volumes>& installedVolumes() {
 Volumes& Volumes::shared() {
   std::lock_guard lock(volumesMutex);
   auto& installed = installedVolumes();
-  if (!installed) installed = std::make_shared<LinuxVolumes>();
+  if (!installed) installed = makeLinuxVolumes();
   return *installed;
+}
+
+std::shared_ptr<Volumes> makeLinuxVolumes(std::shared_ptr<VolumeProbe> probe) {
+  if (!probe) probe = std::make_shared<LinuxVolumeProbe>();
+  return std::make_shared<LinuxVolumes>(std::move(probe));
 }
 
 void Volumes::setShared(std::shared_ptr<Volumes> volumes) {
