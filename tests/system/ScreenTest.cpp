@@ -1,9 +1,11 @@
 #include "vantelkit/system/Screen.h"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
+#include "support/FakePlatformLog.h"
 #include "vantelkit/platform/ImageCodec.h"
 #include "vantelkit/platform/Process.h"
 #include "vantelkit/system/SystemTheme.h"
@@ -40,6 +42,12 @@ std::optional<RgbaPixels> pixelsOf(const platform::Image& image) {
   if (image.representations.size() != 1 || image.representations[0].format != "png") return std::nullopt;
   const auto& data = image.representations[0].data;
   return platform::ImageCodec::shared().decode(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+}
+
+// One pixel as "0xRRGGBB", for readable failures.
+std::string rgbAt(const RgbaPixels& pixels, int x, int y) {
+  const std::uint8_t* pixel = pixels.bytes.data() + (static_cast<std::size_t>(y) * pixels.width + x) * 4;
+  return fmt::format("0x{:02x}{:02x}{:02x}", pixel[0], pixel[1], pixel[2]);
 }
 
 class ScreenTest : public ::testing::Test {
@@ -94,11 +102,14 @@ TEST_F(ScreenTest, TheThemeNotificationHasItsName) {
 // A real X server for the length of a test: Xvfb picks a free display and names it.
 class XvfbScreenTest : public ::testing::Test {
  protected:
+  virtual std::vector<std::string> serverOptions() const { return {}; }
   void SetUp() override {
     std::error_code error;
     if (!std::filesystem::exists("/usr/bin/Xvfb", error)) GTEST_SKIP() << "Xvfb is not installed";
-    xvfb = platform::Subprocess::start("/usr/bin/Xvfb", {"-displayfd", "1", "-screen", "0", "320x240x24", "-nolisten",
-                                                         "tcp", "-noreset", "-nocursor"});
+    std::vector<std::string> arguments{"-displayfd", "1", "-screen", "0", "320x240x24", "-nolisten", "tcp", "-noreset",
+                                       "-nocursor"};
+    for (auto& option : serverOptions()) arguments.push_back(std::move(option));
+    xvfb = platform::Subprocess::start("/usr/bin/Xvfb", arguments);
     auto number = xvfb ? xvfb->readLine(10) : std::nullopt;
     if (!number || number->empty()) GTEST_SKIP() << "Xvfb did not start";
     display = ":" + *number;
@@ -138,6 +149,45 @@ TEST_F(XvfbScreenTest, ListsTheScreenAndCapturesTheMatchingWindow) {
   auto pixels = pixelsOf(*picture);
   ASSERT_TRUE(pixels);
   EXPECT_EQ(*pixels, filled(320, 240, 0x33, 0x66, 0xcc));
+}
+
+TEST_F(XvfbScreenTest, CapturesTheDesktopPictureUnderAWindowThatCoversIt) {
+  auto screens = Screen::screens();
+  ASSERT_EQ(screens.size(), 1u);
+  auto desktop = platform::SimpleWindow::create(display, "Dock", "Desktop Picture - Blue", screens[0].frame(), 0x3366cc);
+  auto cover = platform::SimpleWindow::create(display, "Finder", "Documents", {{20, 30}, {200, 150}}, 0xff8800);
+  ASSERT_TRUE(desktop && cover);
+  fakes::FakePlatformLog log;
+
+  auto picture = screens[0].desktopPicture();
+  ASSERT_TRUE(picture);
+  auto pixels = pixelsOf(*picture);
+  ASSERT_TRUE(pixels);
+  EXPECT_EQ(rgbAt(*pixels, 100, 100), "0x3366cc") << "under the covering window";
+  EXPECT_EQ(*pixels, filled(320, 240, 0x33, 0x66, 0xcc));
+  EXPECT_TRUE(log.lines().empty());
+}
+
+// A display without Composite: the window's area is read from the screen, and the log says so.
+class XvfbWithoutCompositeScreenTest : public XvfbScreenTest {
+ protected:
+  std::vector<std::string> serverOptions() const override { return {"-extension", "Composite"}; }
+};
+
+TEST_F(XvfbWithoutCompositeScreenTest, CapturesFromTheScreenAndSaysSo) {
+  auto screens = Screen::screens();
+  ASSERT_EQ(screens.size(), 1u);
+  auto desktop = platform::SimpleWindow::create(display, "Dock", "Desktop Picture - Blue", screens[0].frame(), 0x3366cc);
+  ASSERT_TRUE(desktop);
+  fakes::FakePlatformLog log;
+
+  auto picture = screens[0].desktopPicture();
+  ASSERT_TRUE(picture);
+  auto pixels = pixelsOf(*picture);
+  ASSERT_TRUE(pixels);
+  EXPECT_EQ(*pixels, filled(320, 240, 0x33, 0x66, 0xcc));
+  ASSERT_EQ(log.lines().size(), 1u);
+  EXPECT_NE(log.lines()[0].find("may include windows that cover it"), std::string::npos) << log.lines()[0];
 }
 
 }  // namespace

@@ -48,8 +48,9 @@ class WindowServer {
   virtual std::vector<ScreenInfo> screens() = 0;
   // The windows shown on screen, front to back.
   virtual std::vector<WindowInfo> onScreenWindows() = 0;
-  // The pixels of the window with that number as shown now (only that window's area);
-  // none when it is gone or cannot be read.
+  // The pixels of the window with that number, its own even where other windows cover it;
+  // none when it is gone, unmapped or cannot be read. A display that cannot keep a window's
+  // pixels apart gives what the screen shows in its area, and the platform log says so.
   virtual std::optional<RgbaPixels> captureWindow(std::uint32_t number) = 0;
 };
 

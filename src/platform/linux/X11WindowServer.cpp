@@ -1,15 +1,20 @@
 // Screens and windows of an X11 display through libxcb: RandR outputs for the screens, the
-// root window's viewable children for the windows, GetImage for a capture.
+// root window's viewable children for the windows, a window's own pixmap (Composite) for a
+// capture.
+#include <fmt/format.h>
+#include <xcb/composite.h>
 #include <xcb/randr.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
 
+#include "vantelkit/platform/PlatformLog.h"
 #include "vantelkit/platform/WindowServer.h"
 
 namespace vantelkit::platform {
@@ -152,37 +157,113 @@ class X11WindowServer final : public WindowServer {
   std::optional<RgbaPixels> captureWindow(std::uint32_t number) override {
     Connection connection(_displayName);
     if (!connection.isOpen()) return std::nullopt;
-    Reply<xcb_get_geometry_reply_t> geometry{
-        xcb_get_geometry_reply(connection.get(), xcb_get_geometry(connection.get(), number), nullptr)};
-    if (!geometry || geometry->width == 0 || geometry->height == 0) return std::nullopt;
-    Reply<xcb_get_image_reply_t> image{xcb_get_image_reply(
-        connection.get(),
-        xcb_get_image(connection.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, number, 0, 0, geometry->width, geometry->height,
-                      ~0u),
-        nullptr)};
-    if (!image || (image->depth != 24 && image->depth != 32)) return std::nullopt;
-    const xcb_setup_t* setup = xcb_get_setup(connection.get());
-    if (bitsPerPixel(setup, image->depth) != 32) return std::nullopt;
-    const std::size_t width = geometry->width;
-    const std::size_t height = geometry->height;
-    const std::size_t length = static_cast<std::size_t>(xcb_get_image_data_length(image.reply));
-    if (length < width * height * 4) return std::nullopt;
+    xcb_connection_t* c = connection.get();
+    // An unmapped window has no pixels to read, redirected or not.
+    Reply<xcb_get_window_attributes_reply_t> attributes{
+        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, number), nullptr)};
+    if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE) return std::nullopt;
+    auto format = pixelFormatOf(connection, attributes->visual);
+    Reply<xcb_get_geometry_reply_t> geometry{xcb_get_geometry_reply(c, xcb_get_geometry(c, number), nullptr)};
+    if (!format || !geometry || geometry->width == 0 || geometry->height == 0) return std::nullopt;
+
+    if (!hasWindowPixmaps(connection)) {
+      platformLog(fmt::format("Window {:#x} captured from the screen (the display has no Composite extension): "
+                              "the capture may include windows that cover it",
+                              number));
+      return readImage(connection, number, 0, 0, geometry->width, geometry->height, *format);
+    }
+    // Redirected, the window keeps its own pixels off screen whatever covers it, and its pixmap
+    // (of the window's depth, border included) can be read. Automatic redirection still shows it
+    // as before; ending ours leaves a compositing manager's redirection in place. A window that
+    // was not redirected yet gets its background painted at once; what its owner draws comes
+    // with the owner's answer to the exposure, so the covered part of a window without a
+    // background holds the screen's pixels until then.
+    if (Reply<xcb_generic_error_t> error{xcb_request_check(
+            c, xcb_composite_redirect_window_checked(c, number, XCB_COMPOSITE_REDIRECT_AUTOMATIC))}) {
+      return std::nullopt;
+    }
+    std::optional<RgbaPixels> pixels;
+    const xcb_pixmap_t pixmap = xcb_generate_id(c);
+    Reply<xcb_generic_error_t> error{
+        xcb_request_check(c, xcb_composite_name_window_pixmap_checked(c, number, pixmap))};
+    if (!error) {
+      pixels = readImage(connection, pixmap, static_cast<std::int16_t>(geometry->border_width),
+                         static_cast<std::int16_t>(geometry->border_width), geometry->width, geometry->height, *format);
+      xcb_free_pixmap(c, pixmap);
+    }
+    xcb_composite_unredirect_window(c, number, XCB_COMPOSITE_REDIRECT_AUTOMATIC);
+    xcb_flush(c);
+    return pixels;
+  }
+
+ private:
+  // Where a TrueColor visual keeps each 8-bit channel in a pixel.
+  struct PixelFormat {
+    int redShift;
+    int greenShift;
+    int blueShift;
+  };
+
+  // The format of a visual of the screen with 8 bits a channel; none for any other visual.
+  static std::optional<PixelFormat> pixelFormatOf(const Connection& connection, xcb_visualid_t visual) {
+    auto shiftOf = [](std::uint32_t mask) -> std::optional<int> {
+      const int shift = std::countr_zero(mask);
+      if (shift > 24 || mask != 0xffu << shift) return std::nullopt;
+      return shift;
+    };
+    for (auto depths = xcb_screen_allowed_depths_iterator(connection.screen()); depths.rem; xcb_depth_next(&depths)) {
+      for (auto visuals = xcb_depth_visuals_iterator(depths.data); visuals.rem; xcb_visualtype_next(&visuals)) {
+        const xcb_visualtype_t* type = visuals.data;
+        if (type->visual_id != visual) continue;
+        auto red = shiftOf(type->red_mask);
+        auto green = shiftOf(type->green_mask);
+        auto blue = shiftOf(type->blue_mask);
+        if (type->_class != XCB_VISUAL_CLASS_TRUE_COLOR || !red || !green || !blue) return std::nullopt;
+        return PixelFormat{*red, *green, *blue};
+      }
+    }
+    return std::nullopt;
+  }
+
+  // Whether the display can name a redirected window's pixmap (Composite 0.2 or later).
+  static bool hasWindowPixmaps(const Connection& connection) {
+    const auto* extension = xcb_get_extension_data(connection.get(), &xcb_composite_id);
+    if (!extension || !extension->present) return false;
+    Reply<xcb_composite_query_version_reply_t> version{xcb_composite_query_version_reply(
+        connection.get(), xcb_composite_query_version(connection.get(), 0, 4), nullptr)};
+    return version && (version->major_version > 0 || version->minor_version >= 2);
+  }
+
+  // The pixels of a rectangle of a window or pixmap of 32-bit pixels; none when it cannot be read.
+  static std::optional<RgbaPixels> readImage(const Connection& connection, xcb_drawable_t drawable, std::int16_t x,
+                                             std::int16_t y, std::uint16_t width, std::uint16_t height,
+                                             PixelFormat format) {
+    xcb_connection_t* c = connection.get();
+    Reply<xcb_get_image_reply_t> image{
+        xcb_get_image_reply(c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable, x, y, width, height, ~0u), nullptr)};
+    const xcb_setup_t* setup = xcb_get_setup(c);
+    if (!image || bitsPerPixel(setup, image->depth) != 32) return std::nullopt;
+    const std::size_t count = std::size_t{width} * height;
+    if (static_cast<std::size_t>(xcb_get_image_data_length(image.reply)) < count * 4) return std::nullopt;
     const std::uint8_t* data = xcb_get_image_data(image.reply);
     const bool leastSignificantFirst = setup->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
-    RgbaPixels pixels{static_cast<int>(width), static_cast<int>(height), std::vector<std::uint8_t>(width * height * 4)};
-    // Rows of 32-bit pixels need no padding; a TrueColor visual holds 0x00RRGGBB.
-    for (std::size_t i = 0; i < width * height; ++i) {
+    RgbaPixels pixels{width, height, std::vector<std::uint8_t>(count * 4)};
+    // Rows of 32-bit pixels need no padding.
+    for (std::size_t i = 0; i < count; ++i) {
       const std::uint8_t* in = data + i * 4;
+      const std::uint32_t pixel =
+          leastSignificantFirst
+              ? in[0] | std::uint32_t{in[1]} << 8 | std::uint32_t{in[2]} << 16 | std::uint32_t{in[3]} << 24
+              : in[3] | std::uint32_t{in[2]} << 8 | std::uint32_t{in[1]} << 16 | std::uint32_t{in[0]} << 24;
       std::uint8_t* out = pixels.bytes.data() + i * 4;
-      out[0] = leastSignificantFirst ? in[2] : in[1];
-      out[1] = leastSignificantFirst ? in[1] : in[2];
-      out[2] = leastSignificantFirst ? in[0] : in[3];
+      out[0] = static_cast<std::uint8_t>(pixel >> format.redShift);
+      out[1] = static_cast<std::uint8_t>(pixel >> format.greenShift);
+      out[2] = static_cast<std::uint8_t>(pixel >> format.blueShift);
       out[3] = 0xff;
     }
     return pixels;
   }
 
- private:
   static int bitsPerPixel(const xcb_setup_t* setup, std::uint8_t depth) {
     auto formats = xcb_setup_pixmap_formats_iterator(setup);
     for (; formats.rem; xcb_format_next(&formats)) {
