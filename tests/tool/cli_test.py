@@ -131,6 +131,20 @@ class ToolTest(unittest.TestCase):
         self.assertIn(self.root, lines[0])
         self.assertIn("sparse.img", lines[1])
 
+    def test_a_home_or_root_that_is_not_a_folder_is_refused_with_the_reason(self):
+        missing = os.path.join(self.root, "missing")
+        a_file = os.path.join(self.root, "a.txt")
+        for command in (["clean"], ["apps"], ["mail"], ["query", "kMDItemFSSize > 1"]):
+            proc = run(*command, "--home", missing, expect=1)
+            self.assertEqual(proc.stderr.decode(), f"vantel: --home {missing}: No such file or directory\n", command)
+            self.assertEqual(proc.stdout, b"")
+            proc = run("--home", a_file, *command, expect=1)
+            self.assertEqual(proc.stderr.decode(), f"vantel: --home {a_file}: not a folder\n", command)
+            run(*command, "--home", "", expect=2)
+        for command in ("clean", "apps"):
+            proc = run(command, "--root", missing, expect=1)
+            self.assertEqual(proc.stderr.decode(), f"vantel: --root {missing}: No such file or directory\n")
+
     def test_exit_codes(self):
         missing = run("size", os.path.join(self.root, "missing"), expect=1)
         self.assertTrue(missing.stderr.strip())

@@ -69,6 +69,34 @@ std::optional<std::string> commandWord(int argc, char** argv) {
   return std::nullopt;
 }
 
+// The folder given to --home or --root (by the command's own option when it has one, else
+// by the tool's), checked before any command reads it: a folder that is missing or not a
+// folder would otherwise look like a clean machine. Throws CLI::RuntimeError with the exit
+// status after one message on stderr: 2 for an empty text, 1 for what the system refused.
+std::optional<std::string> checkedFolderOption(CLI::App& app, const char* name, const std::optional<std::string>& global) {
+  std::optional<std::string> given = global;
+  for (auto* command : app.get_subcommands()) {
+    if (auto* option = command->get_option_no_throw(name); option && option->count() > 0) {
+      given = option->as<std::string>();
+    }
+  }
+  if (!given) return given;
+  if (given->empty()) {
+    fmt::print(stderr, "vantel: {} must not be empty\n", name);
+    throw CLI::RuntimeError(vantel::kExitUsage);
+  }
+  auto status = vantelkit::platform::pathStatus(*given, true);
+  if (status.error) {
+    fmt::print(stderr, "vantel: {} {}: {}\n", name, vantel::escapedForTerminal(*given), status.error.message());
+    throw CLI::RuntimeError(vantel::kExitFailure);
+  }
+  if (status.type != vantelkit::platform::FileObjectType::directory) {
+    fmt::print(stderr, "vantel: {} {}: not a folder\n", name, vantel::escapedForTerminal(*given));
+    throw CLI::RuntimeError(vantel::kExitFailure);
+  }
+  return given;
+}
+
 // Standard output is flushed and checked once at the end: a failed write anywhere (a full
 // disk, a closed pipe or descriptor) is a failure with the system's reason.
 int checkStandardOutput(int exitCode) {
@@ -124,13 +152,15 @@ int main(int argc, char** argv) {
   }
 
   app.parse_complete_callback([&] {
-    if (root) vantelkit::platform::Paths::setRootOverride(*root);
-    if (home) vantelkit::platform::Paths::setHomeOverride(*home);
+    if (auto folder = checkedFolderOption(app, "--root", root)) vantelkit::platform::Paths::setRootOverride(*folder);
+    if (auto folder = checkedFolderOption(app, "--home", home)) vantelkit::platform::Paths::setHomeOverride(*folder);
     if (logLevel) vantelkit::LoggerSettings::setLogLevel(*vantelkit::logLevelFromRawValue(*logLevel));
   });
 
   try {
     app.parse(argc, argv);
+  } catch (const CLI::RuntimeError& e) {
+    return e.get_exit_code();
   } catch (const CLI::ParseError& e) {
     int code = app.exit(e);
     return checkStandardOutput(code == 0 ? vantel::kExitSuccess : vantel::kExitUsage);
