@@ -115,6 +115,8 @@ int checkStandardOutput(int exitCode) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Results go to standard output: the library's log lines must not land among them.
+  vantelkit::PrintLogger::setStream(vantelkit::PrintLogger::Stream::standardError);
   // Before any thread starts, so that every thread leaves the signals to the watcher.
   vantelkit::platform::InterruptSignals::install(vantel::kExitInterrupted, "\r\033[K");
   CLI::App app{"vantel: inspect what can be removed from a machine (reads only; never deletes)"};
