@@ -131,6 +131,11 @@ class ToolTest(unittest.TestCase):
         self.assertIn(self.root, lines[0])
         self.assertIn("sparse.img", lines[1])
 
+    def test_version_after_a_command_prints_the_version(self):
+        version = run("version").stdout
+        for command in ("size", "clean", "map"):
+            self.assertEqual(run(command, "--version").stdout, version, command)
+
     def test_a_home_or_root_that_is_not_a_folder_is_refused_with_the_reason(self):
         missing = os.path.join(self.root, "missing")
         a_file = os.path.join(self.root, "a.txt")

@@ -9,6 +9,7 @@
 #include "Command.h"
 #include "vantelkit/foundation/Logging.h"
 #include "ScanTarget.h"
+#include "vantelkit/Version.h"
 #include "vantelkit/platform/FileStatus.h"
 #include "vantelkit/platform/InterruptSignals.h"
 #include "vantelkit/platform/Paths.h"
@@ -137,13 +138,10 @@ int main(int argc, char** argv) {
   // Global options are accepted after the command too.
   for (auto* command : app.get_subcommands({})) command->fallthrough();
 
+  // After any command as before it, as --help is: the flag belongs to the tool, and a
+  // command passes options it does not know on to the tool.
+  app.set_version_flag("--version", fmt::format("vantel {}", vantelkit::libraryVersion()), "Print the tool's version");
   auto word = commandWord(argc, argv);
-  if (!word && std::any_of(argv + 1, argv + argc, [](const char* arg) { return std::string_view(arg) == "--version"; })) {
-    fmt::print("vantel 0.1.0\n");
-    return checkStandardOutput(vantel::kExitSuccess);
-  }
-  bool versionFlag = false;  // handled above, before parsing; listed here for --help
-  app.add_flag("--version", versionFlag, "Print the tool's version");
   if (word) {
     bool known = std::any_of(commands.begin(), commands.end(), [&](auto& c) { return c.name == *word; });
     if (!known) {
@@ -161,6 +159,9 @@ int main(int argc, char** argv) {
 
   try {
     app.parse(argc, argv);
+  } catch (const CLI::CallForVersion& e) {
+    fmt::print("{}\n", e.what());
+    return checkStandardOutput(vantel::kExitSuccess);
   } catch (const CLI::RuntimeError& e) {
     return e.get_exit_code();
   } catch (const CLI::ParseError& e) {
