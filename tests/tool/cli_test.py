@@ -44,6 +44,7 @@ class ToolTest(unittest.TestCase):
         write(b"sub/deep/c.txt", 5)
         write(b"bad\xff\xfename/inner.txt", 7)
         write(b'q"uo\\te\ttab', 3)
+        write(b"csi\xc2\x9bname", 4)
         sparse = os.path.join(root, "sparse.img")
         with open(sparse, "wb") as f:
             f.truncate(1 << 20)
@@ -130,6 +131,10 @@ class ToolTest(unittest.TestCase):
         lines = out.splitlines()
         self.assertIn(self.root, lines[0])
         self.assertIn("sparse.img", lines[1])
+
+    def test_text_output_escapes_c1_control_characters_as_ls_b_does(self):
+        out = run("search", self.root, "--name-contains", "csi").stdout
+        self.assertEqual(out, os.path.join(self.root, "csi\\302\\233name\n").encode())
 
     def test_version_after_a_command_prints_the_version(self):
         version = run("version").stdout

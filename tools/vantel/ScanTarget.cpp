@@ -170,7 +170,7 @@ ScanRun::ScanRun(const ScannerTuning& tuning, const WalkChoices& walk,
   } else if (tuning.fanOut == "wide") {
     _scanner->setFanOut(vantelkit::DiskScanner::FanOut::wideParentsOnly);
   } else {
-    fmt::print(stderr, "vantel: unknown fan-out rule {}\n", tuning.fanOut);
+    fmt::print(stderr, "vantel: unknown fan-out rule {}\n", escapedForTerminal(tuning.fanOut));
     _ready = false;
   }
 }
