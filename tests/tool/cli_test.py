@@ -6,6 +6,7 @@ Usage: cli_test.py PATH_TO_VANTEL
 """
 import json
 import os
+import subprocess
 import sys
 import tempfile
 import unittest
@@ -154,6 +155,25 @@ class ToolTest(unittest.TestCase):
         for command in ("clean", "apps"):
             proc = run(command, "--root", missing, expect=1)
             self.assertEqual(proc.stderr.decode(), f"vantel: --root {missing}: No such file or directory\n")
+
+    def test_demo_home_says_why_it_cannot_write(self):
+        user = toolsupport.unprivileged_user()
+        if user is None or os.geteuid() != 0:
+            self.skipTest("needs root to run as another user")
+        with tempfile.TemporaryDirectory() as private:
+            shared = toolsupport.make_temp_tree("vantel-demo-")
+            try:
+                tool = toolsupport.world_readable_copy(VANTEL, shared.name)
+                target = os.path.join(private, "demo")
+                proc = toolsupport.run(tool, "demo-home", target, expect=1, user=user)
+                self.assertEqual(proc.stderr.decode(), f"vantel demo-home: {target}: Permission denied\n")
+            finally:
+                shared.cleanup()
+            with open("/dev/full", "wb") as full:
+                proc = subprocess.run([VANTEL, "demo-home", os.path.join(private, "full")], stdout=full,
+                                      stderr=subprocess.PIPE)
+            self.assertEqual((proc.returncode, proc.stderr),
+                             (1, b"vantel: cannot write to standard output: No space left on device\n"))
 
     def test_exit_codes(self):
         missing = run("size", os.path.join(self.root, "missing"), expect=1)
