@@ -156,6 +156,14 @@ class ToolTest(unittest.TestCase):
             proc = run(command, "--root", missing, expect=1)
             self.assertEqual(proc.stderr.decode(), f"vantel: --root {missing}: No such file or directory\n")
 
+    def test_no_command_lists_the_commands_and_an_empty_inventory_says_so(self):
+        listing = run(expect=2).stderr.decode()
+        self.assertRegex(listing, r"\n  size +Total logical size")
+        self.assertRegex(listing, r"\n  version +Print")
+        empty = os.path.join(self.root, "sub", "deep")
+        proc = run("apps", "--home", empty, "--root", empty)
+        self.assertEqual((proc.stdout, proc.stderr), (b"", b"vantel apps: no applications found\n"))
+
     def test_demo_home_says_why_it_cannot_write(self):
         user = toolsupport.unprivileged_user()
         if user is None or os.geteuid() != 0:

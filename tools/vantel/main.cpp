@@ -142,6 +142,19 @@ int main(int argc, char** argv) {
   // command passes options it does not know on to the tool.
   app.set_version_flag("--version", fmt::format("vantel {}", vantelkit::libraryVersion()), "Print the tool's version");
   auto word = commandWord(argc, argv);
+  const bool asksForHelpOrVersion = std::any_of(argv + 1, argv + argc, [](const char* arg) {
+    std::string_view text = arg;
+    return text == "--help" || text == "-h" || text == "--version";
+  });
+  if (!word && !asksForHelpOrVersion) {
+    std::string list = "usage: vantel [--root DIR] [--home DIR] [--log-level N] COMMAND ...\n\nCommands:\n";
+    for (auto* command : app.get_subcommands({})) {
+      list += fmt::format("  {:<10}  {}\n", command->get_name(), command->get_description());
+    }
+    list += "\nRun vantel COMMAND --help for a command's options.\n";
+    fmt::print(stderr, "{}", list);
+    return vantel::kExitUsage;
+  }
   if (word) {
     bool known = std::any_of(commands.begin(), commands.end(), [&](auto& c) { return c.name == *word; });
     if (!known) {
