@@ -187,7 +187,11 @@ class ToolTest(unittest.TestCase):
         missing = run("size", os.path.join(self.root, "missing"), expect=1)
         self.assertTrue(missing.stderr.strip())
         self.assertEqual(missing.stdout, b"")
-        run("size", expect=2)
+        # The same words for the same faults, whichever command or option has them.
+        self.assertTrue(run("size", expect=2).stderr.startswith(b"vantel: PATH is required\n"))
+        self.assertEqual(run("--log-level", "9", "size", self.root, expect=2).stderr,
+                         b"vantel: --log-level must be a whole number from 1 to 4\n")
+        self.assertEqual(run("diff", "a", "b", "--top", "x", expect=2).stderr, b"vantel: --top must be a whole number \xe2\x89\xa5 0\n")
         run("map", self.root, "--top", "-1", expect=2)
         run("nonsense", expect=2)
         run("--help")

@@ -72,9 +72,12 @@ void WalkChoices::addOptions(CLI::App& command) {
   command.add_flag("--cross-pseudo", crossPseudo,
                    "Also read /proc, /sys, /dev and /run when met below PATH (skipped by default)");
   command.add_option("--exclude", excludes,
-                     "Leave out entries whose name, or path below PATH, matches GLOB (repeatable)")
+                     "Leave out entries whose name, or path below PATH, matches GLOB; repeat for more "
+                     "(--exclude '*.o' --exclude .git)")
       ->type_name("GLOB")
-      ->allow_extra_args(false);
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   command.add_flag("--exclude-caches", excludeCaches, "Leave out the contents of folders holding a valid CACHEDIR.TAG");
   command.add_flag("--count-links", countLinks,
                    "Count a file with several hard links once per link (default: once per device and inode)");

@@ -125,11 +125,16 @@ int main(int argc, char** argv) {
   app.fallthrough();
   std::optional<std::string> root;
   std::optional<std::string> home;
-  std::optional<int> logLevel;
+  std::optional<std::string> logLevel;
   app.add_option("--root", root, "Folder to use as the system root (\"/Library\" becomes ROOT/Library)");
   app.add_option("--home", home, "Folder to use as the user's home");
   app.add_option("--log-level", logLevel, "Lowest log level written: 1 debug, 2 info, 3 warning, 4 error")
-      ->check(CLI::Range(1, 4));
+      ->type_name("N");
+  // The parser's own messages read like the commands' ("vantel: PATH is required").
+  app.failure_message([](const CLI::App*, const CLI::Error& error) {
+    return fmt::format("vantel: {}\nRun vantel --help for the commands, vantel COMMAND --help for their options.\n",
+                       error.what());
+  });
 
   int exitCode = vantel::kExitSuccess;
   auto commands = vantel::registeredCommands();
@@ -167,7 +172,15 @@ int main(int argc, char** argv) {
   app.parse_complete_callback([&] {
     if (auto folder = checkedFolderOption(app, "--root", root)) vantelkit::platform::Paths::setRootOverride(*folder);
     if (auto folder = checkedFolderOption(app, "--home", home)) vantelkit::platform::Paths::setHomeOverride(*folder);
-    if (logLevel) vantelkit::LoggerSettings::setLogLevel(*vantelkit::logLevelFromRawValue(*logLevel));
+    if (logLevel) {
+      auto number = vantel::parseWholeNumber(*logLevel);
+      auto level = number && *number <= 4 ? vantelkit::logLevelFromRawValue(static_cast<int>(*number)) : std::nullopt;
+      if (!level) {
+        fmt::print(stderr, "vantel: --log-level must be a whole number from 1 to 4\n");
+        throw CLI::RuntimeError(vantel::kExitUsage);
+      }
+      vantelkit::LoggerSettings::setLogLevel(*level);
+    }
   });
 
   try {
