@@ -70,7 +70,7 @@ void WalkChoices::addOptions(CLI::App& command) {
   command.add_flag("-x,--one-file-system", oneFileSystem,
                    "Stay on the file system of PATH: folders on other devices are shown but not read");
   command.add_flag("--cross-pseudo", crossPseudo,
-                   "Also read /proc, /sys, /dev and /run when met below PATH (skipped by default)");
+                   "Also read /proc, /sys, /dev, /run and kernel file systems mounted below PATH (skipped by default)");
   command.add_option("--exclude", excludes,
                      "Leave out entries whose name, or path below PATH, matches GLOB; repeat for more "
                      "(--exclude '*.o' --exclude .git)")

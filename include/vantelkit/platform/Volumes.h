@@ -70,4 +70,12 @@ struct MountInfoEntry {
 // ("\040" for a space) in paths are decoded.
 std::vector<MountInfoEntry> parseMountInfo(std::string_view text);
 
+// True for the types of the kernel's own file systems, which hold no files of a user (proc,
+// sysfs, cgroup, debugfs, devpts and their kin), as ncdu's --exclude-kernfs knows them.
+bool isKernelFileSystemType(std::string_view filesystemType);
+
+// Where kernel file systems are mounted now, from this process's mount table, sorted; empty
+// when the table cannot be read.
+std::vector<std::string> kernelFileSystemMountPoints();
+
 }  // namespace vantelkit::platform
