@@ -26,25 +26,27 @@ std::shared_ptr<ApplicationBundle> matchingApplication(
 }  // namespace
 
 std::shared_ptr<CleanScanItem> CleanMatchingScanProcedure::makeItem(
-    const std::shared_ptr<FileNode>& node, const std::vector<std::shared_ptr<ApplicationBundle>>& applications) {
+    const std::shared_ptr<FileNode>& node, const std::vector<std::shared_ptr<ApplicationBundle>>& applications,
+    Contents contents) {
   auto application = applications.empty() ? nullptr : matchingApplication(node->name(), applications);
   if (!application) return CleanScanItem::make(node);
-  return CleanScanItem::make(node, {}, localizedFormat("clean_group_bundle_cache", {application->bundleInfo.name}),
-                             application->icon);
+  const char* key = contents == Contents::logs ? "clean_group_bundle_logs" : "clean_group_bundle_cache";
+  return CleanScanItem::make(node, {}, localizedFormat(key, {application->bundleInfo.name}), application->icon);
 }
 
 CleanMatchingScanProcedure::CleanMatchingScanProcedure(const FileURL& url,
-                                                       std::vector<std::shared_ptr<ApplicationBundle>> applications) {
+                                                       std::vector<std::shared_ptr<ApplicationBundle>> applications,
+                                                       Contents contents) {
   auto collector = std::make_shared<FileCollector>();
   auto scan = std::make_shared<FileScanProcedure>(url, std::vector<std::shared_ptr<FileCollector>>{collector}, false, 1);
   scan->setQualityOfService(QualityOfService::userInitiated);
   auto block = resultProcessingProcedure(
-      scan, [group = weakReference<CleanMatchingScanProcedure>(), collector,
-             applications = std::move(applications)](const std::shared_ptr<DiskScanResult>&) {
+      scan, [group = weakReference<CleanMatchingScanProcedure>(), collector, applications = std::move(applications),
+             contents](const std::shared_ptr<DiskScanResult>&) {
         auto strong = group.lock();
         if (!strong) return;
         std::vector<std::shared_ptr<CleanScanItem>> items;
-        for (const auto& node : collector->files()) items.push_back(makeItem(node, applications));
+        for (const auto& node : collector->files()) items.push_back(makeItem(node, applications, contents));
         strong->setSuccess(std::move(items));
         strong->finish();
       });

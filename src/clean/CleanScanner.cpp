@@ -197,7 +197,9 @@ void CleanScanner::scanGroups() {
 
   // Steps 1 to 3: the entries of the log and cache folders, matched to the applications.
   auto matchingStep = [&](Group group, const std::string& folder, Group next, double progress) {
-    auto scan = std::make_shared<CleanMatchingScanProcedure>(folderURL(folder), applications);
+    auto scan = std::make_shared<CleanMatchingScanProcedure>(
+        folderURL(folder), applications,
+        group == Group::userCache ? CleanMatchingScanProcedure::Contents::caches : CleanMatchingScanProcedure::Contents::logs);
     auto block = resultBlock(
         scan,
         [weakSelf, group](const Items& items) {

@@ -187,11 +187,19 @@ void catchAndLogErrors(const std::function<ErrorPtr()>& block, const LogLocation
   if (error) LogError(error, std::nullopt, location);
 }
 
+namespace {
+std::atomic<PrintLogger::Stream> printLoggerStream{PrintLogger::Stream::standardOutput};
+}  // namespace
+
+void PrintLogger::setStream(Stream stream) { printLoggerStream.store(stream); }
+
+PrintLogger::Stream PrintLogger::stream() { return printLoggerStream.load(); }
+
 void PrintLogger::log(const std::string& line, LogLevel /*level*/) {
   // One write per line keeps lines of concurrent threads whole.
   std::string text = line;
   text += '\n';
-  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fwrite(text.data(), 1, text.size(), stream() == Stream::standardError ? stderr : stdout);
 }
 
 DevLogger::DevLogger() : _lockQueue(DispatchQueue::makeSerial("dev logger lock queue")) {}

@@ -6,6 +6,7 @@
 
 #include "scanning/internal/DiskScanRun.h"
 #include "scanning/internal/Heartbeat.h"
+#include "vantelkit/platform/Volumes.h"
 
 namespace vantelkit {
 
@@ -71,6 +72,15 @@ std::size_t DiskScanner::prepare(const FileURL& rootURL, bool searchBundles, std
   const std::size_t rootDepth = rootURL.pathComponentCount();
   _run->rootPathLength = rootURL.path().size();
   _run->rootDepth = rootDepth;
+  _run->kernelMountPoints.clear();
+  if (_run->walkOptions.skipPseudoFileSystems) {
+    const std::string root = rootURL.path();
+    for (auto& point : platform::kernelFileSystemMountPoints()) {
+      const bool below = point.size() > root.size() && point.compare(0, root.size(), root) == 0 &&
+                         (root == "/" || point[root.size()] == '/');
+      if (below) _run->kernelMountPoints.push_back(std::move(point));
+    }
+  }
   _run->settings.searchBundles = searchBundles;
   _run->settings.maxDepth.reset();
   if (depthLimit) _run->settings.maxDepth = rootDepth + static_cast<std::size_t>(std::max(*depthLimit, 0));

@@ -147,7 +147,8 @@ TEST_F(CleanScannerTest, InstallersAndDiskImagesLeaveDownloadsAndFoldersAreSized
   EXPECT_EQ(cache->size, 10000u);  // the folder's files, measured by the size phase
   ASSERT_TRUE(cache->icon());
   EXPECT_EQ(item(CleanScanGroup::userCache, "loose.cache")->size, 123u);
-  auto logs = item(CleanScanGroup::userLogs, cacheName);  // matched by the display name
+  // Matched by the display name, and named as logs.
+  auto logs = item(CleanScanGroup::userLogs, localizedFormat("clean_group_bundle_logs", {std::string("Editor")}));
   ASSERT_NE(logs, nullptr);
   EXPECT_EQ(logs->size, 640u);
   EXPECT_THAT(names(CleanScanGroup::systemLogs), ElementsAre("system.log"));
@@ -289,7 +290,7 @@ TEST_F(CleanScannerTest, TheDemoHomeFillsEveryGroup) {
   for (CleanScanGroup group : allCleanScanGroups) EXPECT_FALSE(groups[group].empty()) << rawValue(group);
   // Each application's folders are matched, by identifier and by display name.
   EXPECT_THAT(names(CleanScanGroup::userLogs),
-              ElementsAre("Lumen Notes Cache", "Photon Editor Cache", "fsck_apfs.log"));
+              ElementsAre("Lumen Notes Logs", "Photon Editor Logs", "fsck_apfs.log"));
   EXPECT_THAT(names(CleanScanGroup::largeFiles), ElementsAre("Holiday Video.mov"));
 }
 

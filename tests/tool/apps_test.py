@@ -76,6 +76,11 @@ class DemoHomeTest(unittest.TestCase):
                 self.assertEqual(group["size"], sum(r["size"] for r in group["resources"]))
         self.assertEqual(run(*self.args, "--json").stdout, self.json_bytes)
 
+    def test_log_lines_go_to_stderr_and_leave_the_json_alone(self):
+        proc = run("--log-level", "1", *self.args, "--json")
+        self.assertEqual(proc.stdout, self.json_bytes)
+        self.assertIn("\U0001F4AC".encode(), proc.stderr)
+
     def test_every_resource_says_why_it_was_attributed(self):
         for app in self.doc["applications"]:
             for group in app["groups"]:

@@ -108,8 +108,8 @@ class CleanToolTest(unittest.TestCase):
         self.assertNotIn("path", items["Work"])
         self.assertEqual(items["Work"]["size"], 84000 + 91000 + 260000)
         children = {child["name"]: child for child in items["Work"]["children"]}
-        self.assertEqual(set(children), {"invoice.pdf (2 copies)", "site-plan.png"})
-        self.assertEqual(len(children["invoice.pdf (2 copies)"]["children"]), 2)
+        self.assertEqual(set(children), {"2 files named invoice.pdf", "site-plan.png"})
+        self.assertEqual(len(children["2 files named invoice.pdf"]["children"]), 2)
         self.assertEqual([c["name"] for c in items["Mail Downloads"]["children"]], ["brochure.pdf"])
 
     def test_a_second_run_gives_the_same_bytes_and_changes_nothing(self):

@@ -6,6 +6,7 @@ Usage: cli_test.py PATH_TO_VANTEL
 """
 import json
 import os
+import subprocess
 import sys
 import tempfile
 import unittest
@@ -44,6 +45,7 @@ class ToolTest(unittest.TestCase):
         write(b"sub/deep/c.txt", 5)
         write(b"bad\xff\xfename/inner.txt", 7)
         write(b'q"uo\\te\ttab', 3)
+        write(b"csi\xc2\x9bname", 4)
         sparse = os.path.join(root, "sparse.img")
         with open(sparse, "wb") as f:
             f.truncate(1 << 20)
@@ -131,11 +133,65 @@ class ToolTest(unittest.TestCase):
         self.assertIn(self.root, lines[0])
         self.assertIn("sparse.img", lines[1])
 
+    def test_text_output_escapes_c1_control_characters_as_ls_b_does(self):
+        out = run("search", self.root, "--name-contains", "csi").stdout
+        self.assertEqual(out, os.path.join(self.root, "csi\\302\\233name\n").encode())
+
+    def test_version_after_a_command_prints_the_version(self):
+        version = run("version").stdout
+        for command in ("size", "clean", "map"):
+            self.assertEqual(run(command, "--version").stdout, version, command)
+
+    def test_a_home_or_root_that_is_not_a_folder_is_refused_with_the_reason(self):
+        missing = os.path.join(self.root, "missing")
+        a_file = os.path.join(self.root, "a.txt")
+        for command in (["clean"], ["apps"], ["mail"], ["query", "kMDItemFSSize > 1"]):
+            proc = run(*command, "--home", missing, expect=1)
+            self.assertEqual(proc.stderr.decode(), f"vantel: --home {missing}: No such file or directory\n", command)
+            self.assertEqual(proc.stdout, b"")
+            proc = run("--home", a_file, *command, expect=1)
+            self.assertEqual(proc.stderr.decode(), f"vantel: --home {a_file}: not a folder\n", command)
+            run(*command, "--home", "", expect=2)
+        for command in ("clean", "apps"):
+            proc = run(command, "--root", missing, expect=1)
+            self.assertEqual(proc.stderr.decode(), f"vantel: --root {missing}: No such file or directory\n")
+
+    def test_no_command_lists_the_commands_and_an_empty_inventory_says_so(self):
+        listing = run(expect=2).stderr.decode()
+        self.assertRegex(listing, r"\n  size +Total logical size")
+        self.assertRegex(listing, r"\n  version +Print")
+        empty = os.path.join(self.root, "sub", "deep")
+        proc = run("apps", "--home", empty, "--root", empty)
+        self.assertEqual((proc.stdout, proc.stderr), (b"", b"vantel apps: no applications found\n"))
+
+    def test_demo_home_says_why_it_cannot_write(self):
+        user = toolsupport.unprivileged_user()
+        if user is None or os.geteuid() != 0:
+            self.skipTest("needs root to run as another user")
+        with tempfile.TemporaryDirectory() as private:
+            shared = toolsupport.make_temp_tree("vantel-demo-")
+            try:
+                tool = toolsupport.world_readable_copy(VANTEL, shared.name)
+                target = os.path.join(private, "demo")
+                proc = toolsupport.run(tool, "demo-home", target, expect=1, user=user)
+                self.assertEqual(proc.stderr.decode(), f"vantel demo-home: {target}: Permission denied\n")
+            finally:
+                shared.cleanup()
+            with open("/dev/full", "wb") as full:
+                proc = subprocess.run([VANTEL, "demo-home", os.path.join(private, "full")], stdout=full,
+                                      stderr=subprocess.PIPE)
+            self.assertEqual((proc.returncode, proc.stderr),
+                             (1, b"vantel: cannot write to standard output: No space left on device\n"))
+
     def test_exit_codes(self):
         missing = run("size", os.path.join(self.root, "missing"), expect=1)
         self.assertTrue(missing.stderr.strip())
         self.assertEqual(missing.stdout, b"")
-        run("size", expect=2)
+        # The same words for the same faults, whichever command or option has them.
+        self.assertTrue(run("size", expect=2).stderr.startswith(b"vantel: PATH is required\n"))
+        self.assertEqual(run("--log-level", "9", "size", self.root, expect=2).stderr,
+                         b"vantel: --log-level must be a whole number from 1 to 4\n")
+        self.assertEqual(run("diff", "a", "b", "--top", "x", expect=2).stderr, b"vantel: --top must be a whole number \xe2\x89\xa5 0\n")
         run("map", self.root, "--top", "-1", expect=2)
         run("nonsense", expect=2)
         run("--help")

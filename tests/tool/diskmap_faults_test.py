@@ -205,16 +205,32 @@ class ToolFaultsTest(unittest.TestCase):
                                (self.root, to_folder)):
             if not os.path.lexists(target):
                 os.symlink(source, target)
-        for command in ("size", "map", "search"):
+        for command in ("map", "search"):
             proc = self.vantel(command, to_file, expect=1)
             self.assertEqual(proc.stderr.decode(), f"vantel: {to_file}: not a folder\n")
             self.assertEqual(proc.stdout, b"")
             self.vantel(command, self.file, expect=1)
+        for command in ("size", "map", "search"):
             proc = self.vantel(command, dangling, expect=1)
             self.assertEqual(proc.stderr.decode(), f"vantel: {dangling}: No such file or directory\n")
             proc = self.vantel(command, loop, expect=1)
             self.assertEqual(proc.stderr.decode(), f"vantel: {loop}: Too many levels of symbolic links\n")
         self.assertEqual(run_json(VANTEL, "size", to_folder, "--json")["size"], self.total)
+
+    def test_size_gives_files_their_size_and_one_line_per_path_as_du_does(self):
+        links = os.path.join(self.tmp.name, "size-links")
+        os.makedirs(links, exist_ok=True)
+        to_file = os.path.join(links, "to-file")
+        dangling = os.path.join(links, "dangling")
+        for source, target in ((self.file, to_file), ("/nonexistent/x", dangling)):
+            if not os.path.lexists(target):
+                os.symlink(source, target)
+        args = ["size", self.file, to_file, dangling, self.root]
+        proc = self.vantel(*args, expect=1)
+        self.assertEqual(proc.stdout.decode(), f"3\t{self.file}\n3\t{to_file}\n{self.total}\t{self.root}\n")
+        self.assertEqual(proc.stderr.decode(), f"vantel: {dangling}: No such file or directory\n")
+        self.assertEqual(self.vantel(*args, expect=1).stdout, proc.stdout)
+        self.assertEqual(self.vantel("size", self.file, "--json").stdout.count(b'"size":3,'), 1)
 
     def test_write_errors_on_stdout_fail_with_the_reason(self):
         if not os.path.exists("/dev/full"):
@@ -270,8 +286,8 @@ class ToolFaultsTest(unittest.TestCase):
         self.assertIn("No such file or directory", proc.stderr.decode())
         one = os.path.join(self.tmp.name, "one")
         write(os.path.join(one, "f"), 1)
-        out = self.vantel("size", one).stdout.decode()
-        self.assertIn("(1 byte, 1 file or folder,", out)
+        self.assertEqual(self.vantel("size", one).stdout.decode(), f"1\t{one}\n")
+        self.assertIn(f"{one}: 1 byte, 1 file or folder, ", self.vantel("size", one, "--stats").stderr.decode())
         self.assertIn("1 byte  ", self.vantel("map", one).stdout.decode())
         memory = self.vantel("memory").stdout.decode()
         self.assertRegex(memory, r"^\d+\.\d (KB|MB|GB) used out of \d+\.\d (GB|TB) total\n$")

@@ -108,6 +108,21 @@ class OptionsTest(unittest.TestCase):
         self.assertEqual(run_json(VANTEL, "size", self.root, "--json", "-x")["size"],
                          run_json(VANTEL, "size", self.root, "--json")["size"])
 
+    def test_a_kernel_file_system_mounted_anywhere_below_is_skipped_by_its_type(self):
+        base = os.path.join(self.tmp.name, "mounts")
+        point = os.path.join(base, "inner", "kernel")
+        os.makedirs(point, exist_ok=True)
+        if subprocess.run(["mount", "-t", "proc", "proc", point], capture_output=True).returncode != 0:
+            self.skipTest("cannot mount proc here")
+        try:
+            inner = run_json(VANTEL, "map", base, "--json")["root"]["children"][0]
+            kernel = inner["children"][0]
+            self.assertEqual((kernel["name"], kernel.get("excluded"), kernel["children"]), ("kernel", "kernfs", []))
+            crossed = run_json(VANTEL, "map", base, "--json", "--cross-pseudo", "--depth-limit", "3")
+            self.assertIn("meminfo", [c["name"] for c in crossed["root"]["children"][0]["children"][0]["children"]])
+        finally:
+            subprocess.run(["umount", point])
+
     def test_progress_goes_to_a_terminal_and_is_cleared(self):
         for command in ("size", "map", "search"):
             controller, terminal = pty.openpty()

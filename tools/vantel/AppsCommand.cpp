@@ -246,6 +246,7 @@ int runApps(const AppsOptions& options) {
       return vantel::kExitFailure;
     }
   }
+  if (items.empty()) fmt::print(stderr, "vantel apps: no applications found\n");
   // A failed write is reported once, with the system's reason, when the tool exits.
   const bool written = options.json ? printJson(items) : printText(items);
   return written ? vantel::kExitSuccess : vantel::kExitFailure;

@@ -5,6 +5,7 @@
 #include <variant>
 
 #include "Command.h"
+#include "TextOutput.h"
 #include "fixtures/DemoHome.h"
 
 namespace {
@@ -12,12 +13,15 @@ namespace {
 int runDemoHome(const std::string& directory) {
   auto written = vantelkit::fixtures::writeDemoHome(directory);
   if (const std::string* error = std::get_if<std::string>(&written)) {
-    fmt::print(stderr, "vantel demo-home: {}\n", *error);
+    fmt::print(stderr, "vantel demo-home: {}\n", vantel::escapedForTerminal(*error));
     return vantel::kExitFailure;
   }
   const auto& layout = std::get<vantelkit::fixtures::DemoHomeLayout>(written);
-  fmt::print("{}\n{}\nRun: vantel clean --home {} --root {}\n", layout.home, layout.root, layout.home, layout.root);
-  return std::fflush(stdout) == 0 ? vantel::kExitSuccess : vantel::kExitFailure;
+  const std::string home = vantel::escapedForTerminal(layout.home);
+  const std::string root = vantel::escapedForTerminal(layout.root);
+  fmt::print("{}\n{}\nRun: vantel clean --home {} --root {}\n", home, root, home, root);
+  // A failed write is reported once, with the system's reason, when the tool exits.
+  return vantel::flushStandardOutput() ? vantel::kExitSuccess : vantel::kExitFailure;
 }
 
 vantel::CommandRegistration registration{"demo-home", [](CLI::App& app, int& exitCode) {

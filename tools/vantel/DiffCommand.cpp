@@ -83,7 +83,7 @@ int runDiff(const DiffOptions& options) {
   if (options.top) {
     top = vantel::parseWholeNumber(*options.top);
     if (!top) {
-      fmt::print(stderr, "vantel: --top takes a whole number, not {}\n", vantel::escapedForTerminal(*options.top));
+      fmt::print(stderr, "vantel: --top must be a whole number \u2265 0\n");
       return vantel::kExitUsage;
     }
   }

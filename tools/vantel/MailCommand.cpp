@@ -128,7 +128,8 @@ void explainNoAccounts() {
   if (!read) {
     fmt::print(stderr, "vantel: no mail accounts: {}\n", read.error()->localizedDescription());
   } else {
-    fmt::print(stderr, "vantel: no mail accounts in {}\n", vantelkit::MailAttachmentsScanner::databasePath());
+    fmt::print(stderr, "vantel: no mail accounts in {}\n",
+               vantel::escapedForTerminal(vantelkit::MailAttachmentsScanner::databasePath()));
   }
 }
 

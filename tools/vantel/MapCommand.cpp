@@ -226,7 +226,7 @@ int runMap(const MapOptions& options) {
                                   vantel::formatBytes(options.diskUsage ? result.totalUsage() : result.totalSize()),
                                   vantel::escapedForTerminal(target->path), vantel::entriesText(result.totalFilesScanned()),
                                   result.elapsed(),
-                                  depthLimit ? fmt::format(", scan limited to {} levels", *depthLimit) : "");
+                                  depthLimit ? ", scan limited to " + vantel::countOf(*depthLimit, "level") : "");
     printTree(out, view);
     std::fwrite(out.data(), 1, out.size(), stdout);
   }

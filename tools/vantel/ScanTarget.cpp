@@ -70,11 +70,14 @@ void WalkChoices::addOptions(CLI::App& command) {
   command.add_flag("-x,--one-file-system", oneFileSystem,
                    "Stay on the file system of PATH: folders on other devices are shown but not read");
   command.add_flag("--cross-pseudo", crossPseudo,
-                   "Also read /proc, /sys, /dev and /run when met below PATH (skipped by default)");
+                   "Also read /proc, /sys, /dev, /run and kernel file systems mounted below PATH (skipped by default)");
   command.add_option("--exclude", excludes,
-                     "Leave out entries whose name, or path below PATH, matches GLOB (repeatable)")
+                     "Leave out entries whose name, or path below PATH, matches GLOB; repeat for more "
+                     "(--exclude '*.o' --exclude .git)")
       ->type_name("GLOB")
-      ->allow_extra_args(false);
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   command.add_flag("--exclude-caches", excludeCaches, "Leave out the contents of folders holding a valid CACHEDIR.TAG");
   command.add_flag("--count-links", countLinks,
                    "Count a file with several hard links once per link (default: once per device and inode)");
@@ -170,7 +173,7 @@ ScanRun::ScanRun(const ScannerTuning& tuning, const WalkChoices& walk,
   } else if (tuning.fanOut == "wide") {
     _scanner->setFanOut(vantelkit::DiskScanner::FanOut::wideParentsOnly);
   } else {
-    fmt::print(stderr, "vantel: unknown fan-out rule {}\n", tuning.fanOut);
+    fmt::print(stderr, "vantel: unknown fan-out rule {}\n", escapedForTerminal(tuning.fanOut));
     _ready = false;
   }
 }

@@ -64,6 +64,13 @@ void appendEscapedForTerminal(std::string& out, std::string_view text) {
     auto c = static_cast<unsigned char>(text[i]);
     if (c >= 0x80) {
       std::size_t length = utf8SequenceLength(text, i);
+      // U+0080 to U+009F are control characters too (U+009B starts a terminal command on
+      // some terminals): their two bytes are escaped like any other, as ls -b does.
+      if (length == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+        out += fmt::format("\\{:03o}\\{:03o}", c, static_cast<unsigned char>(text[i + 1]));
+        i += 2;
+        continue;
+      }
       if (length != 0) {
         out.append(text, i, length);
         i += length;

@@ -17,8 +17,9 @@ std::string formatBytes(std::int64_t bytes);
 std::string countOf(std::int64_t count, std::string_view noun, std::string_view plural = {});
 // "1 file or folder", "3 files and folders".
 std::string entriesText(std::int64_t count);
-// text with control characters, backslashes and bytes that are not UTF-8 written as C
-// escapes ("\n", "\t", "\\", "\177"), as ls -b does, so a name cannot move the cursor.
+// text with control characters (C0, DEL and C1), backslashes and bytes that are not UTF-8
+// written as C escapes ("\n", "\t", "\\", "\177", "\302\233"), as ls -b does, so a name
+// cannot move the cursor.
 std::string escapedForTerminal(std::string_view text);
 // Appends escapedForTerminal(text) to out.
 void appendEscapedForTerminal(std::string& out, std::string_view text);

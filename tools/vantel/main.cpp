@@ -9,6 +9,7 @@
 #include "Command.h"
 #include "vantelkit/foundation/Logging.h"
 #include "ScanTarget.h"
+#include "vantelkit/Version.h"
 #include "vantelkit/platform/FileStatus.h"
 #include "vantelkit/platform/InterruptSignals.h"
 #include "vantelkit/platform/Paths.h"
@@ -69,6 +70,34 @@ std::optional<std::string> commandWord(int argc, char** argv) {
   return std::nullopt;
 }
 
+// The folder given to --home or --root (by the command's own option when it has one, else
+// by the tool's), checked before any command reads it: a folder that is missing or not a
+// folder would otherwise look like a clean machine. Throws CLI::RuntimeError with the exit
+// status after one message on stderr: 2 for an empty text, 1 for what the system refused.
+std::optional<std::string> checkedFolderOption(CLI::App& app, const char* name, const std::optional<std::string>& global) {
+  std::optional<std::string> given = global;
+  for (auto* command : app.get_subcommands()) {
+    if (auto* option = command->get_option_no_throw(name); option && option->count() > 0) {
+      given = option->as<std::string>();
+    }
+  }
+  if (!given) return given;
+  if (given->empty()) {
+    fmt::print(stderr, "vantel: {} must not be empty\n", name);
+    throw CLI::RuntimeError(vantel::kExitUsage);
+  }
+  auto status = vantelkit::platform::pathStatus(*given, true);
+  if (status.error) {
+    fmt::print(stderr, "vantel: {} {}: {}\n", name, vantel::escapedForTerminal(*given), status.error.message());
+    throw CLI::RuntimeError(vantel::kExitFailure);
+  }
+  if (status.type != vantelkit::platform::FileObjectType::directory) {
+    fmt::print(stderr, "vantel: {} {}: not a folder\n", name, vantel::escapedForTerminal(*given));
+    throw CLI::RuntimeError(vantel::kExitFailure);
+  }
+  return given;
+}
+
 // Standard output is flushed and checked once at the end: a failed write anywhere (a full
 // disk, a closed pipe or descriptor) is a failure with the system's reason.
 int checkStandardOutput(int exitCode) {
@@ -87,6 +116,8 @@ int checkStandardOutput(int exitCode) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Results go to standard output: the library's log lines must not land among them.
+  vantelkit::PrintLogger::setStream(vantelkit::PrintLogger::Stream::standardError);
   // Before any thread starts, so that every thread leaves the signals to the watcher.
   vantelkit::platform::InterruptSignals::install(vantel::kExitInterrupted, "\r\033[K");
   CLI::App app{"vantel: inspect what can be removed from a machine (reads only; never deletes)"};
@@ -94,11 +125,16 @@ int main(int argc, char** argv) {
   app.fallthrough();
   std::optional<std::string> root;
   std::optional<std::string> home;
-  std::optional<int> logLevel;
+  std::optional<std::string> logLevel;
   app.add_option("--root", root, "Folder to use as the system root (\"/Library\" becomes ROOT/Library)");
   app.add_option("--home", home, "Folder to use as the user's home");
   app.add_option("--log-level", logLevel, "Lowest log level written: 1 debug, 2 info, 3 warning, 4 error")
-      ->check(CLI::Range(1, 4));
+      ->type_name("N");
+  // The parser's own messages read like the commands' ("vantel: PATH is required").
+  app.failure_message([](const CLI::App*, const CLI::Error& error) {
+    return fmt::format("vantel: {}\nRun vantel --help for the commands, vantel COMMAND --help for their options.\n",
+                       error.what());
+  });
 
   int exitCode = vantel::kExitSuccess;
   auto commands = vantel::registeredCommands();
@@ -107,13 +143,23 @@ int main(int argc, char** argv) {
   // Global options are accepted after the command too.
   for (auto* command : app.get_subcommands({})) command->fallthrough();
 
+  // After any command as before it, as --help is: the flag belongs to the tool, and a
+  // command passes options it does not know on to the tool.
+  app.set_version_flag("--version", fmt::format("vantel {}", vantelkit::libraryVersion()), "Print the tool's version");
   auto word = commandWord(argc, argv);
-  if (!word && std::any_of(argv + 1, argv + argc, [](const char* arg) { return std::string_view(arg) == "--version"; })) {
-    fmt::print("vantel 0.1.0\n");
-    return checkStandardOutput(vantel::kExitSuccess);
+  const bool asksForHelpOrVersion = std::any_of(argv + 1, argv + argc, [](const char* arg) {
+    std::string_view text = arg;
+    return text == "--help" || text == "-h" || text == "--version";
+  });
+  if (!word && !asksForHelpOrVersion) {
+    std::string list = "usage: vantel [--root DIR] [--home DIR] [--log-level N] COMMAND ...\n\nCommands:\n";
+    for (auto* command : app.get_subcommands({})) {
+      list += fmt::format("  {:<10}  {}\n", command->get_name(), command->get_description());
+    }
+    list += "\nRun vantel COMMAND --help for a command's options.\n";
+    fmt::print(stderr, "{}", list);
+    return vantel::kExitUsage;
   }
-  bool versionFlag = false;  // handled above, before parsing; listed here for --help
-  app.add_flag("--version", versionFlag, "Print the tool's version");
   if (word) {
     bool known = std::any_of(commands.begin(), commands.end(), [&](auto& c) { return c.name == *word; });
     if (!known) {
@@ -124,13 +170,26 @@ int main(int argc, char** argv) {
   }
 
   app.parse_complete_callback([&] {
-    if (root) vantelkit::platform::Paths::setRootOverride(*root);
-    if (home) vantelkit::platform::Paths::setHomeOverride(*home);
-    if (logLevel) vantelkit::LoggerSettings::setLogLevel(*vantelkit::logLevelFromRawValue(*logLevel));
+    if (auto folder = checkedFolderOption(app, "--root", root)) vantelkit::platform::Paths::setRootOverride(*folder);
+    if (auto folder = checkedFolderOption(app, "--home", home)) vantelkit::platform::Paths::setHomeOverride(*folder);
+    if (logLevel) {
+      auto number = vantel::parseWholeNumber(*logLevel);
+      auto level = number && *number <= 4 ? vantelkit::logLevelFromRawValue(static_cast<int>(*number)) : std::nullopt;
+      if (!level) {
+        fmt::print(stderr, "vantel: --log-level must be a whole number from 1 to 4\n");
+        throw CLI::RuntimeError(vantel::kExitUsage);
+      }
+      vantelkit::LoggerSettings::setLogLevel(*level);
+    }
   });
 
   try {
     app.parse(argc, argv);
+  } catch (const CLI::CallForVersion& e) {
+    fmt::print("{}\n", e.what());
+    return checkStandardOutput(vantel::kExitSuccess);
+  } catch (const CLI::RuntimeError& e) {
+    return e.get_exit_code();
   } catch (const CLI::ParseError& e) {
     int code = app.exit(e);
     return checkStandardOutput(code == 0 ? vantel::kExitSuccess : vantel::kExitUsage);

@@ -116,9 +116,16 @@ std::string formatLogLine(LogLevel level, std::string_view message, std::optiona
 // "Thread N Main" on the main thread, "Thread N name" on a named thread, "Thread N" otherwise.
 std::string currentThreadDescription();
 
-// Writes each line and a newline to standard output.
+// Writes each line and a newline to standard output, or to standard error once the host has
+// chosen it (a command-line tool whose results go to standard output does).
 class PrintLogger final : public Logger {
  public:
+  enum class Stream { standardOutput, standardError };
+  // Where every PrintLogger writes, for the whole process; initially standardOutput. Safe to
+  // call from any thread; lines being written at the time go to either stream.
+  static void setStream(Stream stream);
+  static Stream stream();
+
   void log(const std::string& line, LogLevel level) override;
 };
 

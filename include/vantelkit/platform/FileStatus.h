@@ -24,6 +24,10 @@ struct PathStatus {
   // Why the status could not be read (type is then unknown); no error when it was read.
   std::error_code error;
   std::uint64_t device = 0;
+  // A regular file's logical size and the bytes allocated for it on disk; 0 for every other
+  // type.
+  std::int64_t size = 0;
+  std::int64_t usage = 0;
 };
 
 // The status of the item at path; with followLink, of what a link as the last component

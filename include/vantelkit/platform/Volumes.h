@@ -99,4 +99,12 @@ class VolumeProbe {
 // null); loop devices and the disk-image tool are always the running system's.
 std::shared_ptr<Volumes> makeLinuxVolumes(std::shared_ptr<VolumeProbe> probe = nullptr);
 
+// True for the types of the kernel's own file systems, which hold no files of a user (proc,
+// sysfs, cgroup, debugfs, devpts and their kin), as ncdu's --exclude-kernfs knows them.
+bool isKernelFileSystemType(std::string_view filesystemType);
+
+// Where kernel file systems are mounted now, from this process's mount table, sorted; empty
+// when the table cannot be read.
+std::vector<std::string> kernelFileSystemMountPoints();
+
 }  // namespace vantelkit::platform

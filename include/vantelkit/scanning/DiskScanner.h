@@ -76,7 +76,9 @@ class DiskScanner : public std::enable_shared_from_this<DiskScanner> {
     // are marked FileNode::otherFileSystem).
     bool oneFileSystem = false;
     // /proc, /sys, /dev and /run, met below the scan root, are not listed (marked
-    // FileNode::pseudoFileSystem). The scan root itself is always listed.
+    // FileNode::pseudoFileSystem), nor is a kernel file system (proc, sysfs, ...) mounted
+    // anywhere below it, known by its type in the mount table. The scan root itself is
+    // always listed.
     bool skipPseudoFileSystems = false;
     // Entries whose name, or whose path below the scan root, matches one of these shell
     // patterns get no node.

@@ -38,7 +38,12 @@ PathStatus pathStatus(std::string_view path, bool followLink) {
   std::string text(path);
   int result = followLink ? ::stat(text.c_str(), &status) : ::lstat(text.c_str(), &status);
   if (result != 0) return PathStatus{FileObjectType::unknown, errorCodeFromNumber(errno), 0};
-  return PathStatus{typeFromMode(status.st_mode), {}, static_cast<std::uint64_t>(status.st_dev)};
+  PathStatus answer{typeFromMode(status.st_mode), {}, static_cast<std::uint64_t>(status.st_dev)};
+  if (answer.type == FileObjectType::file) {
+    answer.size = static_cast<std::int64_t>(status.st_size);
+    answer.usage = static_cast<std::int64_t>(status.st_blocks) * 512;
+  }
+  return answer;
 }
 
 std::string errorDescription(int error) {

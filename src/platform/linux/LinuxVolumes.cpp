@@ -10,9 +10,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <map>
 #include <mutex>
 
 #include "vantelkit/platform/Process.h"
@@ -185,6 +187,28 @@ std::shared_ptr<Volumes>& installedVolumes() {
 }
 
 }  // namespace
+
+bool isKernelFileSystemType(std::string_view filesystemType) {
+  static constexpr std::array<std::string_view, 12> kinds{"binfmt_misc", "bpf",     "cgroup",     "cgroup2",
+                                                          "debugfs",     "devpts",  "proc",       "pstore",
+                                                          "securityfs",  "selinuxfs", "sysfs",    "tracefs"};
+  return std::find(kinds.begin(), kinds.end(), filesystemType) != kinds.end();
+}
+
+std::vector<std::string> kernelFileSystemMountPoints() {
+  std::vector<std::string> points;
+  auto table = readFile("/proc/self/mountinfo");
+  if (!table) return points;
+  // The kernel lists mounts in mount order: a later mount on the same point hides the earlier.
+  std::map<std::string, bool> kernelAt;
+  for (auto& entry : parseMountInfo(*table)) {
+    kernelAt[std::move(entry.mountPoint)] = isKernelFileSystemType(entry.filesystemType);
+  }
+  for (auto& [point, kernel] : kernelAt) {
+    if (kernel) points.push_back(point);
+  }
+  return points;
+}
 
 Volumes& Volumes::shared() {
   std::lock_guard lock(volumesMutex);

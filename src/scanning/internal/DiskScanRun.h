@@ -46,6 +46,9 @@ class DiskScanRun : public std::enable_shared_from_this<DiskScanRun> {
   // The scan root's path length and component count.
   std::size_t rootPathLength = 0;
   std::size_t rootDepth = 0;
+  // Under WalkOptions::skipPseudoFileSystems: where kernel file systems are mounted below the
+  // scan root, sorted (usually none).
+  std::vector<std::string> kernelMountPoints;
 
   // Resets counters and records for a new scan.
   void reset();

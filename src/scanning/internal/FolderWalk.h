@@ -263,6 +263,13 @@ void walkFolders(DiskScanRun& run, Builder& builder, const typename Builder::Fol
           continue;
         }
       }
+      // A kernel file system mounted anywhere else below the root, known by its type.
+      if (!run.kernelMountPoints.empty() &&
+          std::binary_search(run.kernelMountPoints.begin(), run.kernelMountPoints.end(),
+                             childPath(visitor.folderPath(), subfolder.name))) {
+        builder.mark(subfolder.folder, FileNode::pseudoFileSystem);
+        continue;
+      }
       descents.push_back(std::move(subfolder.folder));
     }
     for (std::size_t i = 0; i < descents.size(); ++i) {
