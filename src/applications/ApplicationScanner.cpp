@@ -78,7 +78,38 @@ void ApplicationScanner::cleanup() {
   _supportFiles = std::make_shared<ApplicationSupportFiles>();
 }
 
+void ApplicationScanner::cancel() {
+  std::vector<std::weak_ptr<Procedure>> producers;
+  {
+    std::lock_guard lock(_mutex);
+    if (!_isRunning.load() || _cancelled) return;
+    _cancelled = true;
+    producers.swap(_producers);
+  }
+  // Outside the lock: the result steps after a cancelled producer run at once.
+  for (const auto& weak : producers)
+    if (auto producer = weak.lock()) producer->cancel();
+}
+
+bool ApplicationScanner::wasCancelled() const {
+  std::lock_guard lock(_mutex);
+  return _cancelled;
+}
+
+void ApplicationScanner::track(const std::vector<std::shared_ptr<Procedure>>& producers) {
+  {
+    std::lock_guard lock(_mutex);
+    if (!_cancelled) {
+      _producers.insert(_producers.end(), producers.begin(), producers.end());
+      return;
+    }
+  }
+  for (const auto& producer : producers) producer->cancel();
+}
+
 void ApplicationScanner::updateProgress(Category category, double progress) {
+  // After a cancellation the stages that are skipped report nothing.
+  if (wasCancelled()) return;
   _listeners.notify([category, progress](ApplicationScannerListener& listener) {
     listener.progressUpdate(progress,
                             randomScanPhrase() + " " + ApplicationResourceGroup::localizedName(category) + "...");
@@ -88,7 +119,10 @@ void ApplicationScanner::updateProgress(Category category, double progress) {
 void ApplicationScanner::finishScan(std::function<void()> done) {
   DispatchQueue::main()->async([weakSelf = weak_from_this(), done = std::move(done)] {
     if (auto self = weakSelf.lock()) {
-      self->_isRunning.store(false);
+      {
+        std::lock_guard lock(self->_mutex);
+        self->_isRunning.store(false);
+      }
       for (const auto& listener : self->_listeners.listeners()) listener->scanDidFinish();
     }
     if (done) done();
@@ -110,7 +144,16 @@ void ApplicationScanner::mergeOtherApplications(const ApplicationItemSet& found)
 }
 
 void ApplicationScanner::start() {
-  if (_isRunning.exchange(true)) {
+  bool running = false;
+  {
+    std::lock_guard lock(_mutex);
+    running = _isRunning.exchange(true);
+    if (!running) {
+      _cancelled = false;
+      _producers.clear();
+    }
+  }
+  if (running) {
     LogWarning("Application Scanner is already running");
     return;
   }
@@ -182,6 +225,9 @@ void ApplicationScanner::start() {
     if (auto self = weakSelf.lock()) self->finishScan({});
   });
 
+  // The result steps and the hand-over are no producers: after a cancellation they still
+  // run, and the scan reaches its end.
+  track({applications, others, supportFiles});
   _listeners.addToQueue(
       _queue, {applications, applicationsResult, others, othersResult, supportFiles, supportFilesResult, bundleStage});
 }
@@ -211,6 +257,7 @@ void ApplicationScanner::bundleStage() {
   });
   next->setName("matching");
   next->addDependency(group);
+  track({group});
   _listeners.addToQueue(_queue, {group, next});
 }
 
@@ -243,6 +290,7 @@ void ApplicationScanner::matchingStage() {
   });
   next->setName("matching end");
   next->addDependency(group);
+  track({group});
   _listeners.addToQueue(_queue, {group, next});
 }
 
@@ -271,6 +319,7 @@ void ApplicationScanner::sizingStage() {
   });
   end->setName("end");
   end->addDependency(group);
+  track({group});
   _listeners.addToQueue(_queue, {group, end});
 }
 

@@ -129,7 +129,39 @@ void CleanScanner::setGroups(Groups groups) {
 
 void CleanScanner::cleanup() { setGroups({}); }
 
+void CleanScanner::cancel() {
+  std::vector<std::weak_ptr<Procedure>> producers;
+  {
+    std::lock_guard lock(_mutex);
+    if (!_isRunning.load() || _cancelled) return;
+    _cancelled = true;
+    producers.swap(_producers);
+  }
+  // Outside the lock: a cancelled step's blocks run at once and write the groups.
+  for (const auto& weak : producers)
+    if (auto producer = weak.lock()) producer->cancel();
+}
+
+bool CleanScanner::wasCancelled() const {
+  std::lock_guard lock(_mutex);
+  return _cancelled;
+}
+
+bool CleanScanner::track(const std::vector<std::shared_ptr<Procedure>>& producers) {
+  {
+    std::lock_guard lock(_mutex);
+    if (!_cancelled) {
+      _producers.insert(_producers.end(), producers.begin(), producers.end());
+      return false;
+    }
+  }
+  for (const auto& producer : producers) producer->cancel();
+  return true;
+}
+
 void CleanScanner::updateProgress(CleanScanGroup group, double progress) {
+  // After a cancellation the steps that are skipped report nothing.
+  if (wasCancelled()) return;
   _listeners.notify([group, progress](CleanScannerListener& listener) {
     listener.progressUpdate(progress, progressMessage(group));
   });
@@ -146,7 +178,16 @@ void CleanScanner::extendGroup(CleanScanGroup group, const CleanScanItemSet& ite
 }
 
 void CleanScanner::start() {
-  if (_isRunning.exchange(true)) {
+  bool running = false;
+  {
+    std::lock_guard lock(_mutex);
+    running = _isRunning.exchange(true);
+    if (!running) {
+      _cancelled = false;
+      _producers.clear();
+    }
+  }
+  if (running) {
     LogWarning("Clean Scanner is already running");
     return;
   }
@@ -173,11 +214,16 @@ void CleanScanner::start() {
         });
       });
   block->setName("applications result");
+  track({applications});
   _listeners.addToQueue(_queue, {applications, block});
 }
 
 void CleanScanner::scanGroups() {
   using Group = CleanScanGroup;
+  if (wasCancelled()) {
+    calculateSizes();
+    return;
+  }
   updateProgress(Group::userLogs, 0.05);
   std::vector<std::shared_ptr<ApplicationBundle>> applications;
   {
@@ -188,11 +234,18 @@ void CleanScanner::scanGroups() {
             [](const auto& a, const auto& b) { return a->url().path() < b->url().path(); });
   const std::weak_ptr<CleanScanner> weakSelf = weak_from_this();
   std::vector<std::shared_ptr<Procedure>> chain;
+  std::vector<std::shared_ptr<Procedure>> producers;
   std::shared_ptr<Procedure> previous;
   auto add = [&](std::shared_ptr<Procedure> procedure, std::string name, bool followsPrevious) {
     procedure->setName(std::move(name));
     if (followsPrevious && previous) procedure->addDependency(previous);
     chain.push_back(procedure);
+  };
+  // A producer is what cancel() stops; the blocks after it still run, so that the chain
+  // reaches its end.
+  auto addProducer = [&](std::shared_ptr<Procedure> procedure, std::string name) {
+    producers.push_back(procedure);
+    add(std::move(procedure), std::move(name), true);
   };
 
   // Steps 1 to 3: the entries of the log and cache folders, matched to the applications.
@@ -208,7 +261,7 @@ void CleanScanner::scanGroups() {
         [weakSelf, next, progress] {
           if (auto self = weakSelf.lock()) self->updateProgress(next, progress);
         });
-    add(scan, std::string(rawValue(group)) + " scan", true);
+    addProducer(scan, std::string(rawValue(group)) + " scan");
     add(block, std::string(rawValue(group)) + " result", false);
     previous = block;
     return block;
@@ -237,7 +290,7 @@ void CleanScanner::scanGroups() {
       [weakSelf] {
         if (auto self = weakSelf.lock()) self->updateProgress(Group::diskImages, 0.45);
       });
-  add(downloads, "downloads scan", true);
+  addProducer(downloads, "downloads scan");
   add(downloadsBlock, "downloads result", false);
   previous = downloadsBlock;
 
@@ -251,7 +304,7 @@ void CleanScanner::scanGroups() {
     self->extendGroup(Group::diskImages, fileItems(filesUnder(collected, "diskImages")));
     self->extendGroup(Group::packages, fileItems(filesUnder(collected, "packages")));
   });
-  add(desktop, "desktop scan", true);
+  addProducer(desktop, "desktop scan");
   add(desktopBlock, "desktop result", false);
   previous = desktopBlock;
 
@@ -261,7 +314,7 @@ void CleanScanner::scanGroups() {
     auto block = resultBlock(query, [weakSelf, group](const Nodes& nodes) {
       if (auto self = weakSelf.lock()) self->extendGroup(group, fileItems(nodes));
     });
-    add(query, name + " query", true);
+    addProducer(query, name + " query");
     add(block, name + " result", false);
     previous = block;
     return block;
@@ -284,7 +337,7 @@ void CleanScanner::scanGroups() {
   auto largeFilesQueryBlock = resultBlock(largeFiles, [weakSelf](const Nodes& nodes) {
     if (auto self = weakSelf.lock()) self->replaceGroup(Group::largeFiles, fileItems(nodes));
   });
-  add(largeFiles, "largeFiles query", true);
+  addProducer(largeFiles, "largeFiles query");
   add(largeFilesQueryBlock, "largeFiles result", false);
   previous = largeFilesQueryBlock;
 
@@ -308,7 +361,7 @@ void CleanScanner::scanGroups() {
       [weakSelf] {
         if (auto self = weakSelf.lock()) self->updateProgress(Group::mailAttachments, 0.8);
       });
-  add(developer, "developer scan", true);
+  addProducer(developer, "developer scan");
   add(developerBlock, "developer result", false);
   previous = developerBlock;
 
@@ -320,12 +373,12 @@ void CleanScanner::scanGroups() {
         if (auto self = weakSelf.lock()) self->replaceGroup(Group::mailAttachments, mailItems(found));
       },
       [weakSelf] {
-        if (auto self = weakSelf.lock()) {
+        if (auto self = weakSelf.lock(); self && !self->wasCancelled()) {
           auto message = localizedString("clean_calculating_size");
           self->_listeners.notify([message](CleanScannerListener& listener) { listener.progressUpdate(1.0, message); });
         }
       });
-  add(mail, "mailAttachments scan", true);
+  addProducer(mail, "mailAttachments scan");
   add(mailBlock, "mailAttachments result", false);
   previous = mailBlock;
 
@@ -339,6 +392,7 @@ void CleanScanner::scanGroups() {
       userLogsBlock, userCacheBlock, systemLogsBlock, installersBlock, desktopBlock, largeFilesBlock, developerBlock,
       mail, mailBlock});
   add(finalBlock, "final", true);
+  track(producers);
   _listeners.addToQueue(_queue, chain);
 }
 
@@ -423,7 +477,10 @@ void CleanScanner::calculateSizes() {
   auto end = std::make_shared<BlockProcedure>([weakSelf](BlockProcedure& block) {
     DispatchQueue::main()->async([weakSelf, &block, keep = block.shared_from_this()] {
       if (auto self = weakSelf.lock()) {
-        self->_isRunning.store(false);
+        {
+          std::lock_guard lock(self->_mutex);
+          self->_isRunning.store(false);
+        }
         for (const auto& listener : self->_listeners.listeners()) listener->scanDidFinish();
       }
       block.finish();
@@ -431,6 +488,8 @@ void CleanScanner::calculateSizes() {
   });
   end->setName("end");
   end->addDependency(userCache);
+  // The end block is no producer: a cancelled scan still ends through it.
+  track({userLogs, systemLogs, userCache});
   _listeners.addToQueue(_queue, {userLogs, systemLogs, userCache, end});
 }
 

@@ -1,6 +1,6 @@
 #include "vantelkit/diskmap/DiskMapProcedure.h"
 
-#include <cstdio>
+#include "vantelkit/platform/PlatformLog.h"
 
 namespace vantelkit {
 
@@ -40,9 +40,9 @@ void DiskMapProcedure::procedureDidCancel(const ErrorPtr&) {
   }
   if (scanner) {
     scanner->cancel();
-    std::fputs("DiskScanner Stop\n", stdout);
+    platform::standardOutputMessage("DiskScanner Stop");
   }
-  std::fputs("Did Cancel\n", stdout);
+  platform::standardOutputMessage("Did Cancel");
 }
 
 }  // namespace vantelkit

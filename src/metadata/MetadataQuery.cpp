@@ -49,15 +49,22 @@ bool MetadataQuery::startQuery() {
   std::shared_ptr<MetadataIndex> index;
   MetadataPredicate predicate;
   std::vector<std::string> scopes;
+  bool cancelled = false;
   {
     std::lock_guard lock(_mutex);
     if (_started || !_predicate) return false;
     _started = true;
     _gatheringNow = true;
+    cancelled = _cancelled;
     if (!_index) _index = MetadataIndex::shared();
     index = _index;
     predicate = *_predicate;
     scopes = _scopes;
+  }
+  if (cancelled) {
+    // Cancelled before the start: finished at once, with nothing found.
+    didGather({});
+    return true;
   }
   std::weak_ptr<MetadataQuery> weak = weak_from_this();
   auto gathering = index->gather(predicate, scopes, [weak](MetadataIndex::Items items) {
@@ -66,13 +73,38 @@ bool MetadataQuery::startQuery() {
   {
     std::lock_guard lock(_mutex);
     if (!_stopped) {
-      _gathering = std::move(gathering);
-      return true;
+      _gathering = gathering;
+      cancelled = _cancelled;
+      if (!cancelled) return true;
     }
+  }
+  if (cancelled) {
+    // Cancelled while gather() ran.
+    if (!gathering->finishEarly()) didGather({});
+    return true;
   }
   // Stopped while gather() ran: the gathering must end too.
   gathering->cancel();
   return true;
+}
+
+void MetadataQuery::cancel() {
+  std::shared_ptr<MetadataIndex::Gathering> gathering;
+  {
+    std::lock_guard lock(_mutex);
+    if (_cancelled || _stopped) return;
+    _cancelled = true;
+    // Not started (startQuery() finishes at once), already gathered, or gather() still
+    // running in startQuery(), which then finishes the gathering early itself.
+    if (!_started || !_gatheringNow || !_gathering) return;
+    gathering = _gathering;
+  }
+  if (!gathering->finishEarly()) didGather({});
+}
+
+bool MetadataQuery::isComplete() const {
+  std::lock_guard lock(_mutex);
+  return _complete;
 }
 
 void MetadataQuery::didGather(MetadataIndex::Items items) {
@@ -86,6 +118,7 @@ void MetadataQuery::didGather(MetadataIndex::Items items) {
       std::lock_guard lock(self->_mutex);
       if (self->_stopped || !self->_gatheringNow) return;
       self->_gatheringNow = false;
+      self->_complete = !self->_cancelled;
       self->_results = std::move(items);
     }
     platform::NotificationCenter::defaultCenter().post(std::string(didFinishGatheringNotification),

@@ -117,7 +117,8 @@ struct WalkingMetadataIndex::Walk {
   std::vector<Node> nodes;
 };
 
-struct WalkingMetadataIndex::Request final : public MetadataIndex::Gathering {
+struct WalkingMetadataIndex::Request final : public MetadataIndex::Gathering,
+                                             public std::enable_shared_from_this<WalkingMetadataIndex::Request> {
   Request(std::weak_ptr<WalkingMetadataIndex> owner, MetadataPredicate condition, Completion handler)
       : index(std::move(owner)), predicate(std::move(condition)), completion(std::move(handler)) {}
 
@@ -126,6 +127,15 @@ struct WalkingMetadataIndex::Request final : public MetadataIndex::Gathering {
     std::lock_guard lock(completionMutex);
     cancelled = true;
     completion = nullptr;
+  }
+
+  bool finishEarly() override {
+    if (auto strong = index.lock()) {
+      strong->finishEarly(*this);
+      return true;
+    }
+    cancel();
+    return false;
   }
 
   const std::weak_ptr<WalkingMetadataIndex> index;
@@ -148,7 +158,7 @@ std::shared_ptr<WalkingMetadataIndex> WalkingMetadataIndex::make(std::shared_ptr
 
 WalkingMetadataIndex::WalkingMetadataIndex(std::shared_ptr<platform::DirectoryReader> reader, double sharingWindow)
     : _reader(std::make_shared<HiddenFolderFilter>(reader ? std::move(reader)
-                                                          : platform::DirectoryReader::platformDefault())),
+                                                          : platform::DirectoryReader::shared())),
       _sharingWindow(sharingWindow) {}
 
 WalkingMetadataIndex::~WalkingMetadataIndex() {
@@ -219,7 +229,8 @@ void WalkingMetadataIndex::run(const std::shared_ptr<Walk>& walk) {
     walk->finished = true;
     walk->finishedAt = Clock::now();
     keep = !walk->cancelled;
-    if (keep) walk->nodes = std::move(*entries);
+    // A stopped walk still answers the query that finished early with what it found.
+    walk->nodes = std::move(*entries);
     for (auto& request : walk->waiting) {
       if (--request->remaining == 0 && !request->detached) {
         request->detached = true;
@@ -263,6 +274,38 @@ void WalkingMetadataIndex::cancel(Request& request) {
     }
   }
   request.walks.clear();
+}
+
+void WalkingMetadataIndex::finishEarly(Request& request) {
+  bool ready = false;
+  {
+    std::lock_guard lock(_mutex);
+    std::erase_if(request.walks, [this, &request](const std::shared_ptr<Walk>& walk) {
+      if (walk->finished) return false;
+      auto& waiting = walk->waiting;
+      if (waiting.size() > 1) {
+        // Others wait for this walk: it goes on for them, and this answer does without it.
+        std::erase_if(waiting, [&request](const std::shared_ptr<Request>& r) { return r.get() == &request; });
+        --request.remaining;
+        return true;
+      }
+      if (!walk->cancelled) {
+        // Stopped, the walk ends soon and answers this request with what it found; it is
+        // not reused.
+        walk->cancelled = true;
+        walk->scanner->cancel();
+        auto found = _walks.find(walk->scope);
+        if (found != _walks.end() && found->second == walk) _walks.erase(found);
+      }
+      return false;
+    });
+    ready = request.remaining == 0 && !request.detached;
+    if (ready) request.detached = true;
+  }
+  if (ready) {
+    auto self = request.shared_from_this();
+    DispatchQueue::global(QualityOfService::userInitiated)->async([self] { answer(self); });
+  }
 }
 
 void WalkingMetadataIndex::answer(const std::shared_ptr<Request>& request) {

@@ -17,23 +17,45 @@ PlatformLogSink& currentSink() {
   return sink;
 }
 
-}  // namespace
+PlatformLogSink& currentOutputSink() {
+  static PlatformLogSink sink;  // guarded by sinkMutex(); empty means stdout
+  return sink;
+}
 
-void platformLog(std::string_view message) {
-  std::lock_guard lock(sinkMutex());
-  if (auto& sink = currentSink()) {
+void write(PlatformLogSink& sink, std::FILE* stream, std::string_view message) {
+  if (sink) {
     sink(message);
     return;
   }
   std::string line(message);
   line += '\n';
-  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fwrite(line.data(), 1, line.size(), stream);
+  std::fflush(stream);
+}
+
+}  // namespace
+
+void platformLog(std::string_view message) {
+  std::lock_guard lock(sinkMutex());
+  write(currentSink(), stderr, message);
 }
 
 PlatformLogSink setPlatformLogSink(PlatformLogSink sink) {
   std::lock_guard lock(sinkMutex());
   auto previous = std::move(currentSink());
   currentSink() = std::move(sink);
+  return previous;
+}
+
+void standardOutputMessage(std::string_view message) {
+  std::lock_guard lock(sinkMutex());
+  write(currentOutputSink(), stdout, message);
+}
+
+PlatformLogSink setStandardOutputMessageSink(PlatformLogSink sink) {
+  std::lock_guard lock(sinkMutex());
+  auto previous = std::move(currentOutputSink());
+  currentOutputSink() = std::move(sink);
   return previous;
 }
 

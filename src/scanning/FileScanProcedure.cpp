@@ -1,8 +1,7 @@
 #include "vantelkit/scanning/FileScanProcedure.h"
 
-#include <cstdio>
-
 #include "vantelkit/foundation/Logging.h"
+#include "vantelkit/platform/PlatformLog.h"
 
 namespace vantelkit {
 
@@ -43,7 +42,7 @@ void FileScanProcedure::procedureDidCancel(const ErrorPtr&) {
   }
   if (scanner) {
     scanner->cancel();
-    std::fputs("DiskScanner Stop\n", stdout);
+    platform::standardOutputMessage("DiskScanner Stop");
   }
   LogWarning("Procedure Did Cancel");
 }

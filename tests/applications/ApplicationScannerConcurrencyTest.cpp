@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "support/ApplicationLayout.h"
+#include "support/BoundedWait.h"
 #include "vantelkit/applications/ApplicationScanner.h"
 #include "vantelkit/applications/SimpleMatchSupportingFilesProcedure.h"
 #include "vantelkit/foundation/ProcedureQueue.h"
@@ -126,6 +127,42 @@ TEST(ApplicationScannerConcurrencyTest, MatchingProceduresShareOneCandidateSet) 
     ASSERT_EQ((*groups)[3]->files.size(), 1u);
     EXPECT_EQ((*groups)[3]->files[0]->name, "org.example.app" + std::to_string(i) + "x");
   }
+}
+
+// Cancelled from another thread while the support files are gathered: the scan still ends
+// as usual, with the applications found before and no matching.
+TEST(ApplicationScannerConcurrencyTest, ACancelledScanEndsWithTheApplicationsFoundSoFar) {
+  ScopedWorkspace workspace;
+  ApplicationLayout layout;
+  layout.application(layout.system("Applications/Editor.app"), "org.example.editor", "Editor", 100);
+  layout.file(layout.home("Library/Caches/org.example.editor/a"), 10);
+  auto scanner = ApplicationScanner::make();
+  scanner->cancel();
+  auto finish = std::make_shared<Finish>();
+  scanner->addListener(finish);
+  std::atomic<bool> reached{false};
+  testing::Gate release;
+  scanner->setWillAddProcedureHandler([&](Procedure& step) {
+    if (step.name() != "support files scan") return;
+    step.addWillExecuteBlockObserver([&](Procedure&) {
+      reached.store(true);
+      EXPECT_TRUE(release.wait());
+    });
+  });
+  scanner->start();
+  ASSERT_TRUE(MainQueue::runUntil([&] { return reached.load(); }, 30));
+  std::thread([&] {
+    scanner->cancel();
+    scanner->cancel();
+  }).join();
+  release.open();
+  ASSERT_TRUE(MainQueue::runUntil([&] { return finish->finished; }, 30));
+  EXPECT_FALSE(scanner->isRunning());
+  EXPECT_TRUE(scanner->wasCancelled());
+  auto applications = scanner->applications();
+  ASSERT_EQ(applications.size(), 1u);
+  EXPECT_TRUE((*applications.begin())->resources.empty());
+  scanner->setWillAddProcedureHandler({});
 }
 
 }  // namespace

@@ -3,8 +3,10 @@
 #include <atomic>
 #include <thread>
 
+#include "support/BoundedWait.h"
 #include "support/ScanFixtureTree.h"
 #include "vantelkit/clean/CleanScanner.h"
+#include "vantelkit/foundation/Procedure.h"
 #include "vantelkit/platform/DispatchQueue.h"
 #include "vantelkit/platform/Paths.h"
 
@@ -58,6 +60,58 @@ TEST(CleanScannerConcurrencyTest, ListenersAddedAndRemovedOnOtherThreadsWhileSca
   EXPECT_EQ(steady->starts.load(), kScans);
   EXPECT_EQ(steady->finishes.load(), kScans);
   EXPECT_EQ(steady->progress.load() % kScans, 0);
+  platform::Paths::setHomeOverride(std::nullopt);
+  platform::Paths::setRootOverride(std::nullopt);
+}
+
+// Cancelled from another thread while a step runs: the scan still ends as usual, keeps what
+// the steps before found, skips the rest; cancelling an idle scanner does nothing, and the
+// next scan is whole again.
+TEST(CleanScannerConcurrencyTest, ACancelledScanEndsWithTheGroupsFoundSoFar) {
+  vantel::testing::ScanFixtureTree tree;
+  tree.file("home/Library/Logs/org.example.log", 10);
+  tree.file("home/Library/Caches/org.example/blob", 100);
+  tree.file("home/Downloads/a.txt", 10);
+  platform::Paths::setHomeOverride(tree.path("home"));
+  platform::Paths::setRootOverride(tree.path("root"));
+
+  auto scanner = CleanScanner::make();
+  scanner->cancel();
+  auto listener = std::make_shared<CountingListener>();
+  scanner->addListener(listener);
+  std::atomic<bool> hold{true};
+  std::atomic<bool> reached{false};
+  testing::Gate release;
+  scanner->setWillAddProcedureHandler([&](Procedure& step) {
+    if (step.name() != "userCache scan" || !hold.load()) return;
+    step.addWillExecuteBlockObserver([&](Procedure&) {
+      reached.store(true);
+      EXPECT_TRUE(release.wait());
+    });
+  });
+  scanner->start();
+  ASSERT_TRUE(MainQueue::runUntil([&] { return reached.load(); }, 30));
+  std::thread([&] {
+    scanner->cancel();
+    scanner->cancel();
+  }).join();
+  release.open();
+  ASSERT_TRUE(MainQueue::runUntil([&] { return listener->finishes.load() == 1; }, 30));
+  EXPECT_FALSE(scanner->isRunning());
+  EXPECT_TRUE(scanner->wasCancelled());
+  auto groups = scanner->groups();
+  EXPECT_TRUE(groups.contains(CleanScanGroup::userLogs));
+  EXPECT_TRUE(groups[CleanScanGroup::downloads].empty());
+  scanner->cancel();
+  EXPECT_TRUE(scanner->wasCancelled());
+
+  hold.store(false);
+  scanner->start();
+  ASSERT_TRUE(MainQueue::runUntil([&] { return listener->finishes.load() == 2; }, 30));
+  EXPECT_FALSE(scanner->wasCancelled());
+  EXPECT_EQ(scanner->groups()[CleanScanGroup::downloads].size(), 1u);
+  EXPECT_EQ(listener->starts.load(), 2);
+  scanner->setWillAddProcedureHandler({});
   platform::Paths::setHomeOverride(std::nullopt);
   platform::Paths::setRootOverride(std::nullopt);
 }

@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <thread>
 
 #include "metadata/MetadataTestSupport.h"
 #include "support/FaultInjectingDirectoryReader.h"
 #include "support/ScanFixtureTree.h"
+#include "vantelkit/metadata/MetadataQuery.h"
 #include "vantelkit/metadata/WalkingMetadataIndex.h"
+#include "vantelkit/platform/DispatchQueue.h"
+#include "vantelkit/platform/NotificationCenter.h"
 
 namespace vantelkit {
 namespace {
@@ -131,6 +136,56 @@ TEST(WalkingMetadataIndexConcurrencyTest, AWalkNobodyWaitsForStopsAndIsNotReused
   EXPECT_EQ(freshItems->size(), 4u);
   EXPECT_EQ(other->walksStarted(), 2);
   EXPECT_EQ(cancelled.calls(), 0);
+}
+
+// A query cancelled from another thread while its walk runs still posts its finish, with
+// what the walk found until then (the walk stops); one cancelled before its start posts with nothing.
+TEST(WalkingMetadataIndexConcurrencyTest, ACancelledQueryPostsWhatItFoundSoFar) {
+  ScanFixtureTree tree;
+  fill(tree);
+  tree.file("top.pkg", 1);
+  tree.file("f0/inner/deep.pkg", 1);
+  HeldWalk held(tree.path("f0"));
+  auto index = WalkingMetadataIndex::make(held.reader);
+  auto query = MetadataQuery::make(index);
+  auto early = MetadataQuery::make(index);
+  for (const auto& each : {query, early}) {
+    each->setPredicate(MetadataPredicate::fromFormat(kPackages));
+    each->setSearchScopes({tree.root()});
+  }
+  std::atomic<int> posts{0};
+  std::atomic<int> earlyPosts{0};
+  auto& center = platform::NotificationCenter::defaultCenter();
+  auto token = center.addObserver(std::string(MetadataQuery::didFinishGatheringNotification),
+                                  [&](const platform::Notification& notification) {
+                                    const auto* sender = std::any_cast<std::shared_ptr<MetadataQuery>>(&notification.object);
+                                    if (sender && *sender == query) posts.fetch_add(1);
+                                    if (sender && *sender == early) earlyPosts.fetch_add(1);
+                                  });
+  ASSERT_TRUE(query->startQuery());
+  ASSERT_TRUE(held.started.wait());
+  std::thread([&] {
+    query->cancel();
+    query->cancel();
+  }).join();
+  held.release.open();
+  ASSERT_TRUE(MainQueue::runUntil([&] { return posts.load() == 1; }, 20));
+  EXPECT_FALSE(query->isComplete());
+  std::vector<std::string> paths;
+  for (const auto& item : query->results()) paths.push_back(std::get<std::string>(*item->valueForAttribute("kMDItemPath")));
+  EXPECT_NE(std::find(paths.begin(), paths.end(), tree.path("top.pkg")), paths.end());
+  // Below the folder held when the cancellation came, nothing is listed.
+  EXPECT_EQ(std::find(paths.begin(), paths.end(), tree.path("f0/inner/deep.pkg")), paths.end());
+
+  early->cancel();
+  ASSERT_TRUE(early->startQuery());
+  ASSERT_TRUE(MainQueue::runUntil([&] { return earlyPosts.load() == 1; }, 20));
+  EXPECT_FALSE(early->isComplete());
+  EXPECT_TRUE(early->results().empty());
+  query->cancel();
+  MainQueue::runUntil([] { return MainQueue::pendingCount() == 0; }, 5);
+  EXPECT_EQ(posts.load(), 1);
+  center.removeObserver(token);
 }
 
 }  // namespace

@@ -175,6 +175,21 @@ class BuiltHomeTest(unittest.TestCase):
             self.assertEqual(resources(app, "logs"), [])
 
 
+class InterruptTest(unittest.TestCase):
+    def test_sigint_prints_the_applications_found_so_far_and_exits_130(self):
+        with tempfile.TemporaryDirectory(prefix="vantel-apps-interrupt-") as tmp:
+            demo = os.path.join(tmp, "demo")
+            run("demo-home", demo)
+            status, out, err = toolsupport.interrupted(
+                VANTEL, "apps", "--home", os.path.join(demo, "home"), "--root", os.path.join(demo, "root"), "--json",
+                "--pause-per-folder", "300")
+        self.assertEqual(status, 130, err)
+        self.assertTrue(err.endswith(b"partial: interrupted\n"), err)
+        doc = json.loads(out)
+        self.assertIs(doc["complete"], False)
+        self.assertIsInstance(doc["applications"], list)
+
+
 if __name__ == "__main__":
     VANTEL = os.path.abspath(sys.argv.pop(1))
     unittest.main(verbosity=1)

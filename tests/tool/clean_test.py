@@ -7,6 +7,7 @@ Usage: clean_test.py PATH_TO_VANTEL
 """
 import json
 import os
+import signal
 import subprocess
 import sys
 import tempfile
@@ -154,6 +155,49 @@ class CleanToolTest(unittest.TestCase):
         run("demo-home", a_file, expect=1)
         run("demo-home", os.path.join(self.tmp.name, "missing", "deeper"), expect=1)
         self.assertFalse(os.path.exists(os.path.join(self.tmp.name, "missing")))
+
+
+class CleanInterruptTest(unittest.TestCase):
+    """Ctrl-C and SIGTERM cancel a clean scan through the library: the groups found so far are
+    printed, marked partial, with the status a shell expects."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory(prefix="vantel-clean-interrupt-")
+        demo = os.path.join(cls.tmp.name, "demo")
+        run("demo-home", demo)
+        cls.args = ["clean", "--home", os.path.join(demo, "home"), "--root", os.path.join(demo, "root"),
+                    "--pause-per-folder", "300"]
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def check_partial_json(self, status, out, err, expected_status):
+        self.assertEqual(status, expected_status, err)
+        self.assertTrue(err.endswith(b"partial: interrupted\n"), err)
+        self.assertNotIn(b"\033", err)
+        doc = json.loads(out)
+        self.assertIs(doc["complete"], False)
+        self.assertEqual([g["group"] for g in doc["groups"]], GROUPS)
+
+    def test_sigint_prints_the_partial_groups_and_exits_130(self):
+        self.check_partial_json(*toolsupport.interrupted(VANTEL, *self.args, "--json"), 130)
+
+    def test_sigterm_exits_143(self):
+        status, out, err = toolsupport.interrupted(VANTEL, *self.args, signals=(signal.SIGTERM,))
+        self.assertEqual(status, 143, err)
+        self.assertIn(b"Total", out)
+        self.assertTrue(err.endswith(b"partial: interrupted\n"), err)
+
+    def test_two_signals_at_once_still_print_the_partial_result(self):
+        # timeout signals the tool and then its own process group: two SIGINTs together.
+        proc = subprocess.run(["timeout", "--preserve-status", "-s", "INT", "0.6", VANTEL, *self.args, "--json"],
+                              capture_output=True, timeout=30)
+        self.check_partial_json(proc.returncode, proc.stdout, proc.stderr, 130)
+        status, out, err = toolsupport.interrupted(VANTEL, *self.args, "--json",
+                                                   signals=(signal.SIGINT, signal.SIGINT))
+        self.check_partial_json(status, out, err, 130)
 
 
 if __name__ == "__main__":

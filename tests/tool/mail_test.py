@@ -216,6 +216,24 @@ class MailCommandTest(unittest.TestCase):
         run("mail", "--bogus", expect=2)
 
 
+class InterruptTest(unittest.TestCase):
+    def test_sigint_prints_the_files_found_so_far_and_exits_130(self):
+        with tempfile.TemporaryDirectory(prefix="vantel-mail-interrupt-") as tmp:
+            m = MailHome(os.path.join(tmp, "home"))
+            m.child(m.parent("Work"), "W-1")
+            m.write()
+            for i in range(20):
+                m.attachment("W-1", f"Attachments/{i:02}/file", 10)
+                m.download(f"{i:02}/file", 10)
+            status, out, err = toolsupport.interrupted(VANTEL, "mail", "--home", m.home, "--json",
+                                                       "--pause-per-folder", "300")
+        self.assertEqual(status, 130, err)
+        self.assertTrue(err.endswith(b"partial: interrupted\n"), err)
+        doc = json.loads(out)
+        self.assertIs(doc["complete"], False)
+        self.assertLess(len(doc["downloads"]) + sum(len(a["attachments"]) for a in doc["accounts"]), 40)
+
+
 if __name__ == "__main__":
     VANTEL = sys.argv.pop(1)
     unittest.main(verbosity=2)

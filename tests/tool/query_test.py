@@ -13,6 +13,8 @@ import sys
 import tempfile
 import unittest
 
+import toolsupport
+
 VANTEL = None
 PKG = "_kMDItemFileName LIKE[cd] '*.pkg'"
 
@@ -125,6 +127,23 @@ class QueryTest(unittest.TestCase):
         with open("/dev/full", "wb") as full:
             run("query", PKG, "--scope", self.root, expect=1, stdout=full)
             run("query", PKG, "--scope", self.root, "--json", expect=1, stdout=full)
+
+
+class InterruptTest(unittest.TestCase):
+    def test_sigint_prints_the_matches_walked_so_far_and_exits_130(self):
+        with tempfile.TemporaryDirectory(prefix="vantel-query-interrupt-") as tmp:
+            for i in range(30):
+                os.makedirs(os.path.join(tmp, f"d{i:02}"))
+                with open(os.path.join(tmp, f"d{i:02}", "a.pkg"), "wb") as f:
+                    f.write(b"x")
+            status, out, err = toolsupport.interrupted(VANTEL, "query", PKG, "--scope", tmp, "--json",
+                                                       "--pause-per-folder", "300")
+            self.assertEqual(status, 130, err)
+            self.assertTrue(err.endswith(b"partial: interrupted\n"), err)
+            doc = json.loads(out)
+            self.assertIs(doc["complete"], False)
+            self.assertLess(len(doc["results"]), 30)
+            self.assertIs(run("query", PKG, "--scope", tmp, "--json").stdout.count(b'"complete":true'), 1)
 
 
 if __name__ == "__main__":

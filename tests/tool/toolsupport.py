@@ -3,8 +3,10 @@ import json
 import os
 import pwd
 import shutil
+import signal
 import subprocess
 import tempfile
+import time
 
 UNPRIVILEGED_USER = "vantel-e2e"
 
@@ -25,6 +27,17 @@ def run(vantel, *args, expect=0, user=None, stdin=None, timeout=120, **kwargs):
         raise AssertionError(f"vantel {args}: exit {proc.returncode}, expected {expect}\n"
                              f"stdout: {proc.stdout[:600]!r}\nstderr: {proc.stderr[:600]!r}")
     return proc
+
+
+def interrupted(vantel, *args, signals=(signal.SIGINT,), after=0.6, timeout=30):
+    """Runs vantel with args and sends it signals, all at once, after `after` seconds (the
+    command should still be scanning then); answers (exit status, stdout, stderr)."""
+    proc = subprocess.Popen([vantel, *map(os.fsencode, args)], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    time.sleep(after)
+    for sig in signals:
+        proc.send_signal(sig)
+    out, err = proc.communicate(timeout=timeout)
+    return proc.returncode, out, err
 
 
 def run_json(vantel, *args, expect=0, **kwargs):

@@ -17,6 +17,7 @@
 #include "vantelkit/applications/ApplicationScanner.h"
 #include "vantelkit/applications/SupportFileMatcher.h"
 #include "vantelkit/platform/DispatchQueue.h"
+#include "vantelkit/platform/InterruptSignals.h"
 #include "vantelkit/platform/Paths.h"
 #include "vantelkit/platform/TextCase.h"
 
@@ -36,6 +37,7 @@ struct AppsOptions {
   std::optional<std::string> root;
   std::optional<std::string> app;
   bool json = false;
+  int pauseMilliseconds = 0;
 };
 
 // Why a resource belongs to its application.
@@ -171,11 +173,13 @@ void writeApplicationJson(vantelkit::JsonWriter& json, const ApplicationItem& it
   json.endObject();
 }
 
-bool printJson(const std::vector<ItemPointer>& items) {
+bool printJson(const std::vector<ItemPointer>& items, bool complete) {
   vantelkit::JsonWriter json(vantel::standardOutputSink());
   json.beginObject();
   json.key("version");
   json.value(std::int64_t{kJsonVersion});
+  json.key("complete");
+  json.value(complete);
   json.key("applications");
   json.beginArray();
   for (const auto& item : items) writeApplicationJson(json, *item);
@@ -232,24 +236,30 @@ using ProgressLine = vantel::ScannerProgressLine<vantelkit::ApplicationScannerLi
 int runApps(const AppsOptions& options) {
   if (options.root) vantelkit::platform::Paths::setRootOverride(*options.root);
   if (options.home) vantelkit::platform::Paths::setHomeOverride(*options.home);
+  vantel::pauseEveryListing(options.pauseMilliseconds);
   auto scanner = vantelkit::ApplicationScanner::shared();
   auto progress = std::make_shared<ProgressLine>(vantel::stderrIsTerminal());
   scanner->addListener(progress);
   scanner->start();
-  vantelkit::MainQueue::runUntil([&progress] { return progress->finished; }, 365.0 * 24 * 3600);
+  {
+    // Ctrl-C ends the scan early; what it found so far is printed, marked partial.
+    vantel::CancelOnInterrupt cancelling([scanner] { scanner->cancel(); });
+    vantelkit::MainQueue::runUntil([&progress] { return progress->finished; }, 365.0 * 24 * 3600);
+  }
   scanner->removeListener(progress);
+  const bool interrupted = scanner->wasCancelled() || vantelkit::platform::InterruptSignals::received();
   auto items = sortedApplications(scanner->applications());
   if (options.app) {
     std::erase_if(items, [&](const ItemPointer& item) { return !selected(*item, *options.app); });
     if (items.empty()) {
       fmt::print(stderr, "vantel apps: no application is named or identified as \"{}\"\n", vantel::escapedForTerminal(*options.app));
-      return vantel::kExitFailure;
+      return vantel::reportInterruption(interrupted, vantel::kExitFailure);
     }
   }
   if (items.empty()) fmt::print(stderr, "vantel apps: no applications found\n");
   // A failed write is reported once, with the system's reason, when the tool exits.
-  const bool written = options.json ? printJson(items) : printText(items);
-  return written ? vantel::kExitSuccess : vantel::kExitFailure;
+  const bool written = options.json ? printJson(items, !interrupted) : printText(items);
+  return vantel::reportInterruption(interrupted, written ? vantel::kExitSuccess : vantel::kExitFailure);
 }
 
 vantel::CommandRegistration registration{"apps", [](CLI::App& app, int& exitCode) {
@@ -260,6 +270,7 @@ vantel::CommandRegistration registration{"apps", [](CLI::App& app, int& exitCode
   command->add_option("--root", options->root, "Folder to use as the system root (\"/Applications\" becomes ROOT/Applications)");
   command->add_option("--app", options->app, "Only the application with this name or bundle identifier (any case)");
   command->add_flag("--json", options->json, "Machine-readable output");
+  vantel::addPauseOption(*command, options->pauseMilliseconds);
   command->callback([options, &exitCode] { exitCode = runApps(*options); });
 }};
 

@@ -19,6 +19,7 @@
 #include "vantelkit/clean/CleanScanner.h"
 #include "vantelkit/foundation/Procedure.h"
 #include "vantelkit/platform/DispatchQueue.h"
+#include "vantelkit/platform/InterruptSignals.h"
 #include "vantelkit/platform/Paths.h"
 
 namespace {
@@ -36,6 +37,7 @@ struct CleanOptions {
   std::optional<std::string> root;
   bool json = false;
   bool timings = false;
+  int pauseMilliseconds = 0;
 };
 
 // Seconds each step of the scan ran, by procedure name, for --timings.
@@ -110,11 +112,13 @@ void writeItemJson(vantelkit::JsonWriter& json, const CleanScanItem& item) {
   json.endObject();
 }
 
-bool printJson(const vantelkit::CleanScanner::Groups& groups) {
+bool printJson(const vantelkit::CleanScanner::Groups& groups, bool complete) {
   vantelkit::JsonWriter json(vantel::standardOutputSink());
   json.beginObject();
   json.key("version");
   json.value(std::int64_t{kJsonVersion});
+  json.key("complete");
+  json.value(complete);
   json.key("groups");
   json.beginArray();
   for (CleanScanGroup group : vantelkit::allCleanScanGroups) {
@@ -177,6 +181,7 @@ using ProgressLine = vantel::ScannerProgressLine<vantelkit::CleanScannerListener
 int runClean(const CleanOptions& options) {
   if (options.root) vantelkit::platform::Paths::setRootOverride(*options.root);
   if (options.home) vantelkit::platform::Paths::setHomeOverride(*options.home);
+  vantel::pauseEveryListing(options.pauseMilliseconds);
   auto scanner = vantelkit::CleanScanner::shared();
   auto progress = std::make_shared<ProgressLine>(vantel::stderrIsTerminal());
   auto times = std::make_shared<StepTimes>();
@@ -184,8 +189,13 @@ int runClean(const CleanOptions& options) {
   scanner->addListener(progress);
   const auto started = std::chrono::steady_clock::now();
   scanner->start();
-  vantelkit::MainQueue::runUntil([&progress] { return progress->finished; }, 365.0 * 24 * 3600);
+  {
+    // Ctrl-C ends the scan early; what it found so far is printed, marked partial.
+    vantel::CancelOnInterrupt cancelling([scanner] { scanner->cancel(); });
+    vantelkit::MainQueue::runUntil([&progress] { return progress->finished; }, 365.0 * 24 * 3600);
+  }
   scanner->removeListener(progress);
+  const bool interrupted = scanner->wasCancelled() || vantelkit::platform::InterruptSignals::received();
   scanner->setWillAddProcedureHandler({});
   if (options.timings) {
     times->print();
@@ -194,7 +204,8 @@ int runClean(const CleanOptions& options) {
   }
   const auto groups = scanner->groups();
   // A failed write is reported once, with the system's reason, when the tool exits.
-  return (options.json ? printJson(groups) : printText(groups)) ? vantel::kExitSuccess : vantel::kExitFailure;
+  const bool written = options.json ? printJson(groups, !interrupted) : printText(groups);
+  return vantel::reportInterruption(interrupted, written ? vantel::kExitSuccess : vantel::kExitFailure);
 }
 
 vantel::CommandRegistration registration{"clean", [](CLI::App& app, int& exitCode) {
@@ -205,6 +216,7 @@ vantel::CommandRegistration registration{"clean", [](CLI::App& app, int& exitCod
   command->add_option("--root", options->root, "Folder to use as the system root (\"/Library\" becomes ROOT/Library)");
   command->add_flag("--json", options->json, "Machine-readable output");
   command->add_flag("--timings", options->timings, "Print the seconds each step took on stderr")->group("");
+  vantel::addPauseOption(*command, options->pauseMilliseconds);
   command->callback([options, &exitCode] { exitCode = runClean(*options); });
 }};
 

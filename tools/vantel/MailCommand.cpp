@@ -15,6 +15,7 @@
 #include "ScanTarget.h"
 #include "vantelkit/foundation/ProcedureQueue.h"
 #include "vantelkit/mail/MailAttachmentsProcedure.h"
+#include "vantelkit/platform/InterruptSignals.h"
 #include "vantelkit/platform/Paths.h"
 
 namespace {
@@ -25,6 +26,7 @@ using Node = std::shared_ptr<FileNode>;
 struct MailOptions {
   std::optional<std::string> home;
   bool json = false;
+  int pauseMilliseconds = 0;
 };
 
 struct AccountReport {
@@ -64,11 +66,13 @@ void writeFiles(vantelkit::JsonWriter& json, const std::vector<Node>& files) {
   json.endArray();
 }
 
-int printJson(const std::vector<AccountReport>& accounts, const std::vector<Node>& downloads) {
+int printJson(const std::vector<AccountReport>& accounts, const std::vector<Node>& downloads, bool complete) {
   vantelkit::JsonWriter json(vantel::standardOutputSink());
   json.beginObject();
   json.key("version");
   json.value(std::int64_t{1});
+  json.key("complete");
+  json.value(complete);
   json.key("accounts");
   json.beginArray();
   for (const auto& account : accounts) {
@@ -135,17 +139,29 @@ void explainNoAccounts() {
 
 int runMail(const MailOptions& options) {
   if (options.home) vantelkit::platform::Paths::setHomeOverride(*options.home);
+  vantel::pauseEveryListing(options.pauseMilliseconds);
   auto procedure = std::make_shared<vantelkit::MailAttachmentsProcedure>();
   vantelkit::ProcedureQueue queue;
   queue.addOperation(procedure);
-  queue.waitUntilAllOperationsAreFinished(365.0 * 24 * 3600);
+  {
+    // Ctrl-C ends the scan early; what it found so far is printed, marked partial.
+    vantel::CancelOnInterrupt cancelling([procedure] { procedure->cancel(); });
+    queue.waitUntilAllOperationsAreFinished(365.0 * 24 * 3600);
+  }
+  const bool interrupted = procedure->isCancelled() || vantelkit::platform::InterruptSignals::received();
   auto output = procedure->successValue();
+  if (!output && interrupted) {
+    // A cancelled procedure keeps its output pending; what it found is in its accessors.
+    output.emplace();
+    for (const auto& [name, files] : procedure->results()) output->attachments.push_back({name, files});
+    output->downloads = procedure->downloads();
+  }
   if (!output) {
     fmt::print(stderr, "vantel: the mail attachments could not be collected\n");
     return vantel::kExitFailure;
   }
   const auto accountList = procedure->accounts();
-  if (accountList.empty()) explainNoAccounts();
+  if (accountList.empty() && !interrupted) explainNoAccounts();
 
   std::vector<AccountReport> accounts;
   for (const auto& account : accountList) {
@@ -160,7 +176,8 @@ int runMail(const MailOptions& options) {
   std::sort(accounts.begin(), accounts.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
   auto downloads = output->downloads;
   sortLargestFirst(downloads);
-  return options.json ? printJson(accounts, downloads) : printText(accounts, downloads);
+  const int status = options.json ? printJson(accounts, downloads, !interrupted) : printText(accounts, downloads);
+  return vantel::reportInterruption(interrupted, status);
 }
 
 vantel::CommandRegistration registration{"mail", [](CLI::App& app, int& exitCode) {
@@ -169,6 +186,7 @@ vantel::CommandRegistration registration{"mail", [](CLI::App& app, int& exitCode
       "mail", "Mail accounts with their attachment files, and the mail downloads, largest first");
   command->add_option("--home", options->home, "Folder to use as the user's home");
   command->add_flag("--json", options->json, "Machine-readable output");
+  vantel::addPauseOption(*command, options->pauseMilliseconds);
   command->callback([options, &exitCode] { exitCode = runMail(*options); });
 }};
 

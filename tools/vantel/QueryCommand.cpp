@@ -11,6 +11,7 @@
 #include "ScanTarget.h"
 #include "vantelkit/metadata/MetadataQuery.h"
 #include "vantelkit/platform/DispatchQueue.h"
+#include "vantelkit/platform/InterruptSignals.h"
 #include "vantelkit/platform/NotificationCenter.h"
 #include "vantelkit/platform/Paths.h"
 
@@ -22,6 +23,7 @@ struct QueryOptions {
   std::string predicate;
   std::vector<std::string> scopes;
   bool json = false;
+  int pauseMilliseconds = 0;
 };
 
 std::string pathOf(const MetadataItem& item) {
@@ -51,6 +53,7 @@ int runQuery(const QueryOptions& options) {
     scopes.push_back(target->url.path());
   }
 
+  vantel::pauseEveryListing(options.pauseMilliseconds);
   auto query = vantelkit::MetadataQuery::make();
   query->setPredicate(*parsed);
   query->setSearchScopes(scopes);
@@ -64,16 +67,23 @@ int runQuery(const QueryOptions& options) {
                                     if (sender && *sender == query) finished = true;
                                   });
   vantelkit::DispatchQueue::main()->async([query] { query->startQuery(); });
-  vantelkit::MainQueue::runUntil([&finished] { return finished; }, 365.0 * 24 * 3600);
+  {
+    // Ctrl-C ends the gathering early; what it found so far is printed, marked partial.
+    vantel::CancelOnInterrupt cancelling([query] { query->cancel(); });
+    vantelkit::MainQueue::runUntil([&finished] { return finished; }, 365.0 * 24 * 3600);
+  }
   center.removeObserver(token);
   query->stopQuery();
   const auto results = query->results();
+  const bool interrupted = !query->isComplete() || vantelkit::platform::InterruptSignals::received();
 
   if (options.json) {
     vantelkit::JsonWriter json(vantel::standardOutputSink());
     json.beginObject();
     json.key("version");
     json.value(std::int64_t{1});
+    json.key("complete");
+    json.value(!interrupted);
     json.key("results");
     json.beginArray();
     for (const auto& item : results) {
@@ -90,7 +100,7 @@ int runQuery(const QueryOptions& options) {
     bool written = json.flush();
     written = std::fputc('\n', stdout) != EOF && written;
     written = vantel::flushStandardOutput() && written;
-    return written ? vantel::kExitSuccess : vantel::kExitFailure;
+    return vantel::reportInterruption(interrupted, written ? vantel::kExitSuccess : vantel::kExitFailure);
   }
   std::string out;
   out.reserve(1 << 16);
@@ -105,8 +115,8 @@ int runQuery(const QueryOptions& options) {
   }
   std::fwrite(out.data(), 1, out.size(), stdout);
   // A failed write is reported once, with the system's reason, when the tool exits.
-  if (!vantel::flushStandardOutput()) return vantel::kExitFailure;
-  return vantel::kExitSuccess;
+  const int status = vantel::flushStandardOutput() ? vantel::kExitSuccess : vantel::kExitFailure;
+  return vantel::reportInterruption(interrupted, status);
 }
 
 vantel::CommandRegistration registration{"query", [](CLI::App& app, int& exitCode) {
@@ -121,6 +131,7 @@ vantel::CommandRegistration registration{"query", [](CLI::App& app, int& exitCod
       ->required();
   command->add_option("--scope", options->scopes, "Folder to search (repeatable; default: the home folder)");
   command->add_flag("--json", options->json, "Machine-readable output: {\"version\":1,\"results\":[{path,size}]}");
+  vantel::addPauseOption(*command, options->pauseMilliseconds);
   command->callback([options, &exitCode] { exitCode = runQuery(*options); });
 }};
 

@@ -117,6 +117,18 @@ class PausingReader final : public vantelkit::platform::DirectoryReader {
   int _pause;
 };
 
+}  // namespace
+
+void addPauseOption(CLI::App& command, int& milliseconds) {
+  command.add_option("--pause-per-folder", milliseconds, "Milliseconds to wait before listing each folder")->group("");
+}
+
+void pauseEveryListing(int milliseconds) {
+  if (milliseconds > 0) vantelkit::platform::DirectoryReader::setShared(std::make_shared<PausingReader>(milliseconds));
+}
+
+namespace {
+
 // The middle of text cut out so that it fits in width columns (counting bytes, which is
 // close enough for a progress line).
 std::string fitted(const std::string& text, std::size_t width) {
@@ -178,15 +190,33 @@ ScanRun::ScanRun(const ScannerTuning& tuning, const WalkChoices& walk,
   }
 }
 
+int interruptedExitStatus() {
+  const int status = vantelkit::platform::InterruptSignals::exitStatus();
+  return status == 0 ? kExitInterrupted : status;
+}
+
+CancelOnInterrupt::CancelOnInterrupt(std::function<void()> cancel) {
+  vantelkit::platform::InterruptSignals::setHandler(std::move(cancel));
+}
+
+CancelOnInterrupt::~CancelOnInterrupt() { vantelkit::platform::InterruptSignals::setHandler({}); }
+
+int reportInterruption(bool interrupted, int status) {
+  if (!interrupted) return status;
+  // The whole result first, then the closing line.
+  flushStandardOutput();
+  fmt::print(stderr, "partial: interrupted\n");
+  return interruptedExitStatus();
+}
+
 void ScanRun::guarded(const std::function<void()>& walk) {
-  using vantelkit::platform::InterruptSignals;
   std::weak_ptr<vantelkit::DiskScanner> weak = _scanner;
-  InterruptSignals::setHandler([weak] {
-    if (auto scanner = weak.lock()) scanner->cancel();
-  });
-  walk();
-  // From here on a signal ends the process at once.
-  InterruptSignals::setHandler({});
+  {
+    CancelOnInterrupt cancelling([weak] {
+      if (auto scanner = weak.lock()) scanner->cancel();
+    });
+    walk();
+  }
   if (_progress) {
     fmt::print(stderr, "\r\033[K");
     std::fflush(stderr);
@@ -231,11 +261,7 @@ int reportScanProblems(const ScanTarget& target, const std::vector<vantelkit::Di
                escapedForTerminal(target.displayPath(first.path)), first.reason());
     status = kExitFailure;
   }
-  if (interrupted) {
-    fmt::print(stderr, "partial: interrupted\n");
-    status = kExitInterrupted;
-  }
-  return status;
+  return reportInterruption(interrupted, status);
 }
 
 bool numberOption(const std::optional<std::string>& text, const char* name, std::int64_t minimum,

@@ -18,8 +18,27 @@
 
 namespace vantel {
 
-// Exit status after Ctrl-C (128 + SIGINT), as shells report it.
+// Exit status after Ctrl-C (128 + SIGINT) and after SIGTERM (128 + SIGTERM), as shells
+// report them.
 inline constexpr int kExitInterrupted = 130;
+inline constexpr int kExitTerminated = 143;
+inline bool isInterruptedExit(int status) { return status == kExitInterrupted || status == kExitTerminated; }
+// The exit status after the signal that interrupted the command (130 when none came).
+int interruptedExitStatus();
+
+// While it lives, SIGINT and SIGTERM call cancel (on the signal thread) instead of ending
+// the process; once it is gone, a signal ends the process at once.
+class CancelOnInterrupt {
+ public:
+  explicit CancelOnInterrupt(std::function<void()> cancel);
+  ~CancelOnInterrupt();
+  CancelOnInterrupt(const CancelOnInterrupt&) = delete;
+  CancelOnInterrupt& operator=(const CancelOnInterrupt&) = delete;
+};
+
+// After a partial result has been printed: "partial: interrupted" on stderr, and the exit
+// status after the signal. Otherwise answers status.
+int reportInterruption(bool interrupted, int status);
 
 struct ScanTarget {
   vantelkit::FileURL url;
@@ -59,6 +78,12 @@ struct ScannerTuning {
   int pauseMilliseconds = 0;
   void addOptions(CLI::App& command);
 };
+
+// The same pause for the commands that scan through the library's procedures (clean, apps,
+// query, mail): a hidden --pause-per-folder option, and every listing of the process waiting
+// that long first once pauseEveryListing() has run (0: no pause).
+void addPauseOption(CLI::App& command, int& milliseconds);
+void pauseEveryListing(int milliseconds);
 
 // One scan, run the way every scanning command runs it.
 class ScanRun {

@@ -13,6 +13,7 @@
 #include "vantelkit/platform/FileStatus.h"
 #include "vantelkit/platform/InterruptSignals.h"
 #include "vantelkit/platform/Paths.h"
+#include "vantelkit/platform/PlatformLog.h"
 #include "vantelkit/platform/Terminal.h"
 
 namespace vantel {
@@ -110,7 +111,7 @@ int checkStandardOutput(int exitCode) {
   } else {
     fmt::print(stderr, "vantel: cannot write to standard output\n");
   }
-  return exitCode == vantel::kExitInterrupted ? exitCode : vantel::kExitFailure;
+  return vantel::isInterruptedExit(exitCode) ? exitCode : vantel::kExitFailure;
 }
 
 }  // namespace
@@ -119,7 +120,12 @@ int main(int argc, char** argv) {
   // Results go to standard output: the library's log lines must not land among them.
   vantelkit::PrintLogger::setStream(vantelkit::PrintLogger::Stream::standardError);
   // Before any thread starts, so that every thread leaves the signals to the watcher.
-  vantelkit::platform::InterruptSignals::install(vantel::kExitInterrupted, "\r\033[K");
+  vantelkit::platform::InterruptSignals::install("\r\033[K");
+  // The library's few lines straight to standard output ("DiskScanner Stop" when a scan is
+  // cancelled) would land in the results: they go to stderr, as log lines, when asked for.
+  vantelkit::platform::setStandardOutputMessageSink([](std::string_view message) {
+    if (vantelkit::LoggerSettings::logLevel() <= vantelkit::LogLevel::info) fmt::print(stderr, "{}\n", message);
+  });
   CLI::App app{"vantel: inspect what can be removed from a machine (reads only; never deletes)"};
   app.require_subcommand(1);
   app.fallthrough();

@@ -7,7 +7,8 @@
 // deleted.
 // Thread safety: every public member is safe to call from any thread. Listener callbacks
 // run on the main queue, which the host drains. The items' fields are filled in by the
-// scan's stages; read them once scanDidFinish() has been delivered.
+// scan's stages; read them once scanDidFinish() has been delivered (partly filled in, when
+// the scan was cancelled).
 #pragma once
 
 #include <atomic>
@@ -54,6 +55,14 @@ class ApplicationScanner : public std::enable_shared_from_this<ApplicationScanne
   void start();
   // Empties applications() and drops the support-file candidates; nothing else.
   void cleanup();
+  // Cancels the scan under way: the running stage stops, the stages not begun are skipped,
+  // and the scan ends as usual: isRunning() becomes false and every listener hears
+  // scanDidFinish(). applications() keeps what the stages found until then (an item whose
+  // matching or sizing was skipped has no resources, or the sizes it had). Does nothing when
+  // no scan runs; a second call does nothing more.
+  void cancel();
+  // True when the last scan was cancelled; false again at start().
+  bool wasCancelled() const;
 
   // True from start() until the finish notification is sent.
   bool isRunning() const { return _isRunning.load(); }
@@ -98,6 +107,9 @@ class ApplicationScanner : public std::enable_shared_from_this<ApplicationScanne
   // Step B: the other applications' items merged into applications.
   void mergeOtherApplications(const ApplicationItemSet& found);
   std::vector<std::shared_ptr<ApplicationItem>> applicationList() const;
+  // Remembers the producers of a stage so that cancel() can stop them; cancels them at once
+  // when the scan was cancelled already.
+  void track(const std::vector<std::shared_ptr<Procedure>>& producers);
 
   std::atomic<bool> _isRunning{false};
   ListenerRegistry<ApplicationScannerListener> _listeners;
@@ -106,6 +118,8 @@ class ApplicationScanner : public std::enable_shared_from_this<ApplicationScanne
   ApplicationItemSet _applications;
   std::vector<std::shared_ptr<FileNode>> _userData;
   std::shared_ptr<ApplicationSupportFiles> _supportFiles;
+  bool _cancelled = false;
+  std::vector<std::weak_ptr<Procedure>> _producers;  // of the scan under way
   // Runs one top-level procedure at a time, so that the dependencies make the stages
   // sequential.
   ProcedureQueue _queue{"ApplicationScanner"};

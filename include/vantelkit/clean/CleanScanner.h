@@ -5,7 +5,7 @@
 // groups() until cleanup(). Nothing is deleted.
 // Thread safety: every public member is safe to call from any thread. Listener callbacks
 // run on the main queue, which the host drains; groups() is complete when scanDidFinish()
-// is delivered.
+// is delivered (partial, when the scan was cancelled).
 #pragma once
 
 #include <atomic>
@@ -54,6 +54,13 @@ class CleanScanner : public std::enable_shared_from_this<CleanScanner> {
   void start();
   // Empties groups(); nothing else.
   void cleanup();
+  // Cancels the scan under way: the running step stops, the steps not begun are skipped (the
+  // folder sizes too), and the scan ends as usual: isRunning() becomes false and every
+  // listener hears scanDidFinish(). groups() keeps what the steps found until then. Does
+  // nothing when no scan runs; a second call does nothing more.
+  void cancel();
+  // True when the last scan was cancelled; false again at start().
+  bool wasCancelled() const;
 
   // True from start() until the finish notification is sent.
   bool isRunning() const { return _isRunning.load(); }
@@ -92,6 +99,9 @@ class CleanScanner : public std::enable_shared_from_this<CleanScanner> {
  private:
   void scanGroups();
   void calculateSizes();
+  // Remembers the producers of a stage so that cancel() can stop them; cancels them at once
+  // when the scan was cancelled already. Answers whether the scan was cancelled.
+  bool track(const std::vector<std::shared_ptr<Procedure>>& producers);
   // Schedules, on the main queue, a progress report for group to every listener.
   void updateProgress(CleanScanGroup group, double progress);
   void replaceGroup(CleanScanGroup group, CleanScanItemSet items);
@@ -106,6 +116,8 @@ class CleanScanner : public std::enable_shared_from_this<CleanScanner> {
   // Guarded by _mutex:
   Groups _groups;
   ApplicationBundleSet _allApplications;
+  bool _cancelled = false;
+  std::vector<std::weak_ptr<Procedure>> _producers;  // of the scan under way
   // Runs one procedure at a time, so that the dependencies make the chain sequential.
   ProcedureQueue _queue{"CleanScanner"};
 };

@@ -2,8 +2,8 @@
 // sums of the regular files below them. Cancelling stops the scan; the partial tree is
 // still the success output.
 // Standard output: cancelling writes the line "DiskScanner Stop" there when a scan was
-// running, then "Did Cancel"; a host that prints results on standard output should expect
-// those lines.
+// running, then "Did Cancel" (through platform::standardOutputMessage, which a host that
+// prints its results on standard output can send elsewhere).
 // Thread safety: as Procedure; read the tree once the procedure has finished.
 #pragma once
 

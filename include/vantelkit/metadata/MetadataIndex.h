@@ -1,8 +1,8 @@
 // The source that metadata queries gather from: given a predicate and folders, it answers
 // the matching items once. The library's own index is WalkingMetadataIndex; tests and
 // hosts with a real platform index may install another as shared().
-// Thread safety: gather() and cancel() are safe from any thread; so are shared() and
-// setShared().
+// Thread safety: gather(), cancel() and finishEarly() are safe from any thread; so are
+// shared() and setShared().
 #pragma once
 
 #include <functional>
@@ -28,6 +28,13 @@ class MetadataIndex {
    public:
     virtual ~Gathering() = default;
     virtual void cancel() = 0;
+    // Ends the gathering early, with what it has found so far: answers true when the
+    // completion is called with those items (or was called already), false when this
+    // index cannot answer partly and has cancelled the gathering instead (the default).
+    virtual bool finishEarly() {
+      cancel();
+      return false;
+    }
   };
 
   virtual ~MetadataIndex() = default;

@@ -3,9 +3,10 @@
 // and posts didFinishGatheringNotification on the process's NotificationCenter with the
 // query (a std::shared_ptr<MetadataQuery>) as the notification's object, both on the main
 // queue. Live updates after the first gathering are not offered. stopQuery() ends the query;
-// after it, nothing more is posted and the results stay as they were.
-// Thread safety: configure before starting; startQuery() on the main queue; stopQuery() and
-// the readers are safe from any thread.
+// after it, nothing more is posted and the results stay as they were. cancel() ends the
+// gathering early but still posts, with the results found so far.
+// Thread safety: configure before starting; startQuery() on the main queue; stopQuery(),
+// cancel() and the readers are safe from any thread.
 #pragma once
 
 #include <cstddef>
@@ -45,6 +46,14 @@ class MetadataQuery : public std::enable_shared_from_this<MetadataQuery> {
   bool startQuery();
   // Stops gathering; no notification is posted afterwards.
   void stopQuery();
+  // Ends the gathering early: the results are what the index had found until then (none
+  // from an index that cannot answer partly), isComplete() is false, and
+  // didFinishGatheringNotification is posted as usual. Before startQuery(), the query
+  // finishes that way, with no results, as soon as it is started. Does nothing once the
+  // gathering has finished or the query was stopped; a second call does nothing more.
+  void cancel();
+  // False when the results are partial because the query was cancelled.
+  bool isComplete() const;
 
   bool isStarted() const;
   bool isGathering() const;
@@ -68,6 +77,8 @@ class MetadataQuery : public std::enable_shared_from_this<MetadataQuery> {
   bool _started = false;
   bool _gatheringNow = false;
   bool _stopped = false;
+  bool _cancelled = false;
+  bool _complete = false;
   std::vector<std::shared_ptr<const MetadataItem>> _results;
 };
 

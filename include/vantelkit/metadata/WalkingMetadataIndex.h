@@ -11,7 +11,9 @@
 // arrives within sharingWindow seconds after a complete walk of the scope ended is answered
 // from it, so several queries in a row cost about one walk. The entries of a walk are kept
 // in memory until the window has passed. A walk that every waiting query cancelled stops
-// and is not reused.
+// and is not reused. A query that finishes early stops the walks that only it waits for and
+// is answered from what they found until then; a walk that other queries still wait for
+// goes on for them and adds nothing to the early answer.
 // Thread safety: every member is safe to call from any thread.
 #pragma once
 
@@ -32,7 +34,7 @@ class WalkingMetadataIndex final : public MetadataIndex, public std::enable_shar
  public:
   static constexpr double defaultSharingWindow = 5.0;
 
-  // reader: the directory listing service (the platform's when null).
+  // reader: the directory listing service (DirectoryReader::shared() when null).
   static std::shared_ptr<WalkingMetadataIndex> make(std::shared_ptr<platform::DirectoryReader> reader = nullptr,
                                                     double sharingWindow = defaultSharingWindow);
   ~WalkingMetadataIndex() override;
@@ -50,6 +52,7 @@ class WalkingMetadataIndex final : public MetadataIndex, public std::enable_shar
   WalkingMetadataIndex(std::shared_ptr<platform::DirectoryReader> reader, double sharingWindow);
   void run(const std::shared_ptr<Walk>& walk);
   void cancel(Request& request);
+  void finishEarly(Request& request);
   void forget(const std::shared_ptr<Walk>& walk);
   static void answer(const std::shared_ptr<Request>& request);
 

@@ -3,8 +3,8 @@
 // the root has no children). Cancelling stops the scan; the partial result is still the
 // success output. The procedure never fails.
 // Standard output: cancelling a running scan writes the line "DiskScanner Stop" there (and
-// logs "Procedure Did Cancel" as a warning); a host that prints results on standard output
-// should not cancel mid-scan, or should expect the line.
+// logs "Procedure Did Cancel" as a warning), through platform::standardOutputMessage, which
+// a host that prints its results on standard output can send elsewhere.
 // Thread safety: as Procedure. The collectors are filled on the scan's threads; read them
 // once the procedure has finished.
 #pragma once
