@@ -365,6 +365,27 @@ class InterruptTest(unittest.TestCase):
         self.assertEqual(text.returncode, 130)
         self.assertIn(self.root.encode(), out)
 
+    def test_an_output_that_cannot_be_written_fails_before_the_scan(self):
+        options = ["--export"]
+        if subprocess.run([VANTEL, "map", self.root, "--html", os.devnull], capture_output=True).returncode == 0:
+            options.append("--html")
+        for option in options:
+            missing = os.path.join(self.tmp.name, "missing", "out")
+            began = time.monotonic()
+            proc = subprocess.run([VANTEL, "map", self.root, option, missing, "--threads", "1",
+                                   "--pause-per-folder", "3000"], capture_output=True, timeout=60)
+            self.assertLess(time.monotonic() - began, 2.0, option)
+            self.assertEqual(proc.returncode, 1)
+            self.assertEqual(proc.stderr.decode(), f"vantel: cannot write {missing}: No such file or directory\n")
+        folder = os.path.join(self.tmp.name, "out")
+        os.makedirs(folder, exist_ok=True)
+        target = os.path.join(folder, "map.json")
+        write(target, data=b"old")
+        subprocess.run([VANTEL, "map", self.root, "--export", target], check=True, capture_output=True)
+        self.assertEqual(os.listdir(folder), ["map.json"])
+        with open(target, encoding="utf-8") as f:
+            self.assertEqual(json.load(f)[0], 1)
+
     def test_a_second_signal_ends_at_once(self):
         proc = self.start("map", self.root, "--json", pause=3000)
         began = time.monotonic()
