@@ -78,7 +78,9 @@ struct EntryInfo {
 
 class Importer {
  public:
-  explicit Importer(std::string_view text) : _reader(text, DiskMapImport::maxDepth * 2 + 8) {}
+  // Each level of the map JSON opens an object and its "children" array; the ncdu export
+  // one array.
+  Importer(std::string_view text, std::size_t maxDepth) : _reader(text, maxDepth * 2 + 8), _maxDepth(maxDepth) {}
 
   Result<std::shared_ptr<DiskMap>> run() {
     Token token;
@@ -89,6 +91,9 @@ class Importer {
     if (!next(token)) return error();
     if (token.kind != Kind::end) return fail(token, "unexpected text after the map"), error();
     if (_records.empty()) return makeError<DiskMapImportError>(Case::notADiskMap, 1, 1, "no root entry");
+    if (_records.size() > DiskMap::capacity)
+      return makeError<DiskMapImportError>(Case::tooLarge, token.line, token.column,
+                                           "more than " + std::to_string(DiskMap::capacity) + " entries");
     return makeMap();
   }
 
@@ -108,6 +113,10 @@ class Importer {
   bool fail(const Token& at, std::string message, Case kind = Case::notADiskMap) {
     if (!_error) _error = makeError<DiskMapImportError>(kind, at.line, at.column, std::move(message));
     return false;
+  }
+
+  std::string tooDeep() const {
+    return "directories nested more than " + std::to_string(_maxDepth) + " levels deep";
   }
 
   bool expect(Kind kind, const char* what) {
@@ -291,12 +300,11 @@ class Importer {
         EntryInfo info;
         if (!readNcduInfo(info)) return false;
         if (!checkName(info, open.empty())) return false;
-        if (open.size() >= DiskMapImport::maxDepth) {
+        if (open.size() >= _maxDepth) {
           Token at;
           at.line = info.line;
           at.column = info.column;
-          return fail(at, "directories nested more than " + std::to_string(DiskMapImport::maxDepth) + " levels deep",
-                      Case::nestedTooDeeply);
+          return fail(at, tooDeep(), Case::nestedTooDeeply);
         }
         auto record = makeEntry(info, open.empty() ? std::nullopt : std::optional(open.back().record), true);
         applyMarks(record, info);
@@ -438,9 +446,7 @@ class Importer {
           continue;
         }
         if (token.kind != Kind::beginObject) return fail(token, "expected an entry object in \"children\"");
-        if (open.size() >= DiskMapImport::maxDepth)
-          return fail(token, "directories nested more than " + std::to_string(DiskMapImport::maxDepth) + " levels deep",
-                      Case::nestedTooDeeply);
+        if (open.size() >= _maxDepth) return fail(token, tooDeep(), Case::nestedTooDeeply);
         open.push_back({});
         continue;
       }
@@ -510,6 +516,7 @@ class Importer {
   }
 
   JsonPullReader _reader;
+  std::size_t _maxDepth;
   ErrorPtr _error;
   std::vector<Record> _records;  // the root first
   std::string _names;
@@ -528,6 +535,7 @@ std::string DiskMapImportError::description() const {
     case Case::malformedJSON: return "malformedJSON";
     case Case::notADiskMap: return "notADiskMap";
     case Case::nestedTooDeeply: return "nestedTooDeeply";
+    case Case::tooLarge: return "tooLarge";
   }
   return "notADiskMap";
 }
@@ -536,6 +544,10 @@ std::string DiskMapImportError::localizedDescription() const {
   return std::to_string(_line) + ":" + std::to_string(_column) + ": " + _message;
 }
 
-Result<std::shared_ptr<DiskMap>> DiskMapImport::read(std::string_view text) { return Importer(text).run(); }
+Result<std::shared_ptr<DiskMap>> DiskMapImport::read(std::string_view text) { return read(text, ReadOptions()); }
+
+Result<std::shared_ptr<DiskMap>> DiskMapImport::read(std::string_view text, const ReadOptions& options) {
+  return Importer(text, options.maxDepth).run();
+}
 
 }  // namespace vantelkit

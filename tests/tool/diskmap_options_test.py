@@ -168,7 +168,6 @@ class OptionsTest(unittest.TestCase):
             b'[2, 0, {}, []]': "1:2: not an ncdu export of major version 1",
             b'{"root": {"name": "r", "type": "file"}}': "the root must be a directory",
             b'[1, 2, {}, [{"name": "/x"}]] trailing': "1:30: unexpected text",
-            b'{"root": {"name": "r", "children": [' + b'{"name": "d", "children": [' * 5000: "levels deep",
         }
         for text, message in cases.items():
             path = os.path.join(self.tmp.name, "bad.json")

@@ -137,6 +137,10 @@ class DiskMap {
     const Entry& entry = (*this)[folder];
     return Children(entry.firstChild, entry.childCount);
   }
+  // Whether, among one folder's children, a's path sorts before b's in byte order when a
+  // folder's path is taken with its trailing "/" (so that a folder comes right before what
+  // it holds, and walking each folder's children in this order gives whole paths in order).
+  static bool pathOrderBefore(const Entry& a, const Entry& b);
   // Replaces into with a folder's children in the byte order of their names.
   void childrenByName(Index folder, std::vector<Index>& into) const;
 
