@@ -70,6 +70,7 @@ struct EntryInfo {
   std::uint32_t linkCount = 0;
   bool hardLink = false;
   bool unreadable = false;
+  bool notListed = false;
   int error = 0;
   std::string excluded;
   bool notRegular = false;
@@ -206,6 +207,8 @@ class Importer {
       record.addMark(FileNode::unreadable);
       _unreadable.push_back(index);
     }
+    if (info.notListed && record.type == static_cast<std::uint8_t>(FileNode::NodeType::directory))
+      record.addMark(FileNode::notListed);
     if (info.excluded == "otherfs" || info.excluded == "othfs") record.addMark(FileNode::otherFileSystem);
     if (info.excluded == "kernfs") record.addMark(FileNode::pseudoFileSystem);
     if (info.excluded == "pattern" || info.excluded == "cachedir") record.addMark(FileNode::cacheFolder);
@@ -490,6 +493,8 @@ class Importer {
         info.error = errorNumberFor(reason);
       } else if (key == "excluded") {
         if (!text(value, key, info.excluded)) return false;
+      } else if (key == "notListed") {
+        if (!flag(value, key, info.notListed)) return false;
       } else if (key == "links") {
         if (!count(value, key, number)) return false;
         info.linkCount = static_cast<std::uint32_t>(std::min<std::int64_t>(number, UINT32_MAX));

@@ -130,13 +130,18 @@ std::size_t DiskMap::memoryUsed() const {
 
 void DiskMap::sumFolders() {
   const auto total = static_cast<Index>(count());
+  constexpr auto kShort = FileNode::unreadable | FileNode::notListed | FileNode::partlyRead;
+  _notListed = 0;
   for (Index index = total; index-- > 1;) {
     const Entry& entry = (*this)[index];
-    if (entry.hasMark(FileNode::duplicateLink)) continue;
     Entry& folder = at(entry.parent);
+    if (entry.hasMark(FileNode::notListed)) ++_notListed;
+    if ((entry.marks & kShort) != 0) folder.marks = static_cast<std::uint8_t>(folder.marks | FileNode::partlyRead);
+    if (entry.hasMark(FileNode::duplicateLink)) continue;
     folder.size += entry.size;
     folder.usage += entry.usage;
   }
+  if (root().hasMark(FileNode::notListed)) ++_notListed;
 }
 
 bool DiskMap::pathOrderBefore(const Entry& a, const Entry& b) {

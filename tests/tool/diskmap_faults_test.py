@@ -175,8 +175,16 @@ class ToolFaultsTest(unittest.TestCase):
         text = self.vantel("map", self.root, "--max-depth", "1").stdout.decode()
         self.assertNotIn("one/", text)
         self.assertIn("20 bytes  deep/", text)
+        # Folders left unread are marked, never shown as known to be empty, and counted.
         scanned = run_json(VANTEL, "map", self.root, "--json", "--depth-limit", "1")
-        self.assertEqual({c["name"]: c for c in scanned["root"]["children"]}["deep"]["size"], 0)
+        deep = {c["name"]: c for c in scanned["root"]["children"]}["deep"]
+        self.assertEqual((deep["size"], deep["notListed"], scanned["notListed"]), (None, True, 3))
+        proc = self.vantel("map", self.root, "--depth-limit", "2")
+        self.assertIn(" 0 bytes  .deep/\n", proc.stdout.decode())
+        self.assertIn(" ?  !one/\n", proc.stdout.decode())
+        self.assertIn("vantel: 2 folders not read (past --depth-limit", proc.stderr.decode())
+        export = self.vantel("map", self.root, "--export", "-", "--depth-limit", "2").stdout.decode()
+        self.assertIn('{"name":"one","read_error":true}', export)
         self.vantel("map", self.root, "--depth-limit", "0", expect=2)
         helptext = self.vantel("map", "--help").stdout.decode()
         self.assertIn("not counted", helptext)
@@ -345,7 +353,8 @@ class InterruptTest(unittest.TestCase):
                 proc.send_signal(sig)
                 out, err = proc.communicate(timeout=30)
                 self.assertEqual(proc.returncode, 130, (sig, command, err))
-                self.assertEqual(err, b"partial: interrupted\n")
+                self.assertRegex(err, rb"^(vantel: \d+ folders? not read \(interrupted\); marked !\n)?"
+                                      rb"partial: interrupted\n$")
                 data = json.loads(out)
                 self.assertIs(data["complete"], False)
                 self.assertLess(data["filesScanned"], 80)

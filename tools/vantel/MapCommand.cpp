@@ -62,15 +62,22 @@ struct View {
     return true;
   }
   std::int64_t measure(const Entry& entry) const { return diskUsage ? entry.usage : entry.size; }
-  // A file whose status could not be read has no known size.
-  static bool sizeUnknown(const Entry& entry) { return entry.hasMark(FileNode::unreadable) && !entry.isDirectory(); }
+  // A file whose status could not be read, a folder not listed or one that could not be
+  // read at all has no known size.
+  static bool sizeUnknown(const Entry& entry) {
+    if (entry.hasMark(FileNode::notListed)) return true;
+    return entry.hasMark(FileNode::unreadable) && (!entry.isDirectory() || entry.childCount == 0);
+  }
 };
 
+// The marks of ncdu's browser (see the command's help).
 char markOf(const Entry& entry) {
-  if (entry.hasMark(FileNode::unreadable)) return '!';
+  if (entry.hasMark(FileNode::unreadable) || entry.hasMark(FileNode::notListed)) return '!';
   if (entry.hasMark(FileNode::otherFileSystem)) return '>';
   if (entry.hasMark(FileNode::pseudoFileSystem)) return '^';
   if (entry.hasMark(FileNode::cacheFolder)) return '<';
+  if (entry.hasMark(FileNode::hardLink)) return 'H';
+  if (entry.hasMark(FileNode::partlyRead)) return '.';
   return 0;
 }
 
@@ -330,12 +337,30 @@ int runMap(const MapOptions& options) {
     printTree(out, view);
     std::fwrite(out.data(), 1, out.size(), stdout);
   }
+  if (const std::size_t notListed = result.notListedCount()) {
+    vantel::flushStandardOutput();
+    fmt::print(stderr, "vantel: {} not read ({}); marked !\n",
+               vantel::countOf(static_cast<std::int64_t>(notListed), "folder"),
+               importing     ? "when the map was made"
+               : interrupted ? "interrupted"
+               : depthLimit  ? "past --depth-limit or removed during the scan"
+                             : "removed during the scan");
+  }
   return vantel::reportScanProblems(*target, result.unreadableEntries(), interrupted);
 }
 
 vantel::CommandRegistration registration{"map", [](CLI::App& app, int& exitCode) {
   auto options = std::make_shared<MapOptions>();
   auto* command = app.add_subcommand("map", "Disk map of a folder: a size tree of everything below it");
+  command->footer(
+      "Marks before a name, as ncdu shows them:\n"
+      "  !  could not be read, or not read (interrupted, past --depth-limit, removed during the\n"
+      "     scan); its size is ? when nothing of it was read\n"
+      "  .  something below could not be read: the size is short of what is on disk\n"
+      "  H  a file with several hard links (further links are counted once)\n"
+      "  <  cache folder left out (--exclude-caches)\n"
+      "  >  on another file system (-x)\n"
+      "  ^  kernel file system (/proc, /sys, ...), not read");
   command->add_option("PATH", options->path, "Folder to map (a link given here is followed)");
   command->add_option("--import", options->importFile,
                       "Show a map read from FILE (an ncdu export or this command's --json output; - for stdin) "
