@@ -42,8 +42,10 @@ class TreeView {
   std::unordered_map<Index, const DiskMap::HardLink*> _links;
 };
 
-// A file whose status could not be read has no known size.
-bool sizeUnknown(const Entry& entry) { return entry.hasMark(FileNode::unreadable) && !entry.isDirectory(); }
+// A file whose status could not be read, or a folder that was not listed, has no known size.
+bool sizeUnknown(const Entry& entry) {
+  return entry.hasMark(FileNode::notListed) || (entry.hasMark(FileNode::unreadable) && !entry.isDirectory());
+}
 
 std::string errorText(const Entry& entry) {
   return entry.error != 0 ? platform::errorDescription(entry.error) : std::string("could not be read");
@@ -93,6 +95,10 @@ void writeTree(JsonWriter& json, const DiskMap& map, const TreeView& view) {
     if (entry.hasMark(FileNode::unreadable)) {
       json.key("error");
       json.value(errorText(entry));
+    }
+    if (entry.hasMark(FileNode::notListed)) {
+      json.key("notListed");
+      json.value(true);
     }
     if (const char* reason = excludedReason(entry)) {
       json.key("excluded");
@@ -150,6 +156,8 @@ Result<void> DiskMapExport::writeJSON(const DiskMap& map, const JSONOptions& opt
   json.value(map.hardLinksCountedOnce() ? "counted once" : "each link counted");
   json.key("unreadable");
   json.value(static_cast<std::int64_t>(map.unreadableCount()));
+  json.key("notListed");
+  json.value(static_cast<std::int64_t>(map.notListedCount()));
   json.key("complete");
   json.value(options.complete.value_or(map.isComplete()));
   json.key("elapsed");
@@ -198,7 +206,8 @@ Result<void> DiskMapExport::writeNcdu(const DiskMap& map, const NcduOptions& opt
       json.key("hlnkc");
       json.value(true);
     }
-    if (entry.hasMark(FileNode::unreadable)) {
+    // ncdu knows no folder left unlisted: it reads as one that could not be read.
+    if (entry.hasMark(FileNode::unreadable) || entry.hasMark(FileNode::notListed)) {
       json.key("read_error");
       json.value(true);
     }

@@ -51,7 +51,8 @@ void writeTreeData(const DiskMap& map, Emit&& emit) {
     out += '[';
     appendScriptSafe(out, entry.nameView());
     out += ',';
-    JsonWriter::appendNumber(out, entry.size);
+    // A further link to a file counted elsewhere takes no area, as it adds nothing to the sums.
+    JsonWriter::appendNumber(out, entry.hasMark(FileNode::duplicateLink) ? 0 : entry.size);
     out += folder ? ",1," : ",0,";
     out += entry.hasMark(FileNode::unreadable) ? '1' : '0';
     if (folder) {

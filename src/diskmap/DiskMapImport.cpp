@@ -70,6 +70,7 @@ struct EntryInfo {
   std::uint32_t linkCount = 0;
   bool hardLink = false;
   bool unreadable = false;
+  bool notListed = false;
   int error = 0;
   std::string excluded;
   bool notRegular = false;
@@ -78,7 +79,9 @@ struct EntryInfo {
 
 class Importer {
  public:
-  explicit Importer(std::string_view text) : _reader(text, DiskMapImport::maxDepth * 2 + 8) {}
+  // Each level of the map JSON opens an object and its "children" array; the ncdu export
+  // one array.
+  Importer(std::string_view text, std::size_t maxDepth) : _reader(text, maxDepth * 2 + 8), _maxDepth(maxDepth) {}
 
   Result<std::shared_ptr<DiskMap>> run() {
     Token token;
@@ -89,6 +92,9 @@ class Importer {
     if (!next(token)) return error();
     if (token.kind != Kind::end) return fail(token, "unexpected text after the map"), error();
     if (_records.empty()) return makeError<DiskMapImportError>(Case::notADiskMap, 1, 1, "no root entry");
+    if (_records.size() > DiskMap::capacity)
+      return makeError<DiskMapImportError>(Case::tooLarge, token.line, token.column,
+                                           "more than " + std::to_string(DiskMap::capacity) + " entries");
     return makeMap();
   }
 
@@ -108,6 +114,10 @@ class Importer {
   bool fail(const Token& at, std::string message, Case kind = Case::notADiskMap) {
     if (!_error) _error = makeError<DiskMapImportError>(kind, at.line, at.column, std::move(message));
     return false;
+  }
+
+  std::string tooDeep() const {
+    return "directories nested more than " + std::to_string(_maxDepth) + " levels deep";
   }
 
   bool expect(Kind kind, const char* what) {
@@ -197,6 +207,8 @@ class Importer {
       record.addMark(FileNode::unreadable);
       _unreadable.push_back(index);
     }
+    if (info.notListed && record.type == static_cast<std::uint8_t>(FileNode::NodeType::directory))
+      record.addMark(FileNode::notListed);
     if (info.excluded == "otherfs" || info.excluded == "othfs") record.addMark(FileNode::otherFileSystem);
     if (info.excluded == "kernfs") record.addMark(FileNode::pseudoFileSystem);
     if (info.excluded == "pattern" || info.excluded == "cachedir") record.addMark(FileNode::cacheFolder);
@@ -291,12 +303,11 @@ class Importer {
         EntryInfo info;
         if (!readNcduInfo(info)) return false;
         if (!checkName(info, open.empty())) return false;
-        if (open.size() >= DiskMapImport::maxDepth) {
+        if (open.size() >= _maxDepth) {
           Token at;
           at.line = info.line;
           at.column = info.column;
-          return fail(at, "directories nested more than " + std::to_string(DiskMapImport::maxDepth) + " levels deep",
-                      Case::nestedTooDeeply);
+          return fail(at, tooDeep(), Case::nestedTooDeeply);
         }
         auto record = makeEntry(info, open.empty() ? std::nullopt : std::optional(open.back().record), true);
         applyMarks(record, info);
@@ -438,9 +449,7 @@ class Importer {
           continue;
         }
         if (token.kind != Kind::beginObject) return fail(token, "expected an entry object in \"children\"");
-        if (open.size() >= DiskMapImport::maxDepth)
-          return fail(token, "directories nested more than " + std::to_string(DiskMapImport::maxDepth) + " levels deep",
-                      Case::nestedTooDeeply);
+        if (open.size() >= _maxDepth) return fail(token, tooDeep(), Case::nestedTooDeeply);
         open.push_back({});
         continue;
       }
@@ -484,6 +493,8 @@ class Importer {
         info.error = errorNumberFor(reason);
       } else if (key == "excluded") {
         if (!text(value, key, info.excluded)) return false;
+      } else if (key == "notListed") {
+        if (!flag(value, key, info.notListed)) return false;
       } else if (key == "links") {
         if (!count(value, key, number)) return false;
         info.linkCount = static_cast<std::uint32_t>(std::min<std::int64_t>(number, UINT32_MAX));
@@ -510,6 +521,7 @@ class Importer {
   }
 
   JsonPullReader _reader;
+  std::size_t _maxDepth;
   ErrorPtr _error;
   std::vector<Record> _records;  // the root first
   std::string _names;
@@ -528,6 +540,7 @@ std::string DiskMapImportError::description() const {
     case Case::malformedJSON: return "malformedJSON";
     case Case::notADiskMap: return "notADiskMap";
     case Case::nestedTooDeeply: return "nestedTooDeeply";
+    case Case::tooLarge: return "tooLarge";
   }
   return "notADiskMap";
 }
@@ -536,6 +549,10 @@ std::string DiskMapImportError::localizedDescription() const {
   return std::to_string(_line) + ":" + std::to_string(_column) + ": " + _message;
 }
 
-Result<std::shared_ptr<DiskMap>> DiskMapImport::read(std::string_view text) { return Importer(text).run(); }
+Result<std::shared_ptr<DiskMap>> DiskMapImport::read(std::string_view text) { return read(text, ReadOptions()); }
+
+Result<std::shared_ptr<DiskMap>> DiskMapImport::read(std::string_view text, const ReadOptions& options) {
+  return Importer(text, options.maxDepth).run();
+}
 
 }  // namespace vantelkit

@@ -5,6 +5,7 @@
 #include <deque>
 #include <tuple>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 namespace vantelkit {
@@ -129,29 +130,59 @@ std::size_t DiskMap::memoryUsed() const {
 
 void DiskMap::sumFolders() {
   const auto total = static_cast<Index>(count());
+  constexpr auto kShort = FileNode::unreadable | FileNode::notListed | FileNode::partlyRead;
+  _notListed = 0;
   for (Index index = total; index-- > 1;) {
     const Entry& entry = (*this)[index];
-    if (entry.hasMark(FileNode::duplicateLink)) continue;
     Entry& folder = at(entry.parent);
+    if (entry.hasMark(FileNode::notListed)) ++_notListed;
+    if ((entry.marks & kShort) != 0) folder.marks = static_cast<std::uint8_t>(folder.marks | FileNode::partlyRead);
+    if (entry.hasMark(FileNode::duplicateLink)) continue;
     folder.size += entry.size;
     folder.usage += entry.usage;
   }
+  if (root().hasMark(FileNode::notListed)) ++_notListed;
+}
+
+bool DiskMap::pathOrderBefore(const Entry& a, const Entry& b) {
+  std::string_view x = a.nameView(), y = b.nameView();
+  const std::size_t common = std::min(x.size(), y.size());
+  if (int order = std::memcmp(x.data(), y.data(), common); order != 0) return order < 0;
+  auto next = [common](std::string_view name, bool folder) -> int {
+    if (common < name.size()) return static_cast<unsigned char>(name[common]);
+    return folder ? '/' : -1;
+  };
+  return next(x, a.isDirectory()) < next(y, b.isDirectory());
 }
 
 void DiskMap::settleHardLinks(std::vector<HardLink> links, bool countOnce) {
   if (!links.empty()) {
-    std::vector<std::pair<std::string, std::size_t>> paths;
-    paths.reserve(links.size());
-    for (std::size_t i = 0; i < links.size(); ++i) paths.emplace_back(path(links[i].entry), i);
-    std::sort(paths.begin(), paths.end(), [&links](const auto& a, const auto& b) {
-      const auto& x = links[a.second];
-      const auto& y = links[b.second];
-      return std::tie(x.device, x.inode, a.first) < std::tie(y.device, y.inode, b.first);
+    // The links' places in path order, from one walk through only the folders that hold
+    // them (each folder marked once), so a chain of any depth costs no more than its size.
+    std::unordered_map<Index, std::size_t> rank;
+    std::unordered_set<Index> holding;
+    for (const auto& link : links) {
+      rank.emplace(link.entry, 0);
+      for (Index folder = (*this)[link.entry].parent; holding.insert(folder).second && folder != rootIndex;)
+        folder = (*this)[folder].parent;
+    }
+    std::size_t next = 0;
+    visitArranged(
+        rootIndex,
+        [&](Index folder, std::vector<Index>& children) {
+          for (Index child : this->children(folder))
+            if (holding.count(child) != 0 || rank.count(child) != 0) children.push_back(child);
+          std::sort(children.begin(), children.end(),
+                    [this](Index a, Index b) { return pathOrderBefore((*this)[a], (*this)[b]); });
+        },
+        [&](Index index, std::size_t) {
+          if (auto found = rank.find(index); found != rank.end()) found->second = next++;
+          return holding.count(index) != 0;
+        },
+        [](Index, std::size_t) {});
+    std::sort(links.begin(), links.end(), [&rank](const HardLink& x, const HardLink& y) {
+      return std::tuple(x.device, x.inode, rank[x.entry]) < std::tuple(y.device, y.inode, rank[y.entry]);
     });
-    std::vector<HardLink> sorted;
-    sorted.reserve(links.size());
-    for (const auto& entry : paths) sorted.push_back(links[entry.second]);
-    links = std::move(sorted);
   }
   _hardLinksCountedOnce = countOnce;
   if (countOnce) {

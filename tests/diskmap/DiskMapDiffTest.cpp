@@ -35,7 +35,22 @@ TEST(DiskMapDiffTest, ChangesAreMatchedByNameAndListedLargestFirst) {
   ASSERT_TRUE(before && after);
   using Status = DiskMapDiff::Status;
   using Type = FileNode::NodeType;
-  std::vector<DiskMapDiff::Change> expected{
+  struct Seen {
+    std::string path;
+    Status status;
+    Type type;
+    std::optional<std::int64_t> oldSize, newSize;
+    bool unreadable;
+    bool operator==(const Seen&) const = default;
+  };
+  auto seen = [](const DiskMap& before, const DiskMap& after) {
+    std::vector<Seen> changes;
+    for (const auto& change : DiskMapDiff::compare(before, after))
+      changes.push_back({DiskMapDiff::path(change, before, after), change.status, change.type, change.oldSize,
+                         change.newSize, change.unreadable});
+    return changes;
+  };
+  std::vector<Seen> expected{
       {"moved/inner", Status::vanished, Type::file, 100, std::nullopt, false},
       {"moved/other", Status::appeared, Type::file, std::nullopt, 100, false},
       {"gone/", Status::vanished, Type::directory, 40, std::nullopt, false},
@@ -46,7 +61,25 @@ TEST(DiskMapDiffTest, ChangesAreMatchedByNameAndListedLargestFirst) {
       {"new", Status::appeared, Type::file, std::nullopt, 1, false},
       {"kind/", Status::appeared, Type::directory, std::nullopt, 0, false},
   };
-  EXPECT_EQ(DiskMapDiff::compare(*before, *after), expected);
+  EXPECT_EQ(seen(*before, *after), expected);
   EXPECT_TRUE(DiskMapDiff::compare(*before, *before).empty());
   EXPECT_EQ(DiskMapDiff::statusName(Status::shrank), "shrank");
+}
+
+TEST(DiskMapDiffTest, ComparesChainsOfAnyDepth) {
+  constexpr std::size_t kLevels = 100000;
+  auto chain = [](int fileBytes) {
+    std::string text = "[1, 2, {}, [{\"name\": \"/r\"}";
+    for (std::size_t i = 0; i < kLevels; ++i) text += ",[{\"name\":\"d\"}";
+    return text + ",{\"name\":\"f\",\"asize\":" + std::to_string(fileBytes) + "}" + std::string(kLevels + 2, ']');
+  };
+  auto before = read(chain(5));
+  auto after = read(chain(7));
+  ASSERT_TRUE(before && after);
+  auto changes = DiskMapDiff::compare(*before, *after);
+  ASSERT_EQ(changes.size(), kLevels + 1);
+  EXPECT_EQ(DiskMapDiff::path(changes.front(), *before, *after), "d/");
+  EXPECT_EQ(changes.back().change(), 2);
+  EXPECT_EQ(DiskMapDiff::path(changes.back(), *before, *after).size(), kLevels * 2 + 1);
+  EXPECT_TRUE(DiskMapDiff::compare(*after, *after).empty());
 }

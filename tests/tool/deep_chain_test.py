@@ -51,6 +51,18 @@ class DeepChainTest(unittest.TestCase):
         self.assertEqual(text.count('"name":"f"'), 1)
         self.assertEqual(text.count("["), text.count("]"))
 
+    def test_the_saved_maps_of_the_chain_are_read_back_and_compared(self):
+        export = os.path.join(self.tmp.name, "chain.ncdu")
+        saved = os.path.join(self.tmp.name, "chain.json")
+        run(VANTEL, "map", self.root, "--export", export)
+        with open(saved, "wb") as f:
+            f.write(run(VANTEL, "map", self.root, "--json").stdout)
+        for source in (export, saved):
+            text = run(VANTEL, "map", "--import", source, "--json").stdout.decode()
+            head = re.match(r'\{"version":1,"path":"[^"]*","size":(\d+),"usage":\d+,"filesScanned":(\d+)', text)
+            self.assertEqual((int(head.group(1)), int(head.group(2))), (FILE_BYTES, LEVELS + 1))
+        self.assertEqual(run_json(VANTEL, "diff", export, saved, "--json")["changes"], [])
+
     def test_text_map_of_the_chain(self):
         lines = run(VANTEL, "map", self.root, "--top", "3").stdout.decode().splitlines()
         self.assertIn("123 bytes", lines[0])

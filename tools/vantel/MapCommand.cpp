@@ -4,17 +4,23 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <random>
+#include <span>
 #include <sstream>
+#include <system_error>
+#include <variant>
 
 #include "Command.h"
 #include "ScanTarget.h"
 #include "vantelkit/diskmap/DiskMapExport.h"
 #include "vantelkit/diskmap/DiskMapHtmlReport.h"
 #include "vantelkit/diskmap/DiskMapImport.h"
-#include "vantelkit/scanning/DiskScanner.h"
+#include "vantelkit/platform/DurableFile.h"
 #include "vantelkit/platform/FileStatus.h"
+#include "vantelkit/scanning/DiskScanner.h"
 
 namespace {
 
@@ -56,15 +62,22 @@ struct View {
     return true;
   }
   std::int64_t measure(const Entry& entry) const { return diskUsage ? entry.usage : entry.size; }
-  // A file whose status could not be read has no known size.
-  static bool sizeUnknown(const Entry& entry) { return entry.hasMark(FileNode::unreadable) && !entry.isDirectory(); }
+  // A file whose status could not be read, a folder not listed or one that could not be
+  // read at all has no known size.
+  static bool sizeUnknown(const Entry& entry) {
+    if (entry.hasMark(FileNode::notListed)) return true;
+    return entry.hasMark(FileNode::unreadable) && (!entry.isDirectory() || entry.childCount == 0);
+  }
 };
 
+// The marks of ncdu's browser (see the command's help).
 char markOf(const Entry& entry) {
-  if (entry.hasMark(FileNode::unreadable)) return '!';
+  if (entry.hasMark(FileNode::unreadable) || entry.hasMark(FileNode::notListed)) return '!';
   if (entry.hasMark(FileNode::otherFileSystem)) return '>';
   if (entry.hasMark(FileNode::pseudoFileSystem)) return '^';
   if (entry.hasMark(FileNode::cacheFolder)) return '<';
+  if (entry.hasMark(FileNode::hardLink)) return 'H';
+  if (entry.hasMark(FileNode::partlyRead)) return '.';
   return 0;
 }
 
@@ -101,34 +114,123 @@ void printTree(std::string& out, const View& view) {
   map.visitArranged(DiskMap::rootIndex, largestFirst, enter, leave);
 }
 
-// Opens file for writing ("-" for stdout), or says why it cannot and answers null.
-std::FILE* openOutput(const std::string& file) {
-  std::FILE* out = file == "-" ? stdout : std::fopen(file.c_str(), "wb");
-  if (!out) {
-    fmt::print(stderr, "vantel: cannot write {}: {}\n", vantel::escapedForTerminal(file),
-               vantelkit::platform::errorDescription(vantelkit::platform::lastErrorNumber()));
+// Where --export or --html writes, made before the scan so that an output that cannot be
+// written is said at once, not after a long scan. A regular file (or a new one) is written
+// as a temporary file beside it, renamed over it once whole: a failure leaves what was there
+// before, and no empty or partial file. Stdout, devices, fifos and links are written in place.
+class OutputFile {
+ public:
+  // The output for file ("-" for stdout), or null after saying why it cannot be written.
+  static std::unique_ptr<OutputFile> open(const std::string& file) {
+    auto output = std::unique_ptr<OutputFile>(new OutputFile(file));
+    if (file == "-") return output;
+    namespace platform = vantelkit::platform;
+    const platform::PathStatus status = platform::pathStatus(file, false);
+    auto refuse = [&output](const std::string& reason) {
+      output->fail(reason);
+      return nullptr;
+    };
+    if (status.type == platform::FileObjectType::directory)
+      return refuse(std::make_error_code(std::errc::is_a_directory).message());
+    if (status.type != platform::FileObjectType::file && status.type != platform::FileObjectType::unknown) {
+      output->_inPlace = std::fopen(file.c_str(), "wb");
+      if (!output->_inPlace) return refuse(platform::errorDescription(platform::lastErrorNumber()));
+      return output;
+    }
+    if (status.type == platform::FileObjectType::file) {
+      // Replacing a file is allowed only where writing it would be.
+      std::FILE* existing = std::fopen(file.c_str(), "ab");
+      if (!existing) return refuse(platform::errorDescription(platform::lastErrorNumber()));
+      std::fclose(existing);
+    }
+    std::filesystem::path target(file);
+    if (target.filename().empty() || target.filename() == "." || target.filename() == "..")
+      return refuse(std::make_error_code(std::errc::is_a_directory).message());
+    static thread_local std::mt19937_64 generator{std::random_device{}()};
+    for (int attempt = 0; attempt < 8 && !output->_temporaryFile; ++attempt) {
+      output->_temporary = target;
+      output->_temporary.replace_filename(fmt::format(".{}.{:016x}.tmp", target.filename().string(), generator()));
+      auto created = output->_files->createNew(output->_temporary);
+      if (auto* failure = std::get_if<Files::StepFailure>(&created)) {
+        if (failure->failure == vantelkit::platform::DurableFile::Failure::alreadyExists) continue;
+        output->_temporary.clear();
+        return refuse(failure->reason);
+      }
+      output->_temporaryFile = std::move(std::get<std::unique_ptr<Files::FileSystem::OpenFile>>(created));
+    }
+    if (!output->_temporaryFile) return refuse(std::make_error_code(std::errc::file_exists).message());
+    return output;
   }
-  return out;
-}
 
-// Writes to file ("-" for stdout) with write(sink); says why when it fails (a failed write
-// to stdout is said once, by the tool's closing check).
-template <class Write>
-bool writeOutput(const std::string& file, Write&& write) {
-  std::FILE* out = openOutput(file);
-  if (!out) return false;
-  if (out == stdout) return write(vantel::standardOutputSink()).hasValue();
-  auto written = write(vantelkit::fileSink(out));
-  int error = 0;
-  if (auto* failure = written.template errorAs<vantelkit::OutputError>()) error = failure->code().value();
-  if (std::fclose(out) != 0 && written) error = vantelkit::platform::lastErrorNumber();
-  if (!written || error != 0) {
-    fmt::print(stderr, "vantel: cannot write {}: {}\n", vantel::escapedForTerminal(file),
-               vantelkit::platform::errorDescription(error));
+  ~OutputFile() {
+    if (_inPlace) std::fclose(_inPlace);
+    _temporaryFile.reset();
+    if (!_temporary.empty()) _files->remove(_temporary);
+  }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Writes with write(sink) and puts the file in place; says why when it fails (a failed
+  // write to stdout is said once, by the tool's closing check).
+  template <class Produce>
+  bool write(Produce&& produce) {
+    if (_file == "-") return produce(vantel::standardOutputSink()).hasValue();
+    if (_inPlace) {
+      auto written = produce(vantelkit::fileSink(_inPlace));
+      int error = 0;
+      if (auto* failure = written.template errorAs<vantelkit::OutputError>()) error = failure->code().value();
+      const bool closed = std::fclose(_inPlace) == 0;
+      _inPlace = nullptr;
+      if (!closed && written) error = vantelkit::platform::lastErrorNumber();
+      if (!written || error != 0) return fail(vantelkit::platform::errorDescription(error));
+      return true;
+    }
+    std::string reason;
+    std::string buffer;
+    auto flush = [this, &buffer, &reason]() {
+      std::span<const char> rest(buffer.data(), buffer.size());
+      while (!rest.empty()) {
+        auto written = _temporaryFile->write(rest);
+        if (auto* failure = std::get_if<Files::StepFailure>(&written)) {
+          reason = failure->reason;
+          return false;
+        }
+        rest = rest.subspan(std::min(std::get<std::size_t>(written), rest.size()));
+      }
+      buffer.clear();
+      return true;
+    };
+    vantelkit::OutputSink sink = [&](std::string_view bytes) {
+      buffer += bytes;
+      if ((bytes.empty() || buffer.size() >= (1 << 16)) && !flush())
+        return std::make_error_code(std::errc::io_error);
+      return std::error_code();
+    };
+    if (!produce(sink) || !flush()) return fail(reason.empty() ? std::string("cannot write") : reason);
+    if (auto failure = _temporaryFile->sync()) return fail(failure->reason);
+    if (auto failure = _temporaryFile->close()) return fail(failure->reason);
+    _temporaryFile.reset();
+    if (auto failure = _files->rename(_temporary, _file)) return fail(failure->reason);
+    _temporary.clear();
+    std::filesystem::path folder = std::filesystem::path(_file).parent_path();
+    (void)_files->syncFolder(folder.empty() ? "." : folder);
+    return true;
+  }
+
+ private:
+  using Files = vantelkit::platform::DurableFile;
+  explicit OutputFile(std::string file) : _file(std::move(file)), _files(Files::FileSystem::platformDefault()) {}
+  bool fail(const std::string& reason) const {
+    fmt::print(stderr, "vantel: cannot write {}: {}\n", vantel::escapedForTerminal(_file), reason);
     return false;
   }
-  return true;
-}
+
+  std::string _file;
+  std::shared_ptr<Files::FileSystem> _files;
+  std::FILE* _inPlace = nullptr;
+  std::filesystem::path _temporary;  // removed unless put in place
+  std::unique_ptr<Files::FileSystem::OpenFile> _temporaryFile;
+};
 
 // The map's children in name order, as every output shows them.
 vantelkit::DiskScanner::MapChoices namesInOrder() {
@@ -164,6 +266,13 @@ int runMap(const MapOptions& options) {
   std::shared_ptr<DiskMap> map;
   std::optional<vantel::ScanTarget> target;
   bool interrupted = false;
+  if (!importing) {
+    target = vantel::resolveScanTarget(options.path);
+    if (!target) return vantel::kExitFailure;
+  }
+  const std::string& outputName = !options.htmlFile.empty() ? options.htmlFile : options.exportFile;
+  std::unique_ptr<OutputFile> output;
+  if (!outputName.empty() && !(output = OutputFile::open(outputName))) return vantel::kExitFailure;
   if (importing) {
     std::string text;
     if (options.importFile == "-") {
@@ -191,8 +300,6 @@ int runMap(const MapOptions& options) {
     target = vantel::ScanTarget{vantelkit::FileURL::fileURLWithPath(map->rootPath(), true), map->rootPath(),
                                 map->rootPath()};
   } else {
-    target = vantel::resolveScanTarget(options.path);
-    if (!target) return vantel::kExitFailure;
     vantel::ScanRun run(options.tuning, options.walk);
     if (!run.ready()) return vantel::kExitUsage;
     vantelkit::DiskScanner::MapRequest request{.searchBundles = true, .choices = namesInOrder()};
@@ -203,12 +310,12 @@ int runMap(const MapOptions& options) {
   const DiskMap& result = *map;
   const vantelkit::DiskMapExport::TreeOptions tree{maxDepth, options.bundlesAsLeaves};
   if (!options.htmlFile.empty()) {
-    if (!writeOutput(options.htmlFile, [&](const vantelkit::OutputSink& sink) {
+    if (!output->write([&](const vantelkit::OutputSink& sink) {
           return vantelkit::DiskMapHtmlReport::write(result, target->path, sink);
         }))
       return vantel::kExitFailure;
   } else if (!options.exportFile.empty()) {
-    if (!writeOutput(options.exportFile, [&](const vantelkit::OutputSink& sink) {
+    if (!output->write([&](const vantelkit::OutputSink& sink) {
           return vantelkit::DiskMapExport::writeNcdu(result, {.tree = tree}, sink);
         }))
       return vantel::kExitFailure;
@@ -230,12 +337,30 @@ int runMap(const MapOptions& options) {
     printTree(out, view);
     std::fwrite(out.data(), 1, out.size(), stdout);
   }
+  if (const std::size_t notListed = result.notListedCount()) {
+    vantel::flushStandardOutput();
+    fmt::print(stderr, "vantel: {} not read ({}); marked !\n",
+               vantel::countOf(static_cast<std::int64_t>(notListed), "folder"),
+               importing     ? "when the map was made"
+               : interrupted ? "interrupted"
+               : depthLimit  ? "past --depth-limit or removed during the scan"
+                             : "removed during the scan");
+  }
   return vantel::reportScanProblems(*target, result.unreadableEntries(), interrupted);
 }
 
 vantel::CommandRegistration registration{"map", [](CLI::App& app, int& exitCode) {
   auto options = std::make_shared<MapOptions>();
   auto* command = app.add_subcommand("map", "Disk map of a folder: a size tree of everything below it");
+  command->footer(
+      "Marks before a name, as ncdu shows them:\n"
+      "  !  could not be read, or not read (interrupted, past --depth-limit, removed during the\n"
+      "     scan); its size is ? when nothing of it was read\n"
+      "  .  something below could not be read: the size is short of what is on disk\n"
+      "  H  a file with several hard links (further links are counted once)\n"
+      "  <  cache folder left out (--exclude-caches)\n"
+      "  >  on another file system (-x)\n"
+      "  ^  kernel file system (/proc, /sys, ...), not read");
   command->add_option("PATH", options->path, "Folder to map (a link given here is followed)");
   command->add_option("--import", options->importFile,
                       "Show a map read from FILE (an ncdu export or this command's --json output; - for stdin) "

@@ -1,6 +1,7 @@
 // Writes a DiskMap out as a document other programs (and DiskMapImport) read: the map JSON
 // ({"version": 1, "path", the totals, "root": {"name", "size", "usage", "type", ...,
-// "children": [...]}}) or ncdu's export format, version 1.2. Children are written in the
+// "children": [...]}}, a folder not listed with "notListed": true and null sizes) or ncdu's
+// export format, version 1.2 (a folder not listed with "read_error"). Children are written in the
 // byte order of their names, so two maps of the same files give the same bytes. Written
 // without recursion, in pieces handed to a sink, so any size and depth of map is fine.
 // Thread safety: the calls share nothing; several may read one finished map at once.

@@ -137,6 +137,10 @@ class DiskMap {
     const Entry& entry = (*this)[folder];
     return Children(entry.firstChild, entry.childCount);
   }
+  // Whether, among one folder's children, a's path sorts before b's in byte order when a
+  // folder's path is taken with its trailing "/" (so that a folder comes right before what
+  // it holds, and walking each folder's children in this order gives whole paths in order).
+  static bool pathOrderBefore(const Entry& a, const Entry& b);
   // Replaces into with a folder's children in the byte order of their names.
   void childrenByName(Index folder, std::vector<Index>& into) const;
 
@@ -188,6 +192,8 @@ class DiskMap {
   const std::vector<HardLink>& hardLinks() const { return _hardLinks; }
   bool hardLinksCountedOnce() const { return _hardLinksCountedOnce; }
   bool isComplete() const { return _complete; }
+  // Folders not listed (FileNode::notListed), as counted when the map was summed.
+  std::size_t notListedCount() const { return _notListed; }
   double elapsed() const { return _elapsed; }
   // Entries found below the root.
   std::int64_t totalFilesScanned() const { return _filesScanned; }
@@ -207,7 +213,9 @@ class DiskMap {
   };
   Block reserve(std::size_t count, std::size_t nameBytes);
   // Adds every entry's size and usage to its folder's, from the deepest up (sizes of files
-  // only before; folders then hold their sums). Once, after the scan.
+  // only before; folders then hold their sums), marks FileNode::partlyRead the folders with
+  // something unreadable or not listed below, and counts the folders not listed. Once,
+  // after the scan.
   void sumFolders();
   // Marks every link after the first of each file FileNode::duplicateLink and takes it out
   // of the totals (before sumFolders()); or only sorts the links.
@@ -237,6 +245,7 @@ class DiskMap {
   std::vector<HardLink> _hardLinks;
   bool _hardLinksCountedOnce = false;
   bool _complete = true;
+  std::size_t _notListed = 0;
   double _elapsed = 0;
   std::int64_t _filesScanned = 0;
   bool _hasFileSizes = true;

@@ -60,6 +60,12 @@ class FileNode {
     hardLink = 16,
     // A further link to a file counted elsewhere in the scan: its size is not in the sums.
     duplicateLink = 32,
+    // A folder the scan did not list: it was cancelled first, the folder lies past the depth
+    // limit, or it was removed before it could be listed. What it holds is not in the sums.
+    notListed = 64,
+    // A folder with something below it unreadable or not listed (set on a DiskMap's folders
+    // when they are summed): its sums are short of what is on disk.
+    partlyRead = 128,
   };
 
   // The keys of the encoded form; only the first five are written or read.

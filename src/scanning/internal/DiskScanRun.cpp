@@ -110,6 +110,7 @@ void DiskScanRun::addOperation(const std::shared_ptr<FileNode>& node, std::size_
 
 void DiskScanRun::addMapOperation(DiskMap::Index folder, std::size_t depth, bool slotReserved) {
   if (isCancelled()) {
+    markNotListed(folder);
     if (slotReserved) releaseTraversalSlot();
     return;
   }
@@ -128,6 +129,15 @@ bool DiskScanRun::reserveTraversalSlot() {
     if (_activeThreads.compare_exchange_weak(active, active + 1, std::memory_order_relaxed)) return true;
   }
   return false;
+}
+
+}  // namespace vantelkit::internal
+
+namespace vantelkit::internal {
+
+void DiskScanRun::markNotListed(DiskMap::Index folder) {
+  DiskMap::Entry& entry = map->at(folder);
+  entry.marks = static_cast<std::uint8_t>(entry.marks | FileNode::notListed);
 }
 
 }  // namespace vantelkit::internal

@@ -69,6 +69,8 @@ class DiskScanRun : public std::enable_shared_from_this<DiskScanRun> {
   void addOperation(const std::shared_ptr<FileNode>& node, std::size_t depth, bool slotReserved = false);
   // The same for a folder of the map being filled.
   void addMapOperation(DiskMap::Index folder, std::size_t depth, bool slotReserved = false);
+  // Marks a folder of the map that its operation will not list (cancelled before it ran).
+  void markNotListed(DiskMap::Index folder);
   // Claims one active-traversal slot when fewer than maxActiveTraversals are taken.
   bool reserveTraversalSlot();
   void releaseTraversalSlot() { _activeThreads.fetch_sub(1, std::memory_order_relaxed); }

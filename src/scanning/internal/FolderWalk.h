@@ -202,7 +202,11 @@ void walkFolders(DiskScanRun& run, Builder& builder, const typename Builder::Fol
     Folder parent = std::move(pending.back().first);
     const std::size_t depth = pending.back().second;
     pending.pop_back();
-    if (run.isCancelled() && !first) break;
+    if (run.isCancelled() && !first) {
+      builder.mark(parent, FileNode::notListed);
+      for (auto& left : pending) builder.mark(left.first, FileNode::notListed);
+      break;
+    }
     first = false;
 
     // The scan root is opened as given (a link to a folder is followed); below it, never.
@@ -221,8 +225,10 @@ void walkFolders(DiskScanRun& run, Builder& builder, const typename Builder::Fol
     }
     held = std::move(kept);
     heldFolder = held ? parent : Folder{};
-    // A folder gone since it was seen has nothing to report.
-    if (status != DirectoryReader::Status::complete && visitor.listingError != std::errc::no_such_file_or_directory) {
+    // A folder gone since it was seen is no error: it was not listed.
+    if (status != DirectoryReader::Status::complete && visitor.listingError == std::errc::no_such_file_or_directory) {
+      builder.mark(parent, FileNode::notListed);
+    } else if (status != DirectoryReader::Status::complete) {
       int error = visitor.listingError ? visitor.listingError.value() : kInputOutputError;
       builder.setError(parent, error);
       visitor.unreadable.push_back({visitor.folderPath(), error, true});
@@ -251,7 +257,10 @@ void walkFolders(DiskScanRun& run, Builder& builder, const typename Builder::Fol
     inlineDescents.clear();
     descents.clear();
     for (auto& subfolder : subfolders) {
-      if (settings.maxDepth && childDepth >= *settings.maxDepth) continue;
+      if (settings.maxDepth && childDepth >= *settings.maxDepth) {
+        builder.mark(subfolder.folder, FileNode::notListed);
+        continue;
+      }
       if (!settings.searchBundles && DiskScanner::isBundleName(subfolder.name)) continue;
       if (subfolder.unreadable) continue;  // its status could not be read
       if (childDepth == 2 && run.walkOptions.skipPseudoFileSystems) {

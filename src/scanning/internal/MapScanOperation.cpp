@@ -176,7 +176,10 @@ void MapScanOperation::main() {
 
 void MapScanOperation::operationDidFinish() {
   // A dropped operation (cancelled before it started) still leaves the waiting count.
-  if (!_started) _run->operationDidStartOrDrop();
+  if (!_started) {
+    _run->operationDidStartOrDrop();
+    _run->markNotListed(_folder);
+  }
   _run->releaseTraversalSlot();
 }
 
