@@ -10,6 +10,9 @@
 #include <map>
 #include <random>
 #include <sstream>
+#include <string_view>
+
+#include <fmt/core.h>
 
 #include "support/CapturingLogger.h"
 #include "support/MailHomeBuilder.h"
@@ -59,6 +62,20 @@ MailHomeBuilder::Account childRow(std::optional<std::string> identifier, std::op
   return row;
 }
 
+// A database at path made by running sql, with no accounts builder involved.
+void writeSchema(const std::string& path, const std::string& sql) {
+  fs::create_directories(fs::path(path).parent_path());
+  sqlite3* database = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &database), SQLITE_OK);
+  char* message = nullptr;
+  EXPECT_EQ(sqlite3_exec(database, sql.c_str(), nullptr, nullptr, &message), SQLITE_OK) << message;
+  sqlite3_free(message);
+  sqlite3_close(database);
+}
+
+constexpr std::string_view kColumns =
+    "Z_PK, ZIDENTIFIER, ZACCOUNTDESCRIPTION, ZACTIVE, ZAUTHENTICATED, ZPARENTACCOUNT, ZDATACLASSPROPERTIES";
+
 class MailAttachmentsScannerTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -72,8 +89,8 @@ class MailAttachmentsScannerTest : public ::testing::Test {
   }
 
   // The error of a read that must fail.
-  const MailAccountsError* readError() {
-    auto result = MailAttachmentsScanner::readMailAccounts();
+  const MailAccountsError* readError(const MailAttachmentsScanner::ReadLimits& limits = {}) {
+    auto result = MailAttachmentsScanner::readMailAccounts(MailAttachmentsScanner::databasePath(), limits);
     if (result) {
       ADD_FAILURE() << "the read succeeded";
       return nullptr;
@@ -173,6 +190,60 @@ TEST_F(MailAttachmentsScannerTest, ValuesOfUnexpectedTypesDoNotQualify) {
             SQLITE_OK);
   sqlite3_close(database);
   EXPECT_EQ(MailAttachmentsScanner::getMailAccounts(), (std::vector<MailAccount>{{"Work", {"GOOD"}}}));
+}
+
+TEST_F(MailAttachmentsScannerTest, OnlyAStoredTableIsRead) {
+  const std::map<std::string, std::string> schemas{
+      // Endless: every row a new account.
+      {"is a view", fmt::format("CREATE VIEW ZACCOUNT ({}) AS WITH RECURSIVE r(x) AS (SELECT 1 UNION ALL SELECT x + 1 "
+                                "FROM r) SELECT x, 'ID-' || x, 'Work', 1, 1, 1, zeroblob(100) FROM r",
+                                kColumns)},
+      {"is a virtual table", fmt::format("CREATE VIRTUAL TABLE ZACCOUNT USING fts4({})", kColumns)},
+      {"computes columns", "CREATE TABLE ZACCOUNT (Z_PK INTEGER PRIMARY KEY, ZACTIVE, ZAUTHENTICATED, ZPARENTACCOUNT, "
+                           "ZDATACLASSPROPERTIES, ZACCOUNTDESCRIPTION, ZIDENTIFIER AS (ZACCOUNTDESCRIPTION || Z_PK))"},
+  };
+  for (const auto& [reason, schema] : schemas) {
+    fs::remove(home.databasePath());
+    writeSchema(home.databasePath(), schema);
+    const auto started = std::chrono::steady_clock::now();
+    const MailAccountsError* error = readError();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2)) << reason;
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->code(), MailAccountsError::Code::unreadable) << reason;
+    EXPECT_THAT(error->detail(), ::testing::HasSubstr("ZACCOUNT in the database at"));
+    EXPECT_THAT(error->detail(), ::testing::HasSubstr(reason));
+  }
+}
+
+TEST_F(MailAttachmentsScannerTest, EachLimitEndsTheReadWithItsReason) {
+  const auto parent = home.addParent(std::string(300, 'W'));
+  for (int i = 0; i < 40; ++i) home.addMailAccount(parent, "ACCOUNT-" + std::to_string(i));
+  home.writeDatabase();
+  ASSERT_EQ(MailAttachmentsScanner::readMailAccounts()->size(), 1u);
+  const std::map<std::string, MailAttachmentsScanner::ReadLimits> limits{
+      {"more than 40 accounts", {.rows = 40}},
+      {"hold more than 299 bytes", {.rowBytes = 299}},
+      {"a value longer than 299 bytes", {.valueBytes = 299}},
+      {"took longer than 0 ms", {.timeMilliseconds = 0}},
+  };
+  for (const auto& [reason, limit] : limits) {
+    const MailAccountsError* error = readError(limit);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->code(), MailAccountsError::Code::limitExceeded) << reason;
+    EXPECT_THAT(error->detail(), ::testing::HasSubstr(reason));
+  }
+
+  // A schema whose parsed form is large: 80 views of a list of 7000 numbers, about 350 kB each.
+  std::string schema = fmt::format("CREATE TABLE ZACCOUNT ({});", kColumns);
+  std::string numbers = "0";
+  for (int i = 1; i < 7000; ++i) numbers += ",1";
+  for (int i = 0; i < 80; ++i) schema += fmt::format("CREATE VIEW V{} AS SELECT 1 IN ({});", i, numbers);
+  fs::remove(home.databasePath());
+  writeSchema(home.databasePath(), schema);
+  const MailAccountsError* error = readError();
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->code(), MailAccountsError::Code::limitExceeded);
+  EXPECT_THAT(error->detail(), ::testing::HasSubstr("needed more than 16777216 bytes of memory"));
 }
 
 TEST_F(MailAttachmentsScannerTest, RowsOnlyInTheWriteAheadLogAreReadAndNothingBesideTheDatabaseChanges) {

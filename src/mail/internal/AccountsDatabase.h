@@ -8,6 +8,7 @@
 
 #include "vantelkit/foundation/Error.h"
 #include "vantelkit/foundation/Result.h"
+#include "vantelkit/mail/MailAttachmentsScanner.h"
 
 namespace vantelkit::internal {
 
@@ -27,6 +28,9 @@ struct AccountRow {
 // A database in write-ahead-log mode, or with a "-wal" file beside it, is read from a copy of
 // the database and its log in a private temporary folder (removed afterwards); any other is
 // opened read-only where it is, waiting up to busyTimeoutMilliseconds for a writer's lock.
-Result<std::vector<AccountRow>> readAccountRows(const std::string& path, int busyTimeoutMilliseconds);
+// ZACCOUNT must be a stored table without columns computed on read; the read ends with
+// limitExceeded when it goes past one of the limits.
+Result<std::vector<AccountRow>> readAccountRows(const std::string& path, int busyTimeoutMilliseconds,
+                                                const MailAttachmentsScanner::ReadLimits& limits);
 
 }  // namespace vantelkit::internal
