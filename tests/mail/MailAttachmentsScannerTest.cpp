@@ -269,6 +269,70 @@ TEST_F(MailAttachmentsScannerTest, RowsOnlyInTheWriteAheadLogAreReadAndNothingBe
   EXPECT_THAT(warnings(), ::testing::IsEmpty());
 }
 
+// Leaves the database as a writer killed in the middle of a transaction in rollback-journal
+// mode leaves it: the database file with some of the transaction's pages (the writer's page
+// cache is too small to hold them) and the journal with the committed ones.
+std::vector<MailAccount> accountsIn(const fs::path& database) {
+  auto accounts = MailAttachmentsScanner::readMailAccounts(database.string());
+  return accounts ? *accounts : std::vector<MailAccount>{};
+}
+
+void leaveHotJournal(const fs::path& database, const fs::path& scratch) {
+  fs::copy_file(database, scratch, fs::copy_options::overwrite_existing);
+  sqlite3* writer = nullptr;
+  ASSERT_EQ(sqlite3_open(scratch.c_str(), &writer), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(writer,
+                         "PRAGMA journal_mode = DELETE; PRAGMA cache_size = 1; BEGIN; UPDATE ZACCOUNT SET "
+                         "ZACCOUNTDESCRIPTION = 'Uncommitted', ZIDENTIFIER = ZIDENTIFIER || hex(zeroblob(300))",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  fs::copy_file(scratch, database, fs::copy_options::overwrite_existing);
+  fs::copy_file(scratch.string() + "-journal", database.string() + "-journal");
+  sqlite3_exec(writer, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(writer);
+}
+
+TEST_F(MailAttachmentsScannerTest, TheJournalOfAKilledWriterIsRolledBackInACopy) {
+  const auto work = home.addParent("Work");
+  std::vector<std::string> identifiers;
+  for (int i = 0; i < 60; ++i) {
+    identifiers.push_back("ACCOUNT-" + std::to_string(i));
+    home.addMailAccount(work, identifiers.back());
+  }
+  home.writeDatabase();
+  leaveHotJournal(home.databasePath(), tree.path("writer.sqlite"));
+  const fs::path alone = tree.path("alone.sqlite");
+  fs::copy_file(home.databasePath(), alone);
+  const std::vector<MailAccount> committed{{"Work", identifiers}};
+  ASSERT_NE(accountsIn(alone), committed)
+      << "the database file alone must hold uncommitted pages";
+
+  const fs::path folder = fs::path(home.databasePath()).parent_path();
+  const auto before = snapshot(folder);
+  EXPECT_EQ(MailAttachmentsScanner::getMailAccounts(), committed);
+  EXPECT_EQ(snapshot(folder), before);
+  EXPECT_THAT(warnings(), ::testing::IsEmpty());
+
+  // A journal of a transaction over several databases names its super-journal, which SQLite
+  // deletes once no journal needs it. While it exists the transaction is rolled back; once it
+  // is gone the transaction committed.
+  const fs::path super = tree.path("other-file");
+  std::ofstream(super) << "not ours";
+  const std::string name = super.string();
+  std::uint32_t checksum = 0;
+  for (char c : name) checksum += static_cast<std::uint32_t>(c);
+  std::string trailer = std::string(4, '\0') + name;
+  for (std::uint32_t value : {static_cast<std::uint32_t>(name.size()), checksum}) {
+    for (int shift = 24; shift >= 0; shift -= 8) trailer += static_cast<char>(value >> shift);
+  }
+  trailer += "\xd9\xd5\x05\xf9\x20\xa1\x63\xd7";
+  std::ofstream(home.databasePath() + "-journal", std::ios::binary | std::ios::app) << trailer;
+  EXPECT_EQ(MailAttachmentsScanner::getMailAccounts(), committed);
+  EXPECT_TRUE(fs::exists(super));
+  fs::remove(super);
+  EXPECT_EQ(MailAttachmentsScanner::getMailAccounts(), accountsIn(alone));
+}
+
 TEST_F(MailAttachmentsScannerTest, ALogBesideADatabaseNotInThatModeIsLeftAlone) {
   const auto work = home.addParent("Work");
   home.addMailAccount(work, "A");

@@ -1,11 +1,12 @@
 // Which of the user's accounts are mail accounts, and under which identifiers the mail client
 // files their data: read from the system's accounts database (home +
 // "/Library/Accounts/Accounts4.sqlite") with SQLite, read-only. Nothing beside the database is
-// created, changed or deleted: a database with a write-ahead log is read from a private copy
-// of it and its log in a temporary folder, so that rows living only in the log are seen. A
-// database locked by a writer is waited for up to busyTimeoutMilliseconds, then given up. The
-// database is outside data: one read is bounded by ReadLimits, and ZACCOUNT must be a stored
-// table.
+// created, changed or deleted: a database with a write-ahead log, or with the rollback journal
+// of a writer that did not finish, is read from a private copy of it and its log or journal in
+// a temporary folder, so that rows living only in the log are seen and the journal's
+// uncommitted changes are undone in the copy. A database locked by a writer is waited for up
+// to busyTimeoutMilliseconds, then given up. The database is outside data: one read is bounded
+// by ReadLimits, and ZACCOUNT must be a stored table.
 // Thread safety: stateless; safe to call from any thread. Each call opens its own connection.
 #pragma once
 

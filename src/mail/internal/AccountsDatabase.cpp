@@ -26,7 +26,8 @@ namespace {
 
 using Code = MailAccountsError::Code;
 
-// Copies larger than this (database and log together) are refused rather than made.
+// Copies larger than this (the database and the files beside it together) are refused rather
+// than made.
 constexpr std::uintmax_t kMaximumCopySize = std::uintmax_t{256} * 1024 * 1024;
 // The longest statement SQLite parses, ours or one of the schema's. A real schema's statements
 // are a few kilobytes; parsing one may take some sixty times its length in memory.
@@ -118,32 +119,93 @@ bool copyBytes(const fs::path& source, const fs::path& target) {
   return !in.bad() && static_cast<bool>(out.flush());
 }
 
-// The database and its log copied into folder, unchanged during the copy. The database's
-// shared-memory index is not copied: SQLite rebuilds it from the log, which is always right,
-// where a copy taken while a writer updates it might not be.
-Result<fs::path> copyWithLog(const fs::path& database, const PrivateFolder& folder) {
-  const fs::path log = database.string() + "-wal";
+// The files beside a database that hold its newest or its last committed state: the
+// write-ahead log, and the rollback journal of a writer that did not finish.
+constexpr std::array<std::string_view, 2> kSideFileSuffixes{"-wal", "-journal"};
+
+// The database and the files beside it copied into folder, unchanged during the copy. The
+// log's shared-memory index is not copied: SQLite rebuilds it from the log, which is always
+// right, where a copy taken while a writer updates it might not be.
+Result<fs::path> copyWithSideFiles(const fs::path& database, const PrivateFolder& folder) {
   const fs::path databaseCopy = folder.path() / "Accounts4.sqlite";
-  const fs::path logCopy = folder.path() / "Accounts4.sqlite-wal";
   for (int attempt = 0; attempt < kCopyAttempts; ++attempt) {
     const Stamp databaseBefore = stampOf(database);
-    const Stamp logBefore = stampOf(log);
     if (!databaseBefore.exists) return failure(Code::unavailable, fmt::format("no database at {}", database.string()));
-    if (databaseBefore.size + logBefore.size > kMaximumCopySize) {
-      return failure(Code::unreadable, fmt::format("the database at {} and its log are larger than {} bytes",
-                                                   database.string(), kMaximumCopySize));
+    std::array<Stamp, kSideFileSuffixes.size()> sidesBefore;
+    std::uintmax_t size = databaseBefore.size;
+    for (std::size_t i = 0; i < kSideFileSuffixes.size(); ++i) {
+      sidesBefore[i] = stampOf(database.string() + std::string(kSideFileSuffixes[i]));
+      size += sidesBefore[i].size;
     }
-    std::error_code ignored;
-    fs::remove(logCopy, ignored);
+    if (size > kMaximumCopySize) {
+      return failure(Code::limitExceeded,
+                     fmt::format("the database at {} and the files beside it are larger than {} bytes",
+                                 database.string(), kMaximumCopySize));
+    }
     if (!copyBytes(database, databaseCopy)) {
       return failure(Code::unavailable, fmt::format("cannot read the database at {}", database.string()));
     }
-    if (logBefore.exists && !copyBytes(log, logCopy)) {
-      return failure(Code::unavailable, fmt::format("cannot read the log of the database at {}", database.string()));
+    for (std::size_t i = 0; i < kSideFileSuffixes.size(); ++i) {
+      const fs::path side = database.string() + std::string(kSideFileSuffixes[i]);
+      const fs::path sideCopy = databaseCopy.string() + std::string(kSideFileSuffixes[i]);
+      std::error_code ignored;
+      fs::remove(sideCopy, ignored);
+      if (sidesBefore[i].exists && !copyBytes(side, sideCopy)) {
+        return failure(Code::unavailable, fmt::format("cannot read {}", side.string()));
+      }
     }
-    if (stampOf(database) == databaseBefore && stampOf(log) == logBefore) return databaseCopy;
+    bool unchanged = stampOf(database) == databaseBefore;
+    for (std::size_t i = 0; i < kSideFileSuffixes.size(); ++i) {
+      unchanged = unchanged && stampOf(database.string() + std::string(kSideFileSuffixes[i])) == sidesBefore[i];
+    }
+    if (unchanged) return databaseCopy;
   }
   return failure(Code::busy, fmt::format("the database at {} kept changing while it was read", database.string()));
+}
+
+std::uint32_t bigEndian32(const unsigned char* bytes) {
+  return std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 | std::uint32_t{bytes[2]} << 8 | bytes[3];
+}
+
+// A rollback journal of a transaction over several databases ends with the name of its
+// super-journal, its length and checksum, and this magic number.
+constexpr std::array<unsigned char, 8> kJournalMagic{0xd9, 0xd5, 0x05, 0xf9, 0x20, 0xa1, 0x63, 0xd7};
+// The longest super-journal name SQLite reads.
+constexpr std::uint32_t kMaximumSuperJournalName = 512;
+
+// Rolling back a journal that names a super-journal makes SQLite look at that file, and delete
+// it when no journal needs it any more: a file anywhere, named by outside data. So the copy of
+// the journal forgets the name, with the meaning SQLite gives it: while the super-journal
+// exists the transaction did not commit, and the journal is rolled back as a plain one; once it
+// is gone the transaction committed and the journal is stale, so the copy is removed.
+void forgetSuperJournal(const fs::path& journal) {
+  std::error_code error;
+  const std::uintmax_t size = fs::file_size(journal, error);
+  if (error || size < 16) return;
+  std::fstream file(journal, std::ios::binary | std::ios::in | std::ios::out);
+  std::array<unsigned char, 16> trailer{};
+  file.seekg(static_cast<std::streamoff>(size - trailer.size()));
+  file.read(reinterpret_cast<char*>(trailer.data()), trailer.size());
+  const std::uint32_t length = bigEndian32(trailer.data());
+  if (!file || std::memcmp(trailer.data() + 8, kJournalMagic.data(), kJournalMagic.size()) != 0 || length == 0 ||
+      length > kMaximumSuperJournalName || length > size - trailer.size()) {
+    return;
+  }
+  std::string name(length, '\0');
+  file.seekg(static_cast<std::streamoff>(size - trailer.size() - length));
+  file.read(name.data(), length);
+  std::uint32_t checksum = bigEndian32(trailer.data() + 4);
+  for (char c : name) checksum -= static_cast<std::uint32_t>(static_cast<signed char>(c));
+  if (!file || checksum != 0) return;
+  name.resize(std::strlen(name.c_str()));
+  if (!name.empty() && !fs::exists(name, error)) {
+    file.close();
+    fs::remove(journal, error);
+    return;
+  }
+  const std::array<char, kJournalMagic.size()> cleared{};
+  file.seekp(static_cast<std::streamoff>(size - kJournalMagic.size()));
+  file.write(cleared.data(), cleared.size());
 }
 
 // True when the file's header marks write-ahead-log mode (file format versions 2).
@@ -365,12 +427,12 @@ class BoundedRead {
   std::unique_ptr<sqlite3, DatabaseCloser> _database;
 };
 
-// The rows of the database file at path (the original or a copy); shownPath names it in
-// messages.
+// The rows of the database file at path (the original, read-only, or a copy that SQLite may
+// bring to its last committed state); shownPath names it in messages.
 Result<std::vector<AccountRow>> queryRows(const fs::path& path, const std::string& shownPath,
-                                          int busyTimeoutMilliseconds, const ReadLimits& limits) {
+                                          int busyTimeoutMilliseconds, const ReadLimits& limits, int openFlags) {
   BoundedRead read(shownPath, busyTimeoutMilliseconds, limits);
-  if (auto error = read.open(path, SQLITE_OPEN_READONLY)) return error;
+  if (auto error = read.open(path, openFlags)) return error;
   return read.rows();
 }
 
@@ -389,16 +451,22 @@ Result<std::vector<AccountRow>> readAccountRows(const std::string& path, int bus
   }
   // SQLite would create the log and its index beside a database in write-ahead-log mode even
   // for a read-only connection (and could remove a log it finds beside a database that is not
-  // in that mode), so such a database is read from a copy.
-  const bool logBeside = fs::exists(database.string() + "-wal", error);
-  if (!headerMarksWriteAheadLog(database) && !logBeside) {
-    return queryRows(database, path, busyTimeoutMilliseconds, limits);
+  // in that mode); a rollback journal left by a writer that did not finish must be played back,
+  // which a read-only connection refuses. Such a database is read from a copy that SQLite may
+  // write.
+  bool sideFileBeside = false;
+  for (std::string_view suffix : kSideFileSuffixes) {
+    sideFileBeside = sideFileBeside || fs::exists(database.string() + std::string(suffix), error);
+  }
+  if (!headerMarksWriteAheadLog(database) && !sideFileBeside) {
+    return queryRows(database, path, busyTimeoutMilliseconds, limits, SQLITE_OPEN_READONLY);
   }
   auto folder = PrivateFolder::make();
   if (!folder) return failure(Code::unavailable, "cannot make a temporary folder for a copy of the database");
-  auto copy = copyWithLog(database, *folder);
+  auto copy = copyWithSideFiles(database, *folder);
   if (!copy) return copy.error();
-  return queryRows(*copy, path, busyTimeoutMilliseconds, limits);
+  forgetSuperJournal(copy->string() + "-journal");
+  return queryRows(*copy, path, busyTimeoutMilliseconds, limits, SQLITE_OPEN_READWRITE);
 }
 
 }  // namespace vantelkit::internal
