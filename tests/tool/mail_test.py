@@ -2,22 +2,19 @@
 """End-to-end checks of `vantel mail` on homes built here: the accounts database written with
 sqlite3 and keyed archives with plistlib, the mail folders with attachments and downloads.
 Checks the text and JSON forms, their order and stability, a database whose newest rows are
-only in its write-ahead log or left with the journal of a killed writer (with nothing beside
-it changed by the read), homes without
-a readable database, and hostile databases that must cost little time and memory.
+only in its write-ahead log (with nothing beside it changed by the read), homes without a
+readable database, and hostile databases that must cost little time and memory.
 
 Usage: mail_test.py PATH_TO_VANTEL
 """
 import json
 import os
 import plistlib
-import signal
 import sqlite3
 import subprocess
 import sys
 import tempfile
 import threading
-import time
 import unittest
 
 import toolsupport
@@ -31,18 +28,18 @@ def run(*args, expect=0):
 
 
 def run_measured(*args):
-    """Runs vantel; answers its exit code, stderr, wall seconds and peak resident megabytes."""
+    """Runs vantel; answers its exit code, stderr, processor seconds (user and system: unlike
+    the wall time, not stretched by other work on a shared machine) and peak resident
+    megabytes."""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        started = time.monotonic()
         proc = subprocess.Popen([VANTEL, *args], stdout=out, stderr=err)
         killer = threading.Timer(120, proc.kill)
         killer.start()
         _, status, usage = os.wait4(proc.pid, 0)
         killer.cancel()
         proc.returncode = os.waitstatus_to_exitcode(status)
-        seconds = time.monotonic() - started
         err.seek(0)
-        return proc.returncode, err.read(), seconds, usage.ru_maxrss / 1024
+        return proc.returncode, err.read(), usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024
 
 
 def data_classes(mail):
@@ -204,33 +201,6 @@ class MailCommandTest(unittest.TestCase):
             db.close()
         self.assertEqual([(a["name"], a["identifiers"], a["size"]) for a in data["accounts"]],
                          [("Newer", ["NEW"], 42), ("Work", ["OLD"], 0)])
-
-    def test_the_journal_of_a_killed_writer(self):
-        m = self.mail
-        work = m.parent("Work")
-        identifiers = [f"W-{i}" for i in range(60)]
-        for identifier in identifiers:
-            m.child(work, identifier)
-        m.write()
-        writer = os.fork()
-        if writer == 0:
-            try:
-                db = sqlite3.connect(m.database, isolation_level=None)
-                db.execute("PRAGMA journal_mode = DELETE")
-                db.execute("PRAGMA cache_size = 1")  # so the changes reach the database file
-                db.execute("BEGIN")
-                db.execute("UPDATE ZACCOUNT SET ZACCOUNTDESCRIPTION = 'Uncommitted', "
-                           "ZIDENTIFIER = ZIDENTIFIER || hex(zeroblob(300))")
-            finally:
-                os.kill(os.getpid(), signal.SIGKILL)
-        os.waitpid(writer, 0)
-        self.assertGreater(os.path.getsize(m.database + "-journal"), 0)
-        before = snapshot(m.accounts)
-        result = run("mail", "--home", m.home, "--json")
-        self.assertEqual(snapshot(m.accounts), before)
-        self.assertEqual(result.stderr, b"")
-        self.assertEqual([(a["name"], a["identifiers"]) for a in json.loads(result.stdout)["accounts"]],
-                         [("Work", identifiers)])
 
     def test_a_home_without_a_readable_database_lists_no_accounts(self):
         m = self.mail
