@@ -23,6 +23,7 @@ std::string_view caseName(MailAccountsError::Code code) {
     case MailAccountsError::Code::unavailable: return "unavailable";
     case MailAccountsError::Code::busy: return "busy";
     case MailAccountsError::Code::unreadable: return "unreadable";
+    case MailAccountsError::Code::limitExceeded: return "limitExceeded";
     case MailAccountsError::Code::unarchivingFailed: return "unarchivingFailed";
   }
   return "unreadable";
@@ -81,12 +82,17 @@ std::string MailAccountsError::description() const { return fmt::format("{}({})"
 
 std::string MailAttachmentsScanner::databasePath() { return internal::accountsDatabasePath(); }
 
-Result<std::vector<MailAccount>> MailAttachmentsScanner::readMailAccounts(const std::string& databasePath) {
-  auto rows = internal::readAccountRows(databasePath, busyTimeoutMilliseconds);
+Result<std::vector<MailAccount>> MailAttachmentsScanner::readMailAccounts(const std::string& databasePath,
+                                                                         const ReadLimits& limits) {
+  auto rows = internal::readAccountRows(databasePath, busyTimeoutMilliseconds, limits);
   if (!rows) return rows.error();
   auto children = mailChildren(*rows);
   if (!children) return children.error();
   return groupByDescription(*children, *rows);
+}
+
+Result<std::vector<MailAccount>> MailAttachmentsScanner::readMailAccounts(const std::string& databasePath) {
+  return readMailAccounts(databasePath, ReadLimits{});
 }
 
 Result<std::vector<MailAccount>> MailAttachmentsScanner::readMailAccounts() {

@@ -10,6 +10,9 @@
 #include <map>
 #include <random>
 #include <sstream>
+#include <string_view>
+
+#include <fmt/core.h>
 
 #include "support/CapturingLogger.h"
 #include "support/MailHomeBuilder.h"
@@ -59,6 +62,20 @@ MailHomeBuilder::Account childRow(std::optional<std::string> identifier, std::op
   return row;
 }
 
+// A database at path made by running sql, with no accounts builder involved.
+void writeSchema(const std::string& path, const std::string& sql) {
+  fs::create_directories(fs::path(path).parent_path());
+  sqlite3* database = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &database), SQLITE_OK);
+  char* message = nullptr;
+  EXPECT_EQ(sqlite3_exec(database, sql.c_str(), nullptr, nullptr, &message), SQLITE_OK) << message;
+  sqlite3_free(message);
+  sqlite3_close(database);
+}
+
+constexpr std::string_view kColumns =
+    "Z_PK, ZIDENTIFIER, ZACCOUNTDESCRIPTION, ZACTIVE, ZAUTHENTICATED, ZPARENTACCOUNT, ZDATACLASSPROPERTIES";
+
 class MailAttachmentsScannerTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -72,8 +89,8 @@ class MailAttachmentsScannerTest : public ::testing::Test {
   }
 
   // The error of a read that must fail.
-  const MailAccountsError* readError() {
-    auto result = MailAttachmentsScanner::readMailAccounts();
+  const MailAccountsError* readError(const MailAttachmentsScanner::ReadLimits& limits = {}) {
+    auto result = MailAttachmentsScanner::readMailAccounts(MailAttachmentsScanner::databasePath(), limits);
     if (result) {
       ADD_FAILURE() << "the read succeeded";
       return nullptr;
@@ -175,6 +192,49 @@ TEST_F(MailAttachmentsScannerTest, ValuesOfUnexpectedTypesDoNotQualify) {
   EXPECT_EQ(MailAttachmentsScanner::getMailAccounts(), (std::vector<MailAccount>{{"Work", {"GOOD"}}}));
 }
 
+TEST_F(MailAttachmentsScannerTest, OnlyAStoredTableIsRead) {
+  const std::map<std::string, std::string> schemas{
+      // Endless: every row a new account.
+      {"is a view", fmt::format("CREATE VIEW ZACCOUNT ({}) AS WITH RECURSIVE r(x) AS (SELECT 1 UNION ALL SELECT x + 1 "
+                                "FROM r) SELECT x, 'ID-' || x, 'Work', 1, 1, 1, zeroblob(100) FROM r",
+                                kColumns)},
+      {"is a virtual table", fmt::format("CREATE VIRTUAL TABLE ZACCOUNT USING fts4({})", kColumns)},
+      {"computes columns", "CREATE TABLE ZACCOUNT (Z_PK INTEGER PRIMARY KEY, ZACTIVE, ZAUTHENTICATED, ZPARENTACCOUNT, "
+                           "ZDATACLASSPROPERTIES, ZACCOUNTDESCRIPTION, ZIDENTIFIER AS (ZACCOUNTDESCRIPTION || Z_PK))"},
+  };
+  for (const auto& [reason, schema] : schemas) {
+    fs::remove(home.databasePath());
+    writeSchema(home.databasePath(), schema);
+    const auto started = std::chrono::steady_clock::now();
+    const MailAccountsError* error = readError();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2)) << reason;
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->code(), MailAccountsError::Code::unreadable) << reason;
+    EXPECT_THAT(error->detail(), ::testing::HasSubstr("ZACCOUNT in the database at"));
+    EXPECT_THAT(error->detail(), ::testing::HasSubstr(reason));
+  }
+}
+
+TEST_F(MailAttachmentsScannerTest, EachLimitEndsTheReadWithItsReason) {
+  const auto parent = home.addParent(std::string(300, 'W'));
+  for (int i = 0; i < 40; ++i) home.addMailAccount(parent, "ACCOUNT-" + std::to_string(i));
+  home.writeDatabase();
+  ASSERT_EQ(MailAttachmentsScanner::readMailAccounts()->size(), 1u);
+  const std::map<std::string, MailAttachmentsScanner::ReadLimits> limits{
+      {"more than 40 accounts", {.rows = 40}},
+      {"hold more than 299 bytes", {.rowBytes = 299}},
+      {"a value longer than 299 bytes", {.valueBytes = 299}},
+      {"took longer than 0 ms", {.timeMilliseconds = 0}},
+      {"needed more than 1000 bytes of memory", {.sqliteMemoryBytes = 1000}},
+  };
+  for (const auto& [reason, limit] : limits) {
+    const MailAccountsError* error = readError(limit);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->code(), MailAccountsError::Code::limitExceeded) << reason;
+    EXPECT_THAT(error->detail(), ::testing::HasSubstr(reason));
+  }
+}
+
 TEST_F(MailAttachmentsScannerTest, RowsOnlyInTheWriteAheadLogAreReadAndNothingBesideTheDatabaseChanges) {
   const auto work = home.addParent("Work");
   home.addMailAccount(work, "IN-FILE");
@@ -196,6 +256,70 @@ TEST_F(MailAttachmentsScannerTest, RowsOnlyInTheWriteAheadLogAreReadAndNothingBe
   }
   fs::permissions(folder, fs::perms::owner_all);
   EXPECT_THAT(warnings(), ::testing::IsEmpty());
+}
+
+// Leaves the database as a writer killed in the middle of a transaction in rollback-journal
+// mode leaves it: the database file with some of the transaction's pages (the writer's page
+// cache is too small to hold them) and the journal with the committed ones.
+std::vector<MailAccount> accountsIn(const fs::path& database) {
+  auto accounts = MailAttachmentsScanner::readMailAccounts(database.string());
+  return accounts ? *accounts : std::vector<MailAccount>{};
+}
+
+void leaveHotJournal(const fs::path& database, const fs::path& scratch) {
+  fs::copy_file(database, scratch, fs::copy_options::overwrite_existing);
+  sqlite3* writer = nullptr;
+  ASSERT_EQ(sqlite3_open(scratch.c_str(), &writer), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(writer,
+                         "PRAGMA journal_mode = DELETE; PRAGMA cache_size = 1; BEGIN; UPDATE ZACCOUNT SET "
+                         "ZACCOUNTDESCRIPTION = 'Uncommitted', ZIDENTIFIER = ZIDENTIFIER || hex(zeroblob(300))",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  fs::copy_file(scratch, database, fs::copy_options::overwrite_existing);
+  fs::copy_file(scratch.string() + "-journal", database.string() + "-journal");
+  sqlite3_exec(writer, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(writer);
+}
+
+TEST_F(MailAttachmentsScannerTest, TheJournalOfAKilledWriterIsRolledBackInACopy) {
+  const auto work = home.addParent("Work");
+  std::vector<std::string> identifiers;
+  for (int i = 0; i < 60; ++i) {
+    identifiers.push_back("ACCOUNT-" + std::to_string(i));
+    home.addMailAccount(work, identifiers.back());
+  }
+  home.writeDatabase();
+  leaveHotJournal(home.databasePath(), tree.path("writer.sqlite"));
+  const fs::path alone = tree.path("alone.sqlite");
+  fs::copy_file(home.databasePath(), alone);
+  const std::vector<MailAccount> committed{{"Work", identifiers}};
+  ASSERT_NE(accountsIn(alone), committed)
+      << "the database file alone must hold uncommitted pages";
+
+  const fs::path folder = fs::path(home.databasePath()).parent_path();
+  const auto before = snapshot(folder);
+  EXPECT_EQ(MailAttachmentsScanner::getMailAccounts(), committed);
+  EXPECT_EQ(snapshot(folder), before);
+  EXPECT_THAT(warnings(), ::testing::IsEmpty());
+
+  // A journal of a transaction over several databases names its super-journal, which SQLite
+  // deletes once no journal needs it. While it exists the transaction is rolled back; once it
+  // is gone the transaction committed.
+  const fs::path super = tree.path("other-file");
+  std::ofstream(super) << "not ours";
+  const std::string name = super.string();
+  std::uint32_t checksum = 0;
+  for (char c : name) checksum += static_cast<std::uint32_t>(c);
+  std::string trailer = std::string(4, '\0') + name;
+  for (std::uint32_t value : {static_cast<std::uint32_t>(name.size()), checksum}) {
+    for (int shift = 24; shift >= 0; shift -= 8) trailer += static_cast<char>(value >> shift);
+  }
+  trailer += "\xd9\xd5\x05\xf9\x20\xa1\x63\xd7";
+  std::ofstream(home.databasePath() + "-journal", std::ios::binary | std::ios::app) << trailer;
+  EXPECT_EQ(MailAttachmentsScanner::getMailAccounts(), committed);
+  EXPECT_TRUE(fs::exists(super));
+  fs::remove(super);
+  EXPECT_EQ(MailAttachmentsScanner::getMailAccounts(), accountsIn(alone));
 }
 
 TEST_F(MailAttachmentsScannerTest, ALogBesideADatabaseNotInThatModeIsLeftAlone) {

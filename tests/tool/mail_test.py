@@ -2,8 +2,8 @@
 """End-to-end checks of `vantel mail` on homes built here: the accounts database written with
 sqlite3 and keyed archives with plistlib, the mail folders with attachments and downloads.
 Checks the text and JSON forms, their order and stability, a database whose newest rows are
-only in its write-ahead log (with nothing beside it changed by the read), and homes without
-a readable database.
+only in its write-ahead log (with nothing beside it changed by the read), homes without a
+readable database, and hostile databases that must cost little time and memory.
 
 Usage: mail_test.py PATH_TO_VANTEL
 """
@@ -14,6 +14,7 @@ import sqlite3
 import subprocess
 import sys
 import tempfile
+import threading
 import unittest
 
 import toolsupport
@@ -24,6 +25,21 @@ MAIL = "com.apple.Dataclass.Mail"
 
 def run(*args, expect=0):
     return toolsupport.run(VANTEL, *args, expect=expect)
+
+
+def run_measured(*args):
+    """Runs vantel; answers its exit code, stderr, processor seconds (user and system: unlike
+    the wall time, not stretched by other work on a shared machine) and peak resident
+    megabytes."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        proc = subprocess.Popen([VANTEL, *args], stdout=out, stderr=err)
+        killer = threading.Timer(120, proc.kill)
+        killer.start()
+        _, status, usage = os.wait4(proc.pid, 0)
+        killer.cancel()
+        proc.returncode = os.waitstatus_to_exitcode(status)
+        err.seek(0)
+        return proc.returncode, err.read(), usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024
 
 
 def data_classes(mail):
@@ -202,6 +218,35 @@ class MailCommandTest(unittest.TestCase):
         garbage = run("mail", "--home", m.home)
         self.assertIn(b"Total: 0 accounts in 1 file, 3 bytes", garbage.stdout)
         self.assertIn(b"no mail accounts", garbage.stderr)
+
+    def test_a_hostile_database_costs_little_time_and_memory(self):
+        m = self.mail
+        columns = ("Z_PK, ZIDENTIFIER, ZACCOUNTDESCRIPTION, ZACTIVE, ZAUTHENTICATED, ZPARENTACCOUNT, "
+                   "ZDATACLASSPROPERTIES")
+        numbers = ",".join(["1"] * 7000)
+        hostile = {
+            # Endless accounts.
+            "is a view": f"CREATE VIEW ZACCOUNT ({columns}) AS WITH RECURSIVE r(x) AS (SELECT 1 UNION ALL "
+                         f"SELECT x + 1 FROM r) SELECT x, 'ID-' || x, 'Work', 1, 1, 1, zeroblob(100) FROM r",
+            # A few megabytes of schema that would take hundreds of megabytes once parsed.
+            "needed more than": f"CREATE TABLE ZACCOUNT ({columns});" + "".join(
+                f"CREATE VIEW V{i} AS SELECT 1 IN ({numbers});" for i in range(400)),
+        }
+        for reason, schema in hostile.items():
+            with self.subTest(reason=reason):
+                if os.path.exists(m.database):
+                    os.remove(m.database)
+                os.makedirs(m.accounts, exist_ok=True)
+                # Written by another process: this one stays small, as the peak memory of a
+                # child counts what it was forked from.
+                subprocess.run([sys.executable, "-c", "import sqlite3, sys; "
+                                "sqlite3.connect(sys.argv[1]).executescript(sys.stdin.read())", m.database],
+                               input=schema.encode(), check=True, timeout=120)
+                code, stderr, seconds, megabytes = run_measured("mail", "--home", m.home)
+                self.assertEqual(code, 0)
+                self.assertIn(reason.encode(), stderr)
+                self.assertLess(seconds, 2)
+                self.assertLess(megabytes, 100)
 
     def test_names_cannot_forge_lines_and_a_failed_write_fails(self):
         m = self.mail

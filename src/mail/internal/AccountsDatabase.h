@@ -8,6 +8,7 @@
 
 #include "vantelkit/foundation/Error.h"
 #include "vantelkit/foundation/Result.h"
+#include "vantelkit/mail/MailAttachmentsScanner.h"
 
 namespace vantelkit::internal {
 
@@ -24,9 +25,13 @@ struct AccountRow {
 };
 
 // Every row of ZACCOUNT in table order, read in one read transaction, or a MailAccountsError.
-// A database in write-ahead-log mode, or with a "-wal" file beside it, is read from a copy of
-// the database and its log in a private temporary folder (removed afterwards); any other is
-// opened read-only where it is, waiting up to busyTimeoutMilliseconds for a writer's lock.
-Result<std::vector<AccountRow>> readAccountRows(const std::string& path, int busyTimeoutMilliseconds);
+// A database in write-ahead-log mode, or with a "-wal" or "-journal" file beside it, is read
+// from a copy of the database and those files in a private temporary folder (removed
+// afterwards), where SQLite may play back a journal; any other is opened read-only where it
+// is, waiting up to busyTimeoutMilliseconds for a writer's lock.
+// ZACCOUNT must be a stored table without columns computed on read; the read ends with
+// limitExceeded when it goes past one of the limits.
+Result<std::vector<AccountRow>> readAccountRows(const std::string& path, int busyTimeoutMilliseconds,
+                                                const MailAttachmentsScanner::ReadLimits& limits);
 
 }  // namespace vantelkit::internal
