@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <unordered_set>
 #include <string_view>
 #include <utility>
 
@@ -57,6 +58,28 @@ bool nameEndsWith(const CleanScanItem& item, std::string_view ending) {
 void eraseAll(CleanScanItemSet& from, const CleanScanItemSet& items) {
   for (const auto& item : items) from.erase(item);
 }
+
+// The paths a group's items stand for: whole folders, and single files (a container's
+// children included).
+struct ClaimedPaths {
+  std::unordered_set<std::string> folders;
+  std::unordered_set<std::string> files;
+
+  void add(const CleanScanItem& item) {
+    if (item.file) {
+      (item.file->type() == FileNode::NodeType::directory ? folders : files).insert(item.file->url().path());
+    }
+    for (const auto& child : item.children)
+      if (child) add(*child);
+  }
+  // The path itself is claimed, or lies below a claimed folder.
+  bool claims(const std::string& path) const {
+    if (files.contains(path) || folders.contains(path)) return true;
+    for (auto slash = path.rfind('/'); slash != std::string::npos && slash > 0; slash = path.rfind('/', slash - 1))
+      if (folders.contains(path.substr(0, slash))) return true;
+    return false;
+  }
+};
 
 // A block that runs after producer. When the producer ended with a success output,
 // onSuccess receives it; afterwards runs in every case, so that the scan reports its
@@ -327,8 +350,9 @@ void CleanScanner::scanGroups() {
   add(mailBlock, "mailAttachments result", false);
   previous = mailBlock;
 
-  // Step 13: the size phase, once every step has ended.
+  // Step 13: each file in one group, then the size phase, once every step has ended.
   auto finalBlock = std::make_shared<BlockProcedure>([weakSelf] {
+    if (auto self = weakSelf.lock()) self->claimEachFileOnce();
     DispatchQueue::main()->async([weakSelf] {
       if (auto self = weakSelf.lock()) self->calculateSizes();
     });
@@ -364,6 +388,24 @@ void CleanScanner::sortLargeFiles() {
       }
     }
   }
+}
+
+void CleanScanner::claimEachFileOnce() {
+  using Group = CleanScanGroup;
+  std::lock_guard lock(_mutex);
+  // What the folder scans and the mail found, which the searches of the whole home give way to.
+  ClaimedPaths claimed;
+  for (auto group : {Group::downloads, Group::userCache, Group::systemLogs, Group::userLogs, Group::developer,
+                     Group::mailAttachments}) {
+    if (auto found = _groups.find(group); found != _groups.end())
+      for (const auto& item : found->second)
+        if (item) claimed.add(*item);
+  }
+  auto giveWay = [&claimed](CleanScanItemSet& items) {
+    std::erase_if(items, [&claimed](const auto& item) { return item && item->file && claimed.claims(item->file->url().path()); });
+  };
+  for (auto group : {Group::diskImages, Group::packages, Group::largeFiles})
+    if (auto found = _groups.find(group); found != _groups.end()) giveWay(found->second);
 }
 
 std::vector<std::shared_ptr<CleanScanItem>> CleanScanner::groupCopies(const std::vector<std::shared_ptr<FileNode>>& files) {

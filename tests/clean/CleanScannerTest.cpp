@@ -187,6 +187,25 @@ TEST_F(CleanScannerTest, LargeFilesAreMovedOrDroppedByTheirEndings) {
   EXPECT_EQ(item(CleanScanGroup::largeFiles, "film.mov")->size, static_cast<std::uint64_t>(big));
 }
 
+TEST_F(CleanScannerTest, EachLargeFileIsCountedInOneGroupOnly) {
+  constexpr std::int64_t big = 150'000'000;
+  tree.sparseFile("home/Downloads/video.mp4", big);               // a download, not also a large file
+  tree.sparseFile("home/Library/Caches/org.example.Big/blob", big);  // inside a sized cache folder
+  tree.file("home/Library/Caches/org.example.Big/small", 10);
+  tree.file("home/Library/Caches/org.example.Big/inner.dmg", 20);   // in the folder's size, not a disk image
+  tree.sparseFile("home/Movies/film.mov", big);
+  scan();
+
+  EXPECT_THAT(names(CleanScanGroup::downloads), ElementsAre("video.mp4"));
+  EXPECT_THAT(names(CleanScanGroup::largeFiles), ElementsAre("film.mov"));
+  EXPECT_TRUE(names(CleanScanGroup::diskImages).empty());
+  EXPECT_EQ(item(CleanScanGroup::userCache, "org.example.Big")->size, static_cast<std::uint64_t>(big) + 30);
+  std::uint64_t total = 0;
+  for (const auto& [group, items] : scanner->groups())
+    for (const auto& entry : items) total += entry->size;
+  EXPECT_EQ(total, 3 * static_cast<std::uint64_t>(big) + 30);
+}
+
 TEST_F(CleanScannerTest, ACancelledProducerLeavesItsGroupUnchangedAndTheScanStillFinishes) {
   auto marker = CleanScanItem::make(nullptr, {}, std::string("kept from before"));
   scanner->setGroups({{CleanScanGroup::userCache, CleanScanItemSet{marker}}});

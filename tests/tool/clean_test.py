@@ -132,6 +132,24 @@ class CleanToolTest(unittest.TestCase):
         self.assertEqual(proc.stderr.count(b"cannot write"), 1, proc.stderr)
         self.assertIn(b"No space left on device", proc.stderr)
 
+    def test_a_large_download_is_counted_once(self):
+        demo = os.path.join(self.tmp.name, "large-download")
+        run("demo-home", demo)
+        home = os.path.join(demo, "home")
+        video = os.path.join(home, "Downloads", "lecture.mp4")
+        with open(video, "wb") as f:
+            f.truncate(680_000_000)
+        doc = json.loads(run("clean", "--home", home, "--root", os.path.join(demo, "root"), "--json").stdout)
+        holders = [g["group"] for g in doc["groups"] if video in {i.get("path") for i in all_items(g["items"])}]
+        self.assertEqual(holders, ["downloads"])
+        # Every group's size is a sum of files that no other group also counts.
+        seen = {}
+        for group in doc["groups"]:
+            for item in all_items(group["items"]):
+                if "path" in item and not item["children"]:
+                    self.assertNotIn(item["path"], seen, (group["group"], seen.get(item["path"])))
+                    seen[item["path"]] = group["group"]
+
     def test_an_empty_home_gives_empty_groups_and_exit_zero(self):
         empty = os.path.join(self.tmp.name, "empty")
         os.makedirs(empty, exist_ok=True)

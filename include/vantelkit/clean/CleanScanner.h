@@ -3,6 +3,13 @@
 // counted twice, sizes the folder items of the log and cache groups, and tells its
 // listeners of the start, the progress and the end on the main queue. The results stay in
 // groups() until cleanup(). Nothing is deleted.
+// Each file is in one group at most, so that group sizes add up to distinct bytes: a disk
+// image or installer package in Downloads or on the Desktop is in its kind's group only;
+// the searches of the whole home (disk images, installer packages, large files) give way to
+// the groups that found a file where it lives: a large file in Downloads is a download, and
+// a file inside a cache, log or developer folder item, or among the mail attachments, is
+// counted there. The large files are what no other group has taken, as they already were
+// for disk images and installers.
 // Thread safety: every public member is safe to call from any thread. Listener callbacks
 // run on the main queue, which the host drains; groups() is complete when scanDidFinish()
 // is delivered.
@@ -99,6 +106,9 @@ class CleanScanner : public std::enable_shared_from_this<CleanScanner> {
   // Step 8 and the large-file sorting of step 10, on the groups under one lock.
   void removeInstallersFromDownloads();
   void sortLargeFiles();
+  // Before the size phase: takes out of the disk images, installer packages and large files
+  // what another group holds, itself or in a folder item (see the type's comment).
+  void claimEachFileOnce();
 
   std::atomic<bool> _isRunning{false};
   ListenerRegistry<CleanScannerListener> _listeners;
