@@ -81,18 +81,27 @@ struct ClaimedPaths {
   }
 };
 
+using UnreadableSink = std::function<void(const CleanScanner::Unreadable&)>;
+
 // A block that runs after producer. When the producer ended with a success output,
-// onSuccess receives it; afterwards runs in every case, so that the scan reports its
-// progress and goes on even when a producer failed or was cancelled.
+// onSuccess receives it, and unreadable what the producer could not read; afterwards runs
+// in every case, so that the scan reports its progress and goes on even when a producer
+// failed or was cancelled.
 template <class P, class OnSuccess>
 std::shared_ptr<BlockProcedure> resultBlock(const std::shared_ptr<P>& producer, OnSuccess onSuccess,
-                                            std::function<void()> afterwards = {}) {
+                                            std::function<void()> afterwards = {}, UnreadableSink unreadable = {}) {
   std::weak_ptr<P> weakProducer = producer;
   auto block = std::make_shared<BlockProcedure>([weakProducer, onSuccess = std::move(onSuccess),
-                                                 afterwards = std::move(afterwards)]() mutable {
+                                                 afterwards = std::move(afterwards),
+                                                 unreadable = std::move(unreadable)]() mutable {
     auto strong = weakProducer.lock();
     auto value = strong ? strong->OutputProcedure<typename P::OutputType>::successValue() : std::nullopt;
-    if (value) onSuccess(*value);
+    if (value) {
+      onSuccess(*value);
+      if constexpr (requires(P& p) { p.unreadable(); }) {
+        if (unreadable) unreadable(strong->unreadable());
+      }
+    }
     if (afterwards) afterwards();
   });
   block->addDependency(producer);
@@ -152,6 +161,30 @@ void CleanScanner::setGroups(Groups groups) {
 
 void CleanScanner::cleanup() { setGroups({}); }
 
+CleanScanner::Unreadable CleanScanner::unreadable() const {
+  std::lock_guard lock(_mutex);
+  return _unreadable;
+}
+
+void CleanScanner::addUnreadable(const Unreadable& entries) {
+  std::lock_guard lock(_mutex);
+  for (const auto& entry : entries) {
+    // A fixed folder that is a file or a pipe here holds nothing to find; that is no fault.
+    if (platform::errorCodeFromNumber(entry.error) == std::errc::not_a_directory) continue;
+    auto at = std::lower_bound(_unreadable.begin(), _unreadable.end(), entry,
+                               [](const auto& a, const auto& b) { return a.path < b.path; });
+    // The searches of the home share one walk, so they meet the same folders.
+    if (at != _unreadable.end() && at->path == entry.path) continue;
+    _unreadable.insert(at, entry);
+  }
+}
+
+std::function<void(const CleanScanner::Unreadable&)> CleanScanner::unreadableSink() {
+  return [weakSelf = weak_from_this()](const Unreadable& entries) {
+    if (auto self = weakSelf.lock()) self->addUnreadable(entries);
+  };
+}
+
 void CleanScanner::updateProgress(CleanScanGroup group, double progress) {
   _listeners.notify([group, progress](CleanScannerListener& listener) {
     listener.progressUpdate(progress, progressMessage(group));
@@ -172,6 +205,10 @@ void CleanScanner::start() {
   if (_isRunning.exchange(true)) {
     LogWarning("Clean Scanner is already running");
     return;
+  }
+  {
+    std::lock_guard lock(_mutex);
+    _unreadable.clear();
   }
   _listeners.notify([](CleanScannerListener& listener) { listener.scanDidStart(); });
 
@@ -210,6 +247,7 @@ void CleanScanner::scanGroups() {
   std::sort(applications.begin(), applications.end(),
             [](const auto& a, const auto& b) { return a->url().path() < b->url().path(); });
   const std::weak_ptr<CleanScanner> weakSelf = weak_from_this();
+  const UnreadableSink unreadable = unreadableSink();
   std::vector<std::shared_ptr<Procedure>> chain;
   std::shared_ptr<Procedure> previous;
   auto add = [&](std::shared_ptr<Procedure> procedure, std::string name, bool followsPrevious) {
@@ -228,7 +266,8 @@ void CleanScanner::scanGroups() {
         },
         [weakSelf, next, progress] {
           if (auto self = weakSelf.lock()) self->updateProgress(next, progress);
-        });
+        },
+        unreadable);
     add(scan, std::string(rawValue(group)) + " scan", true);
     add(block, std::string(rawValue(group)) + " result", false);
     previous = block;
@@ -257,7 +296,8 @@ void CleanScanner::scanGroups() {
       },
       [weakSelf] {
         if (auto self = weakSelf.lock()) self->updateProgress(Group::diskImages, 0.45);
-      });
+      },
+      unreadable);
   add(downloads, "downloads scan", true);
   add(downloadsBlock, "downloads result", false);
   previous = downloadsBlock;
@@ -266,12 +306,15 @@ void CleanScanner::scanGroups() {
   auto desktop = std::make_shared<SimpleFileScanProcedure>(
       folderURL(platform::Paths::inHome("Desktop")),
       std::vector<FileCollectorOptions>{FileCollectorOptions::diskImages, FileCollectorOptions::packages}, 2);
-  auto desktopBlock = resultBlock(desktop, [weakSelf](const CollectedFiles& collected) {
-    auto self = weakSelf.lock();
-    if (!self) return;
-    self->extendGroup(Group::diskImages, fileItems(filesUnder(collected, "diskImages")));
-    self->extendGroup(Group::packages, fileItems(filesUnder(collected, "packages")));
-  });
+  auto desktopBlock = resultBlock(
+      desktop,
+      [weakSelf](const CollectedFiles& collected) {
+        auto self = weakSelf.lock();
+        if (!self) return;
+        self->extendGroup(Group::diskImages, fileItems(filesUnder(collected, "diskImages")));
+        self->extendGroup(Group::packages, fileItems(filesUnder(collected, "packages")));
+      },
+      {}, unreadable);
   add(desktop, "desktop scan", true);
   add(desktopBlock, "desktop result", false);
   previous = desktopBlock;
@@ -279,9 +322,12 @@ void CleanScanner::scanGroups() {
   // Steps 6 and 7: installer packages and disk images anywhere in the home.
   auto queryStep = [&](const char* predicate, Group group, const std::string& name) {
     auto query = std::make_shared<SpotlightQueryProcedure>(MetadataPredicate::fromFormat(predicate));
-    auto block = resultBlock(query, [weakSelf, group](const Nodes& nodes) {
-      if (auto self = weakSelf.lock()) self->extendGroup(group, fileItems(nodes));
-    });
+    auto block = resultBlock(
+        query,
+        [weakSelf, group](const Nodes& nodes) {
+          if (auto self = weakSelf.lock()) self->extendGroup(group, fileItems(nodes));
+        },
+        {}, unreadable);
     add(query, name + " query", true);
     add(block, name + " result", false);
     previous = block;
@@ -302,9 +348,12 @@ void CleanScanner::scanGroups() {
 
   // Step 9: files over 100,000,000 bytes anywhere in the home.
   auto largeFiles = std::make_shared<SpotlightQueryProcedure>(MetadataPredicate::fromFormat("(kMDItemFSSize > 100000000)"));
-  auto largeFilesQueryBlock = resultBlock(largeFiles, [weakSelf](const Nodes& nodes) {
-    if (auto self = weakSelf.lock()) self->replaceGroup(Group::largeFiles, fileItems(nodes));
-  });
+  auto largeFilesQueryBlock = resultBlock(
+      largeFiles,
+      [weakSelf](const Nodes& nodes) {
+        if (auto self = weakSelf.lock()) self->replaceGroup(Group::largeFiles, fileItems(nodes));
+      },
+      {}, unreadable);
   add(largeFiles, "largeFiles query", true);
   add(largeFilesQueryBlock, "largeFiles result", false);
   previous = largeFilesQueryBlock;
@@ -435,6 +484,7 @@ std::vector<std::shared_ptr<CleanScanItem>> CleanScanner::groupCopies(const std:
 
 void CleanScanner::calculateSizes() {
   const std::weak_ptr<CleanScanner> weakSelf = weak_from_this();
+  const UnreadableSink unreadable = unreadableSink();
   auto sizeGroup = [&](CleanScanGroup group) {
     auto procedure = std::make_shared<GroupProcedure>();
     procedure->setQualityOfService(QualityOfService::userInitiated);
@@ -449,7 +499,9 @@ void CleanScanner::calculateSizes() {
     }
     for (const auto& item : folders) {
       auto size = SizeProcedure::make(item->file->url());
-      auto block = resultBlock(size, [item](std::int64_t bytes) { item->size = static_cast<std::uint64_t>(std::max<std::int64_t>(bytes, 0)); });
+      auto block = resultBlock(
+          size, [item](std::int64_t bytes) { item->size = static_cast<std::uint64_t>(std::max<std::int64_t>(bytes, 0)); },
+          {}, unreadable);
       procedure->addChild(size);
       procedure->addChild(block);
     }

@@ -62,6 +62,7 @@ void SpotlightQueryProcedure::queryDidFinish(const platform::Notification& notif
     if (!bytes) continue;
     nodes.push_back(FileNode::make(FileURL::fileURLWithPath(*text), nullptr, *bytes, FileNode::NodeType::file));
   }
+  _unreadable = query->unreadable();
   query->stopQuery();
   stopObserving();
   setSuccess(std::move(nodes));

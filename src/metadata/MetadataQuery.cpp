@@ -60,8 +60,8 @@ bool MetadataQuery::startQuery() {
     scopes = _scopes;
   }
   std::weak_ptr<MetadataQuery> weak = weak_from_this();
-  auto gathering = index->gather(predicate, scopes, [weak](MetadataIndex::Items items) {
-    if (auto self = weak.lock()) self->didGather(std::move(items));
+  auto gathering = index->gather(predicate, scopes, [weak](MetadataIndex::Items items, MetadataIndex::Unreadable unreadable) {
+    if (auto self = weak.lock()) self->didGather(std::move(items), std::move(unreadable));
   });
   {
     std::lock_guard lock(_mutex);
@@ -75,11 +75,11 @@ bool MetadataQuery::startQuery() {
   return true;
 }
 
-void MetadataQuery::didGather(MetadataIndex::Items items) {
+void MetadataQuery::didGather(MetadataIndex::Items items, MetadataIndex::Unreadable unreadable) {
   // Sorted here, on the index's thread, so that the main queue only takes the results.
   sortMetadataItems(items, sortDescriptors());
   std::weak_ptr<MetadataQuery> weak = weak_from_this();
-  DispatchQueue::main()->async([weak, items = std::move(items)]() mutable {
+  DispatchQueue::main()->async([weak, items = std::move(items), unreadable = std::move(unreadable)]() mutable {
     auto self = weak.lock();
     if (!self) return;
     {
@@ -87,6 +87,7 @@ void MetadataQuery::didGather(MetadataIndex::Items items) {
       if (self->_stopped || !self->_gatheringNow) return;
       self->_gatheringNow = false;
       self->_results = std::move(items);
+      self->_unreadable = std::move(unreadable);
     }
     platform::NotificationCenter::defaultCenter().post(std::string(didFinishGatheringNotification),
                                                        std::any(self));
@@ -123,6 +124,11 @@ bool MetadataQuery::isStopped() const {
 std::vector<std::shared_ptr<const MetadataItem>> MetadataQuery::results() const {
   std::lock_guard lock(_mutex);
   return _results;
+}
+
+MetadataIndex::Unreadable MetadataQuery::unreadable() const {
+  std::lock_guard lock(_mutex);
+  return _unreadable;
 }
 
 std::size_t MetadataQuery::resultCount() const {

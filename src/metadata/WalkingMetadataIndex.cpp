@@ -1,5 +1,6 @@
 #include "vantelkit/metadata/WalkingMetadataIndex.h"
 
+#include <algorithm>
 #include <chrono>
 #include <unordered_set>
 
@@ -33,6 +34,11 @@ class HiddenFolderFilter final : public platform::DirectoryReader {
         return;
       _next.visit(entry);
     }
+    // The rest goes through unchanged, the reason a folder could not be listed above all.
+    bool wantsDirectoryDevice() const override { return _next.wantsDirectoryDevice(); }
+    bool enterDirectory(std::uint64_t device) override { return _next.enterDirectory(device); }
+    bool wantsFileStatus() const override { return _next.wantsFileStatus(); }
+    void failed(std::error_code error) override { _next.failed(error); }
 
    private:
     Visitor& _next;
@@ -115,6 +121,7 @@ struct WalkingMetadataIndex::Walk {
   bool cancelled = false;
   Clock::time_point finishedAt;
   std::vector<Node> nodes;
+  Unreadable unreadable;
 };
 
 struct WalkingMetadataIndex::Request final : public MetadataIndex::Gathering {
@@ -148,7 +155,7 @@ std::shared_ptr<WalkingMetadataIndex> WalkingMetadataIndex::make(std::shared_ptr
 
 WalkingMetadataIndex::WalkingMetadataIndex(std::shared_ptr<platform::DirectoryReader> reader, double sharingWindow)
     : _reader(std::make_shared<HiddenFolderFilter>(reader ? std::move(reader)
-                                                          : platform::DirectoryReader::platformDefault())),
+                                                          : platform::DirectoryReader::shared())),
       _sharingWindow(sharingWindow) {}
 
 WalkingMetadataIndex::~WalkingMetadataIndex() {
@@ -206,11 +213,13 @@ std::shared_ptr<MetadataIndex::Gathering> WalkingMetadataIndex::gather(const Met
 
 void WalkingMetadataIndex::run(const std::shared_ptr<Walk>& walk) {
   auto entries = std::make_shared<std::vector<Node>>();
+  Unreadable unreadable;
   {
     // The walk blocks this pool thread while its traversals run on others.
     DispatchBlockingScope blocking;
-    walk->scanner->scan(FileURL::fileURLWithPath(walk->scope, true),
-                        {.collectors = {std::make_shared<IndexCollector>(entries)}});
+    unreadable = walk->scanner->scan(FileURL::fileURLWithPath(walk->scope, true),
+                                     {.collectors = {std::make_shared<IndexCollector>(entries)}})
+                     ->unreadableEntries();
   }
   std::vector<std::shared_ptr<Request>> ready;
   bool keep = false;
@@ -219,7 +228,10 @@ void WalkingMetadataIndex::run(const std::shared_ptr<Walk>& walk) {
     walk->finished = true;
     walk->finishedAt = Clock::now();
     keep = !walk->cancelled;
-    if (keep) walk->nodes = std::move(*entries);
+    if (keep) {
+      walk->nodes = std::move(*entries);
+      walk->unreadable = std::move(unreadable);
+    }
     for (auto& request : walk->waiting) {
       if (--request->remaining == 0 && !request->detached) {
         request->detached = true;
@@ -277,6 +289,7 @@ void WalkingMetadataIndex::answer(const std::shared_ptr<Request>& request) {
     if (request->cancelled) return;
   }
   Items items;
+  Unreadable unreadable;
   std::unordered_set<std::string> paths;
   const bool overlapping = walks.size() > 1;
   for (const auto& walk : walks) {
@@ -287,6 +300,11 @@ void WalkingMetadataIndex::answer(const std::shared_ptr<Request>& request) {
       if (overlapping && !paths.insert(path).second) continue;
       items.push_back(makeItem(node, std::move(path)));
     }
+    unreadable.insert(unreadable.end(), walk->unreadable.begin(), walk->unreadable.end());
+  }
+  if (overlapping) {
+    std::sort(unreadable.begin(), unreadable.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
+    unreadable.erase(std::unique(unreadable.begin(), unreadable.end()), unreadable.end());
   }
   walks.clear();
   Completion completion;
@@ -296,7 +314,7 @@ void WalkingMetadataIndex::answer(const std::shared_ptr<Request>& request) {
     completion = std::move(request->completion);
     request->completion = nullptr;
   }
-  if (completion) completion(std::move(items));
+  if (completion) completion(std::move(items), std::move(unreadable));
 }
 
 }  // namespace vantelkit

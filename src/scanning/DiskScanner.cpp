@@ -35,7 +35,7 @@ std::shared_ptr<DiskScanner> DiskScanner::make(ProgressHandler progressHandler,
 DiskScanner::DiskScanner(ProgressHandler progressHandler, std::shared_ptr<platform::DirectoryReader> reader)
     : _progressHandler(std::move(progressHandler)),
       _run(std::make_shared<internal::DiskScanRun>(reader ? std::move(reader)
-                                                          : platform::DirectoryReader::platformDefault())) {
+                                                          : platform::DirectoryReader::shared())) {
   _run->wantsProgress = static_cast<bool>(_progressHandler);
 }
 

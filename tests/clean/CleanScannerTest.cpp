@@ -8,10 +8,12 @@
 
 #include "support/BundleBuilder.h"
 #include "support/CapturingLogger.h"
+#include "support/FaultInjectingDirectoryReader.h"
 #include "support/MailHomeBuilder.h"
 #include "support/ScanFixtureTree.h"
 #include "vantelkit/foundation/LocalizedStrings.h"
 #include "vantelkit/foundation/Procedure.h"
+#include "vantelkit/metadata/MetadataIndex.h"
 #include "vantelkit/platform/DispatchQueue.h"
 #include "vantelkit/platform/Paths.h"
 
@@ -232,11 +234,43 @@ TEST_F(CleanScannerTest, MissingAndUnreadableFoldersGiveEmptyGroups) {
   tree.file("root/Applications", 10);
   scan();
   EXPECT_FALSE(scanner->isRunning());
+  // A fixed folder that is not a folder holds nothing; that is not a failure to read.
+  EXPECT_TRUE(scanner->unreadable().empty());
   auto groups = scanner->groups();
   for (auto group : {CleanScanGroup::downloads, CleanScanGroup::userCache, CleanScanGroup::userLogs,
                      CleanScanGroup::systemLogs, CleanScanGroup::packages, CleanScanGroup::diskImages}) {
     EXPECT_TRUE(groups[group].empty()) << rawValue(group);
   }
+}
+
+TEST_F(CleanScannerTest, WhatCouldNotBeReadIsReportedOnceWithItsPath) {
+  tree.file("home/Library/Caches/org.locked/blob", 5000);
+  tree.sparseFile("home/Movies/private/film.mov", 150'000'000);
+  tree.file("home/Downloads/a.txt", 1);
+  auto reader = std::make_shared<vantel::testing::FaultInjectingDirectoryReader>();
+  reader->failOpen(tree.path("home/Library/Caches/org.locked"));
+  reader->failOpen(tree.path("home/Movies/private"));
+  platform::DirectoryReader::setShared(reader);
+  MetadataIndex::setShared(nullptr);  // a new index, walking with that reader
+  scan();
+  platform::DirectoryReader::setShared(nullptr);
+  MetadataIndex::setShared(nullptr);
+
+  auto unreadable = scanner->unreadable();
+  ASSERT_EQ(unreadable.size(), 2u);
+  EXPECT_EQ(unreadable[0].path, tree.path("home/Library/Caches/org.locked"));
+  EXPECT_EQ(unreadable[1].path, tree.path("home/Movies/private"));
+  for (const auto& entry : unreadable) {
+    EXPECT_EQ(platform::errorCodeFromNumber(entry.error), std::errc::permission_denied);
+    EXPECT_TRUE(entry.isDirectory);
+  }
+  EXPECT_EQ(item(CleanScanGroup::userCache, "org.locked")->size, 0u);
+  EXPECT_TRUE(names(CleanScanGroup::largeFiles).empty());
+  EXPECT_THAT(names(CleanScanGroup::downloads), ElementsAre("a.txt"));
+  // The next scan starts afresh.
+  listener->events.clear();
+  scan();
+  EXPECT_TRUE(scanner->unreadable().empty());
 }
 
 TEST_F(CleanScannerTest, GroupsStayUntilCleanupAndASecondScanCanRun) {

@@ -150,6 +150,39 @@ class CleanToolTest(unittest.TestCase):
                     self.assertNotIn(item["path"], seen, (group["group"], seen.get(item["path"])))
                     seen[item["path"]] = group["group"]
 
+    def test_folders_the_user_cannot_read_are_reported_marked_and_fail(self):
+        user = toolsupport.unprivileged_user()
+        if user is None or os.getuid() != 0:
+            self.skipTest("needs root to lock folders against an unprivileged user")
+        tmp = toolsupport.make_temp_tree("vantel-clean-locked-")
+        self.addCleanup(tmp.cleanup)
+        vantel = toolsupport.world_readable_copy(VANTEL, tmp.name)
+        demo = os.path.join(tmp.name, "demo")
+        run("demo-home", demo)
+        home = os.path.join(demo, "home")
+        locked_cache = os.path.join(home, "Library", "Caches", "org.locked.cache")
+        locked_movies = os.path.join(home, "Movies", "private")
+        toolsupport.write(os.path.join(locked_cache, "blob"), 5000)
+        os.makedirs(locked_movies)
+        with open(os.path.join(locked_movies, "film.mov"), "wb") as f:
+            f.truncate(150_000_000)
+        for folder in (locked_cache, locked_movies):
+            os.chmod(folder, 0o700)
+        args = ("clean", "--home", home, "--root", os.path.join(demo, "root"))
+        proc = toolsupport.run(vantel, *args, "--json", user=user, expect=1)
+        doc = json.loads(proc.stdout)
+        self.assertEqual(doc["unreadable"], [{"path": locked_cache, "error": "Permission denied"},
+                                             {"path": locked_movies, "error": "Permission denied"}])
+        cache = [i for g in doc["groups"] for i in g["items"] if i.get("path") == locked_cache]
+        self.assertEqual(len(cache), 1)
+        self.assertIsNone(cache[0]["size"])
+        self.assertEqual(cache[0]["error"], "Permission denied")
+        self.assertEqual(proc.stderr.decode().splitlines()[-1],
+                         f"vantel: 2 folders could not be read; first: {locked_cache}: Permission denied")
+        text = toolsupport.run(vantel, *args, user=user, expect=1).stdout.decode()
+        line = next(line for line in text.splitlines() if "org.locked.cache" in line)
+        self.assertEqual(line.split(), ["?", "!org.locked.cache"])
+
     def test_an_empty_home_gives_empty_groups_and_exit_zero(self):
         empty = os.path.join(self.tmp.name, "empty")
         os.makedirs(empty, exist_ok=True)

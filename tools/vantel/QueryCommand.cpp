@@ -68,6 +68,7 @@ int runQuery(const QueryOptions& options) {
   center.removeObserver(token);
   query->stopQuery();
   const auto results = query->results();
+  const auto unreadable = query->unreadable();
 
   if (options.json) {
     vantelkit::JsonWriter json(vantel::standardOutputSink());
@@ -85,12 +86,14 @@ int runQuery(const QueryOptions& options) {
       json.endObject();
     }
     json.endArray();
+    vantel::writeUnreadableJson(json, unreadable);
     json.endObject();
     // The document first, then its one newline.
     bool written = json.flush();
     written = std::fputc('\n', stdout) != EOF && written;
     written = vantel::flushStandardOutput() && written;
-    return written ? vantel::kExitSuccess : vantel::kExitFailure;
+    if (!written) return vantel::kExitFailure;
+    return vantel::reportUnreadable(unreadable, false);
   }
   std::string out;
   out.reserve(1 << 16);
@@ -106,7 +109,7 @@ int runQuery(const QueryOptions& options) {
   std::fwrite(out.data(), 1, out.size(), stdout);
   // A failed write is reported once, with the system's reason, when the tool exits.
   if (!vantel::flushStandardOutput()) return vantel::kExitFailure;
-  return vantel::kExitSuccess;
+  return vantel::reportUnreadable(unreadable, false);
 }
 
 vantel::CommandRegistration registration{"query", [](CLI::App& app, int& exitCode) {
@@ -120,7 +123,8 @@ vantel::CommandRegistration registration{"query", [](CLI::App& app, int& exitCod
                       "kMDItemFSSize, kMDItemContentModificationDate")
       ->required();
   command->add_option("--scope", options->scopes, "Folder to search (repeatable; default: the home folder)");
-  command->add_flag("--json", options->json, "Machine-readable output: {\"version\":1,\"results\":[{path,size}]}");
+  command->add_flag("--json", options->json,
+                    "Machine-readable output: {\"version\":1,\"results\":[{path,size}],\"unreadable\":[{path,error}]}");
   command->callback([options, &exitCode] { exitCode = runQuery(*options); });
 }};
 

@@ -22,9 +22,11 @@
 #include "vantelkit/applications/ApplicationSupportFiles.h"
 #include "vantelkit/foundation/ListenerRegistry.h"
 #include "vantelkit/foundation/ProcedureQueue.h"
+#include "vantelkit/scanning/DiskScanResult.h"
 
 namespace vantelkit {
 
+class GroupProcedure;
 class Procedure;
 
 // What an application scan tells its listeners; every callback does nothing unless
@@ -60,6 +62,12 @@ class ApplicationScanner : public std::enable_shared_from_this<ApplicationScanne
   // The inventory: replaced early in each scan, its items filled in as the scan goes on.
   ApplicationItemSet applications() const;
   void setApplications(ApplicationItemSet applications);
+  // What the last scan could not read, sorted by path, each path once: support-file folders
+  // it could not list, and what it could not read while measuring the matched folders (a
+  // resource at or above such a path has a size that leaves it out). Complete when
+  // scanDidFinish() is delivered; emptied by start().
+  using Unreadable = std::vector<DiskScanResult::UnreadableEntry>;
+  Unreadable unreadable() const;
 
   // Listeners are held strongly until removed; they are equal when they are the same
   // object, and an equal listener is added only once.
@@ -98,6 +106,9 @@ class ApplicationScanner : public std::enable_shared_from_this<ApplicationScanne
   // Step B: the other applications' items merged into applications.
   void mergeOtherApplications(const ApplicationItemSet& found);
   std::vector<std::shared_ptr<ApplicationItem>> applicationList() const;
+  void addUnreadable(const Unreadable& entries);
+  // A resource's size measurement and the step that stores it (and what it could not read).
+  void addSizing(GroupProcedure& group, const std::shared_ptr<ApplicationResourceGroup::Resource>& resource);
 
   std::atomic<bool> _isRunning{false};
   ListenerRegistry<ApplicationScannerListener> _listeners;
@@ -106,6 +117,7 @@ class ApplicationScanner : public std::enable_shared_from_this<ApplicationScanne
   ApplicationItemSet _applications;
   std::vector<std::shared_ptr<FileNode>> _userData;
   std::shared_ptr<ApplicationSupportFiles> _supportFiles;
+  Unreadable _unreadable;  // sorted by path, each once
   // Runs one top-level procedure at a time, so that the dependencies make the stages
   // sequential.
   ProcedureQueue _queue{"ApplicationScanner"};

@@ -3,7 +3,8 @@
 // bundle identifier, or failing that its name, becomes a matched item: named with the
 // "clean_group_bundle_cache" text for that application and shown with its icon. Matching is
 // plain, case-sensitive containment; every identifier is tried, in list order, before any
-// name. A missing or unreadable folder gives an empty list; the procedure never fails.
+// name. A missing or unreadable folder gives an empty list (see unreadable()); the
+// procedure never fails.
 // Thread safety: as GroupProcedure; read the output once the procedure has finished.
 #pragma once
 
@@ -14,6 +15,7 @@
 #include "vantelkit/clean/CleanScanItem.h"
 #include "vantelkit/foundation/GroupProcedure.h"
 #include "vantelkit/foundation/OutputProcedure.h"
+#include "vantelkit/scanning/DiskScanResult.h"
 #include "vantelkit/scanning/FileURL.h"
 
 namespace vantelkit {
@@ -27,6 +29,12 @@ class CleanMatchingScanProcedure : public GroupProcedure,
   // The item for one entry, matched against applications as described above.
   static std::shared_ptr<CleanScanItem> makeItem(const std::shared_ptr<FileNode>& node,
                                                  const std::vector<std::shared_ptr<ApplicationBundle>>& applications);
+
+  // What the scan could not read (sorted by path); read once the procedure has finished.
+  const std::vector<DiskScanResult::UnreadableEntry>& unreadable() const { return _unreadable; }
+
+ private:
+  std::vector<DiskScanResult::UnreadableEntry> _unreadable;  // set by the result block, before finishing
 };
 
 }  // namespace vantelkit

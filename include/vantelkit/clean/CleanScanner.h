@@ -28,6 +28,7 @@
 #include "vantelkit/clean/CleanScanItem.h"
 #include "vantelkit/foundation/ListenerRegistry.h"
 #include "vantelkit/foundation/ProcedureQueue.h"
+#include "vantelkit/scanning/DiskScanResult.h"
 
 namespace vantelkit {
 
@@ -67,6 +68,12 @@ class CleanScanner : public std::enable_shared_from_this<CleanScanner> {
   // The result so far: entries are replaced or extended step by step during a scan.
   Groups groups() const;
   void setGroups(Groups groups);
+  // What the last scan could not read, sorted by path, each path once: folders it could not
+  // list and entries whose status it could not read. The groups lack what lies there, and an
+  // item at or above such a path has a size that leaves it out. Complete when
+  // scanDidFinish() is delivered; emptied by start().
+  using Unreadable = std::vector<DiskScanResult::UnreadableEntry>;
+  Unreadable unreadable() const;
 
   // Listeners are held strongly until removed; they are equal when they are the same
   // object, and an equal listener is added only once.
@@ -109,6 +116,9 @@ class CleanScanner : public std::enable_shared_from_this<CleanScanner> {
   // Before the size phase: takes out of the disk images, installer packages and large files
   // what another group holds, itself or in a folder item (see the type's comment).
   void claimEachFileOnce();
+  void addUnreadable(const Unreadable& entries);
+  // Hands a step's unreadable entries to addUnreadable() while the scanner exists.
+  std::function<void(const Unreadable&)> unreadableSink();
 
   std::atomic<bool> _isRunning{false};
   ListenerRegistry<CleanScannerListener> _listeners;
@@ -116,6 +126,7 @@ class CleanScanner : public std::enable_shared_from_this<CleanScanner> {
   // Guarded by _mutex:
   Groups _groups;
   ApplicationBundleSet _allApplications;
+  Unreadable _unreadable;  // sorted by path, each once
   // Runs one procedure at a time, so that the dependencies make the chain sequential.
   ProcedureQueue _queue{"CleanScanner"};
 };

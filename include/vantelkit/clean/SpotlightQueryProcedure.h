@@ -31,6 +31,9 @@ class SpotlightQueryProcedure : public Procedure, public OutputProcedure<std::ve
 
   // Handles a gathering notification; one from another query is ignored.
   void queryDidFinish(const platform::Notification& notification);
+  // What the query could not read below the home folder (sorted by path); read once the
+  // procedure has finished.
+  const MetadataIndex::Unreadable& unreadable() const { return _unreadable; }
 
  protected:
   void execute() override;
@@ -46,6 +49,7 @@ class SpotlightQueryProcedure : public Procedure, public OutputProcedure<std::ve
   std::optional<platform::NotificationCenter::ObserverToken> _token;  // guarded by _tokenMutex
   std::atomic<bool> _executing{false};
   std::atomic<bool> _ended{false};
+  MetadataIndex::Unreadable _unreadable;  // set before finishing
 };
 
 }  // namespace vantelkit

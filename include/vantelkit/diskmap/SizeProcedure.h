@@ -7,9 +7,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "vantelkit/foundation/GroupProcedure.h"
 #include "vantelkit/foundation/OutputProcedure.h"
+#include "vantelkit/scanning/DiskScanResult.h"
 #include "vantelkit/scanning/FileCollector.h"
 #include "vantelkit/scanning/FileURL.h"
 
@@ -29,9 +31,13 @@ class SizeProcedure : public GroupProcedure, public OutputProcedure<std::int64_t
   SizeProcedure(Key, const FileURL& url);
 
   const FileURL& url() const { return _url; }
+  // What the scan could not read (sorted by path); the size leaves it out. Read once the
+  // procedure has finished.
+  const std::vector<DiskScanResult::UnreadableEntry>& unreadable() const { return _unreadable; }
 
  private:
   const FileURL _url;
+  std::vector<DiskScanResult::UnreadableEntry> _unreadable;  // set by the result block, before finishing
 };
 
 }  // namespace vantelkit

@@ -32,7 +32,7 @@ class WalkingMetadataIndex final : public MetadataIndex, public std::enable_shar
  public:
   static constexpr double defaultSharingWindow = 5.0;
 
-  // reader: the directory listing service (the platform's when null).
+  // reader: the directory listing service (DirectoryReader::shared() when null).
   static std::shared_ptr<WalkingMetadataIndex> make(std::shared_ptr<platform::DirectoryReader> reader = nullptr,
                                                     double sharingWindow = defaultSharingWindow);
   ~WalkingMetadataIndex() override;

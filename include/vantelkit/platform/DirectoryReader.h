@@ -100,6 +100,11 @@ class DirectoryReader {
 
   // The platform's reader, shared for the process.
   static std::shared_ptr<DirectoryReader> platformDefault();
+  // The reader a scan uses when it is given none: platformDefault(), unless another was set
+  // (a test's fault-injecting reader, for scans that procedures start). Set it before those
+  // scans start; null goes back to platformDefault().
+  static std::shared_ptr<DirectoryReader> shared();
+  static void setShared(std::shared_ptr<DirectoryReader> reader);
 };
 
 }  // namespace vantelkit::platform

@@ -120,7 +120,7 @@ class DiskScanner : public std::enable_shared_from_this<DiskScanner> {
   static constexpr std::size_t inlineEntryLimit = 16;
 
   // progressHandler: called with (0.0, false) about fifteen times a second while a scan
-  // runs. reader: the directory listing service (the platform's when null).
+  // runs. reader: the directory listing service (DirectoryReader::shared() when null).
   static std::shared_ptr<DiskScanner> make(ProgressHandler progressHandler = {},
                                            std::shared_ptr<platform::DirectoryReader> reader = nullptr);
   ~DiskScanner();
