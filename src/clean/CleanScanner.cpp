@@ -125,6 +125,20 @@ CleanScanItemSet mailItems(const MailAttachments& mail) {
   return items;
 }
 
+// See CleanScanner::measureFilesByUsage().
+void measureUsage(CleanScanItem& item) {
+  for (const auto& child : item.children)
+    if (child) measureUsage(*child);
+  if (item.file && item.file->type() != FileNode::NodeType::directory) {
+    item.size = static_cast<std::uint64_t>(std::max<std::int64_t>(item.file->usage(), 0));
+  } else if (!item.file || !item.children.empty()) {
+    std::uint64_t total = 0;
+    for (const auto& child : item.children)
+      if (child) total += child->size;
+    item.size = total;
+  }
+}
+
 std::string progressMessage(CleanScanGroup group) {
   return randomScanPhrase() + " " + localizedName(group) + "...";
 }
@@ -369,7 +383,7 @@ void CleanScanner::scanGroups() {
   previous = largeFilesBlock;
 
   // Step 11: device support folders, archives and simulators, sized by the scan itself.
-  auto developer = std::make_shared<DeveloperCleanScanProcedure>();
+  auto developer = std::make_shared<DeveloperCleanScanProcedure>(measuresUsage());
   auto developerBlock = resultBlock(
       developer,
       [weakSelf](const CleanScanItemSet& items) {
@@ -457,6 +471,13 @@ void CleanScanner::claimEachFileOnce() {
     if (auto found = _groups.find(group); found != _groups.end()) giveWay(found->second);
 }
 
+void CleanScanner::measureFilesByUsage() {
+  std::lock_guard lock(_mutex);
+  for (auto& [group, items] : _groups)
+    for (const auto& item : items)
+      if (item) measureUsage(*item);
+}
+
 std::vector<std::shared_ptr<CleanScanItem>> CleanScanner::groupCopies(const std::vector<std::shared_ptr<FileNode>>& files) {
   std::vector<std::pair<std::string, Nodes>> byName;
   std::unordered_map<std::string, std::size_t> index;
@@ -500,7 +521,12 @@ void CleanScanner::calculateSizes() {
     for (const auto& item : folders) {
       auto size = SizeProcedure::make(item->file->url());
       auto block = resultBlock(
-          size, [item](std::int64_t bytes) { item->size = static_cast<std::uint64_t>(std::max<std::int64_t>(bytes, 0)); },
+          size,
+          [item, weakSize = std::weak_ptr<SizeProcedure>(size), usage = measuresUsage()](std::int64_t bytes) {
+            auto measured = weakSize.lock();
+            if (usage && measured) bytes = measured->usage();
+            item->size = static_cast<std::uint64_t>(std::max<std::int64_t>(bytes, 0));
+          },
           {}, unreadable);
       procedure->addChild(size);
       procedure->addChild(block);
@@ -515,6 +541,7 @@ void CleanScanner::calculateSizes() {
   auto end = std::make_shared<BlockProcedure>([weakSelf](BlockProcedure& block) {
     DispatchQueue::main()->async([weakSelf, &block, keep = block.shared_from_this()] {
       if (auto self = weakSelf.lock()) {
+        if (self->measuresUsage()) self->measureFilesByUsage();
         self->_isRunning.store(false);
         for (const auto& listener : self->_listeners.listeners()) listener->scanDidFinish();
       }

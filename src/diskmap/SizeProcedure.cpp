@@ -18,7 +18,10 @@ std::shared_ptr<SizeProcedure> SizeProcedure::make(const FileURL& url) {
   auto block = resultProcessingProcedure(scan, [weakGroup, sizes](const std::shared_ptr<DiskScanResult>& result) {
     auto strong = weakGroup.lock();
     if (!strong) return;
-    if (result) strong->_unreadable = result->unreadableEntries();
+    if (result) {
+      strong->_unreadable = result->unreadableEntries();
+      strong->_usage = result->totalUsage();
+    }
     strong->setSuccess(sizes->totalSize());
     strong->finish();
   });

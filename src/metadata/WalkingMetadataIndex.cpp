@@ -92,6 +92,7 @@ std::shared_ptr<const MetadataItem> makeItem(const Node& node, std::string path)
   attributes.emplace("kMDItemFSName", node->name());
   attributes.emplace("kMDItemDisplayName", node->name());
   attributes.emplace("kMDItemFSSize", node->size());
+  attributes.emplace("kMDItemPhysicalSize", node->usage());
   return std::make_shared<const MetadataItem>(std::move(attributes));
 }
 

@@ -208,6 +208,29 @@ TEST_F(CleanScannerTest, EachLargeFileIsCountedInOneGroupOnly) {
   EXPECT_EQ(total, 3 * static_cast<std::uint64_t>(big) + 30);
 }
 
+TEST_F(CleanScannerTest, SizesCanBeTheBytesAllocatedOnDisk) {
+  tree.sparseFile("home/Downloads/image.iso", 680'000'000);
+  tree.sparseFile("home/Movies/film.mov", 150'000'000);
+  tree.file("home/Library/Caches/org.example.Cache/blob", 5000);
+  tree.file("home/Library/Logs/app.log", 3000);
+  scanner->setMeasuresUsage(true);
+  scan();
+  EXPECT_EQ(item(CleanScanGroup::downloads, "image.iso")->size, 0u);
+  EXPECT_EQ(item(CleanScanGroup::largeFiles, "film.mov")->size, 0u);
+  const auto cache = item(CleanScanGroup::userCache, "org.example.Cache")->size;
+  const auto log = item(CleanScanGroup::userLogs, "app.log")->size;
+  EXPECT_GE(cache, 5000u);
+  EXPECT_GE(log, 3000u);
+  EXPECT_EQ(cache % 512, 0u);
+  EXPECT_EQ(log % 512, 0u);
+
+  scanner->setMeasuresUsage(false);
+  listener->events.clear();
+  scan();
+  EXPECT_EQ(item(CleanScanGroup::downloads, "image.iso")->size, 680'000'000u);
+  EXPECT_EQ(item(CleanScanGroup::userCache, "org.example.Cache")->size, 5000u);
+}
+
 TEST_F(CleanScannerTest, ACancelledProducerLeavesItsGroupUnchangedAndTheScanStillFinishes) {
   auto marker = CleanScanItem::make(nullptr, {}, std::string("kept from before"));
   scanner->setGroups({{CleanScanGroup::userCache, CleanScanItemSet{marker}}});

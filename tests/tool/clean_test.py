@@ -183,6 +183,25 @@ class CleanToolTest(unittest.TestCase):
         line = next(line for line in text.splitlines() if "org.locked.cache" in line)
         self.assertEqual(line.split(), ["?", "!org.locked.cache"])
 
+    def test_disk_usage_counts_allocated_bytes(self):
+        demo = os.path.join(self.tmp.name, "usage")
+        run("demo-home", demo)
+        home = os.path.join(demo, "home")
+        image = os.path.join(home, "Downloads", "installer.iso")
+        with open(image, "wb") as f:
+            f.truncate(680_000_000)
+
+        def size_of(*flags):
+            doc = json.loads(run("clean", "--home", home, "--root", os.path.join(demo, "root"), "--json",
+                                 *flags).stdout)
+            downloads = next(g for g in doc["groups"] if g["group"] == "downloads")
+            return next(i["size"] for i in downloads["items"] if i["path"] == image)
+
+        self.assertEqual(size_of(), 680_000_000)
+        self.assertEqual(size_of("--disk-usage"), 0)
+        text = run("clean", "--home", home, "--root", os.path.join(demo, "root"), "--disk-usage").stdout.decode()
+        self.assertNotIn("680", text)
+
     def test_an_empty_home_gives_empty_groups_and_exit_zero(self):
         empty = os.path.join(self.tmp.name, "empty")
         os.makedirs(empty, exist_ok=True)

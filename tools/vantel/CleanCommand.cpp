@@ -35,6 +35,7 @@ struct CleanOptions {
   std::optional<std::string> home;
   std::optional<std::string> root;
   bool json = false;
+  bool diskUsage = false;
   bool timings = false;
 };
 
@@ -202,6 +203,7 @@ int runClean(const CleanOptions& options) {
   if (options.root) vantelkit::platform::Paths::setRootOverride(*options.root);
   if (options.home) vantelkit::platform::Paths::setHomeOverride(*options.home);
   auto scanner = vantelkit::CleanScanner::shared();
+  scanner->setMeasuresUsage(options.diskUsage);
   auto progress = std::make_shared<ProgressLine>(vantel::stderrIsTerminal());
   auto times = std::make_shared<StepTimes>();
   if (options.timings) scanner->setWillAddProcedureHandler([times](vantelkit::Procedure& step) { times->observe(step); });
@@ -230,6 +232,8 @@ vantel::CommandRegistration registration{"clean", [](CLI::App& app, int& exitCod
   command->add_option("--home", options->home, "Folder to use as the user's home");
   command->add_option("--root", options->root, "Folder to use as the system root (\"/Library\" becomes ROOT/Library)");
   command->add_flag("--json", options->json, "Machine-readable output");
+  command->add_flag("--disk-usage", options->diskUsage,
+                    "Sizes as the bytes allocated on disk (what removing would free) instead of logical sizes");
   command->add_flag("--timings", options->timings, "Print the seconds each step took on stderr")->group("");
   command->callback([options, &exitCode] { exitCode = runClean(*options); });
 }};

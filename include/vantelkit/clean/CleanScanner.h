@@ -75,6 +75,12 @@ class CleanScanner : public std::enable_shared_from_this<CleanScanner> {
   using Unreadable = std::vector<DiskScanResult::UnreadableEntry>;
   Unreadable unreadable() const;
 
+  // When set, sizes are the bytes allocated on disk (what removing the files would free: a
+  // sparse file counts only its allocated blocks) instead of logical sizes. Set it before
+  // start(); it stays for later scans.
+  void setMeasuresUsage(bool measuresUsage) { _measuresUsage.store(measuresUsage); }
+  bool measuresUsage() const { return _measuresUsage.load(); }
+
   // Listeners are held strongly until removed; they are equal when they are the same
   // object, and an equal listener is added only once.
   void addListener(std::shared_ptr<CleanScannerListener> listener) { _listeners.add(std::move(listener)); }
@@ -117,10 +123,14 @@ class CleanScanner : public std::enable_shared_from_this<CleanScanner> {
   // what another group holds, itself or in a folder item (see the type's comment).
   void claimEachFileOnce();
   void addUnreadable(const Unreadable& entries);
+  // After the size phase, when measuring usage: each file item takes its file's allocated
+  // bytes and each container the sum of its children (folder items were measured so).
+  void measureFilesByUsage();
   // Hands a step's unreadable entries to addUnreadable() while the scanner exists.
   std::function<void(const Unreadable&)> unreadableSink();
 
   std::atomic<bool> _isRunning{false};
+  std::atomic<bool> _measuresUsage{false};
   ListenerRegistry<CleanScannerListener> _listeners;
   mutable std::mutex _mutex;
   // Guarded by _mutex:
