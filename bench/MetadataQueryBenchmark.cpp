@@ -42,7 +42,7 @@ bool haveTree(benchmark::State& state) {
 class Answers {
  public:
   MetadataIndex::Completion completion() {
-    return [this](MetadataIndex::Items items) {
+    return [this](MetadataIndex::Items items, MetadataIndex::Unreadable) {
       std::lock_guard lock(_mutex);
       _items += items.size();
       ++_answers;

@@ -1,5 +1,7 @@
 #include "vantelkit/applications/ApplicationScanner.h"
 
+#include <algorithm>
+
 #include "vantelkit/applications/ApplicationScanProcedure.h"
 #include "vantelkit/applications/BundleScanProcedure.h"
 #include "vantelkit/applications/OtherApplicationsScanProcedure.h"
@@ -29,15 +31,37 @@ using Resource = ApplicationResourceGroup::Resource;
 // disk as busy as it gets.
 constexpr int kStageConcurrency = 4;
 
-// A size procedure for resource and the step that stores what it measured.
-void addSizing(GroupProcedure& group, const std::shared_ptr<Resource>& resource) {
+}  // namespace
+
+void ApplicationScanner::addSizing(GroupProcedure& group, const std::shared_ptr<Resource>& resource) {
   auto size = SizeProcedure::make(resource->url);
-  auto store = resultProcessingProcedure(size, [resource](std::int64_t bytes) { resource->size = bytes; });
+  std::weak_ptr<SizeProcedure> weakSize = size;
+  auto store = resultProcessingProcedure(size, [resource, weakSize, weakSelf = weak_from_this()](std::int64_t bytes) {
+    resource->size = bytes;
+    auto self = weakSelf.lock();
+    auto measured = weakSize.lock();
+    if (self && measured) self->addUnreadable(measured->unreadable());
+  });
   group.addChild(size);
   group.addChild(store);
 }
 
-}  // namespace
+ApplicationScanner::Unreadable ApplicationScanner::unreadable() const {
+  std::lock_guard lock(_mutex);
+  return _unreadable;
+}
+
+void ApplicationScanner::addUnreadable(const Unreadable& entries) {
+  std::lock_guard lock(_mutex);
+  for (const auto& entry : entries) {
+    // A fixed folder that is a file here holds nothing to find; that is no fault.
+    if (platform::errorCodeFromNumber(entry.error) == std::errc::not_a_directory) continue;
+    auto at = std::lower_bound(_unreadable.begin(), _unreadable.end(), entry,
+                               [](const auto& a, const auto& b) { return a.path < b.path; });
+    if (at != _unreadable.end() && at->path == entry.path) continue;
+    _unreadable.insert(at, entry);
+  }
+}
 
 ApplicationScanner::ApplicationScanner(Key) : _supportFiles(std::make_shared<ApplicationSupportFiles>()) {
   _queue.setMaxConcurrentOperationCount(1);
@@ -157,6 +181,10 @@ void ApplicationScanner::start() {
     LogWarning("Application Scanner is already running");
     return;
   }
+  {
+    std::lock_guard lock(_mutex);
+    _unreadable.clear();
+  }
   _listeners.notify([](ApplicationScannerListener& listener) { listener.scanDidStart(); });
   const std::weak_ptr<ApplicationScanner> weakSelf = weak_from_this();
 
@@ -189,13 +217,15 @@ void ApplicationScanner::start() {
   supportFiles->setName("support files scan");
   supportFiles->addDependency(others);
   auto supportFilesResult =
-      resultProcessingProcedure(supportFiles, [weakSelf](const std::shared_ptr<ApplicationSupportFiles>& files) {
+      resultProcessingProcedure(supportFiles, [weakSelf, weakScan = std::weak_ptr<SupportFilesScanProcedure>(supportFiles)](
+                                                  const std::shared_ptr<ApplicationSupportFiles>& files) {
         auto self = weakSelf.lock();
         if (!self) return;
         {
           std::lock_guard lock(self->_mutex);
           self->_supportFiles = files;
         }
+        if (auto scan = weakScan.lock()) self->addUnreadable(scan->unreadable());
         self->updateProgress(Category::logs, 0.25);
       });
   supportFilesResult->setName("support files result");

@@ -1,5 +1,7 @@
 #include "vantelkit/applications/SupportFilesScanProcedure.h"
 
+#include <algorithm>
+
 #include "vantelkit/foundation/BlockProcedure.h"
 #include "vantelkit/foundation/ProcedureHelpers.h"
 #include "vantelkit/platform/Paths.h"
@@ -58,8 +60,14 @@ std::shared_ptr<SupportFilesScanProcedure> SupportFilesScanProcedure::make() {
                                                     false, location.depthLimit);
     scan->setQualityOfService(QualityOfService::userInitiated);
     auto store = resultProcessingProcedure(
-        scan, [weakProcedure, collector, field = location.field](const std::shared_ptr<DiskScanResult>&) {
-          if (auto strong = weakProcedure.lock()) (*strong->_supportFiles).*field = collector->files();
+        scan, [weakProcedure, collector, field = location.field](const std::shared_ptr<DiskScanResult>& result) {
+          auto strong = weakProcedure.lock();
+          if (!strong) return;
+          (*strong->_supportFiles).*field = collector->files();
+          if (!result || result->unreadableEntries().empty()) return;
+          std::lock_guard lock(strong->_unreadableMutex);
+          auto& unreadable = strong->_unreadable;
+          unreadable.insert(unreadable.end(), result->unreadableEntries().begin(), result->unreadableEntries().end());
         });
     scans->addChild(std::make_shared<GroupProcedure>(std::vector<std::shared_ptr<Operation>>{scan, store}));
   }
@@ -74,6 +82,16 @@ std::shared_ptr<SupportFilesScanProcedure> SupportFilesScanProcedure::make() {
   procedure->addChild(scans);
   procedure->addChild(result);
   return procedure;
+}
+
+std::vector<DiskScanResult::UnreadableEntry> SupportFilesScanProcedure::unreadable() const {
+  std::vector<DiskScanResult::UnreadableEntry> entries;
+  {
+    std::lock_guard lock(_unreadableMutex);
+    entries = _unreadable;
+  }
+  std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
+  return entries;
 }
 
 }  // namespace vantelkit

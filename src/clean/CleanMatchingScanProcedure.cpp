@@ -42,11 +42,12 @@ CleanMatchingScanProcedure::CleanMatchingScanProcedure(const FileURL& url,
   scan->setQualityOfService(QualityOfService::userInitiated);
   auto block = resultProcessingProcedure(
       scan, [group = weakReference<CleanMatchingScanProcedure>(), collector, applications = std::move(applications),
-             contents](const std::shared_ptr<DiskScanResult>&) {
+             contents](const std::shared_ptr<DiskScanResult>& result) {
         auto strong = group.lock();
         if (!strong) return;
         std::vector<std::shared_ptr<CleanScanItem>> items;
         for (const auto& node : collector->files()) items.push_back(makeItem(node, applications, contents));
+        if (result) strong->_unreadable = result->unreadableEntries();
         strong->setSuccess(std::move(items));
         strong->finish();
       });

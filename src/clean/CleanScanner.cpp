@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <unordered_set>
 #include <string_view>
 #include <utility>
 
@@ -58,18 +59,49 @@ void eraseAll(CleanScanItemSet& from, const CleanScanItemSet& items) {
   for (const auto& item : items) from.erase(item);
 }
 
+// The paths a group's items stand for: whole folders, and single files (a container's
+// children included).
+struct ClaimedPaths {
+  std::unordered_set<std::string> folders;
+  std::unordered_set<std::string> files;
+
+  void add(const CleanScanItem& item) {
+    if (item.file) {
+      (item.file->type() == FileNode::NodeType::directory ? folders : files).insert(item.file->url().path());
+    }
+    for (const auto& child : item.children)
+      if (child) add(*child);
+  }
+  // The path itself is claimed, or lies below a claimed folder.
+  bool claims(const std::string& path) const {
+    if (files.contains(path) || folders.contains(path)) return true;
+    for (auto slash = path.rfind('/'); slash != std::string::npos && slash > 0; slash = path.rfind('/', slash - 1))
+      if (folders.contains(path.substr(0, slash))) return true;
+    return false;
+  }
+};
+
+using UnreadableSink = std::function<void(const CleanScanner::Unreadable&)>;
+
 // A block that runs after producer. When the producer ended with a success output,
-// onSuccess receives it; afterwards runs in every case, so that the scan reports its
-// progress and goes on even when a producer failed or was cancelled.
+// onSuccess receives it, and unreadable what the producer could not read; afterwards runs
+// in every case, so that the scan reports its progress and goes on even when a producer
+// failed or was cancelled.
 template <class P, class OnSuccess>
 std::shared_ptr<BlockProcedure> resultBlock(const std::shared_ptr<P>& producer, OnSuccess onSuccess,
-                                            std::function<void()> afterwards = {}) {
+                                            std::function<void()> afterwards = {}, UnreadableSink unreadable = {}) {
   std::weak_ptr<P> weakProducer = producer;
   auto block = std::make_shared<BlockProcedure>([weakProducer, onSuccess = std::move(onSuccess),
-                                                 afterwards = std::move(afterwards)]() mutable {
+                                                 afterwards = std::move(afterwards),
+                                                 unreadable = std::move(unreadable)]() mutable {
     auto strong = weakProducer.lock();
     auto value = strong ? strong->OutputProcedure<typename P::OutputType>::successValue() : std::nullopt;
-    if (value) onSuccess(*value);
+    if (value) {
+      onSuccess(*value);
+      if constexpr (requires(P& p) { p.unreadable(); }) {
+        if (unreadable) unreadable(strong->unreadable());
+      }
+    }
     if (afterwards) afterwards();
   });
   block->addDependency(producer);
@@ -91,6 +123,20 @@ CleanScanItemSet mailItems(const MailAttachments& mail) {
                                      internal::resourceImage("small-downloads-icon")));
   }
   return items;
+}
+
+// See CleanScanner::measureFilesByUsage().
+void measureUsage(CleanScanItem& item) {
+  for (const auto& child : item.children)
+    if (child) measureUsage(*child);
+  if (item.file && item.file->type() != FileNode::NodeType::directory) {
+    item.size = static_cast<std::uint64_t>(std::max<std::int64_t>(item.file->usage(), 0));
+  } else if (!item.file || !item.children.empty()) {
+    std::uint64_t total = 0;
+    for (const auto& child : item.children)
+      if (child) total += child->size;
+    item.size = total;
+  }
 }
 
 std::string progressMessage(CleanScanGroup group) {
@@ -157,6 +203,29 @@ bool CleanScanner::track(const std::vector<std::shared_ptr<Procedure>>& producer
   }
   for (const auto& producer : producers) producer->cancel();
   return true;
+
+CleanScanner::Unreadable CleanScanner::unreadable() const {
+  std::lock_guard lock(_mutex);
+  return _unreadable;
+}
+
+void CleanScanner::addUnreadable(const Unreadable& entries) {
+  std::lock_guard lock(_mutex);
+  for (const auto& entry : entries) {
+    // A fixed folder that is a file or a pipe here holds nothing to find; that is no fault.
+    if (platform::errorCodeFromNumber(entry.error) == std::errc::not_a_directory) continue;
+    auto at = std::lower_bound(_unreadable.begin(), _unreadable.end(), entry,
+                               [](const auto& a, const auto& b) { return a.path < b.path; });
+    // The searches of the home share one walk, so they meet the same folders.
+    if (at != _unreadable.end() && at->path == entry.path) continue;
+    _unreadable.insert(at, entry);
+  }
+}
+
+std::function<void(const CleanScanner::Unreadable&)> CleanScanner::unreadableSink() {
+  return [weakSelf = weak_from_this()](const Unreadable& entries) {
+    if (auto self = weakSelf.lock()) self->addUnreadable(entries);
+  };
 }
 
 void CleanScanner::updateProgress(CleanScanGroup group, double progress) {
@@ -190,6 +259,10 @@ void CleanScanner::start() {
   if (running) {
     LogWarning("Clean Scanner is already running");
     return;
+  }
+  {
+    std::lock_guard lock(_mutex);
+    _unreadable.clear();
   }
   _listeners.notify([](CleanScannerListener& listener) { listener.scanDidStart(); });
 
@@ -233,6 +306,7 @@ void CleanScanner::scanGroups() {
   std::sort(applications.begin(), applications.end(),
             [](const auto& a, const auto& b) { return a->url().path() < b->url().path(); });
   const std::weak_ptr<CleanScanner> weakSelf = weak_from_this();
+  const UnreadableSink unreadable = unreadableSink();
   std::vector<std::shared_ptr<Procedure>> chain;
   std::vector<std::shared_ptr<Procedure>> producers;
   std::shared_ptr<Procedure> previous;
@@ -260,7 +334,8 @@ void CleanScanner::scanGroups() {
         },
         [weakSelf, next, progress] {
           if (auto self = weakSelf.lock()) self->updateProgress(next, progress);
-        });
+        },
+        unreadable);
     addProducer(scan, std::string(rawValue(group)) + " scan");
     add(block, std::string(rawValue(group)) + " result", false);
     previous = block;
@@ -289,7 +364,8 @@ void CleanScanner::scanGroups() {
       },
       [weakSelf] {
         if (auto self = weakSelf.lock()) self->updateProgress(Group::diskImages, 0.45);
-      });
+      },
+      unreadable);
   addProducer(downloads, "downloads scan");
   add(downloadsBlock, "downloads result", false);
   previous = downloadsBlock;
@@ -298,12 +374,15 @@ void CleanScanner::scanGroups() {
   auto desktop = std::make_shared<SimpleFileScanProcedure>(
       folderURL(platform::Paths::inHome("Desktop")),
       std::vector<FileCollectorOptions>{FileCollectorOptions::diskImages, FileCollectorOptions::packages}, 2);
-  auto desktopBlock = resultBlock(desktop, [weakSelf](const CollectedFiles& collected) {
-    auto self = weakSelf.lock();
-    if (!self) return;
-    self->extendGroup(Group::diskImages, fileItems(filesUnder(collected, "diskImages")));
-    self->extendGroup(Group::packages, fileItems(filesUnder(collected, "packages")));
-  });
+  auto desktopBlock = resultBlock(
+      desktop,
+      [weakSelf](const CollectedFiles& collected) {
+        auto self = weakSelf.lock();
+        if (!self) return;
+        self->extendGroup(Group::diskImages, fileItems(filesUnder(collected, "diskImages")));
+        self->extendGroup(Group::packages, fileItems(filesUnder(collected, "packages")));
+      },
+      {}, unreadable);
   addProducer(desktop, "desktop scan");
   add(desktopBlock, "desktop result", false);
   previous = desktopBlock;
@@ -311,9 +390,12 @@ void CleanScanner::scanGroups() {
   // Steps 6 and 7: installer packages and disk images anywhere in the home.
   auto queryStep = [&](const char* predicate, Group group, const std::string& name) {
     auto query = std::make_shared<SpotlightQueryProcedure>(MetadataPredicate::fromFormat(predicate));
-    auto block = resultBlock(query, [weakSelf, group](const Nodes& nodes) {
-      if (auto self = weakSelf.lock()) self->extendGroup(group, fileItems(nodes));
-    });
+    auto block = resultBlock(
+        query,
+        [weakSelf, group](const Nodes& nodes) {
+          if (auto self = weakSelf.lock()) self->extendGroup(group, fileItems(nodes));
+        },
+        {}, unreadable);
     addProducer(query, name + " query");
     add(block, name + " result", false);
     previous = block;
@@ -334,9 +416,12 @@ void CleanScanner::scanGroups() {
 
   // Step 9: files over 100,000,000 bytes anywhere in the home.
   auto largeFiles = std::make_shared<SpotlightQueryProcedure>(MetadataPredicate::fromFormat("(kMDItemFSSize > 100000000)"));
-  auto largeFilesQueryBlock = resultBlock(largeFiles, [weakSelf](const Nodes& nodes) {
-    if (auto self = weakSelf.lock()) self->replaceGroup(Group::largeFiles, fileItems(nodes));
-  });
+  auto largeFilesQueryBlock = resultBlock(
+      largeFiles,
+      [weakSelf](const Nodes& nodes) {
+        if (auto self = weakSelf.lock()) self->replaceGroup(Group::largeFiles, fileItems(nodes));
+      },
+      {}, unreadable);
   addProducer(largeFiles, "largeFiles query");
   add(largeFilesQueryBlock, "largeFiles result", false);
   previous = largeFilesQueryBlock;
@@ -352,7 +437,7 @@ void CleanScanner::scanGroups() {
   previous = largeFilesBlock;
 
   // Step 11: device support folders, archives and simulators, sized by the scan itself.
-  auto developer = std::make_shared<DeveloperCleanScanProcedure>();
+  auto developer = std::make_shared<DeveloperCleanScanProcedure>(measuresUsage());
   auto developerBlock = resultBlock(
       developer,
       [weakSelf](const CleanScanItemSet& items) {
@@ -382,8 +467,9 @@ void CleanScanner::scanGroups() {
   add(mailBlock, "mailAttachments result", false);
   previous = mailBlock;
 
-  // Step 13: the size phase, once every step has ended.
+  // Step 13: each file in one group, then the size phase, once every step has ended.
   auto finalBlock = std::make_shared<BlockProcedure>([weakSelf] {
+    if (auto self = weakSelf.lock()) self->claimEachFileOnce();
     DispatchQueue::main()->async([weakSelf] {
       if (auto self = weakSelf.lock()) self->calculateSizes();
     });
@@ -422,6 +508,31 @@ void CleanScanner::sortLargeFiles() {
   }
 }
 
+void CleanScanner::claimEachFileOnce() {
+  using Group = CleanScanGroup;
+  std::lock_guard lock(_mutex);
+  // What the folder scans and the mail found, which the searches of the whole home give way to.
+  ClaimedPaths claimed;
+  for (auto group : {Group::downloads, Group::userCache, Group::systemLogs, Group::userLogs, Group::developer,
+                     Group::mailAttachments}) {
+    if (auto found = _groups.find(group); found != _groups.end())
+      for (const auto& item : found->second)
+        if (item) claimed.add(*item);
+  }
+  auto giveWay = [&claimed](CleanScanItemSet& items) {
+    std::erase_if(items, [&claimed](const auto& item) { return item && item->file && claimed.claims(item->file->url().path()); });
+  };
+  for (auto group : {Group::diskImages, Group::packages, Group::largeFiles})
+    if (auto found = _groups.find(group); found != _groups.end()) giveWay(found->second);
+}
+
+void CleanScanner::measureFilesByUsage() {
+  std::lock_guard lock(_mutex);
+  for (auto& [group, items] : _groups)
+    for (const auto& item : items)
+      if (item) measureUsage(*item);
+}
+
 std::vector<std::shared_ptr<CleanScanItem>> CleanScanner::groupCopies(const std::vector<std::shared_ptr<FileNode>>& files) {
   std::vector<std::pair<std::string, Nodes>> byName;
   std::unordered_map<std::string, std::size_t> index;
@@ -449,6 +560,7 @@ std::vector<std::shared_ptr<CleanScanItem>> CleanScanner::groupCopies(const std:
 
 void CleanScanner::calculateSizes() {
   const std::weak_ptr<CleanScanner> weakSelf = weak_from_this();
+  const UnreadableSink unreadable = unreadableSink();
   auto sizeGroup = [&](CleanScanGroup group) {
     auto procedure = std::make_shared<GroupProcedure>();
     procedure->setQualityOfService(QualityOfService::userInitiated);
@@ -463,7 +575,14 @@ void CleanScanner::calculateSizes() {
     }
     for (const auto& item : folders) {
       auto size = SizeProcedure::make(item->file->url());
-      auto block = resultBlock(size, [item](std::int64_t bytes) { item->size = static_cast<std::uint64_t>(std::max<std::int64_t>(bytes, 0)); });
+      auto block = resultBlock(
+          size,
+          [item, weakSize = std::weak_ptr<SizeProcedure>(size), usage = measuresUsage()](std::int64_t bytes) {
+            auto measured = weakSize.lock();
+            if (usage && measured) bytes = measured->usage();
+            item->size = static_cast<std::uint64_t>(std::max<std::int64_t>(bytes, 0));
+          },
+          {}, unreadable);
       procedure->addChild(size);
       procedure->addChild(block);
     }
@@ -477,6 +596,7 @@ void CleanScanner::calculateSizes() {
   auto end = std::make_shared<BlockProcedure>([weakSelf](BlockProcedure& block) {
     DispatchQueue::main()->async([weakSelf, &block, keep = block.shared_from_this()] {
       if (auto self = weakSelf.lock()) {
+        if (self->measuresUsage()) self->measureFilesByUsage();
         {
           std::lock_guard lock(self->_mutex);
           self->_isRunning.store(false);

@@ -43,10 +43,15 @@ std::shared_ptr<FileNode> folderNode(const FileURL& folder) {
 
 std::uint64_t sizeOf(std::int64_t bytes) { return bytes < 0 ? 0 : static_cast<std::uint64_t>(bytes); }
 
-// A size procedure for the item's file and the block after it that sets the item's size.
-void addSizeMeasurement(GroupProcedure& group, const std::shared_ptr<CleanScanItem>& item) {
+// A size procedure for the item's file and the block after it that sets the item's size
+// (its allocated bytes when usage is set).
+void addSizeMeasurement(GroupProcedure& group, const std::shared_ptr<CleanScanItem>& item, bool usage) {
   auto size = SizeProcedure::make(item->file->url());
-  auto set = resultProcessingProcedure(size, [item](const std::int64_t& bytes) { item->size = sizeOf(bytes); });
+  std::weak_ptr<SizeProcedure> weakSize = size;
+  auto set = resultProcessingProcedure(size, [item, weakSize, usage](const std::int64_t& bytes) {
+    auto measured = weakSize.lock();
+    item->size = sizeOf(usage && measured ? measured->usage() : bytes);
+  });
   group.addChild(size);
   group.addChild(set);
 }
@@ -111,7 +116,7 @@ std::string DeveloperCleanScanProcedure::simulatorDisplayName(std::string_view n
   return text;
 }
 
-DeveloperCleanScanProcedure::DeveloperCleanScanProcedure() {
+DeveloperCleanScanProcedure::DeveloperCleanScanProcedure(bool measuresUsage) : _measuresUsage(measuresUsage) {
   setMaxConcurrentOperationCount(1);
   setQualityOfService(QualityOfService::userInitiated);
   const auto self = weakReference<DeveloperCleanScanProcedure>();
@@ -206,12 +211,12 @@ void DeveloperCleanScanProcedure::addSizePhase() {
   for (const auto& item : topLevelItemsNow()) {
     if (!item->file || item->file->type() != FileNode::NodeType::directory) continue;
     if (item->children.empty()) {
-      addSizeMeasurement(*sizeGroup, item);
+      addSizeMeasurement(*sizeGroup, item, _measuresUsage);
       continue;
     }
     auto childGroup = std::make_shared<GroupProcedure>();
     for (const auto& child : item->children)
-      if (child && child->file) addSizeMeasurement(*childGroup, child);
+      if (child && child->file) addSizeMeasurement(*childGroup, child, _measuresUsage);
     auto sum = std::make_shared<BlockProcedure>([item] {
       std::uint64_t total = 0;
       for (const auto& child : item->children)

@@ -60,8 +60,12 @@ void SpotlightQueryProcedure::queryDidFinish(const platform::Notification& notif
       }
     }
     if (!bytes) continue;
-    nodes.push_back(FileNode::make(FileURL::fileURLWithPath(*text), nullptr, *bytes, FileNode::NodeType::file));
+    auto node = FileNode::make(FileURL::fileURLWithPath(*text), nullptr, *bytes, FileNode::NodeType::file);
+    auto physical = result->valueForAttribute("kMDItemPhysicalSize");
+    if (const auto* allocated = physical ? std::get_if<std::int64_t>(&*physical) : nullptr) node->setUsage(*allocated);
+    nodes.push_back(std::move(node));
   }
+  _unreadable = query->unreadable();
   query->stopQuery();
   stopObserving();
   setSuccess(std::move(nodes));

@@ -15,9 +15,13 @@ std::shared_ptr<SizeProcedure> SizeProcedure::make(const FileURL& url) {
   auto scan = std::make_shared<FileScanProcedure>(url, std::vector<std::shared_ptr<FileCollector>>{sizes}, true,
                                                   std::nullopt);
   std::weak_ptr<SizeProcedure> weakGroup = group;
-  auto block = resultProcessingProcedure(scan, [weakGroup, sizes](const std::shared_ptr<DiskScanResult>&) {
+  auto block = resultProcessingProcedure(scan, [weakGroup, sizes](const std::shared_ptr<DiskScanResult>& result) {
     auto strong = weakGroup.lock();
     if (!strong) return;
+    if (result) {
+      strong->_unreadable = result->unreadableEntries();
+      strong->_usage = result->totalUsage();
+    }
     strong->setSuccess(sizes->totalSize());
     strong->finish();
   });

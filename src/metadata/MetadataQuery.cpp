@@ -63,12 +63,12 @@ bool MetadataQuery::startQuery() {
   }
   if (cancelled) {
     // Cancelled before the start: finished at once, with nothing found.
-    didGather({});
+    didGather({}, {});
     return true;
   }
   std::weak_ptr<MetadataQuery> weak = weak_from_this();
-  auto gathering = index->gather(predicate, scopes, [weak](MetadataIndex::Items items) {
-    if (auto self = weak.lock()) self->didGather(std::move(items));
+  auto gathering = index->gather(predicate, scopes, [weak](MetadataIndex::Items items, MetadataIndex::Unreadable unreadable) {
+    if (auto self = weak.lock()) self->didGather(std::move(items), std::move(unreadable));
   });
   {
     std::lock_guard lock(_mutex);
@@ -80,7 +80,7 @@ bool MetadataQuery::startQuery() {
   }
   if (cancelled) {
     // Cancelled while gather() ran.
-    if (!gathering->finishEarly()) didGather({});
+    if (!gathering->finishEarly()) didGather({}, {});
     return true;
   }
   // Stopped while gather() ran: the gathering must end too.
@@ -99,7 +99,7 @@ void MetadataQuery::cancel() {
     if (!_started || !_gatheringNow || !_gathering) return;
     gathering = _gathering;
   }
-  if (!gathering->finishEarly()) didGather({});
+  if (!gathering->finishEarly()) didGather({}, {});
 }
 
 bool MetadataQuery::isComplete() const {
@@ -107,11 +107,11 @@ bool MetadataQuery::isComplete() const {
   return _complete;
 }
 
-void MetadataQuery::didGather(MetadataIndex::Items items) {
+void MetadataQuery::didGather(MetadataIndex::Items items, MetadataIndex::Unreadable unreadable) {
   // Sorted here, on the index's thread, so that the main queue only takes the results.
   sortMetadataItems(items, sortDescriptors());
   std::weak_ptr<MetadataQuery> weak = weak_from_this();
-  DispatchQueue::main()->async([weak, items = std::move(items)]() mutable {
+  DispatchQueue::main()->async([weak, items = std::move(items), unreadable = std::move(unreadable)]() mutable {
     auto self = weak.lock();
     if (!self) return;
     {
@@ -120,6 +120,7 @@ void MetadataQuery::didGather(MetadataIndex::Items items) {
       self->_gatheringNow = false;
       self->_complete = !self->_cancelled;
       self->_results = std::move(items);
+      self->_unreadable = std::move(unreadable);
     }
     platform::NotificationCenter::defaultCenter().post(std::string(didFinishGatheringNotification),
                                                        std::any(self));
@@ -156,6 +157,11 @@ bool MetadataQuery::isStopped() const {
 std::vector<std::shared_ptr<const MetadataItem>> MetadataQuery::results() const {
   std::lock_guard lock(_mutex);
   return _results;
+}
+
+MetadataIndex::Unreadable MetadataQuery::unreadable() const {
+  std::lock_guard lock(_mutex);
+  return _unreadable;
 }
 
 std::size_t MetadataQuery::resultCount() const {

@@ -1,5 +1,6 @@
 #include "vantelkit/metadata/WalkingMetadataIndex.h"
 
+#include <algorithm>
 #include <chrono>
 #include <unordered_set>
 
@@ -33,6 +34,11 @@ class HiddenFolderFilter final : public platform::DirectoryReader {
         return;
       _next.visit(entry);
     }
+    // The rest goes through unchanged, the reason a folder could not be listed above all.
+    bool wantsDirectoryDevice() const override { return _next.wantsDirectoryDevice(); }
+    bool enterDirectory(std::uint64_t device) override { return _next.enterDirectory(device); }
+    bool wantsFileStatus() const override { return _next.wantsFileStatus(); }
+    void failed(std::error_code error) override { _next.failed(error); }
 
    private:
     Visitor& _next;
@@ -86,6 +92,7 @@ std::shared_ptr<const MetadataItem> makeItem(const Node& node, std::string path)
   attributes.emplace("kMDItemFSName", node->name());
   attributes.emplace("kMDItemDisplayName", node->name());
   attributes.emplace("kMDItemFSSize", node->size());
+  attributes.emplace("kMDItemPhysicalSize", node->usage());
   return std::make_shared<const MetadataItem>(std::move(attributes));
 }
 
@@ -115,6 +122,7 @@ struct WalkingMetadataIndex::Walk {
   bool cancelled = false;
   Clock::time_point finishedAt;
   std::vector<Node> nodes;
+  Unreadable unreadable;
 };
 
 struct WalkingMetadataIndex::Request final : public MetadataIndex::Gathering,
@@ -216,11 +224,13 @@ std::shared_ptr<MetadataIndex::Gathering> WalkingMetadataIndex::gather(const Met
 
 void WalkingMetadataIndex::run(const std::shared_ptr<Walk>& walk) {
   auto entries = std::make_shared<std::vector<Node>>();
+  Unreadable unreadable;
   {
     // The walk blocks this pool thread while its traversals run on others.
     DispatchBlockingScope blocking;
-    walk->scanner->scan(FileURL::fileURLWithPath(walk->scope, true),
-                        {.collectors = {std::make_shared<IndexCollector>(entries)}});
+    unreadable = walk->scanner->scan(FileURL::fileURLWithPath(walk->scope, true),
+                                     {.collectors = {std::make_shared<IndexCollector>(entries)}})
+                     ->unreadableEntries();
   }
   std::vector<std::shared_ptr<Request>> ready;
   bool keep = false;
@@ -231,6 +241,7 @@ void WalkingMetadataIndex::run(const std::shared_ptr<Walk>& walk) {
     keep = !walk->cancelled;
     // A stopped walk still answers the query that finished early with what it found.
     walk->nodes = std::move(*entries);
+    walk->unreadable = std::move(unreadable);
     for (auto& request : walk->waiting) {
       if (--request->remaining == 0 && !request->detached) {
         request->detached = true;
@@ -320,6 +331,7 @@ void WalkingMetadataIndex::answer(const std::shared_ptr<Request>& request) {
     if (request->cancelled) return;
   }
   Items items;
+  Unreadable unreadable;
   std::unordered_set<std::string> paths;
   const bool overlapping = walks.size() > 1;
   for (const auto& walk : walks) {
@@ -330,6 +342,11 @@ void WalkingMetadataIndex::answer(const std::shared_ptr<Request>& request) {
       if (overlapping && !paths.insert(path).second) continue;
       items.push_back(makeItem(node, std::move(path)));
     }
+    unreadable.insert(unreadable.end(), walk->unreadable.begin(), walk->unreadable.end());
+  }
+  if (overlapping) {
+    std::sort(unreadable.begin(), unreadable.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
+    unreadable.erase(std::unique(unreadable.begin(), unreadable.end()), unreadable.end());
   }
   walks.clear();
   Completion completion;
@@ -339,7 +356,7 @@ void WalkingMetadataIndex::answer(const std::shared_ptr<Request>& request) {
     completion = std::move(request->completion);
     request->completion = nullptr;
   }
-  if (completion) completion(std::move(items));
+  if (completion) completion(std::move(items), std::move(unreadable));
 }
 
 }  // namespace vantelkit

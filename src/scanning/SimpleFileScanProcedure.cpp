@@ -15,11 +15,12 @@ SimpleFileScanProcedure::SimpleFileScanProcedure(const FileURL& url,
   auto scan = std::make_shared<FileScanProcedure>(url, collectors, false, depthLimit);
   scan->setQualityOfService(QualityOfService::userInitiated);
   auto block = resultProcessingProcedure(
-      scan, [group = weakReference<SimpleFileScanProcedure>(), collectors](const std::shared_ptr<DiskScanResult>&) {
+      scan, [group = weakReference<SimpleFileScanProcedure>(), collectors](const std::shared_ptr<DiskScanResult>& result) {
         auto strong = group.lock();
         if (!strong) return;
         CollectedFiles files;
         for (const auto& collector : collectors) files[collector->identifier()] = collector->files();
+        if (result) strong->_unreadable = result->unreadableEntries();
         strong->setSuccess(std::move(files));
         strong->finish();
       });

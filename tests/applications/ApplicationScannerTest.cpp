@@ -12,6 +12,7 @@
 #include "support/ApplicationLayout.h"
 #include "support/ScanFixtureTree.h"
 #include "support/CapturingLogger.h"
+#include "support/FaultInjectingDirectoryReader.h"
 #include "vantelkit/foundation/Procedure.h"
 #include "vantelkit/platform/DispatchQueue.h"
 #include "vantelkit/platform/Paths.h"
@@ -198,6 +199,28 @@ TEST_F(ApplicationScannerTest, AFailedProducerLeavesItsDataAloneAndTheScanEnds) 
   ASSERT_EQ(item.resources.size(), 11u);
   for (const auto& group : item.resources) EXPECT_TRUE(group->files.empty());
   EXPECT_GT(item.binaries->files[0]->size, 0);
+}
+
+TEST_F(ApplicationScannerTest, FoldersThatCannotBeReadAreReportedOnce) {
+  layout.application(layout.system("Applications/Editor.app"), "org.example.Editor", "Editor");
+  layout.file(layout.home("Library/Caches/org.example.Editor/blob"), 10);
+  layout.file(layout.home("Library/Containers/other"), 10);
+  auto reader = std::make_shared<vantel::testing::FaultInjectingDirectoryReader>();
+  reader->failOpen(layout.home("Library/Caches/org.example.Editor"));  // a matched folder, measured
+  reader->failOpen(layout.home("Library/Containers"));                 // a support-file folder
+  platform::DirectoryReader::setShared(reader);
+  auto inventory = scan();
+  platform::DirectoryReader::setShared(nullptr);
+
+  auto unreadable = scanner->unreadable();
+  ASSERT_EQ(unreadable.size(), 2u);
+  EXPECT_EQ(unreadable[0].path, layout.home("Library/Caches/org.example.Editor"));
+  EXPECT_EQ(unreadable[1].path, layout.home("Library/Containers"));
+  EXPECT_EQ(platform::errorCodeFromNumber(unreadable[0].error), std::errc::permission_denied);
+  ASSERT_EQ(inventory.size(), 1u);
+  const auto* cache = resource(*inventory.begin()->second, "org.example.Editor");
+  ASSERT_NE(cache, nullptr);
+  EXPECT_EQ(cache->size, 0);
 }
 
 TEST_F(ApplicationScannerTest, ACancelledBundleStageStillEndsTheScan) {

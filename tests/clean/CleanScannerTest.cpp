@@ -8,10 +8,12 @@
 
 #include "support/BundleBuilder.h"
 #include "support/CapturingLogger.h"
+#include "support/FaultInjectingDirectoryReader.h"
 #include "support/MailHomeBuilder.h"
 #include "support/ScanFixtureTree.h"
 #include "vantelkit/foundation/LocalizedStrings.h"
 #include "vantelkit/foundation/Procedure.h"
+#include "vantelkit/metadata/MetadataIndex.h"
 #include "vantelkit/platform/DispatchQueue.h"
 #include "vantelkit/platform/Paths.h"
 
@@ -188,6 +190,48 @@ TEST_F(CleanScannerTest, LargeFilesAreMovedOrDroppedByTheirEndings) {
   EXPECT_EQ(item(CleanScanGroup::largeFiles, "film.mov")->size, static_cast<std::uint64_t>(big));
 }
 
+TEST_F(CleanScannerTest, EachLargeFileIsCountedInOneGroupOnly) {
+  constexpr std::int64_t big = 150'000'000;
+  tree.sparseFile("home/Downloads/video.mp4", big);               // a download, not also a large file
+  tree.sparseFile("home/Library/Caches/org.example.Big/blob", big);  // inside a sized cache folder
+  tree.file("home/Library/Caches/org.example.Big/small", 10);
+  tree.file("home/Library/Caches/org.example.Big/inner.dmg", 20);   // in the folder's size, not a disk image
+  tree.sparseFile("home/Movies/film.mov", big);
+  scan();
+
+  EXPECT_THAT(names(CleanScanGroup::downloads), ElementsAre("video.mp4"));
+  EXPECT_THAT(names(CleanScanGroup::largeFiles), ElementsAre("film.mov"));
+  EXPECT_TRUE(names(CleanScanGroup::diskImages).empty());
+  EXPECT_EQ(item(CleanScanGroup::userCache, "org.example.Big")->size, static_cast<std::uint64_t>(big) + 30);
+  std::uint64_t total = 0;
+  for (const auto& [group, items] : scanner->groups())
+    for (const auto& entry : items) total += entry->size;
+  EXPECT_EQ(total, 3 * static_cast<std::uint64_t>(big) + 30);
+}
+
+TEST_F(CleanScannerTest, SizesCanBeTheBytesAllocatedOnDisk) {
+  tree.sparseFile("home/Downloads/image.iso", 680'000'000);
+  tree.sparseFile("home/Movies/film.mov", 150'000'000);
+  tree.file("home/Library/Caches/org.example.Cache/blob", 5000);
+  tree.file("home/Library/Logs/app.log", 3000);
+  scanner->setMeasuresUsage(true);
+  scan();
+  EXPECT_EQ(item(CleanScanGroup::downloads, "image.iso")->size, 0u);
+  EXPECT_EQ(item(CleanScanGroup::largeFiles, "film.mov")->size, 0u);
+  const auto cache = item(CleanScanGroup::userCache, "org.example.Cache")->size;
+  const auto log = item(CleanScanGroup::userLogs, "app.log")->size;
+  EXPECT_GE(cache, 5000u);
+  EXPECT_GE(log, 3000u);
+  EXPECT_EQ(cache % 512, 0u);
+  EXPECT_EQ(log % 512, 0u);
+
+  scanner->setMeasuresUsage(false);
+  listener->events.clear();
+  scan();
+  EXPECT_EQ(item(CleanScanGroup::downloads, "image.iso")->size, 680'000'000u);
+  EXPECT_EQ(item(CleanScanGroup::userCache, "org.example.Cache")->size, 5000u);
+}
+
 TEST_F(CleanScannerTest, ACancelledProducerLeavesItsGroupUnchangedAndTheScanStillFinishes) {
   auto marker = CleanScanItem::make(nullptr, {}, std::string("kept from before"));
   scanner->setGroups({{CleanScanGroup::userCache, CleanScanItemSet{marker}}});
@@ -214,11 +258,43 @@ TEST_F(CleanScannerTest, MissingAndUnreadableFoldersGiveEmptyGroups) {
   tree.file("root/Applications", 10);
   scan();
   EXPECT_FALSE(scanner->isRunning());
+  // A fixed folder that is not a folder holds nothing; that is not a failure to read.
+  EXPECT_TRUE(scanner->unreadable().empty());
   auto groups = scanner->groups();
   for (auto group : {CleanScanGroup::downloads, CleanScanGroup::userCache, CleanScanGroup::userLogs,
                      CleanScanGroup::systemLogs, CleanScanGroup::packages, CleanScanGroup::diskImages}) {
     EXPECT_TRUE(groups[group].empty()) << rawValue(group);
   }
+}
+
+TEST_F(CleanScannerTest, WhatCouldNotBeReadIsReportedOnceWithItsPath) {
+  tree.file("home/Library/Caches/org.locked/blob", 5000);
+  tree.sparseFile("home/Movies/private/film.mov", 150'000'000);
+  tree.file("home/Downloads/a.txt", 1);
+  auto reader = std::make_shared<vantel::testing::FaultInjectingDirectoryReader>();
+  reader->failOpen(tree.path("home/Library/Caches/org.locked"));
+  reader->failOpen(tree.path("home/Movies/private"));
+  platform::DirectoryReader::setShared(reader);
+  MetadataIndex::setShared(nullptr);  // a new index, walking with that reader
+  scan();
+  platform::DirectoryReader::setShared(nullptr);
+  MetadataIndex::setShared(nullptr);
+
+  auto unreadable = scanner->unreadable();
+  ASSERT_EQ(unreadable.size(), 2u);
+  EXPECT_EQ(unreadable[0].path, tree.path("home/Library/Caches/org.locked"));
+  EXPECT_EQ(unreadable[1].path, tree.path("home/Movies/private"));
+  for (const auto& entry : unreadable) {
+    EXPECT_EQ(platform::errorCodeFromNumber(entry.error), std::errc::permission_denied);
+    EXPECT_TRUE(entry.isDirectory);
+  }
+  EXPECT_EQ(item(CleanScanGroup::userCache, "org.locked")->size, 0u);
+  EXPECT_TRUE(names(CleanScanGroup::largeFiles).empty());
+  EXPECT_THAT(names(CleanScanGroup::downloads), ElementsAre("a.txt"));
+  // The next scan starts afresh.
+  listener->events.clear();
+  scan();
+  EXPECT_TRUE(scanner->unreadable().empty());
 }
 
 TEST_F(CleanScannerTest, GroupsStayUntilCleanupAndASecondScanCanRun) {

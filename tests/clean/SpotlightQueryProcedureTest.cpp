@@ -32,7 +32,7 @@ class FakeIndex final : public MetadataIndex {
     lastPredicate = predicate.format();
     lastScopes = scopes;
     lastGathering = gathering;
-    if (answer) completion(*answer);
+    if (answer) completion(*answer, {});
     return gathering;
   }
 

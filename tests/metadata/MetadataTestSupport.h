@@ -18,9 +18,10 @@ namespace vantelkit::testing {
 class GatherResult {
  public:
   MetadataIndex::Completion completion() {
-    return [state = _state](MetadataIndex::Items items) {
+    return [state = _state](MetadataIndex::Items items, MetadataIndex::Unreadable unreadable) {
       std::lock_guard lock(state->mutex);
       state->items = std::move(items);
+      state->unreadable = std::move(unreadable);
       ++state->calls;
       state->condition.notify_all();
     };
@@ -30,6 +31,11 @@ class GatherResult {
     std::unique_lock lock(_state->mutex);
     if (!_state->condition.wait_for(lock, limit, [&] { return _state->calls > 0; })) return std::nullopt;
     return _state->items;
+  }
+  // What the completion reported as unreadable (empty before it ran).
+  MetadataIndex::Unreadable unreadable() const {
+    std::lock_guard lock(_state->mutex);
+    return _state->unreadable;
   }
   int calls() const {
     std::lock_guard lock(_state->mutex);
@@ -41,6 +47,7 @@ class GatherResult {
     std::mutex mutex;
     std::condition_variable condition;
     MetadataIndex::Items items;  // guarded by mutex
+    MetadataIndex::Unreadable unreadable;  // guarded by mutex
     int calls = 0;               // guarded by mutex
   };
   std::shared_ptr<State> _state = std::make_shared<State>();

@@ -69,6 +69,26 @@ TEST(WalkingMetadataIndexTest, ScopesThatOverlapOrAreMissingAddNothingTwice) {
   EXPECT_TRUE(gather(*index, "kMDItemFSSize > 1000", {tree.path("missing")}).empty());
 }
 
+TEST(WalkingMetadataIndexTest, FoldersThatCannotBeReadAreReportedOnceWithTheAnswer) {
+  ScanFixtureTree tree;
+  tree.file("open/big", 2000);
+  tree.file("locked/big", 2000);
+  auto reader = std::make_shared<FaultInjectingDirectoryReader>();
+  reader->failOpen(tree.path("locked"));
+  auto index = WalkingMetadataIndex::make(reader);
+  GatherResult result;
+  index->gather(MetadataPredicate::fromFormat("kMDItemFSSize > 1000"), {tree.root(), tree.path("locked")},
+                result.completion());
+  auto items = result.wait();
+  ASSERT_TRUE(items);
+  EXPECT_EQ(sortedPaths(*items), (std::vector<std::string>{tree.path("open/big")}));
+  auto unreadable = result.unreadable();
+  ASSERT_EQ(unreadable.size(), 1u);
+  EXPECT_EQ(unreadable[0].path, tree.path("locked"));
+  EXPECT_EQ(platform::errorCodeFromNumber(unreadable[0].error), std::errc::permission_denied);
+  EXPECT_TRUE(unreadable[0].isDirectory);
+}
+
 TEST(WalkingMetadataIndexTest, ReadsModificationDatesOnlyWhenAsked) {
   ScanFixtureTree tree;
   tree.file("recent", 1);

@@ -174,6 +174,28 @@ class BuiltHomeTest(unittest.TestCase):
             self.assertEqual([r["matchedBy"]["application"] for r in caches], ["net.example.Agent"])
             self.assertEqual(resources(app, "logs"), [])
 
+    def test_a_folder_the_user_cannot_read_is_reported_marked_and_fails(self):
+        user = toolsupport.unprivileged_user()
+        if user is None or os.getuid() != 0:
+            self.skipTest("needs root to lock a folder against an unprivileged user")
+        tmp = toolsupport.make_temp_tree("vantel-apps-locked-")
+        self.addCleanup(tmp.cleanup)
+        vantel = toolsupport.world_readable_copy(VANTEL, tmp.name)
+        home, root = os.path.join(tmp.name, "home"), os.path.join(tmp.name, "root")
+        application(os.path.join(root, "Applications", "Editor.app"), "org.example.Editor", "Editor")
+        locked = os.path.join(home, "Library", "Caches", "org.example.Editor")
+        write(os.path.join(locked, "blob"), 5000)
+        os.chmod(locked, 0o700)
+        args = ("apps", "--home", home, "--root", root)
+        proc = toolsupport.run(vantel, *args, "--json", user=user, expect=1)
+        doc = json.loads(proc.stdout)
+        self.assertEqual(doc["unreadable"], [{"path": locked, "error": "Permission denied"}])
+        cache = resources(doc["applications"][0], "caches")
+        self.assertEqual([(r["path"], r["size"], r["error"]) for r in cache], [(locked, None, "Permission denied")])
+        self.assertEqual(proc.stderr.decode(), f"vantel: 1 folder could not be read; first: {locked}: Permission denied\n")
+        text = toolsupport.run(vantel, *args, user=user, expect=1).stdout.decode()
+        self.assertIn(f"?  !{locked}  (", text)
+
 
 class InterruptTest(unittest.TestCase):
     def test_sigint_prints_the_applications_found_so_far_and_exits_130(self):

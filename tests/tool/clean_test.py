@@ -133,6 +133,76 @@ class CleanToolTest(unittest.TestCase):
         self.assertEqual(proc.stderr.count(b"cannot write"), 1, proc.stderr)
         self.assertIn(b"No space left on device", proc.stderr)
 
+    def test_a_large_download_is_counted_once(self):
+        demo = os.path.join(self.tmp.name, "large-download")
+        run("demo-home", demo)
+        home = os.path.join(demo, "home")
+        video = os.path.join(home, "Downloads", "lecture.mp4")
+        with open(video, "wb") as f:
+            f.truncate(680_000_000)
+        doc = json.loads(run("clean", "--home", home, "--root", os.path.join(demo, "root"), "--json").stdout)
+        holders = [g["group"] for g in doc["groups"] if video in {i.get("path") for i in all_items(g["items"])}]
+        self.assertEqual(holders, ["downloads"])
+        # Every group's size is a sum of files that no other group also counts.
+        seen = {}
+        for group in doc["groups"]:
+            for item in all_items(group["items"]):
+                if "path" in item and not item["children"]:
+                    self.assertNotIn(item["path"], seen, (group["group"], seen.get(item["path"])))
+                    seen[item["path"]] = group["group"]
+
+    def test_folders_the_user_cannot_read_are_reported_marked_and_fail(self):
+        user = toolsupport.unprivileged_user()
+        if user is None or os.getuid() != 0:
+            self.skipTest("needs root to lock folders against an unprivileged user")
+        tmp = toolsupport.make_temp_tree("vantel-clean-locked-")
+        self.addCleanup(tmp.cleanup)
+        vantel = toolsupport.world_readable_copy(VANTEL, tmp.name)
+        demo = os.path.join(tmp.name, "demo")
+        run("demo-home", demo)
+        home = os.path.join(demo, "home")
+        locked_cache = os.path.join(home, "Library", "Caches", "org.locked.cache")
+        locked_movies = os.path.join(home, "Movies", "private")
+        toolsupport.write(os.path.join(locked_cache, "blob"), 5000)
+        os.makedirs(locked_movies)
+        with open(os.path.join(locked_movies, "film.mov"), "wb") as f:
+            f.truncate(150_000_000)
+        for folder in (locked_cache, locked_movies):
+            os.chmod(folder, 0o700)
+        args = ("clean", "--home", home, "--root", os.path.join(demo, "root"))
+        proc = toolsupport.run(vantel, *args, "--json", user=user, expect=1)
+        doc = json.loads(proc.stdout)
+        self.assertEqual(doc["unreadable"], [{"path": locked_cache, "error": "Permission denied"},
+                                             {"path": locked_movies, "error": "Permission denied"}])
+        cache = [i for g in doc["groups"] for i in g["items"] if i.get("path") == locked_cache]
+        self.assertEqual(len(cache), 1)
+        self.assertIsNone(cache[0]["size"])
+        self.assertEqual(cache[0]["error"], "Permission denied")
+        self.assertEqual(proc.stderr.decode().splitlines()[-1],
+                         f"vantel: 2 folders could not be read; first: {locked_cache}: Permission denied")
+        text = toolsupport.run(vantel, *args, user=user, expect=1).stdout.decode()
+        line = next(line for line in text.splitlines() if "org.locked.cache" in line)
+        self.assertEqual(line.split(), ["?", "!org.locked.cache"])
+
+    def test_disk_usage_counts_allocated_bytes(self):
+        demo = os.path.join(self.tmp.name, "usage")
+        run("demo-home", demo)
+        home = os.path.join(demo, "home")
+        image = os.path.join(home, "Downloads", "installer.iso")
+        with open(image, "wb") as f:
+            f.truncate(680_000_000)
+
+        def size_of(*flags):
+            doc = json.loads(run("clean", "--home", home, "--root", os.path.join(demo, "root"), "--json",
+                                 *flags).stdout)
+            downloads = next(g for g in doc["groups"] if g["group"] == "downloads")
+            return next(i["size"] for i in downloads["items"] if i["path"] == image)
+
+        self.assertEqual(size_of(), 680_000_000)
+        self.assertEqual(size_of("--disk-usage"), 0)
+        text = run("clean", "--home", home, "--root", os.path.join(demo, "root"), "--disk-usage").stdout.decode()
+        self.assertNotIn("680", text)
+
     def test_an_empty_home_gives_empty_groups_and_exit_zero(self):
         empty = os.path.join(self.tmp.name, "empty")
         os.makedirs(empty, exist_ok=True)

@@ -114,6 +114,26 @@ class QueryTest(unittest.TestCase):
         self.assertEqual(len(home), 2)
         self.assertEqual(self.query_json("query", "kMDItemFSSize > 1e12", "--scope", self.root), [])
 
+    def test_a_folder_the_user_cannot_read_is_reported_and_fails(self):
+        user = toolsupport.unprivileged_user()
+        if user is None or os.getuid() != 0:
+            self.skipTest("needs root to lock a folder against an unprivileged user")
+        tmp = toolsupport.make_temp_tree("vantel-query-locked-")
+        self.addCleanup(tmp.cleanup)
+        vantel = toolsupport.world_readable_copy(VANTEL, tmp.name)
+        tree = os.path.join(tmp.name, "tree")
+        locked = os.path.join(tree, "locked")
+        toolsupport.write(os.path.join(tree, "open", "big"), 2000)
+        toolsupport.write(os.path.join(locked, "big"), 2000)
+        os.chmod(locked, 0o700)
+        proc = toolsupport.run(vantel, "query", "kMDItemFSSize > 1000", "--scope", tree, "--json", user=user,
+                               expect=1)
+        doc = json.loads(proc.stdout)
+        self.assertEqual([r["path"] for r in doc["results"]], [os.path.join(tree, "open", "big")])
+        self.assertEqual(doc["unreadable"], [{"path": locked, "error": "Permission denied"}])
+        self.assertEqual(proc.stderr.decode(), f"vantel: 1 folder could not be read; first: {locked}: Permission denied\n")
+        toolsupport.run(vantel, "query", "kMDItemFSSize > 1000", "--scope", tree, user=user, expect=1)
+
     def test_exit_codes(self):
         bad = run("query", "kMDItemFSSize > '1'", "--scope", self.root, expect=2)
         self.assertIn(b"position 16", bad.stderr)

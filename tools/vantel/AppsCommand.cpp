@@ -29,6 +29,7 @@ using vantelkit::BundleInfo;
 using vantelkit::SupportFileMatcher;
 using ItemPointer = std::shared_ptr<ApplicationItem>;
 using ResourcePointer = std::shared_ptr<ApplicationResourceGroup::Resource>;
+using Unreadable = vantelkit::ApplicationScanner::Unreadable;
 
 constexpr int kJsonVersion = 1;
 
@@ -102,7 +103,7 @@ bool selected(const ApplicationItem& item, const std::string& wanted) {
          vantelkit::platform::lowercased(item.identifier()) == lowered;
 }
 
-void writeApplicationJson(vantelkit::JsonWriter& json, const ApplicationItem& item) {
+void writeApplicationJson(vantelkit::JsonWriter& json, const ApplicationItem& item, const Unreadable& unreadable) {
   const auto bundles = bundlesOf(item);
   const SupportFileMatcher matcher(bundles);
   json.beginObject();
@@ -151,8 +152,18 @@ void writeApplicationJson(vantelkit::JsonWriter& json, const ApplicationItem& it
       json.value(resource->name);
       json.key("path");
       json.value(resource->url.path());
+      bool itself = false;
+      const auto* problem = vantel::unreadableAt(resource->url.path(), unreadable, itself);
       json.key("size");
-      json.value(resource->size);
+      if (itself && resource->size == 0) {
+        json.null();
+      } else {
+        json.value(resource->size);
+      }
+      if (problem) {
+        json.key("error");
+        json.value(problem->reason());
+      }
       json.key("type");
       json.value(vantelkit::FileNode::nodeTypeName(resource->type));
       json.key("matchedBy");
@@ -173,7 +184,7 @@ void writeApplicationJson(vantelkit::JsonWriter& json, const ApplicationItem& it
   json.endObject();
 }
 
-bool printJson(const std::vector<ItemPointer>& items, bool complete) {
+bool printJson(const std::vector<ItemPointer>& items, const Unreadable& unreadable, bool complete) {
   vantelkit::JsonWriter json(vantel::standardOutputSink());
   json.beginObject();
   json.key("version");
@@ -182,8 +193,9 @@ bool printJson(const std::vector<ItemPointer>& items, bool complete) {
   json.value(complete);
   json.key("applications");
   json.beginArray();
-  for (const auto& item : items) writeApplicationJson(json, *item);
+  for (const auto& item : items) writeApplicationJson(json, *item, unreadable);
   json.endArray();
+  vantel::writeUnreadableJson(json, unreadable);
   json.endObject();
   // The writer buffers: the document goes out first, then its one newline.
   const bool written = json.flush();
@@ -200,7 +212,7 @@ std::string evidenceText(const Evidence& evidence, const ApplicationItem& item) 
   return text;
 }
 
-void appendApplicationText(std::string& out, const ApplicationItem& item) {
+void appendApplicationText(std::string& out, const ApplicationItem& item, const Unreadable& unreadable) {
   const auto bundles = bundlesOf(item);
   const SupportFileMatcher matcher(bundles);
   out += fmt::format("{} {}  {}{}\n", vantel::escapedForTerminal(item.bundleInfo.name), vantel::escapedForTerminal(versionText(item.bundleInfo)),
@@ -215,17 +227,21 @@ void appendApplicationText(std::string& out, const ApplicationItem& item) {
     out += fmt::format("  {:<24} {:>10}\n", ApplicationResourceGroup::localizedName(group->category),
                        vantel::formatBytes(group->totalSize()));
     for (const auto& resource : sortedResources(*group)) {
-      out += fmt::format("    {:>10}  {}  ({})\n", vantel::formatBytes(resource->size), vantel::escapedForTerminal(resource->url.path()),
+      // Marked as map does: "!" when part of it could not be read, "?" for a size not known at all.
+      bool itself = false;
+      const bool marked = vantel::unreadableAt(resource->url.path(), unreadable, itself) != nullptr;
+      const std::string size = itself && resource->size == 0 ? std::string("?") : vantel::formatBytes(resource->size);
+      out += fmt::format("    {:>10}  {}{}  ({})\n", size, marked ? "!" : "", vantel::escapedForTerminal(resource->url.path()),
                          evidenceText(evidenceFor(*group, *resource, matcher, bundles), item));
     }
   }
 }
 
-bool printText(const std::vector<ItemPointer>& items) {
+bool printText(const std::vector<ItemPointer>& items, const Unreadable& unreadable) {
   std::string out;
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (i > 0) out += '\n';
-    appendApplicationText(out, *items[i]);
+    appendApplicationText(out, *items[i], unreadable);
   }
   std::fwrite(out.data(), 1, out.size(), stdout);
   return vantel::flushStandardOutput();
@@ -257,9 +273,12 @@ int runApps(const AppsOptions& options) {
     }
   }
   if (items.empty()) fmt::print(stderr, "vantel apps: no applications found\n");
+  // Everything the scan could not read, also with --app: the inventory as a whole is short of it.
+  const auto unreadable = scanner->unreadable();
   // A failed write is reported once, with the system's reason, when the tool exits.
-  const bool written = options.json ? printJson(items, !interrupted) : printText(items);
-  return vantel::reportInterruption(interrupted, written ? vantel::kExitSuccess : vantel::kExitFailure);
+  const bool written = options.json ? printJson(items, unreadable, !interrupted) : printText(items, unreadable);
+  if (!written) return vantel::reportInterruption(interrupted, vantel::kExitFailure);
+  return vantel::reportUnreadable(unreadable, interrupted);
 }
 
 vantel::CommandRegistration registration{"apps", [](CLI::App& app, int& exitCode) {

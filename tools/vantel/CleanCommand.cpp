@@ -36,6 +36,7 @@ struct CleanOptions {
   std::optional<std::string> home;
   std::optional<std::string> root;
   bool json = false;
+  bool diskUsage = false;
   bool timings = false;
   int pauseMilliseconds = 0;
 };
@@ -68,7 +69,16 @@ class StepTimes {
   std::vector<std::pair<std::string, double>> _seconds;    // guarded by _mutex, in finishing order
 };
 
+using Unreadable = vantelkit::CleanScanner::Unreadable;
+
 std::string itemPath(const CleanScanItem& item) { return item.file ? item.file->url().path() : std::string(); }
+
+// What of the item could not be read, or null (see vantel::unreadableAt).
+const vantelkit::DiskScanResult::UnreadableEntry* unreadablePart(const CleanScanItem& item, const Unreadable& unreadable,
+                                                                 bool& itself) {
+  itself = false;
+  return item.file ? vantel::unreadableAt(itemPath(item), unreadable, itself) : nullptr;
+}
 std::string itemName(const CleanScanItem& item) { return item.name().value_or(std::string()); }
 
 // Largest first, then by path, then by name (containers without a file), so that two runs
@@ -95,7 +105,7 @@ std::int64_t asSigned(std::uint64_t bytes) {
   return bytes > static_cast<std::uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<std::int64_t>(bytes);
 }
 
-void writeItemJson(vantelkit::JsonWriter& json, const CleanScanItem& item) {
+void writeItemJson(vantelkit::JsonWriter& json, const CleanScanItem& item, const Unreadable& unreadable) {
   json.beginObject();
   json.key("name");
   json.value(itemName(item));
@@ -103,16 +113,26 @@ void writeItemJson(vantelkit::JsonWriter& json, const CleanScanItem& item) {
     json.key("path");
     json.value(item.file->url().path());
   }
+  bool itself = false;
+  const auto* problem = unreadablePart(item, unreadable, itself);
   json.key("size");
-  json.value(asSigned(item.size));
+  if (itself && item.size == 0) {
+    json.null();
+  } else {
+    json.value(asSigned(item.size));
+  }
+  if (problem) {
+    json.key("error");
+    json.value(problem->reason());
+  }
   json.key("children");
   json.beginArray();
-  for (const auto& child : sortedItems(item.children)) writeItemJson(json, *child);
+  for (const auto& child : sortedItems(item.children)) writeItemJson(json, *child, unreadable);
   json.endArray();
   json.endObject();
 }
 
-bool printJson(const vantelkit::CleanScanner::Groups& groups, bool complete) {
+bool printJson(const vantelkit::CleanScanner::Groups& groups, const Unreadable& unreadable, bool complete) {
   vantelkit::JsonWriter json(vantel::standardOutputSink());
   json.beginObject();
   json.key("version");
@@ -134,31 +154,36 @@ bool printJson(const vantelkit::CleanScanner::Groups& groups, bool complete) {
     json.value(asSigned(totalSize(items)));
     json.key("items");
     json.beginArray();
-    for (const auto& item : items) writeItemJson(json, *item);
+    for (const auto& item : items) writeItemJson(json, *item, unreadable);
     json.endArray();
     json.endObject();
   }
   json.endArray();
+  vantel::writeUnreadableJson(json, unreadable);
   json.endObject();
   const bool written = json.flush();
   std::fputc('\n', stdout);
   return vantel::flushStandardOutput() && written;
 }
 
-void appendItemLines(std::string& out, const std::vector<ItemPointer>& items, int depth) {
+void appendItemLines(std::string& out, const std::vector<ItemPointer>& items, const Unreadable& unreadable, int depth) {
   const std::string indent(static_cast<std::size_t>(4 * depth), ' ');
   for (std::size_t k = 0; k < items.size() && k < kShownItems; ++k) {
     const auto& item = *items[k];
     std::string label = vantel::escapedForTerminal(itemName(item));
     // A matched item is named after its application; its own name says where it is.
     if (item.file && itemName(item).find(item.file->name()) == std::string::npos) label += " (" + vantel::escapedForTerminal(item.file->name()) + ")";
-    out += fmt::format("{}{:>10}  {}\n", indent, vantel::formatBytes(asSigned(item.size)), label);
-    if (!item.children.empty()) appendItemLines(out, sortedItems(item.children), depth + 1);
+    // Marked as du and map do: "!" when part of it could not be read, "?" for a size not known at all.
+    bool itself = false;
+    const bool marked = unreadablePart(item, unreadable, itself) != nullptr;
+    const std::string size = itself && item.size == 0 ? std::string("?") : vantel::formatBytes(asSigned(item.size));
+    out += fmt::format("{}{:>10}  {}{}\n", indent, size, marked ? "!" : "", label);
+    if (!item.children.empty()) appendItemLines(out, sortedItems(item.children), unreadable, depth + 1);
   }
   if (items.size() > kShownItems) out += fmt::format("{}{:>10}  ... and {} more\n", indent, "", items.size() - kShownItems);
 }
 
-bool printText(const vantelkit::CleanScanner::Groups& groups) {
+bool printText(const vantelkit::CleanScanner::Groups& groups, const Unreadable& unreadable) {
   std::string out;
   std::uint64_t total = 0;
   for (CleanScanGroup group : vantelkit::allCleanScanGroups) {
@@ -169,7 +194,7 @@ bool printText(const vantelkit::CleanScanner::Groups& groups) {
     total += size;
     out += fmt::format("{:<20} {:>10}  ({} {})\n", vantelkit::localizedName(group), vantel::formatBytes(asSigned(size)),
                        items.size(), items.size() == 1 ? "item" : "items");
-    appendItemLines(out, items, 1);
+    appendItemLines(out, items, unreadable, 1);
   }
   out += fmt::format("{:<20} {:>10}\n", "Total", vantel::formatBytes(asSigned(total)));
   std::fwrite(out.data(), 1, out.size(), stdout);
@@ -183,6 +208,7 @@ int runClean(const CleanOptions& options) {
   if (options.home) vantelkit::platform::Paths::setHomeOverride(*options.home);
   vantel::pauseEveryListing(options.pauseMilliseconds);
   auto scanner = vantelkit::CleanScanner::shared();
+  scanner->setMeasuresUsage(options.diskUsage);
   auto progress = std::make_shared<ProgressLine>(vantel::stderrIsTerminal());
   auto times = std::make_shared<StepTimes>();
   if (options.timings) scanner->setWillAddProcedureHandler([times](vantelkit::Procedure& step) { times->observe(step); });
@@ -203,9 +229,11 @@ int runClean(const CleanOptions& options) {
                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
   }
   const auto groups = scanner->groups();
+  const auto unreadable = scanner->unreadable();
   // A failed write is reported once, with the system's reason, when the tool exits.
-  const bool written = options.json ? printJson(groups, !interrupted) : printText(groups);
-  return vantel::reportInterruption(interrupted, written ? vantel::kExitSuccess : vantel::kExitFailure);
+  const bool written = options.json ? printJson(groups, unreadable, !interrupted) : printText(groups, unreadable);
+  if (!written) return vantel::reportInterruption(interrupted, vantel::kExitFailure);
+  return vantel::reportUnreadable(unreadable, interrupted);
 }
 
 vantel::CommandRegistration registration{"clean", [](CLI::App& app, int& exitCode) {
@@ -215,6 +243,8 @@ vantel::CommandRegistration registration{"clean", [](CLI::App& app, int& exitCod
   command->add_option("--home", options->home, "Folder to use as the user's home");
   command->add_option("--root", options->root, "Folder to use as the system root (\"/Library\" becomes ROOT/Library)");
   command->add_flag("--json", options->json, "Machine-readable output");
+  command->add_flag("--disk-usage", options->diskUsage,
+                    "Sizes as the bytes allocated on disk (what removing would free) instead of logical sizes");
   command->add_flag("--timings", options->timings, "Print the seconds each step took on stderr")->group("");
   vantel::addPauseOption(*command, options->pauseMilliseconds);
   command->callback([options, &exitCode] { exitCode = runClean(*options); });

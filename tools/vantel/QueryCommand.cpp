@@ -76,6 +76,7 @@ int runQuery(const QueryOptions& options) {
   query->stopQuery();
   const auto results = query->results();
   const bool interrupted = !query->isComplete() || vantelkit::platform::InterruptSignals::received();
+  const auto unreadable = query->unreadable();
 
   if (options.json) {
     vantelkit::JsonWriter json(vantel::standardOutputSink());
@@ -95,12 +96,14 @@ int runQuery(const QueryOptions& options) {
       json.endObject();
     }
     json.endArray();
+    vantel::writeUnreadableJson(json, unreadable);
     json.endObject();
     // The document first, then its one newline.
     bool written = json.flush();
     written = std::fputc('\n', stdout) != EOF && written;
     written = vantel::flushStandardOutput() && written;
-    return vantel::reportInterruption(interrupted, written ? vantel::kExitSuccess : vantel::kExitFailure);
+    if (!written) return vantel::reportInterruption(interrupted, vantel::kExitFailure);
+    return vantel::reportUnreadable(unreadable, interrupted);
   }
   std::string out;
   out.reserve(1 << 16);
@@ -115,8 +118,8 @@ int runQuery(const QueryOptions& options) {
   }
   std::fwrite(out.data(), 1, out.size(), stdout);
   // A failed write is reported once, with the system's reason, when the tool exits.
-  const int status = vantel::flushStandardOutput() ? vantel::kExitSuccess : vantel::kExitFailure;
-  return vantel::reportInterruption(interrupted, status);
+  if (!vantel::flushStandardOutput()) return vantel::reportInterruption(interrupted, vantel::kExitFailure);
+  return vantel::reportUnreadable(unreadable, interrupted);
 }
 
 vantel::CommandRegistration registration{"query", [](CLI::App& app, int& exitCode) {
@@ -130,7 +133,8 @@ vantel::CommandRegistration registration{"query", [](CLI::App& app, int& exitCod
                       "kMDItemFSSize, kMDItemContentModificationDate")
       ->required();
   command->add_option("--scope", options->scopes, "Folder to search (repeatable; default: the home folder)");
-  command->add_flag("--json", options->json, "Machine-readable output: {\"version\":1,\"results\":[{path,size}]}");
+  command->add_flag("--json", options->json,
+                    "Machine-readable output: {\"version\":1,\"complete\":true,\"results\":[{path,size}],\"unreadable\":[{path,error}]}");
   vantel::addPauseOption(*command, options->pauseMilliseconds);
   command->callback([options, &exitCode] { exitCode = runQuery(*options); });
 }};

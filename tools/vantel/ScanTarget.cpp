@@ -2,6 +2,7 @@
 
 #include <fmt/core.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -262,6 +263,42 @@ int reportScanProblems(const ScanTarget& target, const std::vector<vantelkit::Di
     status = kExitFailure;
   }
   return reportInterruption(interrupted, status);
+}
+
+const vantelkit::DiskScanResult::UnreadableEntry* unreadableAt(
+    const std::string& path, const std::vector<vantelkit::DiskScanResult::UnreadableEntry>& unreadable, bool& itself) {
+  itself = false;
+  // Sorted by path: the path itself, then what lies below it, come first from its place on.
+  auto at = std::lower_bound(unreadable.begin(), unreadable.end(), path,
+                             [](const auto& entry, const std::string& key) { return entry.path < key; });
+  for (; at != unreadable.end() && at->path.compare(0, path.size(), path) == 0; ++at) {
+    if (at->path.size() == path.size()) {
+      itself = true;
+      return &*at;
+    }
+    if (at->path[path.size()] == '/') return &*at;
+  }
+  return nullptr;
+}
+
+void writeUnreadableJson(vantelkit::JsonWriter& json,
+                         const std::vector<vantelkit::DiskScanResult::UnreadableEntry>& unreadable) {
+  json.key("unreadable");
+  json.beginArray();
+  for (const auto& entry : unreadable) {
+    json.beginObject();
+    json.key("path");
+    json.value(entry.path);
+    json.key("error");
+    json.value(entry.reason());
+    json.endObject();
+  }
+  json.endArray();
+}
+
+int reportUnreadable(const std::vector<vantelkit::DiskScanResult::UnreadableEntry>& unreadable, bool interrupted) {
+  const ScanTarget everywhere{vantelkit::FileURL::fileURLWithPath("/", true), "/", "/"};
+  return reportScanProblems(everywhere, unreadable, interrupted);
 }
 
 bool numberOption(const std::optional<std::string>& text, const char* name, std::int64_t minimum,

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "TextOutput.h"
+#include "vantelkit/foundation/JsonWriter.h"
 #include "vantelkit/scanning/DiskScanner.h"
 #include "vantelkit/scanning/FileURL.h"
 
@@ -120,6 +121,17 @@ class ScanRun {
 int reportScanProblems(const ScanTarget& target, const vantelkit::DiskScanResult& result, bool interrupted);
 int reportScanProblems(const ScanTarget& target, const std::vector<vantelkit::DiskScanResult::UnreadableEntry>& unreadable,
                        bool interrupted);
+
+// For results that are not one tree (clean, apps, query): the first of unreadable (sorted by
+// path) that is path itself or lies below it, or null; itself tells which. An item that is
+// itself unreadable has no known size.
+const vantelkit::DiskScanResult::UnreadableEntry* unreadableAt(
+    const std::string& path, const std::vector<vantelkit::DiskScanResult::UnreadableEntry>& unreadable, bool& itself);
+// The "unreadable" member of a JSON document: an array of {"path", "error"}.
+void writeUnreadableJson(vantelkit::JsonWriter& json,
+                         const std::vector<vantelkit::DiskScanResult::UnreadableEntry>& unreadable);
+// The closing report of reportScanProblems() for paths shown whole (not below one folder).
+int reportUnreadable(const std::vector<vantelkit::DiskScanResult::UnreadableEntry>& unreadable, bool interrupted);
 
 // A number option given as text into value (left alone when text is none). False after
 // "vantel: NAME must be a whole number ≥ MINIMUM" on stderr.

@@ -23,9 +23,11 @@
 #include "vantelkit/applications/ApplicationSupportFiles.h"
 #include "vantelkit/foundation/ListenerRegistry.h"
 #include "vantelkit/foundation/ProcedureQueue.h"
+#include "vantelkit/scanning/DiskScanResult.h"
 
 namespace vantelkit {
 
+class GroupProcedure;
 class Procedure;
 
 // What an application scan tells its listeners; every callback does nothing unless
@@ -69,6 +71,12 @@ class ApplicationScanner : public std::enable_shared_from_this<ApplicationScanne
   // The inventory: replaced early in each scan, its items filled in as the scan goes on.
   ApplicationItemSet applications() const;
   void setApplications(ApplicationItemSet applications);
+  // What the last scan could not read, sorted by path, each path once: support-file folders
+  // it could not list, and what it could not read while measuring the matched folders (a
+  // resource at or above such a path has a size that leaves it out). Complete when
+  // scanDidFinish() is delivered; emptied by start().
+  using Unreadable = std::vector<DiskScanResult::UnreadableEntry>;
+  Unreadable unreadable() const;
 
   // Listeners are held strongly until removed; they are equal when they are the same
   // object, and an equal listener is added only once.
@@ -110,6 +118,9 @@ class ApplicationScanner : public std::enable_shared_from_this<ApplicationScanne
   // Remembers the producers of a stage so that cancel() can stop them; cancels them at once
   // when the scan was cancelled already.
   void track(const std::vector<std::shared_ptr<Procedure>>& producers);
+  void addUnreadable(const Unreadable& entries);
+  // A resource's size measurement and the step that stores it (and what it could not read).
+  void addSizing(GroupProcedure& group, const std::shared_ptr<ApplicationResourceGroup::Resource>& resource);
 
   std::atomic<bool> _isRunning{false};
   ListenerRegistry<ApplicationScannerListener> _listeners;
@@ -120,6 +131,7 @@ class ApplicationScanner : public std::enable_shared_from_this<ApplicationScanne
   std::shared_ptr<ApplicationSupportFiles> _supportFiles;
   bool _cancelled = false;
   std::vector<std::weak_ptr<Procedure>> _producers;  // of the scan under way
+  Unreadable _unreadable;  // sorted by path, each once
   // Runs one top-level procedure at a time, so that the dependencies make the stages
   // sequential.
   ProcedureQueue _queue{"ApplicationScanner"};

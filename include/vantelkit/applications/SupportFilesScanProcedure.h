@@ -7,12 +7,14 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "vantelkit/applications/ApplicationSupportFiles.h"
 #include "vantelkit/foundation/GroupProcedure.h"
 #include "vantelkit/foundation/OutputProcedure.h"
+#include "vantelkit/scanning/DiskScanResult.h"
 #include "vantelkit/scanning/FileURL.h"
 
 namespace vantelkit {
@@ -42,9 +44,14 @@ class SupportFilesScanProcedure : public GroupProcedure,
 
   // The object being filled; the output holds this same object.
   const std::shared_ptr<ApplicationSupportFiles>& supportFiles() const { return _supportFiles; }
+  // What the folder scans could not read, sorted by path; complete once the procedure has
+  // finished.
+  std::vector<DiskScanResult::UnreadableEntry> unreadable() const;
 
  private:
   const std::shared_ptr<ApplicationSupportFiles> _supportFiles;
+  mutable std::mutex _unreadableMutex;
+  std::vector<DiskScanResult::UnreadableEntry> _unreadable;  // guarded by _unreadableMutex
 };
 
 }  // namespace vantelkit

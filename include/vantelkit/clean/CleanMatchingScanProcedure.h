@@ -4,7 +4,8 @@
 // "clean_group_bundle_cache" text for that application ("clean_group_bundle_logs" in a log
 // folder) and shown with its icon. Matching is
 // plain, case-sensitive containment; every identifier is tried, in list order, before any
-// name. A missing or unreadable folder gives an empty list; the procedure never fails.
+// name. A missing or unreadable folder gives an empty list (see unreadable()); the
+// procedure never fails.
 // Thread safety: as GroupProcedure; read the output once the procedure has finished.
 #pragma once
 
@@ -15,6 +16,7 @@
 #include "vantelkit/clean/CleanScanItem.h"
 #include "vantelkit/foundation/GroupProcedure.h"
 #include "vantelkit/foundation/OutputProcedure.h"
+#include "vantelkit/scanning/DiskScanResult.h"
 #include "vantelkit/scanning/FileURL.h"
 
 namespace vantelkit {
@@ -33,6 +35,12 @@ class CleanMatchingScanProcedure : public GroupProcedure,
   static std::shared_ptr<CleanScanItem> makeItem(const std::shared_ptr<FileNode>& node,
                                                  const std::vector<std::shared_ptr<ApplicationBundle>>& applications,
                                                  Contents contents = Contents::caches);
+
+  // What the scan could not read (sorted by path); read once the procedure has finished.
+  const std::vector<DiskScanResult::UnreadableEntry>& unreadable() const { return _unreadable; }
+
+ private:
+  std::vector<DiskScanResult::UnreadableEntry> _unreadable;  // set by the result block, before finishing
 };
 
 }  // namespace vantelkit

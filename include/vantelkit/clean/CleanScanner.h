@@ -3,6 +3,13 @@
 // counted twice, sizes the folder items of the log and cache groups, and tells its
 // listeners of the start, the progress and the end on the main queue. The results stay in
 // groups() until cleanup(). Nothing is deleted.
+// Each file is in one group at most, so that group sizes add up to distinct bytes: a disk
+// image or installer package in Downloads or on the Desktop is in its kind's group only;
+// the searches of the whole home (disk images, installer packages, large files) give way to
+// the groups that found a file where it lives: a large file in Downloads is a download, and
+// a file inside a cache, log or developer folder item, or among the mail attachments, is
+// counted there. The large files are what no other group has taken, as they already were
+// for disk images and installers.
 // Thread safety: every public member is safe to call from any thread. Listener callbacks
 // run on the main queue, which the host drains; groups() is complete when scanDidFinish()
 // is delivered (partial, when the scan was cancelled).
@@ -21,6 +28,7 @@
 #include "vantelkit/clean/CleanScanItem.h"
 #include "vantelkit/foundation/ListenerRegistry.h"
 #include "vantelkit/foundation/ProcedureQueue.h"
+#include "vantelkit/scanning/DiskScanResult.h"
 
 namespace vantelkit {
 
@@ -67,6 +75,18 @@ class CleanScanner : public std::enable_shared_from_this<CleanScanner> {
   // The result so far: entries are replaced or extended step by step during a scan.
   Groups groups() const;
   void setGroups(Groups groups);
+  // What the last scan could not read, sorted by path, each path once: folders it could not
+  // list and entries whose status it could not read. The groups lack what lies there, and an
+  // item at or above such a path has a size that leaves it out. Complete when
+  // scanDidFinish() is delivered; emptied by start().
+  using Unreadable = std::vector<DiskScanResult::UnreadableEntry>;
+  Unreadable unreadable() const;
+
+  // When set, sizes are the bytes allocated on disk (what removing the files would free: a
+  // sparse file counts only its allocated blocks) instead of logical sizes. Set it before
+  // start(); it stays for later scans.
+  void setMeasuresUsage(bool measuresUsage) { _measuresUsage.store(measuresUsage); }
+  bool measuresUsage() const { return _measuresUsage.load(); }
 
   // Listeners are held strongly until removed; they are equal when they are the same
   // object, and an equal listener is added only once.
@@ -109,8 +129,18 @@ class CleanScanner : public std::enable_shared_from_this<CleanScanner> {
   // Step 8 and the large-file sorting of step 10, on the groups under one lock.
   void removeInstallersFromDownloads();
   void sortLargeFiles();
+  // Before the size phase: takes out of the disk images, installer packages and large files
+  // what another group holds, itself or in a folder item (see the type's comment).
+  void claimEachFileOnce();
+  void addUnreadable(const Unreadable& entries);
+  // After the size phase, when measuring usage: each file item takes its file's allocated
+  // bytes and each container the sum of its children (folder items were measured so).
+  void measureFilesByUsage();
+  // Hands a step's unreadable entries to addUnreadable() while the scanner exists.
+  std::function<void(const Unreadable&)> unreadableSink();
 
   std::atomic<bool> _isRunning{false};
+  std::atomic<bool> _measuresUsage{false};
   ListenerRegistry<CleanScannerListener> _listeners;
   mutable std::mutex _mutex;
   // Guarded by _mutex:
@@ -118,6 +148,7 @@ class CleanScanner : public std::enable_shared_from_this<CleanScanner> {
   ApplicationBundleSet _allApplications;
   bool _cancelled = false;
   std::vector<std::weak_ptr<Procedure>> _producers;  // of the scan under way
+  Unreadable _unreadable;  // sorted by path, each once
   // Runs one procedure at a time, so that the dependencies make the chain sequential.
   ProcedureQueue _queue{"CleanScanner"};
 };

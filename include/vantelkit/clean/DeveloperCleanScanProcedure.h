@@ -35,8 +35,9 @@ std::string_view displayText(DeviceSupportKind kind);
 
 class DeveloperCleanScanProcedure : public GroupProcedure, public OutputProcedure<CleanScanItemSet> {
  public:
-  // Builds every child at once; the folders are those of the home folder now.
-  DeveloperCleanScanProcedure();
+  // Builds every child at once; the folders are those of the home folder now. measuresUsage:
+  // sizes are the bytes allocated on disk instead of logical sizes.
+  explicit DeveloperCleanScanProcedure(bool measuresUsage = false);
 
   // The device support folder of kind: home + "/Library/Developer/Xcode/iOS DeviceSupport".
   static FileURL deviceSupportFolder(DeviceSupportKind kind);
@@ -69,6 +70,7 @@ class DeveloperCleanScanProcedure : public GroupProcedure, public OutputProcedur
   // Guarded by _itemsMutex:
   std::map<DeviceSupportKind, std::vector<std::shared_ptr<CleanScanItem>>> _deviceSupportItems;
   CleanScanItemSet topLevelItems;
+  const bool _measuresUsage;
 };
 
 }  // namespace vantelkit

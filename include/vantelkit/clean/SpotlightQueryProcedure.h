@@ -1,7 +1,8 @@
 // Finds files through the metadata index instead of walking folders: one MetadataQuery with
 // the given predicate over the user's home folder, sorted by kMDItemFSSize, largest first.
 // When the index has gathered, each result becomes a file node (type file, even for a
-// folder, with the size the index reports) in that order; a result without a text path or
+// folder, with the size the index reports, and as its usage the index's kMDItemPhysicalSize
+// when it has one) in that order; a result without a text path or
 // a numeric size is skipped. The output is success with that list; a query that finds
 // nothing gives an empty list. Cancelled, the query stops and the procedure still finishes
 // (with its cancellation error, output pending), so that procedures after it are not held
@@ -31,6 +32,9 @@ class SpotlightQueryProcedure : public Procedure, public OutputProcedure<std::ve
 
   // Handles a gathering notification; one from another query is ignored.
   void queryDidFinish(const platform::Notification& notification);
+  // What the query could not read below the home folder (sorted by path); read once the
+  // procedure has finished.
+  const MetadataIndex::Unreadable& unreadable() const { return _unreadable; }
 
  protected:
   void execute() override;
@@ -46,6 +50,7 @@ class SpotlightQueryProcedure : public Procedure, public OutputProcedure<std::ve
   std::optional<platform::NotificationCenter::ObserverToken> _token;  // guarded by _tokenMutex
   std::atomic<bool> _executing{false};
   std::atomic<bool> _ended{false};
+  MetadataIndex::Unreadable _unreadable;  // set before finishing
 };
 
 }  // namespace vantelkit

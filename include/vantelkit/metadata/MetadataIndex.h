@@ -12,15 +12,18 @@
 
 #include "vantelkit/metadata/MetadataItem.h"
 #include "vantelkit/metadata/MetadataPredicate.h"
+#include "vantelkit/scanning/DiskScanResult.h"
 
 namespace vantelkit {
 
 class MetadataIndex {
  public:
   using Items = std::vector<std::shared_ptr<const MetadataItem>>;
-  // Called once with the matching items, in no particular order, on a thread of the
-  // index's choosing.
-  using Completion = std::function<void(Items items)>;
+  using Unreadable = std::vector<DiskScanResult::UnreadableEntry>;
+  // Called once with the matching items, in no particular order, and the folders and files
+  // below the scopes that could not be read (sorted by path; what lies there is missing from
+  // the items), on a thread of the index's choosing.
+  using Completion = std::function<void(Items items, Unreadable unreadable)>;
 
   // A gathering under way. After cancel() returns the completion is not called, unless
   // it was already under way; cancel() does not wait for it.

@@ -62,10 +62,13 @@ class MetadataQuery : public std::enable_shared_from_this<MetadataQuery> {
   // The gathered items in sort order; empty until gathering has finished.
   std::vector<std::shared_ptr<const MetadataItem>> results() const;
   std::size_t resultCount() const;
+  // What the gathering could not read below the scopes, sorted by path: the results lack
+  // whatever lies there. Empty until gathering has finished.
+  MetadataIndex::Unreadable unreadable() const;
 
  private:
   explicit MetadataQuery(std::shared_ptr<MetadataIndex> index);
-  void didGather(MetadataIndex::Items items);
+  void didGather(MetadataIndex::Items items, MetadataIndex::Unreadable unreadable);
 
   mutable std::mutex _mutex;
   // Guarded by _mutex:
@@ -80,6 +83,7 @@ class MetadataQuery : public std::enable_shared_from_this<MetadataQuery> {
   bool _cancelled = false;
   bool _complete = false;
   std::vector<std::shared_ptr<const MetadataItem>> _results;
+  MetadataIndex::Unreadable _unreadable;
 };
 
 }  // namespace vantelkit

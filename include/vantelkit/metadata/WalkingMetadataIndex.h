@@ -5,7 +5,8 @@
 // except that a folder whose name starts with "." is not indexed, nor is anything inside it,
 // and the inside of a bundle (a folder named like an application or a kernel extension) is
 // not indexed, the bundle itself is. Links are never followed; devices, pipes and sockets
-// are not indexed. An unreadable folder adds nothing. A folder's kMDItemFSSize is 0.
+// are not indexed. An unreadable folder adds nothing. A folder's kMDItemFSSize is 0. Each
+// item also carries kMDItemPhysicalSize, the bytes allocated on disk (0 for a folder).
 //
 // Walks are shared: a query over a scope that is being walked joins that walk, and one that
 // arrives within sharingWindow seconds after a complete walk of the scope ended is answered
