@@ -1,14 +1,14 @@
 #include "vantelkit/diskmap/DiskMapSearch.h"
 
-#include <cctype>
+#include "vantelkit/platform/TextCase.h"
 
 namespace vantelkit {
 
 namespace {
 
-std::string lowered(std::string_view text) {
-  std::string out(text);
-  for (auto& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+std::string folded(std::string_view text) {
+  std::string out;
+  platform::caseFold(text, out);
   return out;
 }
 
@@ -19,23 +19,22 @@ DiskMapSearch::DiskMapSearch(Filter filter)
   if (filter.extension) {
     std::string_view extension = *filter.extension;
     if (!extension.empty() && extension.front() == '.') extension.remove_prefix(1);
-    _suffix = "." + (_fold ? lowered(extension) : std::string(extension));
+    _suffix = "." + (_fold ? folded(extension) : std::string(extension));
   }
-  if (filter.nameContains) _contains = _fold ? lowered(*filter.nameContains) : std::move(*filter.nameContains);
+  if (filter.nameContains) _contains = _fold ? folded(*filter.nameContains) : std::move(*filter.nameContains);
 }
 
 bool DiskMapSearch::matches(const DiskMap::Entry& entry) const {
   if (_type && entry.nodeType() != *_type) return false;
   std::string_view name = entry.nameView();
-  if (_suffix) {
-    if (name.size() <= _suffix->size()) return false;
-    std::string_view tail = name.substr(name.size() - _suffix->size());
-    if (_fold ? lowered(tail) != *_suffix : tail != *_suffix) return false;
+  if (_fold && (_suffix || _contains)) {
+    // One buffer per thread: most names then cost no allocation.
+    thread_local std::string foldedName;
+    platform::caseFold(name, foldedName);
+    name = foldedName;
   }
-  if (_contains) {
-    if (_fold ? lowered(name).find(*_contains) == std::string::npos : name.find(*_contains) == std::string_view::npos)
-      return false;
-  }
+  if (_suffix && (name.size() <= _suffix->size() || !name.ends_with(*_suffix))) return false;
+  if (_contains && name.find(*_contains) == std::string_view::npos) return false;
   if (_minimumSize && ownSize(entry) < *_minimumSize) return false;
   return true;
 }

@@ -54,3 +54,18 @@ TEST(DiskMapSearchTest, FiltersCombine) {
   EXPECT_EQ(found(*map, {.type = FileNode::NodeType::directory}), (Paths{"/s/B", "/s/a", "/s/a/a.txt"}));
   EXPECT_TRUE(found(*map, {.nameContains = "zzz"}).empty());
 }
+
+TEST(DiskMapSearchTest, IgnoringCaseFoldsUnicodeAndComparesOtherNamesByteByByte) {
+  // "ümlaut", "STRASSE.txt" and "straße.TXT", a decomposed "Ü", a name that is not UTF-8.
+  auto map = DiskMapImport::read("[1, 2, {}, [{\"name\": \"/s\"}, {\"name\": \"\xC3\xBCmlaut\"},"
+                                 " {\"name\": \"STRASSE.txt\"}, {\"name\": \"stra\xC3\x9F" "e.TXT\"},"
+                                 " {\"name\": \"U\xCC\x88" "ber\"}, {\"name\": \"Bad\xFF\xFEName\"}]]");
+  ASSERT_TRUE(map) << map.error()->localizedDescription();
+  using Paths = std::vector<std::string>;
+  EXPECT_EQ(found(**map, {.nameContains = "\xC3\x9CMLAUT", .ignoreCase = true}), (Paths{"/s/\xC3\xBCmlaut"}));
+  EXPECT_EQ(found(**map, {.nameContains = "stra\xC3\x9F" "e", .ignoreCase = true}),
+            (Paths{"/s/STRASSE.txt", "/s/stra\xC3\x9F" "e.TXT"}));
+  EXPECT_EQ(found(**map, {.nameContains = "\xC3\xBC" "ber", .ignoreCase = true}), (Paths{"/s/U\xCC\x88" "ber"}));
+  EXPECT_EQ(found(**map, {.nameContains = "bad\xFF", .ignoreCase = true}), (Paths{"/s/Bad\xFF\xFEName"}));
+  EXPECT_TRUE(found(**map, {.nameContains = "\xC3\x9CMLAUT"}).empty());
+}

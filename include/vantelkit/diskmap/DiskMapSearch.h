@@ -23,7 +23,8 @@ class DiskMapSearch {
     // The name ends with "." and this extension (a leading dot is allowed; "tar.gz" is
     // matched whole). A name that is only the extension (".gz") has none.
     std::optional<std::string> extension{};
-    // nameContains and extension ignore the case of ASCII letters.
+    // nameContains and extension ignore case (Unicode case folding; a name that is not
+    // valid UTF-8 is compared byte by byte, ASCII letters folded).
     bool ignoreCase = false;
     // The entry's own size (a folder's being 0) is at least this many bytes.
     std::optional<std::int64_t> minimumSize{};
