@@ -19,22 +19,22 @@ DiskMapSearch::DiskMapSearch(Filter filter)
   if (filter.extension) {
     std::string_view extension = *filter.extension;
     if (!extension.empty() && extension.front() == '.') extension.remove_prefix(1);
-    _suffix = "." + (_fold ? folded(extension) : std::string(extension));
+    _suffix = "." + folded(extension);
   }
   if (filter.nameContains) _contains = _fold ? folded(*filter.nameContains) : std::move(*filter.nameContains);
 }
 
 bool DiskMapSearch::matches(const DiskMap::Entry& entry) const {
   if (_type && entry.nodeType() != *_type) return false;
-  std::string_view name = entry.nameView();
-  if (_fold && (_suffix || _contains)) {
+  const std::string_view name = entry.nameView();
+  if (_suffix || _contains) {
     // One buffer per thread: most names then cost no allocation.
     thread_local std::string foldedName;
-    platform::caseFold(name, foldedName);
-    name = foldedName;
+    if (_suffix || _fold) platform::caseFold(name, foldedName);
+    if (_suffix && (foldedName.size() <= _suffix->size() || !foldedName.ends_with(*_suffix))) return false;
+    if (_contains && (_fold ? std::string_view(foldedName) : name).find(*_contains) == std::string_view::npos)
+      return false;
   }
-  if (_suffix && (name.size() <= _suffix->size() || !name.ends_with(*_suffix))) return false;
-  if (_contains && name.find(*_contains) == std::string_view::npos) return false;
   if (_minimumSize && ownSize(entry) < *_minimumSize) return false;
   return true;
 }

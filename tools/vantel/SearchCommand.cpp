@@ -151,9 +151,9 @@ vantel::CommandRegistration registration{"search", [](CLI::App& app, int& exitCo
       ->required();
   command->add_option("--name-contains", options->nameContains, "Name contains TEXT")->type_name("TEXT");
   command->add_option("--extension", options->extension,
-                      "Name ends with .EXT (a leading dot is allowed; compound ones like tar.gz too)")
+                      "Name ends with .EXT, in any case (a leading dot is allowed; compound ones like tar.gz too)")
       ->type_name("EXT");
-  command->add_flag("-i,--ignore-case", options->ignoreCase, "--name-contains and --extension ignore case");
+  command->add_flag("-i,--ignore-case", options->ignoreCase, "--name-contains ignores case (Unicode case folding)");
   command->add_option("--min-size", options->minSize,
                       "Size of at least SIZE: bytes, or with K, M, G, T (1000s) or KiB, MiB, GiB, TiB (1024s); "
                       "folders count as 0")

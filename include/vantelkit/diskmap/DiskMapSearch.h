@@ -20,11 +20,11 @@ class DiskMapSearch {
   struct Filter {
     // The name holds this text.
     std::optional<std::string> nameContains{};
-    // The name ends with "." and this extension (a leading dot is allowed; "tar.gz" is
-    // matched whole). A name that is only the extension (".gz") has none.
+    // The name ends with "." and this extension, in any case (a leading dot is allowed;
+    // "tar.gz" is matched whole). A name that is only the extension (".gz") has none.
     std::optional<std::string> extension{};
-    // nameContains and extension ignore case (Unicode case folding; a name that is not
-    // valid UTF-8 is compared byte by byte, ASCII letters folded).
+    // nameContains ignores case. Case is folded by the Unicode rules; a name that is not
+    // valid UTF-8 is compared byte by byte, its ASCII letters folded.
     bool ignoreCase = false;
     // The entry's own size (a folder's being 0) is at least this many bytes.
     std::optional<std::int64_t> minimumSize{};
@@ -49,7 +49,7 @@ class DiskMapSearch {
   bool _fold;
   std::optional<std::int64_t> _minimumSize;
   std::optional<FileNode::NodeType> _type;
-  std::optional<std::string> _suffix;    // "." and the extension, folded when _fold
+  std::optional<std::string> _suffix;    // "." and the extension, folded
   std::optional<std::string> _contains;  // folded when _fold
 };
 
