@@ -1,8 +1,10 @@
-// vantel search PATH [filters]: the files and folders below PATH that pass every filter,
+// vantel search PATH... [filters]: the files and folders below each PATH that pass every filter,
 // with live progress on a terminal.
 #include <fmt/core.h>
 
+#include <algorithm>
 #include <optional>
+#include <vector>
 
 #include "Command.h"
 #include "ScanTarget.h"
@@ -18,7 +20,7 @@ using vantelkit::FileNode;
 using Index = DiskMap::Index;
 
 struct SearchOptions {
-  std::string path;
+  std::vector<std::string> paths;
   std::optional<std::string> nameContains;
   std::optional<std::string> extension;
   std::optional<std::string> minSize;
@@ -31,9 +33,11 @@ struct SearchOptions {
 };
 
 int runSearch(const SearchOptions& options) {
-  if (options.path.empty()) {
-    fmt::print(stderr, "vantel: PATH must not be empty\n");
-    return vantel::kExitUsage;
+  for (const auto& path : options.paths) {
+    if (path.empty()) {
+      fmt::print(stderr, "vantel: PATH must not be empty\n");
+      return vantel::kExitUsage;
+    }
   }
   if (options.json && options.print0) {
     fmt::print(stderr, "vantel: --json and --print0 cannot be used together\n");
@@ -58,8 +62,6 @@ int runSearch(const SearchOptions& options) {
     }
     adjusted.extension = std::string(extension);
   }
-  auto target = vantel::resolveScanTarget(options.path);
-  if (!target) return vantel::kExitFailure;
   vantelkit::DiskMapSearch::Filter filters;
   filters.nameContains = adjusted.nameContains;
   filters.extension = adjusted.extension;
@@ -74,80 +76,110 @@ int runSearch(const SearchOptions& options) {
   // Bundles included. Files' statuses are read only when a size is wanted: names and types
   // come with the listing.
   const bool sizes = options.json || minSize.has_value();
-  vantelkit::DiskScanner::MapChoices choices;
-  choices.fileSizes = sizes;
-  choices.namesInOrder = true;
-  // Matches so far, for the progress line.
-  if (run.showsProgress()) choices.counted = [&filter](const DiskMap::Entry& entry) { return filter.matches(entry); };
-  auto map = run.runMap(*target, {.searchBundles = true, .choices = std::move(choices)});
-  // Sorted by path, so that two runs over the same files print the same text.
-  const std::string root = target->displayPath(map->rootPath());
 
+  std::optional<vantelkit::JsonWriter> json;
   if (options.json) {
-    vantelkit::JsonWriter json(vantel::standardOutputSink());
-    json.beginObject();
-    json.key("version");
-    json.value(std::int64_t{1});
-    json.key("path");
-    json.value(target->path);
-    json.key("matches");
-    json.beginArray();
-    filter.forEachMatch(*map, root, [&json, &map](Index index, const std::string& path) {
-      const auto& entry = (*map)[index];
-      json.beginObject();
-      json.key("path");
-      json.value(path);
-      json.key("size");
-      if (entry.hasMark(FileNode::unreadable) && !entry.isDirectory()) {
-        json.null();
-      } else {
-        json.value(vantelkit::DiskMapSearch::ownSize(entry));
-      }
-      json.key("type");
-      json.value(FileNode::nodeTypeName(entry.nodeType()));
-      if (entry.hasMark(FileNode::unreadable)) {
-        json.key("error");
-        json.value(vantelkit::platform::errorDescription(entry.error));
-      }
-      json.endObject();
-    });
-    json.endArray();
-    // Every entry the scan found was asked, so both counts agree.
-    json.key("evaluated");
-    json.value(map->totalFilesScanned());
-    json.key("filesScanned");
-    json.value(map->totalFilesScanned());
-    json.key("unreadable");
-    json.value(static_cast<std::int64_t>(map->unreadableCount()));
-    json.key("complete");
-    json.value(!run.interrupted());
-    json.endObject();
-    json.endDocument();
-  } else {
-    std::string out;
-    out.reserve(1 << 17);
-    filter.forEachMatch(*map, root, [&out, &options](Index, const std::string& path) {
-      if (options.print0) {
-        out += path;
-        out += '\0';
-      } else {
-        vantel::appendEscapedForTerminal(out, path);
-        out += '\n';
-      }
-      if (out.size() >= (1 << 16)) {
-        std::fwrite(out.data(), 1, out.size(), stdout);
-        out.clear();
-      }
-    });
-    std::fwrite(out.data(), 1, out.size(), stdout);
+    json.emplace(vantel::standardOutputSink());
+    json->beginObject();
+    json->key("version");
+    json->value(std::int64_t{1});
+    // One PATH keeps the document's original "path"; several are listed as given.
+    if (options.paths.size() == 1) {
+      json->key("path");
+      json->value(options.paths.front());
+    } else {
+      json->key("paths");
+      json->beginArray();
+      for (const auto& path : options.paths) json->value(path);
+      json->endArray();
+    }
+    json->key("matches");
+    json->beginArray();
   }
-  return vantel::reportScanProblems(*target, map->unreadableEntries(), run.interrupted());
+  std::int64_t filesScanned = 0;
+  std::int64_t unreadable = 0;
+  int status = vantel::kExitSuccess;
+  // Each PATH in turn, its matches sorted by path (so that two runs over the same files
+  // print the same text), then what could not be read below it.
+  for (const auto& path : options.paths) {
+    auto target = vantel::resolveScanTarget(path);
+    if (!target) {
+      status = vantel::kExitFailure;
+      continue;
+    }
+    vantelkit::DiskScanner::MapChoices choices;
+    choices.fileSizes = sizes;
+    choices.namesInOrder = true;
+    // Matches so far, for the progress line.
+    if (run.showsProgress()) choices.counted = [&filter](const DiskMap::Entry& entry) { return filter.matches(entry); };
+    auto map = run.runMap(*target, {.searchBundles = true, .choices = std::move(choices)});
+    const std::string root = target->displayPath(map->rootPath());
+    if (json) {
+      filter.forEachMatch(*map, root, [&json, &map](Index index, const std::string& matchPath) {
+        const auto& entry = (*map)[index];
+        json->beginObject();
+        json->key("path");
+        json->value(matchPath);
+        json->key("size");
+        if (entry.hasMark(FileNode::unreadable) && !entry.isDirectory()) {
+          json->null();
+        } else {
+          json->value(vantelkit::DiskMapSearch::ownSize(entry));
+        }
+        json->key("type");
+        json->value(FileNode::nodeTypeName(entry.nodeType()));
+        if (entry.hasMark(FileNode::unreadable)) {
+          json->key("error");
+          json->value(vantelkit::platform::errorDescription(entry.error));
+        }
+        json->endObject();
+      });
+      filesScanned += map->totalFilesScanned();
+      unreadable += static_cast<std::int64_t>(map->unreadableCount());
+    } else {
+      std::string out;
+      out.reserve(1 << 17);
+      filter.forEachMatch(*map, root, [&out, &options](Index, const std::string& matchPath) {
+        if (options.print0) {
+          out += matchPath;
+          out += '\0';
+        } else {
+          vantel::appendEscapedForTerminal(out, matchPath);
+          out += '\n';
+        }
+        if (out.size() >= (1 << 16)) {
+          std::fwrite(out.data(), 1, out.size(), stdout);
+          out.clear();
+        }
+      });
+      std::fwrite(out.data(), 1, out.size(), stdout);
+    }
+    status = std::max(status, vantel::reportScanProblems(*target, map->unreadableEntries(), false));
+    // Ctrl-C ends the whole search, not only this PATH.
+    if (run.interrupted()) break;
+  }
+  if (json) {
+    json->endArray();
+    // Every entry the scans found was asked, so both counts agree.
+    json->key("evaluated");
+    json->value(filesScanned);
+    json->key("filesScanned");
+    json->value(filesScanned);
+    json->key("unreadable");
+    json->value(unreadable);
+    json->key("complete");
+    json->value(!run.interrupted());
+    json->endObject();
+    json->endDocument();
+  }
+  return vantel::reportInterruption(run.interrupted(), status);
 }
 
 vantel::CommandRegistration registration{"search", [](CLI::App& app, int& exitCode) {
   auto options = std::make_shared<SearchOptions>();
   auto* command = app.add_subcommand("search", "Find the files and folders below a folder that pass every filter");
-  command->add_option("PATH", options->path, "Folder to search, bundles included (a link given here is followed)")
+  command->add_option("PATH", options->paths,
+                      "Folders to search, each in turn, bundles included (a link given here is followed)")
       ->required();
   command->add_option("--name-contains", options->nameContains, "Name contains TEXT")->type_name("TEXT");
   command->add_option("--extension", options->extension,
