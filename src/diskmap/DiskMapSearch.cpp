@@ -1,5 +1,7 @@
 #include "vantelkit/diskmap/DiskMapSearch.h"
 
+#include "vantelkit/platform/FileStatus.h"
+#include "vantelkit/platform/RegularExpression.h"
 #include "vantelkit/platform/TextCase.h"
 
 namespace vantelkit {
@@ -22,19 +24,38 @@ DiskMapSearch::DiskMapSearch(Filter filter)
     _suffix = "." + folded(extension);
   }
   if (filter.nameContains) _contains = _fold ? folded(*filter.nameContains) : std::move(*filter.nameContains);
+  if (filter.glob) _glob = _fold ? folded(*filter.glob) : std::move(*filter.glob);
+}
+
+Result<DiskMapSearch> DiskMapSearch::make(Filter filter) {
+  std::optional<std::string> regex = std::move(filter.regex);
+  DiskMapSearch search(std::move(filter));
+  if (regex) {
+    std::string reason;
+    search._regex = platform::RegularExpression::make(*regex, {.ignoreCase = search._fold}, reason);
+    if (!search._regex)
+      return makeError<DiskMapSearchError>(DiskMapSearchError::Case::badRegularExpression, *regex, reason);
+  }
+  return search;
 }
 
 bool DiskMapSearch::matches(const DiskMap::Entry& entry) const {
   if (_type && entry.nodeType() != *_type) return false;
   const std::string_view name = entry.nameView();
-  if (_suffix || _contains) {
+  if (_suffix || _contains || _glob) {
     // One buffer per thread: most names then cost no allocation.
     thread_local std::string foldedName;
     if (_suffix || _fold) platform::caseFold(name, foldedName);
     if (_suffix && (foldedName.size() <= _suffix->size() || !foldedName.ends_with(*_suffix))) return false;
     if (_contains && (_fold ? std::string_view(foldedName) : name).find(*_contains) == std::string_view::npos)
       return false;
+    if (_glob) {
+      thread_local std::string plainName;
+      if (!_fold) plainName.assign(name);
+      if (!platform::globMatches(*_glob, _fold ? foldedName : plainName)) return false;
+    }
   }
+  if (_regex && !_regex->found(name)) return false;
   if (_minimumSize && ownSize(entry) < *_minimumSize) return false;
   return true;
 }

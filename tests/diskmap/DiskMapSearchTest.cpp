@@ -23,9 +23,10 @@ std::shared_ptr<DiskMap> sampleMap() {
 
 std::vector<std::string> found(const DiskMap& map, DiskMapSearch::Filter filter) {
   std::vector<std::string> paths;
-  DiskMapSearch(std::move(filter)).forEachMatch(map, "/s", [&paths](DiskMap::Index, const std::string& path) {
-    paths.push_back(path);
-  });
+  auto search = DiskMapSearch::make(std::move(filter));
+  EXPECT_TRUE(search) << search.error()->localizedDescription();
+  if (!search) return paths;
+  search->forEachMatch(map, "/s", [&paths](DiskMap::Index, const std::string& path) { paths.push_back(path); });
   return paths;
 }
 
@@ -54,6 +55,21 @@ TEST(DiskMapSearchTest, FiltersCombine) {
   EXPECT_TRUE(found(*map, {.nameContains = "zzz"}).empty());
 }
 
+TEST(DiskMapSearchTest, AGlobMatchesTheWholeNameARegularExpressionAnyPartOfIt) {
+  auto map = sampleMap();
+  ASSERT_TRUE(map);
+  using Paths = std::vector<std::string>;
+  EXPECT_EQ(found(*map, {.glob = "a"}), (Paths{"/s/a"}));
+  EXPECT_EQ(found(*map, {.glob = "*.txt"}), (Paths{"/s/.txt", "/s/a.txt", "/s/a/a.txt"}));
+  EXPECT_EQ(found(*map, {.glob = "NOTES.*", .ignoreCase = true}), (Paths{"/s/a/Notes.TXT"}));
+  EXPECT_EQ(found(*map, {.regex = "-|gz$"}), (Paths{"/s/a-b", "/s/a/a.txt/x.tar.gz"}));
+  EXPECT_EQ(found(*map, {.regex = "^b$", .ignoreCase = true}), (Paths{"/s/B"}));
+  auto bad = DiskMapSearch::make({.regex = "a("});
+  ASSERT_FALSE(bad);
+  ASSERT_TRUE(bad.errorAs<DiskMapSearchError>());
+  EXPECT_FALSE(bad.error()->localizedDescription().empty());
+}
+
 TEST(DiskMapSearchTest, IgnoringCaseFoldsUnicodeAndComparesOtherNamesByteByByte) {
   // "ümlaut", "STRASSE.txt" and "straße.TXT", a decomposed "Ü", a name that is not UTF-8.
   auto map = DiskMapImport::read("[1, 2, {}, [{\"name\": \"/s\"}, {\"name\": \"\xC3\xBCmlaut\"},"
@@ -66,5 +82,8 @@ TEST(DiskMapSearchTest, IgnoringCaseFoldsUnicodeAndComparesOtherNamesByteByByte)
             (Paths{"/s/STRASSE.txt", "/s/stra\xC3\x9F" "e.TXT"}));
   EXPECT_EQ(found(**map, {.nameContains = "\xC3\xBC" "ber", .ignoreCase = true}), (Paths{"/s/U\xCC\x88" "ber"}));
   EXPECT_EQ(found(**map, {.nameContains = "bad\xFF", .ignoreCase = true}), (Paths{"/s/Bad\xFF\xFEName"}));
+  EXPECT_EQ(found(**map, {.glob = "\xC3\x9CML*", .ignoreCase = true}), (Paths{"/s/\xC3\xBCmlaut"}));
+  EXPECT_EQ(found(**map, {.regex = "\xC3\x9CML", .ignoreCase = true}), (Paths{"/s/\xC3\xBCmlaut"}));
+  EXPECT_EQ(found(**map, {.regex = "^bad.*name$", .ignoreCase = true}), (Paths{"/s/Bad\xFF\xFEName"}));
   EXPECT_TRUE(found(**map, {.nameContains = "\xC3\x9CMLAUT"}).empty());
 }

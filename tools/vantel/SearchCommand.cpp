@@ -23,6 +23,8 @@ struct SearchOptions {
   std::vector<std::string> paths;
   std::optional<std::string> nameContains;
   std::optional<std::string> extension;
+  std::optional<std::string> glob;
+  std::optional<std::string> regex;
   std::optional<std::string> minSize;
   std::optional<std::string> type;
   bool ignoreCase = false;
@@ -68,7 +70,14 @@ int runSearch(const SearchOptions& options) {
   filters.ignoreCase = options.ignoreCase;
   filters.minimumSize = minSize;
   if (options.type) filters.type = *options.type == "directory" ? FileNode::NodeType::directory : FileNode::NodeType::file;
-  const vantelkit::DiskMapSearch filter(std::move(filters));
+  filters.glob = options.glob;
+  filters.regex = options.regex;
+  auto made = vantelkit::DiskMapSearch::make(std::move(filters));
+  if (!made) {
+    fmt::print(stderr, "vantel: --regex: {}\n", made.error()->localizedDescription());
+    return vantel::kExitUsage;
+  }
+  const vantelkit::DiskMapSearch filter = std::move(*made);
   vantel::ScanRun run(options.tuning, options.walk, [](const vantelkit::DiskScanner& scanner) {
     return vantel::countOf(scanner.countedEntries(), "match", "matches");
   });
@@ -185,7 +194,13 @@ vantel::CommandRegistration registration{"search", [](CLI::App& app, int& exitCo
   command->add_option("--extension", options->extension,
                       "Name ends with .EXT, in any case (a leading dot is allowed; compound ones like tar.gz too)")
       ->type_name("EXT");
-  command->add_flag("-i,--ignore-case", options->ignoreCase, "--name-contains ignores case (Unicode case folding)");
+  command->add_option("-g,--glob", options->glob,
+                      "Whole name matches the shell PATTERN (*, ? for one byte, [...])")
+      ->type_name("PATTERN");
+  command->add_option("--regex", options->regex, "Name contains a match of the regular expression PATTERN (PCRE)")
+      ->type_name("PATTERN");
+  command->add_flag("-i,--ignore-case", options->ignoreCase,
+                    "--name-contains, --glob and --regex ignore case (Unicode case folding)");
   command->add_option("--min-size", options->minSize,
                       "Size of at least SIZE: bytes, or with K, M, G, T (1000s) or KiB, MiB, GiB, TiB (1024s); "
                       "folders count as 0")
