@@ -17,7 +17,10 @@ std::string folded(std::string_view text) {
 }  // namespace
 
 DiskMapSearch::DiskMapSearch(Filter filter)
-    : _fold(filter.ignoreCase), _minimumSize(filter.minimumSize), _type(filter.type) {
+    : _fold(filter.ignoreCase), _minimumSize(filter.minimumSize) {
+  for (auto type : filter.types) {
+    if (static_cast<unsigned>(type) < 32) _types |= std::uint32_t{1} << static_cast<unsigned>(type);
+  }
   if (filter.extension) {
     std::string_view extension = *filter.extension;
     if (!extension.empty() && extension.front() == '.') extension.remove_prefix(1);
@@ -40,7 +43,10 @@ Result<DiskMapSearch> DiskMapSearch::make(Filter filter) {
 }
 
 bool DiskMapSearch::matches(const DiskMap::Entry& entry) const {
-  if (_type && entry.nodeType() != *_type) return false;
+  if (_types != 0) {
+    const auto type = static_cast<unsigned>(entry.nodeType());
+    if (type >= 32 || (_types & (std::uint32_t{1} << type)) == 0) return false;
+  }
   const std::string_view name = entry.nameView();
   if (_suffix || _contains || _glob) {
     // One buffer per thread: most names then cost no allocation.

@@ -46,12 +46,14 @@ TEST(DiskMapSearchTest, FiltersCombine) {
   // Extensions ignore case, as fd's do.
   EXPECT_EQ(found(*map, {.extension = ".TXT"}), (Paths{"/s/a.txt", "/s/a/Notes.TXT", "/s/a/a.txt"}));
   EXPECT_EQ(found(*map, {.extension = "tar.gz"}), (Paths{"/s/a/a.txt/x.tar.gz"}));
-  EXPECT_EQ(found(*map, {.extension = "txt", .type = FileNode::NodeType::file}), (Paths{"/s/a.txt", "/s/a/Notes.TXT"}));
+  EXPECT_EQ(found(*map, {.extension = "txt", .types = {FileNode::NodeType::file}}), (Paths{"/s/a.txt", "/s/a/Notes.TXT"}));
   EXPECT_EQ(found(*map, {.nameContains = "b"}), (Paths{"/s/a-b"}));
   EXPECT_EQ(found(*map, {.nameContains = "b", .ignoreCase = true}), (Paths{"/s/B", "/s/a-b"}));
   // Folders count as 0 bytes.
   EXPECT_EQ(found(*map, {.minimumSize = 2000}), (Paths{"/s/a/Notes.TXT", "/s/a/a.txt/x.tar.gz"}));
-  EXPECT_EQ(found(*map, {.type = FileNode::NodeType::directory}), (Paths{"/s/B", "/s/a", "/s/a/a.txt"}));
+  EXPECT_EQ(found(*map, {.types = {FileNode::NodeType::directory}}), (Paths{"/s/B", "/s/a", "/s/a/a.txt"}));
+  EXPECT_EQ(found(*map, {.minimumSize = 2000, .types = {FileNode::NodeType::link, FileNode::NodeType::file}}),
+            (Paths{"/s/a/Notes.TXT", "/s/a/a.txt/x.tar.gz"}));
   EXPECT_TRUE(found(*map, {.nameContains = "zzz"}).empty());
 }
 

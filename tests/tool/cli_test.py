@@ -125,6 +125,10 @@ class ToolTest(unittest.TestCase):
         self.assertEqual(paths("--name-contains", "dee"), ["sub/deep"])
         self.assertEqual(paths("--glob", "?.TXT", "-i"), ["a.txt", "sub/deep/c.txt"])
         self.assertEqual(paths("--regex", "^b.*g$"), ["sub/b.log"])
+        self.assertEqual(paths("--type", "folder", "--type", "link", "--type", "other"), ["bad\ufffd\ufffdname", "sub", "sub/deep"])
+        # One TYPE per --type: the PATH after it stays a PATH.
+        self.assertEqual(run("search", "--type", "folder", os.path.join(self.root, "sub")).stdout.decode(),
+                         os.path.join(self.root, "sub", "deep") + "\n")
         proc = run("search", self.root, "--regex", "a(", expect=2)
         self.assertRegex(proc.stderr.decode(), r"^vantel: --regex: .+\n$")
         everything = run_json("search", self.root, "--json")

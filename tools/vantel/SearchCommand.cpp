@@ -26,7 +26,7 @@ struct SearchOptions {
   std::optional<std::string> glob;
   std::optional<std::string> regex;
   std::optional<std::string> minSize;
-  std::optional<std::string> type;
+  std::vector<std::string> types;
   bool ignoreCase = false;
   bool json = false;
   bool print0 = false;
@@ -69,7 +69,21 @@ int runSearch(const SearchOptions& options) {
   filters.extension = adjusted.extension;
   filters.ignoreCase = options.ignoreCase;
   filters.minimumSize = minSize;
-  if (options.type) filters.type = *options.type == "directory" ? FileNode::NodeType::directory : FileNode::NodeType::file;
+  using NodeType = FileNode::NodeType;
+  for (const auto& type : options.types) {
+    if (type == "file") {
+      filters.types.push_back(NodeType::file);
+    } else if (type == "folder" || type == "directory") {
+      filters.types.push_back(NodeType::directory);
+    } else if (type == "link") {
+      filters.types.push_back(NodeType::link);
+    } else {
+      // Whatever is neither a file, a folder nor a link: devices, sockets, pipes.
+      for (auto other : {NodeType::none, NodeType::block, NodeType::character, NodeType::socket, NodeType::fifo,
+                         NodeType::bad, NodeType::string, NodeType::complex})
+        filters.types.push_back(other);
+    }
+  }
   filters.glob = options.glob;
   filters.regex = options.regex;
   auto made = vantelkit::DiskMapSearch::make(std::move(filters));
@@ -205,8 +219,11 @@ vantel::CommandRegistration registration{"search", [](CLI::App& app, int& exitCo
                       "Size of at least SIZE: bytes, or with K, M, G, T (1000s) or KiB, MiB, GiB, TiB (1024s); "
                       "folders count as 0")
       ->type_name("SIZE");
-  command->add_option("--type", options->type, "Only files or only folders")
-      ->check(CLI::IsMember({"file", "directory"}));
+  command->add_option("--type", options->types,
+                      "Only entries of this type; repeat it for several (directory is folder). Links and special "
+                      "files are not in the map yet, so link and other find nothing")
+      ->check(CLI::IsMember({"file", "folder", "directory", "link", "other"}))
+      ->type_name("TYPE");
   command->add_flag("--json", options->json, "Machine-readable output, sorted by path");
   command->add_flag("-0,--print0", options->print0, "Paths as they are, each ended by a NUL byte (for xargs -0)");
   options->walk.addOptions(*command);

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "vantelkit/foundation/Error.h"
 #include "vantelkit/foundation/Result.h"
@@ -62,8 +63,8 @@ class DiskMapSearch {
     bool ignoreCase = false;
     // The entry's own size (a folder's being 0) is at least this many bytes.
     std::optional<std::int64_t> minimumSize{};
-    // The entry is of this type.
-    std::optional<FileNode::NodeType> type{};
+    // The entry is of one of these types (of any when empty).
+    std::vector<FileNode::NodeType> types{};
   };
 
   // The search, or a DiskMapSearchError when the regular expression does not compile.
@@ -83,7 +84,7 @@ class DiskMapSearch {
  private:
   bool _fold;
   std::optional<std::int64_t> _minimumSize;
-  std::optional<FileNode::NodeType> _type;
+  std::uint32_t _types = 0;  // bit n set: NodeType n passes; 0: any
   std::optional<std::string> _suffix;    // "." and the extension, folded
   std::optional<std::string> _contains;  // folded when _fold
   std::optional<std::string> _glob;      // folded when _fold
