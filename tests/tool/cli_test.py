@@ -123,9 +123,28 @@ class ToolTest(unittest.TestCase):
                          ["a.txt", "bad\ufffd\ufffdname/inner.txt", "sub/deep/c.txt"])
         self.assertEqual(paths("--min-size", "1000", "--type", "file"), ["sparse.img", "sub/b.log"])
         self.assertEqual(paths("--name-contains", "dee"), ["sub/deep"])
+        self.assertEqual(paths("--glob", "?.TXT", "-i"), ["a.txt", "sub/deep/c.txt"])
+        self.assertEqual(paths("--regex", "^b.*g$"), ["sub/b.log"])
+        self.assertEqual(paths("--type", "folder", "--type", "link", "--type", "other"), ["bad\ufffd\ufffdname", "sub", "sub/deep"])
+        # One TYPE per --type: the PATH after it stays a PATH.
+        self.assertEqual(run("search", "--type", "folder", os.path.join(self.root, "sub")).stdout.decode(),
+                         os.path.join(self.root, "sub", "deep") + "\n")
+        proc = run("search", self.root, "--regex", "a(", expect=2)
+        self.assertRegex(proc.stderr.decode(), r"^vantel: --regex: .+\n$")
         everything = run_json("search", self.root, "--json")
         self.assertEqual(everything["filesScanned"], self.entries)
         self.assertEqual(len(everything["matches"]), self.entries)
+
+    def test_search_lists_each_path_in_turn_and_fails_after_all_when_one_cannot_be_read(self):
+        sub, deep = os.path.join(self.root, "sub"), os.path.join(self.root, "sub", "deep")
+        missing = os.path.join(self.root, "missing")
+        proc = run("search", deep, missing, sub, "--extension", "txt", expect=1)
+        self.assertEqual(proc.stdout.decode(), f"{deep}/c.txt\n{sub}/deep/c.txt\n")
+        self.assertIn(f"{missing}: No such file or directory", proc.stderr.decode())
+        data = json.loads(run("search", deep, sub, "--type", "file", "--json").stdout)
+        self.assertEqual(data["paths"], [deep, sub])
+        self.assertEqual([m["size"] for m in data["matches"]], [5, 2000, 5])
+        self.assertEqual(data["filesScanned"], 1 + 3)
 
     def test_human_map_lists_the_largest_entry_first(self):
         out = run("map", self.root, "--top", "1").stdout.decode("utf-8", errors="replace")

@@ -304,18 +304,16 @@ class ToolFaultsTest(unittest.TestCase):
         parent, name = os.path.split(self.root)
         given = os.path.join(name, "deep", "..")
         out = self.vantel("search", given, "--extension", "txt", cwd=parent).stdout.decode()
-        self.assertEqual(out, f"{name}/deep/one/two/three.txt\n{name}/new\\nline.txt\n")
-        dot = self.vantel("search", ".", "--extension", ".txt", cwd=self.root).stdout.decode()
-        self.assertEqual(dot, "./deep/one/two/three.txt\n./new\\nline.txt\n")
-        folded = self.vantel("search", ".", "--extension", "TXT", "-i", cwd=self.root).stdout.decode()
-        self.assertIn("./UPPER.TXT\n", folded)
-        self.assertIn("./deep/one/two/three.txt\n", folded)
+        self.assertEqual(out, f"{name}/UPPER.TXT\n{name}/deep/one/two/three.txt\n{name}/new\\nline.txt\n")
+        # Extensions ignore case, as fd's do.
+        dot = self.vantel("search", ".", "--extension", ".Txt", cwd=self.root).stdout.decode()
+        self.assertEqual(dot, "./UPPER.TXT\n./deep/one/two/three.txt\n./new\\nline.txt\n")
         compound = self.vantel("search", ".", "--extension", "tar.gz", cwd=self.root).stdout.decode()
         self.assertEqual(compound, "./archive.tar.gz\n")
         self.assertEqual(self.vantel("search", ".", "--extension", "gz", cwd=self.root).stdout.decode(),
                          "./archive.tar.gz\n")
         nul = self.vantel("search", ".", "--extension", "txt", "-0", cwd=self.root).stdout
-        self.assertEqual(nul, b"./deep/one/two/three.txt\0./new\nline.txt\0")
+        self.assertEqual(nul, b"./UPPER.TXT\0./deep/one/two/three.txt\0./new\nline.txt\0")
         first = self.vantel("search", self.root, "--json").stdout
         paths = [m["path"] for m in json.loads(first)["matches"]]
         self.assertEqual(paths, sorted(paths))

@@ -34,4 +34,19 @@ std::string lowercased(std::string_view text) {
   return result;
 }
 
+void caseFold(std::string_view text, std::string& out) {
+  out.assign(text);
+  if (isASCII(text) || !g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) {
+    for (char& c : out) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return;
+  }
+  gchar* folded = g_utf8_casefold(text.data(), static_cast<gssize>(text.size()));
+  gchar* composed = folded ? g_utf8_normalize(folded, -1, G_NORMALIZE_DEFAULT_COMPOSE) : nullptr;
+  if (composed) out.assign(composed);
+  g_free(composed);
+  g_free(folded);
+}
+
 }  // namespace vantelkit::platform
