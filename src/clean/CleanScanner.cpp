@@ -203,6 +203,7 @@ bool CleanScanner::track(const std::vector<std::shared_ptr<Procedure>>& producer
   }
   for (const auto& producer : producers) producer->cancel();
   return true;
+}
 
 CleanScanner::Unreadable CleanScanner::unreadable() const {
   std::lock_guard lock(_mutex);
