@@ -31,8 +31,12 @@ def run_measured(*args):
     """Runs vantel; answers its exit code, stderr, processor seconds (user and system: unlike
     the wall time, not stretched by other work on a shared machine) and peak resident
     megabytes."""
+    env = dict(os.environ)
+    if "ASAN_OPTIONS" in env:
+        # AddressSanitizer keeps freed memory in quarantine, which would count as peak.
+        env["ASAN_OPTIONS"] += ":quarantine_size_mb=0"
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        proc = subprocess.Popen([VANTEL, *args], stdout=out, stderr=err)
+        proc = subprocess.Popen([VANTEL, *args], stdout=out, stderr=err, env=env)
         killer = threading.Timer(120, proc.kill)
         killer.start()
         _, status, usage = os.wait4(proc.pid, 0)
@@ -232,6 +236,8 @@ class MailCommandTest(unittest.TestCase):
             "needed more than": f"CREATE TABLE ZACCOUNT ({columns});" + "".join(
                 f"CREATE VIEW V{i} AS SELECT 1 IN ({numbers});" for i in range(400)),
         }
+        # What the tool needs without a database (more under a sanitizer) is not the database's cost.
+        baseline = run_measured("mail", "--home", m.home)[3]
         for reason, schema in hostile.items():
             with self.subTest(reason=reason):
                 if os.path.exists(m.database):
@@ -246,7 +252,7 @@ class MailCommandTest(unittest.TestCase):
                 self.assertEqual(code, 0)
                 self.assertIn(reason.encode(), stderr)
                 self.assertLess(seconds, 2)
-                self.assertLess(megabytes, 100)
+                self.assertLess(megabytes - baseline, 100)
 
     def test_names_cannot_forge_lines_and_a_failed_write_fails(self):
         m = self.mail
