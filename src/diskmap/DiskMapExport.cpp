@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <unordered_map>
+#include <utility>
 
 #include "vantelkit/Version.h"
 #include "vantelkit/foundation/JsonWriter.h"
@@ -58,6 +59,18 @@ const char* excludedReason(const Entry& entry) {
   return nullptr;
 }
 
+// A folder's size and usage without those of its entries (as they were summed into it).
+std::pair<std::int64_t, std::int64_t> ownSizes(const DiskMap& map, Index folder) {
+  std::int64_t size = map[folder].size, usage = map[folder].usage;
+  for (Index child : map.children(folder)) {
+    const Entry& entry = map[child];
+    if (entry.hasMark(FileNode::duplicateLink)) continue;
+    size -= entry.size;
+    usage -= entry.usage;
+  }
+  return {size, usage};
+}
+
 void writeTree(JsonWriter& json, const DiskMap& map, const TreeView& view) {
   auto enter = [&json, &map, &view](Index index, std::size_t depth) {
     const Entry& entry = map[index];
@@ -70,7 +83,9 @@ void writeTree(JsonWriter& json, const DiskMap& map, const TreeView& view) {
       JsonWriter::appendNumber(out, entry.size);
       out += ",\"usage\":";
       JsonWriter::appendNumber(out, entry.usage);
-      out += ",\"type\":\"file\"}";
+      out += ",\"type\":\"";
+      out += FileNode::nodeTypeName(entry.nodeType());
+      out += "\"}";
       json.rawValueDone();
       return false;
     }
@@ -91,7 +106,7 @@ void writeTree(JsonWriter& json, const DiskMap& map, const TreeView& view) {
     }
     json.key("type");
     const bool directory = entry.isDirectory();
-    json.value(directory ? "directory" : "file");
+    json.value(FileNode::nodeTypeName(entry.nodeType()));
     if (entry.hasMark(FileNode::unreadable)) {
       json.key("error");
       json.value(errorText(entry));
@@ -195,6 +210,17 @@ Result<void> DiskMapExport::writeNcdu(const DiskMap& map, const NcduOptions& opt
       json.value(entry.size);
       json.key("dsize");
       json.value(entry.usage);
+    } else if (directory) {
+      // A folder carries its own sizes, without what it holds.
+      auto [size, usage] = ownSizes(map, index);
+      if (size > 0) {
+        json.key("asize");
+        json.value(size);
+      }
+      if (usage > 0) {
+        json.key("dsize");
+        json.value(usage);
+      }
     }
     if (const auto* link = view.linkOf(index)) {
       json.key("dev");
@@ -214,6 +240,10 @@ Result<void> DiskMapExport::writeNcdu(const DiskMap& map, const NcduOptions& opt
     if (const char* reason = excludedReason(entry)) {
       json.key("excluded");
       json.value(std::string_view(reason) == "cachedir" ? "pattern" : reason);
+    }
+    if (!directory && entry.nodeType() != FileNode::NodeType::file) {
+      json.key("notreg");
+      json.value(true);
     }
     json.endObject();
   };

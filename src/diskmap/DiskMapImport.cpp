@@ -37,6 +37,11 @@ struct Record {
   std::uint8_t type = 0;
   std::uint8_t marks = 0;
   std::uint16_t error = 0;
+  // A folder's size and usage as given with what it holds (-1 when not given), and a file
+  // said to be left out of its folder's sums: what a folder's own sizes are found from.
+  std::int64_t givenSize = -1;
+  std::int64_t givenUsage = -1;
+  bool uncounted = false;
   void addMark(FileNode::Mark mark) { marks = static_cast<std::uint8_t>(marks | mark); }
 };
 constexpr std::size_t kNone = 0;
@@ -65,6 +70,8 @@ struct EntryInfo {
   std::optional<std::int64_t> size;
   std::optional<std::int64_t> usage;
   std::optional<bool> isDirectory;
+  // Neither a file nor a folder: a link, a device, a pipe or a socket (none when not known).
+  std::optional<FileNode::NodeType> otherType;
   std::optional<std::uint64_t> device;
   std::optional<std::uint64_t> inode;
   std::uint32_t linkCount = 0;
@@ -74,8 +81,32 @@ struct EntryInfo {
   int error = 0;
   std::string excluded;
   bool notRegular = false;
+  bool uncounted = false;
+  std::optional<std::int64_t> mode;  // ncdu's st_mode, in exports with extended information
   std::size_t line = 0, column = 0;
 };
+
+// The kind of a non-regular entry from ncdu's st_mode (the file type bits, as POSIX numbers
+// them); none when not given or not one of these.
+FileNode::NodeType typeFromMode(std::optional<std::int64_t> mode) {
+  if (!mode) return FileNode::NodeType::none;
+  switch (*mode & 0170000) {
+    case 0120000: return FileNode::NodeType::link;
+    case 0010000: return FileNode::NodeType::fifo;
+    case 0140000: return FileNode::NodeType::socket;
+    case 0060000: return FileNode::NodeType::block;
+    case 0020000: return FileNode::NodeType::character;
+    default: return FileNode::NodeType::none;
+  }
+}
+
+// A type of the map JSON that is neither "file" nor "directory".
+std::optional<FileNode::NodeType> otherTypeNamed(std::string_view name) {
+  for (auto type : {FileNode::NodeType::link, FileNode::NodeType::fifo, FileNode::NodeType::socket,
+                    FileNode::NodeType::block, FileNode::NodeType::character, FileNode::NodeType::none})
+    if (FileNode::nodeTypeName(type) == name) return type;
+  return std::nullopt;
+}
 
 class Importer {
  public:
@@ -159,8 +190,10 @@ class Importer {
     return true;
   }
 
-  // The entry info describes, as the last child of parent (none for the root).
-  std::size_t makeEntry(const EntryInfo& info, std::optional<std::size_t> parent, bool isDirectory) {
+  // The entry info describes, as the last child of parent (none for the root). A folder's
+  // own sizes are taken when ownSizes says the format gives them (else it has none).
+  std::size_t makeEntry(const EntryInfo& info, std::optional<std::size_t> parent, bool isDirectory,
+                        bool ownSizes = false) {
     if (!parent && !_records.empty()) {
       // A second root: the map is the last one given.
       _records.clear();
@@ -174,7 +207,8 @@ class Importer {
     record.nameLength = info.name->size();
     _names += *info.name;
     _names += '\0';
-    record.type = static_cast<std::uint8_t>(isDirectory ? FileNode::NodeType::directory : FileNode::NodeType::file);
+    record.type = static_cast<std::uint8_t>(isDirectory ? FileNode::NodeType::directory
+                                                        : info.otherType.value_or(FileNode::NodeType::file));
     const std::size_t index = _records.size();
     if (parent) {
       record.parent = *parent;
@@ -186,11 +220,13 @@ class Importer {
       }
       folder.lastChild = index;
     }
-    if (!isDirectory) {
+    if (!isDirectory || ownSizes) {
       record.size = info.size.value_or(0);
       record.usage = info.usage.value_or(record.size);
       _totalSize += record.size;
       _totalUsage += record.usage;
+    }
+    if (!isDirectory) {
       if (info.hardLink && info.inode) {
         record.addMark(FileNode::hardLink);
         _hardLinks.push_back({index, info.device.value_or(0), *info.inode, info.linkCount});
@@ -214,8 +250,30 @@ class Importer {
     if (info.excluded == "pattern" || info.excluded == "cachedir") record.addMark(FileNode::cacheFolder);
   }
 
+  // The map JSON gives folders with their sums: each folder's own size and usage are what
+  // its sums hold beyond its entries' (none when it holds less, as a map summed from its
+  // files only does).
+  void ownSizesFromSums() {
+    for (Record& record : _records) {
+      if (record.type != static_cast<std::uint8_t>(FileNode::NodeType::directory) || record.givenSize < 0) continue;
+      std::int64_t size = record.givenSize, usage = std::max<std::int64_t>(record.givenUsage, 0);
+      for (std::size_t child = record.firstChild; child != kNone; child = _records[child].nextSibling) {
+        const Record& entry = _records[child];
+        if (entry.uncounted) continue;
+        const bool folder = entry.type == static_cast<std::uint8_t>(FileNode::NodeType::directory);
+        size -= folder ? std::max<std::int64_t>(entry.givenSize, 0) : entry.size;
+        usage -= folder ? std::max<std::int64_t>(entry.givenUsage, 0) : entry.usage;
+      }
+      record.size = std::max<std::int64_t>(size, 0);
+      record.usage = std::max<std::int64_t>(usage, 0);
+      _totalSize += record.size;
+      _totalUsage += record.usage;
+    }
+  }
+
   // The records as a map, numbered breadth-first so that each folder's children are one run.
   std::shared_ptr<DiskMap> makeMap() {
+    if (_sumsGiven) ownSizesFromSums();
     const Record& rootRecord = _records[0];
     auto map = std::make_shared<DiskMap>(FileURL::fileURLWithPath(_names.c_str() + rootRecord.nameOffset, true));
     std::vector<Index> entryOf(_records.size(), DiskMap::rootIndex);
@@ -309,7 +367,7 @@ class Importer {
           at.column = info.column;
           return fail(at, tooDeep(), Case::nestedTooDeeply);
         }
-        auto record = makeEntry(info, open.empty() ? std::nullopt : std::optional(open.back().record), true);
+        auto record = makeEntry(info, open.empty() ? std::nullopt : std::optional(open.back().record), true, true);
         applyMarks(record, info);
         std::uint64_t device = info.device.value_or(open.empty() ? 0 : open.back().device);
         open.push_back({record, device});
@@ -326,7 +384,8 @@ class Importer {
         EntryInfo info;
         if (!readNcduInfo(info)) return false;
         if (!checkName(info, false)) return false;
-        if (info.notRegular || info.excluded == "pattern" || info.excluded == "frmlnk") continue;
+        if (info.excluded == "pattern" || info.excluded == "frmlnk") continue;
+        if (info.notRegular) info.otherType = typeFromMode(info.mode);
         if (!info.device) info.device = open.back().device;
         applyMarks(makeEntry(info, open.back().record, false), info);
       } else {
@@ -380,6 +439,9 @@ class Importer {
       } else if (key == "notreg") {
         if (!flag(value, key, on)) return false;
         info.notRegular = on;
+      } else if (key == "mode") {
+        if (!count(value, key, number)) return false;
+        info.mode = number;
       } else if (key == "excluded") {
         if (value.kind == Kind::boolean) {
           info.excluded = value.flag ? "pattern" : "";
@@ -422,6 +484,7 @@ class Importer {
       }
     }
     if (!sawRoot) return fail(token, "a map without \"root\"");
+    _sumsGiven = true;
     return true;
   }
 
@@ -461,6 +524,7 @@ class Importer {
           current.record =
               makeEntry(current.info, open[open.size() - 2].record, current.info.isDirectory.value_or(false));
         }
+        _records[*current.record].uncounted = current.info.uncounted;
         applyMarks(*current.record, current.info);
         open.pop_back();
         if (open.empty()) return true;
@@ -483,9 +547,17 @@ class Importer {
       } else if (key == "type") {
         std::string type;
         if (!text(value, key, type)) return false;
-        if (type != "file" && type != "directory") return fail(value, "\"type\" must be \"file\" or \"directory\"");
-        if (current.record && type == "file") return fail(value, "a file with \"children\"");
-        info.isDirectory = type == "directory";
+        info.otherType.reset();
+        if (type == "directory" || type == "file") {
+          info.isDirectory = type == "directory";
+        } else if (auto other = otherTypeNamed(type)) {
+          info.isDirectory = false;
+          info.otherType = *other;
+        } else {
+          return fail(value, "\"type\" must be \"file\", \"directory\", \"link\", \"fifo\", \"socket\", "
+                             "\"block\", \"char\" or \"none\"");
+        }
+        if (current.record && !*info.isDirectory) return fail(value, "a file with \"children\"");
       } else if (key == "error") {
         std::string reason;
         if (!text(value, key, reason)) return false;
@@ -495,6 +567,10 @@ class Importer {
         if (!text(value, key, info.excluded)) return false;
       } else if (key == "notListed") {
         if (!flag(value, key, info.notListed)) return false;
+      } else if (key == "counted") {
+        bool counted = true;
+        if (!flag(value, key, counted)) return false;
+        info.uncounted = !counted;
       } else if (key == "links") {
         if (!count(value, key, number)) return false;
         info.linkCount = static_cast<std::uint32_t>(std::min<std::int64_t>(number, UINT32_MAX));
@@ -513,6 +589,8 @@ class Importer {
         if (isRoot && rootPath) info.name = rootPath;
         if (!checkName(info, isRoot)) return false;
         current.record = makeEntry(info, isRoot ? std::nullopt : open[open.size() - 2].record, true);
+        _records[*current.record].givenSize = info.size.value_or(-1);
+        _records[*current.record].givenUsage = info.usage.value_or(-1);
         current.inChildren = true;
       } else if (!_reader.skipValue(value)) {
         return false;
@@ -531,6 +609,7 @@ class Importer {
   std::vector<PendingLink> _hardLinks;
   bool _linksCountedOnce = false;
   bool _complete = true;
+  bool _sumsGiven = false;  // the map JSON: folders' sizes include what they hold
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "scanning/internal/DiskScanRun.h"
 #include "scanning/internal/Heartbeat.h"
+#include "vantelkit/platform/FileStatus.h"
 #include "vantelkit/platform/Volumes.h"
 
 namespace vantelkit {
@@ -117,6 +118,14 @@ std::shared_ptr<DiskScanResult> DiskScanner::scan(const FileURL& url, ScanReques
   run.addOperation(root, rootDepth);
   double elapsed = finishWalk(start);
   DiskScanResult::Details details = run.takeDetails();
+  if (run.walkOptions.countOwnSizes) {
+    // The root folder's own size (a link given as the root is followed, as the walk does).
+    auto status = platform::pathStatus(rootURL.path(), true);
+    if (status.type == platform::FileObjectType::directory) {
+      details.totalSize += status.ownSize;
+      details.totalUsage += status.ownUsage;
+    }
+  }
   if (run.walkOptions.countHardLinksOnce) {
     countHardLinksOnce(details.hardLinks, details.totalSize, details.totalUsage, run.buildTree);
   } else {
@@ -142,14 +151,26 @@ std::shared_ptr<DiskMap> DiskScanner::scanMap(const FileURL& url, MapRequest req
   run.map = map;
   run.mapChoices = std::move(request.choices);
   const std::size_t rootDepth = prepare(rootURL, request.searchBundles, request.depthLimit);
+  // The root folder's own size, as each folder below carries its own (a link given as the
+  // root is followed, as the walk follows it).
+  std::int64_t rootSize = 0, rootUsage = 0;
+  if (run.mapChoices.fileSizes) {
+    auto status = platform::pathStatus(rootURL.path(), true);
+    if (status.type == platform::FileObjectType::directory) {
+      rootSize = status.ownSize;
+      rootUsage = status.ownUsage;
+      map->at(DiskMap::rootIndex).size = rootSize;
+      map->at(DiskMap::rootIndex).usage = rootUsage;
+    }
+  }
 
   auto start = std::chrono::steady_clock::now();
   run.addMapOperation(DiskMap::rootIndex, rootDepth);
   double elapsed = finishWalk(start);
   DiskScanResult::Details details = run.takeDetails();
   std::vector<DiskMap::HardLink> links = run.takeMapHardLinks();
-  map->setFigures(details.totalSize, details.totalUsage, std::move(details.unreadable), details.complete, elapsed,
-                  run.filesScanned(), run.mapChoices.fileSizes, run.mapChoices.namesInOrder);
+  map->setFigures(details.totalSize + rootSize, details.totalUsage + rootUsage, std::move(details.unreadable),
+                  details.complete, elapsed, run.filesScanned(), run.mapChoices.fileSizes, run.mapChoices.namesInOrder);
   map->settleHardLinks(std::move(links), run.walkOptions.countHardLinksOnce);
   map->sumFolders();
   run.map.reset();

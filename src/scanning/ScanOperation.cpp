@@ -22,6 +22,8 @@ using platform::DirectoryReader;
 // each listing offered to the scanner's collectors.
 class NodeBuilder {
  public:
+  // Nodes are files and folders only.
+  static constexpr bool keepsEveryType = false;
   using Folder = Node;
 
   explicit NodeBuilder(internal::DiskScanRun& run) : _run(run), _countOnly(!run.buildTree && run.collectors.empty()) {}

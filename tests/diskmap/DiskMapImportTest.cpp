@@ -38,26 +38,28 @@ TEST(DiskMapImportTest, ReadsAnNcduExportWithMarksAndHardLinks) {
   auto result = imported(R"([1, 2, {"progname": "ncdu", "extra": [1, {"x": null}]},
     [{"name": "/data", "dev": 7},
      {"name": "a", "asize": 100, "dsize": 4096},
-     [{"name": "sub"}, {"name": "b", "asize": 5, "dsize": 8, "ino": 42, "nlink": 2, "hlnkc": true},
+     [{"name": "sub", "asize": 20, "dsize": 4096}, {"name": "b", "asize": 5, "dsize": 8, "ino": 42, "nlink": 2, "hlnkc": true},
                       {"name": "c", "asize": 5, "dsize": 8, "ino": 42, "nlink": 2, "hlnkc": true}],
      [{"name": "locked", "read_error": true}],
      [{"name": "proc", "excluded": "kernfs"}],
      {"name": "link", "asize": 10, "notreg": true},
+     {"name": "pipe", "notreg": true, "mode": 4516},
      {"name": "caf\u00e9 \ud83d\ude00 \ud800"}
     ]])");
   ASSERT_TRUE(result);
   const DiskMap& map = *result;
   const Index root = DiskMap::rootIndex;
   EXPECT_EQ(map.rootPath(), "/data");
-  EXPECT_EQ(map.root().size, 105);  // b and c are one file
-  EXPECT_EQ(map.root().usage, 4104);
-  EXPECT_EQ(result->totalSize(), 105);
+  // b and c are one file; sub's own sizes are counted, and the link's.
+  EXPECT_EQ(map.root().size, 100 + 20 + 5 + 10);
+  EXPECT_EQ(map.root().usage, 4096 + 4096 + 8 + 10);
+  EXPECT_EQ(result->totalSize(), 135);
   EXPECT_TRUE(result->hardLinksCountedOnce());
   ASSERT_EQ(result->hardLinks().size(), 2u);
   EXPECT_EQ(result->hardLinks()[0].device, 7u);
   Index sub = 0;
   ASSERT_TRUE(child(map, root, "sub", &sub));
-  EXPECT_EQ(map[sub].size, 5);
+  EXPECT_EQ(map[sub].size, 25);
   EXPECT_TRUE(child(map, sub, "c")->hasMark(FileNode::duplicateLink));
   EXPECT_FALSE(child(map, sub, "b")->hasMark(FileNode::duplicateLink));
   EXPECT_TRUE(child(map, root, "locked")->hasMark(FileNode::unreadable));
@@ -65,9 +67,11 @@ TEST(DiskMapImportTest, ReadsAnNcduExportWithMarksAndHardLinks) {
   EXPECT_EQ(result->unreadableEntries()[0].path, "/data/locked");
   EXPECT_EQ(result->unreadableEntries()[0].reason(), "could not be read");
   EXPECT_TRUE(child(map, root, "proc")->hasMark(FileNode::pseudoFileSystem));
-  EXPECT_FALSE(child(map, root, "link"));
+  // Not regular: of the kind its mode gives, or of none known.
+  EXPECT_EQ(child(map, root, "link")->nodeType(), FileNode::NodeType::none);
+  EXPECT_EQ(child(map, root, "pipe")->nodeType(), FileNode::NodeType::fifo);
   EXPECT_TRUE(child(map, root, "caf\xc3\xa9 \xf0\x9f\x98\x80 \xef\xbf\xbd"));
-  EXPECT_EQ(result->totalFilesScanned(), 7);
+  EXPECT_EQ(result->totalFilesScanned(), 9);
 }
 
 TEST(DiskMapImportTest, ReadsTheMapJsonAndSumsFoldersAgain) {

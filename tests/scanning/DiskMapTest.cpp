@@ -11,6 +11,7 @@
 
 #include "support/FaultInjectingDirectoryReader.h"
 #include "support/ScanFixtureTree.h"
+#include "vantelkit/platform/FileStatus.h"
 #include "vantelkit/scanning/DiskScanner.h"
 
 using namespace vantelkit;
@@ -88,18 +89,66 @@ const DiskMap::Entry* childNamed(const DiskMap& map, Index folder, std::string_v
   return nullptr;
 }
 
-// Every node of tree has its entry in map with the same name, type, sizes, marks and error,
-// its children as a contiguous run; and nothing more.
+bool isFileOrFolder(const DiskMap::Entry& entry) {
+  return entry.isDirectory() || entry.nodeType() == FileNode::NodeType::file;
+}
+
+// An entry's size and usage without what is summed into it.
+std::pair<std::int64_t, std::int64_t> ownSizes(const DiskMap& map, Index index) {
+  std::int64_t size = map[index].size, usage = map[index].usage;
+  if (!map[index].isDirectory()) return {size, usage};
+  for (Index child : map.children(index)) {
+    if (map[child].hasMark(FileNode::duplicateLink)) continue;
+    size -= map[child].size;
+    usage -= map[child].usage;
+  }
+  return {size, usage};
+}
+
+// What a FileNode tree counts of an entry: regular files only.
+std::pair<std::int64_t, std::int64_t> fileSizes(const DiskMap& map, Index index) {
+  const auto& entry = map[index];
+  if (!entry.isDirectory()) return isFileOrFolder(entry) ? std::pair(entry.size, entry.usage) : std::pair(0l, 0l);
+  std::pair<std::int64_t, std::int64_t> sum{0, 0};
+  for (Index child : map.children(index)) {
+    if (map[child].hasMark(FileNode::duplicateLink)) continue;
+    auto [size, usage] = fileSizes(map, child);
+    sum.first += size;
+    sum.second += usage;
+  }
+  return sum;
+}
+
+// What the map holds beyond a FileNode tree: folders' own sizes, and the links, devices,
+// pipes and sockets with theirs.
+struct Extras {
+  std::int64_t size = 0, usage = 0, entries = 0;
+};
+Extras extrasOf(const DiskMap& map) {
+  Extras extras;
+  for (Index i = 0; i < map.count(); ++i) {
+    if (map[i].nodeType() == FileNode::NodeType::file || map[i].hasMark(FileNode::duplicateLink)) continue;
+    auto [size, usage] = ownSizes(map, i);
+    extras.size += size;
+    extras.usage += usage;
+    extras.entries += map[i].isDirectory() ? 0 : 1;
+  }
+  return extras;
+}
+
+// Every node of tree has its entry in map with the same name, type, file sizes, marks and
+// error, its children as a contiguous run; and nothing more but entries of other kinds.
 void expectSameTree(const FileNode& node, const DiskMap& map, Index index, const std::string& where) {
   const auto& entry = map[index];
   ASSERT_EQ(entry.nameView(), node.name()) << where;
   ASSERT_EQ(entry.nodeType(), node.type()) << where;
-  ASSERT_EQ(entry.size, node.size()) << where;
-  ASSERT_EQ(entry.usage, node.usage()) << where;
+  ASSERT_EQ(fileSizes(map, index), std::pair(node.size(), node.usage())) << where;
   // partlyRead is the map's own summary of what is below.
   ASSERT_EQ(entry.marks & ~FileNode::partlyRead, node.marks()) << where;
   ASSERT_EQ(entry.error, node.error()) << where;
-  ASSERT_EQ(entry.childCount, node.children().size()) << where;
+  std::size_t filesAndFolders = 0;
+  for (Index child : map.children(index)) filesAndFolders += isFileOrFolder(map[child]) ? 1 : 0;
+  ASSERT_EQ(filesAndFolders, node.children().size()) << where;
   for (Index i = 0; i < entry.childCount; ++i) {
     Index child = entry.firstChild + i;
     ASSERT_GT(child, index) << where;
@@ -117,10 +166,11 @@ void expectSameTree(const FileNode& node, const DiskMap& map, Index index, const
 }
 
 void expectSameFigures(const DiskScanResult& result, const DiskMap& map, const std::string& where) {
-  EXPECT_EQ(map.totalSize(), result.totalSize()) << where;
-  EXPECT_EQ(map.totalUsage(), result.totalUsage()) << where;
-  EXPECT_EQ(map.totalFilesScanned(), result.totalFilesScanned()) << where;
-  EXPECT_EQ(map.count(), static_cast<std::size_t>(result.totalFilesScanned()) + 1) << where;
+  const Extras extras = extrasOf(map);
+  EXPECT_EQ(map.totalSize(), result.totalSize() + extras.size) << where;
+  EXPECT_EQ(map.totalUsage(), result.totalUsage() + extras.usage) << where;
+  EXPECT_EQ(map.totalFilesScanned(), result.totalFilesScanned() + extras.entries) << where;
+  EXPECT_EQ(map.count(), static_cast<std::size_t>(result.totalFilesScanned() + extras.entries) + 1) << where;
   EXPECT_EQ(map.unreadableEntries(), result.unreadableEntries()) << where;
   EXPECT_EQ(map.hardLinksCountedOnce(), result.hardLinksCountedOnce()) << where;
   ASSERT_EQ(map.hardLinks().size(), result.hardLinks().size()) << where;
@@ -210,11 +260,11 @@ TEST(DiskMapTest, HardLinksCountOnceInFoldersAndTotals) {
   options.countHardLinksOnce = true;
   scanner->setWalkOptions(options);
   auto map = scanner->scanMap(FileURL::fileURLWithPath(tree.root()));
-  EXPECT_EQ(map->totalSize(), 4096 + 100);
-  EXPECT_EQ(map->root().size, 4096 + 100);
-  EXPECT_EQ(childNamed(*map, DiskMap::rootIndex, "b")->size, 0);
+  EXPECT_EQ(fileSizes(*map, DiskMap::rootIndex).first, 4096 + 100);
+  EXPECT_EQ(map->totalSize(), map->root().size);
   Index b = 0;
   childNamed(*map, DiskMap::rootIndex, "b", &b);
+  EXPECT_EQ(fileSizes(*map, b).first, 0);
   EXPECT_TRUE(childNamed(*map, b, "second")->hasMark(FileNode::duplicateLink));
   EXPECT_EQ(childNamed(*map, b, "second")->size, 4096);  // its own size stays
   ASSERT_EQ(map->hardLinks().size(), 3u);
@@ -234,7 +284,7 @@ TEST(DiskMapTest, NamesAndTypesOnlyReadsNoSizesButFindsEverything) {
   EXPECT_TRUE(full->hasFileSizes());
   EXPECT_FALSE(names->hasFileSizes());
   ASSERT_EQ(names->count(), full->count());
-  EXPECT_EQ(full->root().size, 123 + 456);
+  EXPECT_EQ(fileSizes(*full, DiskMap::rootIndex).first, 123 + 456);
   std::set<std::pair<std::string, int>> fullEntries, nameEntries;
   for (Index i = 1; i < full->count(); ++i) fullEntries.emplace(full->relativePath(i), (*full)[i].type);
   for (Index i = 1; i < names->count(); ++i) nameEntries.emplace(names->relativePath(i), (*names)[i].type);
@@ -242,7 +292,40 @@ TEST(DiskMapTest, NamesAndTypesOnlyReadsNoSizesButFindsEverything) {
   // Every file reads as empty, the one whose status was read to probe the folder too.
   EXPECT_EQ(names->root().size, 0);
   EXPECT_EQ(names->totalSize(), 0);
-  EXPECT_EQ(nameEntries.count({"link", static_cast<int>(FileNode::NodeType::file)}), 0u);
+  EXPECT_EQ(nameEntries.count({"link", static_cast<int>(FileNode::NodeType::link)}), 1u);
+}
+
+TEST(DiskMapTest, HoldsEveryKindWithItsOwnSizeAndFoldersWithTheirs) {
+  ScanFixtureTree tree;
+  tree.file("f", 10);
+  tree.directory("d/empty");
+  tree.symbolicLink("d/link", "../f");  // its own size is its target's length, 4
+  tree.fifo("pipe");
+  const bool socket = tree.socket("d/socket");
+  auto map = DiskScanner::make()->scanMap(FileURL::fileURLWithPath(tree.root()));
+  Index d = 0;
+  ASSERT_TRUE(childNamed(*map, DiskMap::rootIndex, "d", &d));
+  const auto* link = childNamed(*map, d, "link");
+  ASSERT_TRUE(link);
+  EXPECT_EQ(link->nodeType(), FileNode::NodeType::link);
+  EXPECT_EQ(link->size, 4);
+  EXPECT_EQ(childNamed(*map, DiskMap::rootIndex, "pipe")->nodeType(), FileNode::NodeType::fifo);
+  if (socket) {
+    EXPECT_EQ(childNamed(*map, d, "socket")->nodeType(), FileNode::NodeType::socket);
+  }
+  // Each folder counts its own status beneath what it holds.
+  auto own = [&tree](std::string_view relative) { return platform::pathStatus(tree.path(relative), false).ownSize; };
+  EXPECT_GT(own("d/empty"), 0);
+  EXPECT_EQ(childNamed(*map, d, "empty")->size, own("d/empty"));
+  EXPECT_EQ((*map)[d].size, own("d") + own("d/empty") + 4 + (socket ? own("d/socket") : 0));
+  EXPECT_EQ(map->root().size, platform::pathStatus(tree.root(), false).ownSize + 10 + (*map)[d].size + own("pipe"));
+  EXPECT_EQ(map->totalSize(), map->root().size);
+  EXPECT_EQ(map->totalFilesScanned(), socket ? 6 : 5);
+  // A scan without a map counts the same totals when asked to, as du does.
+  auto scanner = DiskScanner::make();
+  scanner->setWalkOptions({.countOwnSizes = true});
+  auto counted = scanner->scan(FileURL::fileURLWithPath(tree.root()), {});
+  EXPECT_EQ(std::pair(counted->totalSize(), counted->totalUsage()), std::pair(map->totalSize(), map->totalUsage()));
 }
 
 TEST(DiskMapTest, ACancelledScanGivesAConsistentPartialMap) {
@@ -261,11 +344,11 @@ TEST(DiskMapTest, ACancelledScanGivesAConsistentPartialMap) {
   auto map = scanner->scanMap(FileURL::fileURLWithPath(tree.root()));
   EXPECT_FALSE(map->isComplete());
   EXPECT_LT(map->count(), 1u + 40 * 3);
-  // Folder sums agree with the files the map holds.
-  std::int64_t files = 0;
-  for (Index i = 1; i < map->count(); ++i) files += (*map)[i].isDirectory() ? 0 : (*map)[i].size;
-  EXPECT_EQ(map->root().size, files);
-  EXPECT_EQ(map->totalSize(), files);
+  // Folder sums agree with the entries the map holds.
+  std::int64_t held = 0;
+  for (Index i = 0; i < map->count(); ++i) held += ownSizes(*map, i).first;
+  EXPECT_EQ(map->root().size, held);
+  EXPECT_EQ(map->totalSize(), held);
   // Every folder here holds something: one left empty was not listed, and says so.
   std::size_t notListed = 0;
   for (Index i = 1; i < map->count(); ++i) {

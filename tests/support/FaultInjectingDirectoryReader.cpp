@@ -14,6 +14,7 @@ class CountingVisitor final : public vantelkit::platform::DirectoryReader::Visit
     _inner.visit(entry);
   }
   bool wantsDirectoryDevice() const override { return _inner.wantsDirectoryDevice(); }
+  bool wantsEveryStatus() const override { return _inner.wantsEveryStatus(); }
   bool enterDirectory(std::uint64_t device) override { return _inner.enterDirectory(device); }
   void failed(std::error_code error) override { _inner.failed(error); }
   bool cut() const { return _limit >= 0 && _count >= _limit; }
@@ -38,6 +39,7 @@ class StatusFailingVisitor final : public vantelkit::platform::DirectoryReader::
     _inner.visit(failed);
   }
   bool wantsDirectoryDevice() const override { return _inner.wantsDirectoryDevice(); }
+  bool wantsEveryStatus() const override { return _inner.wantsEveryStatus(); }
   bool enterDirectory(std::uint64_t device) override { return _inner.enterDirectory(device); }
   void failed(std::error_code error) override { _inner.failed(error); }
 

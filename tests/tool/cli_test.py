@@ -56,19 +56,20 @@ class ToolTest(unittest.TestCase):
         with open(os.path.join(outside, "big"), "wb") as f:
             f.write(b"y" * 50000)
         os.symlink(outside, os.path.join(root, "link-to-outside"))
-        cls.total = sum(cls.sizes.values())
-        # Regular files and folders below the root; the pipe and the link have no node.
-        cls.entries = len(cls.sizes) + 3
+        # As du counts: the files, the folders' own sizes, the pipe and the link (not followed).
+        cls.total = toolsupport.du_size(root)
+        # Files, folders, the pipe and the link below the root.
+        cls.entries = len(cls.sizes) + 3 + 2
 
     @classmethod
     def tearDownClass(cls):
         cls.tmp.cleanup()
 
-    def test_size_counts_regular_files_only_and_never_follows_links(self):
+    def test_size_counts_as_du_does_and_never_follows_links(self):
         data = run_json("size", self.root, "--json")
         self.assertEqual(data["path"], self.root)
         self.assertEqual(data["size"], self.total)
-        self.assertEqual(data["filesScanned"], self.entries)
+        self.assertEqual(data["filesScanned"], self.entries - 2)  # files and folders
         self.assertGreaterEqual(data["elapsed"], 0)
 
     def test_map_json_is_a_consistent_tree_with_replaced_bytes(self):
@@ -79,12 +80,13 @@ class ToolTest(unittest.TestCase):
         names = {child["name"] for child in root["children"]}
         self.assertIn("bad\ufffd\ufffdname", names)
         self.assertIn('q"uo\\te\ttab', names)
-        self.assertNotIn("pipe", names)
-        self.assertNotIn("link-to-outside", names)
+        kinds = {child["name"]: child["type"] for child in root["children"]}
+        self.assertEqual((kinds["pipe"], kinds["link-to-outside"]), ("fifo", "link"))
 
         def check(node):
             if node["type"] == "directory":
-                self.assertEqual(node["size"], sum(check(c) for c in node["children"]), node["name"])
+                # Its own size beside its entries'.
+                self.assertGreater(node["size"], sum(check(c) for c in node["children"]), node["name"])
             else:
                 self.assertNotIn("children", node)
             return node["size"]
@@ -109,10 +111,13 @@ class ToolTest(unittest.TestCase):
 
         def total(entry):
             if isinstance(entry, list):
-                return sum(total(e) for e in entry[1:])
+                return entry[0].get("asize", 0) + sum(total(e) for e in entry[1:])
             return entry.get("asize", 0)
 
         self.assertEqual(total(tree), self.total)
+        others = {e["name"]: e for e in tree[1:] if isinstance(e, dict) and e.get("notreg")}
+        self.assertEqual(sorted(others), ["link-to-outside", "pipe"])
+        self.assertEqual(others["link-to-outside"]["asize"], len(os.path.join(self.tmp.name, "outside")))
 
     def test_search_filters(self):
         def paths(*filters):
@@ -125,7 +130,10 @@ class ToolTest(unittest.TestCase):
         self.assertEqual(paths("--name-contains", "dee"), ["sub/deep"])
         self.assertEqual(paths("--glob", "?.TXT", "-i"), ["a.txt", "sub/deep/c.txt"])
         self.assertEqual(paths("--regex", "^b.*g$"), ["sub/b.log"])
-        self.assertEqual(paths("--type", "folder", "--type", "link", "--type", "other"), ["bad\ufffd\ufffdname", "sub", "sub/deep"])
+        self.assertEqual(paths("--type", "folder", "--type", "link", "--type", "other"),
+                         ["bad\ufffd\ufffdname", "link-to-outside", "pipe", "sub", "sub/deep"])
+        self.assertEqual(paths("--type", "link"), ["link-to-outside"])
+        self.assertEqual(paths("--type", "other"), ["pipe"])
         # One TYPE per --type: the PATH after it stays a PATH.
         self.assertEqual(run("search", "--type", "folder", os.path.join(self.root, "sub")).stdout.decode(),
                          os.path.join(self.root, "sub", "deep") + "\n")

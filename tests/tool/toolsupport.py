@@ -3,6 +3,7 @@ import json
 import os
 import pwd
 import shutil
+import stat
 import signal
 import subprocess
 import tempfile
@@ -76,6 +77,21 @@ def write(path, size=0, data=None):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as f:
         f.write(data if data is not None else b"x" * size)
+
+
+def du_size(path, usage=False):
+    """What du -sb (or du -s -B1 with usage) counts below path: every entry's own size, folders
+    and links (not followed) included, a file with several links once."""
+    seen = set()
+    total = 0
+    for folder, dirs, files in os.walk(path):
+        for name in [None] + dirs + files:
+            status = os.lstat(folder if name is None else os.path.join(folder, name))
+            if (name is not None and stat.S_ISDIR(status.st_mode)) or (status.st_ino, status.st_dev) in seen:
+                continue  # a folder is counted as its walk enters it
+            seen.add((status.st_ino, status.st_dev))
+            total += status.st_blocks * 512 if usage else status.st_size
+    return total
 
 
 def make_temp_tree(prefix):

@@ -77,6 +77,7 @@ char markOf(const Entry& entry) {
   if (entry.hasMark(FileNode::pseudoFileSystem)) return '^';
   if (entry.hasMark(FileNode::cacheFolder)) return '<';
   if (entry.hasMark(FileNode::hardLink)) return 'H';
+  if (!entry.isDirectory() && entry.nodeType() != FileNode::NodeType::file) return '@';
   if (entry.hasMark(FileNode::partlyRead)) return '.';
   return 0;
 }
@@ -351,13 +352,15 @@ int runMap(const MapOptions& options) {
 
 vantel::CommandRegistration registration{"map", [](CLI::App& app, int& exitCode) {
   auto options = std::make_shared<MapOptions>();
-  auto* command = app.add_subcommand("map", "Disk map of a folder: a size tree of everything below it");
+  auto* command = app.add_subcommand(
+      "map", "Disk map of a folder: a size tree of everything below it, each folder's own size included");
   command->footer(
       "Marks before a name, as ncdu shows them:\n"
       "  !  could not be read, or not read (interrupted, past --depth-limit, removed during the\n"
       "     scan); its size is ? when nothing of it was read\n"
       "  .  something below could not be read: the size is short of what is on disk\n"
       "  H  a file with several hard links (further links are counted once)\n"
+      "  @  neither a file nor a folder: a symbolic link (never followed), a device, pipe or socket\n"
       "  <  cache folder left out (--exclude-caches)\n"
       "  >  on another file system (-x)\n"
       "  ^  kernel file system (/proc, /sys, ...), not read");

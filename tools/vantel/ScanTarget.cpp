@@ -91,6 +91,7 @@ vantelkit::DiskScanner::WalkOptions WalkChoices::options() const {
   options.excludes = excludes;
   options.excludeCaches = excludeCaches;
   options.countHardLinksOnce = !countLinks;
+  options.countOwnSizes = countOwnSizes;
   return options;
 }
 

@@ -66,6 +66,8 @@ struct WalkChoices {
   bool crossPseudo = false;
   bool excludeCaches = false;
   bool countLinks = false;
+  // Totals count folders' and other entries' own sizes, as du does (set by the command).
+  bool countOwnSizes = false;
   std::vector<std::string> excludes;
   void addOptions(CLI::App& command);
   vantelkit::DiskScanner::WalkOptions options() const;

@@ -220,8 +220,8 @@ vantel::CommandRegistration registration{"search", [](CLI::App& app, int& exitCo
                       "folders count as 0")
       ->type_name("SIZE");
   command->add_option("--type", options->types,
-                      "Only entries of this type; repeat it for several (directory is folder). Links and special "
-                      "files are not in the map yet, so link and other find nothing")
+                      "Only entries of this type; repeat it for several (directory is folder; link is a symbolic "
+                      "link, never followed; other is a device, pipe or socket)")
       ->check(CLI::IsMember({"file", "folder", "directory", "link", "other"}))
       ->type_name("TYPE");
   command->add_flag("--json", options->json, "Machine-readable output, sorted by path");

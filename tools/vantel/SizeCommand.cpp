@@ -1,5 +1,6 @@
-// vantel size PATH... [--json]: the total logical size (and disk usage) of the regular files
-// below each PATH, or of the file PATH itself, one line per PATH as du -s prints it.
+// vantel size PATH... [--json]: the total logical size (and disk usage) of everything below
+// each PATH (files, and folders' and links' own sizes, as du counts them), or of the file
+// PATH itself, one line per PATH as du -s prints it.
 #include <fmt/core.h>
 
 #include "Command.h"
@@ -71,7 +72,9 @@ int runSize(const SizeOptions& options) {
       return vantel::kExitUsage;
     }
   }
-  vantel::ScanRun run(options.tuning, options.walk);
+  vantel::WalkChoices walk = options.walk;
+  walk.countOwnSizes = true;  // as du counts: folders, links and special files too
+  vantel::ScanRun run(options.tuning, walk);
   if (!run.ready()) return vantel::kExitUsage;
   int status = vantel::kExitSuccess;
   for (const auto& path : options.paths) {
@@ -83,8 +86,8 @@ int runSize(const SizeOptions& options) {
       continue;
     }
     if (found.type != vantelkit::platform::FileObjectType::directory) {
-      // A file is its own size; anything else that is not a folder holds no file bytes.
-      printMeasure(options, path, Measure{.size = found.size, .usage = found.usage, .filesScanned = 1}, true);
+      // Anything that is not a folder is its own size.
+      printMeasure(options, path, Measure{.size = found.ownSize, .usage = found.ownUsage, .filesScanned = 1}, true);
       continue;
     }
     auto target = vantel::resolveScanTarget(path);
@@ -111,7 +114,8 @@ int runSize(const SizeOptions& options) {
 
 vantel::CommandRegistration registration{"size", [](CLI::App& app, int& exitCode) {
   auto options = std::make_shared<SizeOptions>();
-  auto* command = app.add_subcommand("size", "Total logical size of the regular files below each folder, or of a file");
+  auto* command = app.add_subcommand(
+      "size", "Total logical size of everything below each folder (the folder's own included), or of a file, as du -sb");
   command->add_option("PATH", options->paths, "Folders or files to measure (a link given here is followed)")
       ->required();
   command->add_flag("--json", options->json, "Machine-readable output: one JSON document per PATH, one per line");

@@ -1,6 +1,6 @@
-// Bulk listing of one directory: each entry's name, object type and, for a regular file,
-// its logical size, allocated bytes and identity, read with as few system calls as the
-// platform allows. Links are never
+// Bulk listing of one directory: each entry's name, object type and, for a regular file (or
+// on request for every entry), its logical size, allocated bytes and identity, read with as
+// few system calls as the platform allows. Links are never
 // followed below the listed directory. Names are bytes and need not be valid UTF-8.
 // Thread safety: list() may be called from many threads at once.
 #pragma once
@@ -21,9 +21,12 @@ class DirectoryReader {
   struct Entry {
     std::string_view name;  // valid only during the visit
     FileObjectType type = FileObjectType::unknown;
-    std::int64_t size = 0;   // logical size of a regular file; 0 for every other type
-    std::int64_t usage = 0;  // bytes allocated on disk for a regular file; 0 otherwise
-    // Identity of a regular file, for telling hard links apart.
+    // Logical size and bytes allocated on disk of a regular file, or of any entry when the
+    // visitor wantsEveryStatus() (a folder's own, a link's own: never followed); else 0.
+    std::int64_t size = 0;
+    std::int64_t usage = 0;
+    // Identity of a regular file (of any entry but a folder when every status is read), for
+    // telling hard links apart.
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     std::uint32_t linkCount = 1;
@@ -50,6 +53,10 @@ class DirectoryReader {
     // error reported), and the others have sizes 0 and one link. A reader may read
     // statuses anyway.
     virtual bool wantsFileStatus() const { return true; }
+    // True when the status of every entry is wanted, not only of regular files: folders,
+    // links, devices, pipes and sockets then come with their sizes too. Only asked when
+    // wantsFileStatus() is true.
+    virtual bool wantsEveryStatus() const { return false; }
     // Why the directory could not be listed, just before list() answers cannotOpen or
     // readFailed.
     virtual void failed(std::error_code error) { (void)error; }

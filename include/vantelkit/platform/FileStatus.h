@@ -28,6 +28,10 @@ struct PathStatus {
   // type.
   std::int64_t size = 0;
   std::int64_t usage = 0;
+  // The same two of whatever the item is: a folder's own, a device's, a link's (when not
+  // followed).
+  std::int64_t ownSize = 0;
+  std::int64_t ownUsage = 0;
 };
 
 // The status of the item at path; with followLink, of what a link as the last component

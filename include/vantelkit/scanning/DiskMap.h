@@ -1,12 +1,16 @@
-// A disk map in compact form: the same tree a scan with a built FileNode tree gives (names,
-// types, sizes summed into folders, marks and errors), kept as fixed 40-byte entries in
+// A disk map in compact form: the tree a scan with a built FileNode tree gives (names,
+// types, sizes summed into folders, marks and errors), with links, devices, pipes and
+// sockets as entries of their own kind too, kept as fixed 40-byte entries in
 // pooled blocks, each folder's children one contiguous run of indices, each name stored
 // once. About a third of the FileNode tree's memory, and no allocation per entry.
 //
 // Entries are numbered from 0 (the root); a folder's children follow each other in listing
 // order, and every child has a higher index than its folder. A folder's size and usage are
-// the sums of the regular files below it (a further link to a file counted elsewhere is left
-// out when its entry has the FileNode::duplicateLink mark).
+// its own (as the file system gives them for the folder itself) plus those of every entry
+// below it, each entry counted with its own status: a link's own size, never what it points
+// to (a further link to a file counted elsewhere is left out when its entry has the
+// FileNode::duplicateLink mark). A map made from a FileNode tree or imported without
+// folders' own sizes sums its files only.
 //
 // Made by DiskScanner::scanMap(), by DiskMapImport or from a FileNode tree with fromTree().
 // children() and visit() walk it; visit() keeps its own stack on the heap, so a chain of
@@ -42,13 +46,13 @@ class DiskMap {
 
   // One file or folder. Plain data, so that unused pool space is never touched.
   struct Entry {
-    std::int64_t size;   // bytes; a folder's: the sum below it
-    std::int64_t usage;  // bytes allocated on disk; a folder's: the sum below it
+    std::int64_t size;   // bytes; a folder's: its own and the sum below it
+    std::int64_t usage;  // bytes allocated on disk; a folder's: its own and the sum below it
     const char* name;    // the last path component, NUL-terminated (bytes, not always UTF-8)
     Index parent;        // the root's is its own index
     Index firstChild;    // a folder's children: firstChild ... firstChild + childCount - 1
     Index childCount;
-    std::uint8_t type;   // a FileNode::NodeType
+    std::uint8_t type;   // a FileNode::NodeType: file, directory, link, fifo, socket, block, character
     std::uint8_t marks;  // FileNode::Mark bits
     std::uint16_t error; // the system's error number for an unreadable entry
 
@@ -212,8 +216,8 @@ class DiskMap {
     char* names = nullptr;
   };
   Block reserve(std::size_t count, std::size_t nameBytes);
-  // Adds every entry's size and usage to its folder's, from the deepest up (sizes of files
-  // only before; folders then hold their sums), marks FileNode::partlyRead the folders with
+  // Adds every entry's size and usage to its folder's, from the deepest up (each entry's own
+  // before; folders then hold their sums), marks FileNode::partlyRead the folders with
   // something unreadable or not listed below, and counts the folders not listed. Once,
   // after the scan.
   void sumFolders();

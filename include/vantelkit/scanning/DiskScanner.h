@@ -88,6 +88,10 @@ class DiskScanner : public std::enable_shared_from_this<DiskScanner> {
     // A file with several links adds to the sums once per device and inode (the link with
     // the smallest path counts; the others are marked FileNode::duplicateLink).
     bool countHardLinksOnce = false;
+    // The totals count every entry's own size, as du does: each folder's own (the root's
+    // too) and those of links (never followed), devices, pipes and sockets, beside the
+    // files'. Nodes and their sums stay those of files; a map always counts them all.
+    bool countOwnSizes = false;
   };
 
   // How a traversal decides to hand a subdirectory to a new operation. Linux cannot tell a

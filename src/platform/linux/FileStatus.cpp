@@ -39,9 +39,11 @@ PathStatus pathStatus(std::string_view path, bool followLink) {
   int result = followLink ? ::stat(text.c_str(), &status) : ::lstat(text.c_str(), &status);
   if (result != 0) return PathStatus{FileObjectType::unknown, errorCodeFromNumber(errno), 0};
   PathStatus answer{typeFromMode(status.st_mode), {}, static_cast<std::uint64_t>(status.st_dev)};
+  answer.ownSize = static_cast<std::int64_t>(status.st_size);
+  answer.ownUsage = static_cast<std::int64_t>(status.st_blocks) * 512;
   if (answer.type == FileObjectType::file) {
-    answer.size = static_cast<std::int64_t>(status.st_size);
-    answer.usage = static_cast<std::int64_t>(status.st_blocks) * 512;
+    answer.size = answer.ownSize;
+    answer.usage = answer.ownUsage;
   }
   return answer;
 }

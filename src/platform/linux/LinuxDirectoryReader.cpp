@@ -1,5 +1,5 @@
 // getdents64 into a large buffer, type from the entry, statx only for regular files (and
-// for entries whose type the file system leaves unknown).
+// for entries whose type the file system leaves unknown), or for every entry when asked.
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -224,6 +224,7 @@ class LinuxDirectoryReader final : public DirectoryReader {
     // reported.
     bool readStatus = true;
     bool probed = visitor.wantsFileStatus();
+    const bool everyStatus = probed && visitor.wantsEveryStatus();
     for (;;) {
       long count = ::syscall(SYS_getdents64, fd, buffer.get(), kBufferSize);
       if (count == 0) return Status::complete;
@@ -243,19 +244,29 @@ class LinuxDirectoryReader final : public DirectoryReader {
         Entry visited;
         visited.name = std::string_view(name);
         visited.type = typeFromDirent(entry->d_type);
-        if (visited.type == FileObjectType::unknown || (visited.type == FileObjectType::file && readStatus)) {
+        // Beyond regular files, a status that cannot be read leaves the entry as the listing
+        // gave it, without sizes.
+        const bool needed = visited.type == FileObjectType::unknown || (visited.type == FileObjectType::file && readStatus);
+        if (needed || everyStatus) {
           struct statx status;
           if (::statx(fd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
                       STATX_TYPE | STATX_SIZE | STATX_BLOCKS | STATX_NLINK | STATX_INO, &status) != 0) {
             // Removed since the directory was read: it is no longer there to report.
             if (errno == ENOENT) continue;
+            if (!needed) {
+              visitor.visit(visited);
+              continue;
+            }
             visited.error = errno;
             probed = true;
           } else {
             visited.type = typeFromMode(status.stx_mode);
-            if (visited.type == FileObjectType::file) {
+            if (visited.type == FileObjectType::file || (everyStatus && visited.type != FileObjectType::unknown)) {
               visited.size = static_cast<std::int64_t>(status.stx_size);
               visited.usage = static_cast<std::int64_t>(status.stx_blocks) * 512;
+            }
+            if (visited.type == FileObjectType::file ||
+                (everyStatus && visited.type != FileObjectType::directory && visited.type != FileObjectType::unknown)) {
               visited.device = makedev(status.stx_dev_major, status.stx_dev_minor);
               visited.inode = status.stx_ino;
               visited.linkCount = status.stx_nlink;

@@ -43,13 +43,15 @@ struct Subfolder {
 // folder's and fills subfolders, answering false when they cannot be kept (then nothing
 // is); listingSize() counts the entries of the last committed listing; queue() hands a
 // folder, its slot already reserved, to a new operation; noteListing() is for the progress
-// display.
+// display. keepsEveryType says whether links, devices, pipes and sockets become entries of
+// their own (each with its own size, as folders then carry theirs) or are left out.
 template <class B>
 concept FolderBuilder = requires(B& builder, const typename B::Folder& folder,
                                  const platform::DirectoryReader::Entry& entry,
                                  std::vector<Subfolder<typename B::Folder>>& subfolders, std::int64_t bytes,
                                  std::size_t depth, FileNode::Mark mark, int error) {
   requires std::copyable<typename B::Folder>;
+  { B::keepsEveryType } -> std::convertible_to<bool>;
   { static_cast<bool>(folder) };
   { builder.path(folder) } -> std::convertible_to<std::string>;
   { builder.name(folder) } -> std::convertible_to<std::string_view>;
@@ -102,6 +104,7 @@ class EntryVisitor final : public platform::DirectoryReader::Visitor {
 
   bool wantsDirectoryDevice() const override { return _options.oneFileSystem; }
   bool wantsFileStatus() const override { return _fileStatus; }
+  bool wantsEveryStatus() const override { return Builder::keepsEveryType || _options.countOwnSizes; }
 
   bool enterDirectory(std::uint64_t device) override {
     if (_isRoot) {
@@ -132,12 +135,21 @@ class EntryVisitor final : public platform::DirectoryReader::Visitor {
     // An entry whose status could not be read keeps a node (as a file unless the listing
     // said directory), marked with the reason.
     if (entry.error != 0 && entry.type == FileObjectType::unknown) isFile = true;
-    if (!isFile && !isDirectory) return;  // links, devices, pipes and sockets: never followed
+    // Links, devices, pipes and sockets are never followed; a builder that keeps them, or a
+    // walk that counts every entry's own size, counts theirs, and folders' own sizes too.
+    const bool counted = isFile || Builder::keepsEveryType || _options.countOwnSizes;
+    if (!counted && !isDirectory) return;
     if (!_options.excludes.empty() && isExcludedEntry(_run, entry.name, folderPath())) return;
 
     if (isFile) {
       fileBytes += entry.size;
       fileUsage += entry.usage;
+    } else if (counted) {
+      otherBytes += entry.size;
+      otherUsage += entry.usage;
+    }
+    if (!isFile && !isDirectory && !Builder::keepsEveryType) return;
+    if (isFile) {
       if (_options.excludeCaches && entry.error == 0 && entry.name == kCacheTagName &&
           platform::fileStartsWith(childPath(folderPath(), entry.name), kCacheTagSignature))
         holdsCacheTag = true;
@@ -157,6 +169,9 @@ class EntryVisitor final : public platform::DirectoryReader::Visitor {
 
   std::int64_t fileBytes = 0;
   std::int64_t fileUsage = 0;
+  // What the totals count beside files: folders' and other entries' own sizes.
+  std::int64_t otherBytes = 0;
+  std::int64_t otherUsage = 0;
   std::error_code listingError;
   bool holdsCacheTag = false;
   std::vector<DiskScanResult::UnreadableEntry> unreadable;
@@ -236,7 +251,7 @@ void walkFolders(DiskScanRun& run, Builder& builder, const typename Builder::Fol
     if (visitor.holdsCacheTag) {
       // A cache folder: its contents are left out as if it had not been listed.
       builder.clearListing();
-      visitor.fileBytes = visitor.fileUsage = 0;
+      visitor.fileBytes = visitor.fileUsage = visitor.otherBytes = visitor.otherUsage = 0;
       visitor.unreadable.clear();
       builder.mark(parent, FileNode::cacheFolder);
     }
@@ -245,10 +260,11 @@ void walkFolders(DiskScanRun& run, Builder& builder, const typename Builder::Fol
       builder.setError(parent, kValueOverflowError);
       visitor.unreadable.clear();
       visitor.unreadable.push_back({visitor.folderPath(), kValueOverflowError, true});
-      visitor.fileBytes = visitor.fileUsage = 0;
+      visitor.fileBytes = visitor.fileUsage = visitor.otherBytes = visitor.otherUsage = 0;
     }
     if (!visitor.unreadable.empty()) run.recordUnreadable(visitor.unreadable);
-    if (visitor.fileBytes != 0 || visitor.fileUsage != 0) run.addTotals(visitor.fileBytes, visitor.fileUsage);
+    const std::int64_t bytes = visitor.fileBytes + visitor.otherBytes, usage = visitor.fileUsage + visitor.otherUsage;
+    if (bytes != 0 || usage != 0) run.addTotals(bytes, usage);
 
     // Decide about each subfolder: queue it while a traversal slot is free, else walk it
     // inline here. Queued ones are handed over before any inline walk starts.

@@ -19,6 +19,8 @@ using platform::DirectoryReader;
 // per listing and copied once.
 class MapBuilder {
  public:
+  // Every entry of a listing is kept, with its own size (a folder's own beneath its sum).
+  static constexpr bool keepsEveryType = true;
   struct Folder {
     DiskMap::Index index = DiskMap::rootIndex;
     bool valid = false;
@@ -57,17 +59,13 @@ class MapBuilder {
     pending.nameOffset = _names.size();
     _names.append(entry.name);
     _names.push_back('\0');
-    if (isDirectory) {
-      pending.type = static_cast<std::uint8_t>(FileNode::NodeType::directory);
-    } else {
-      pending.type = static_cast<std::uint8_t>(FileNode::NodeType::file);
-      pending.size = entry.size;
-      pending.usage = entry.usage;
-      if (entry.linkCount > 1 && entry.error == 0) {
-        pending.marks = FileNode::hardLink;
-        _pendingLinks.push_back({static_cast<DiskMap::Index>(_pending.size()), entry.device, entry.inode,
-                                 entry.linkCount});
-      }
+    pending.type = static_cast<std::uint8_t>(isDirectory ? FileNode::NodeType::directory : nodeType(entry.type));
+    pending.size = entry.size;
+    pending.usage = entry.usage;
+    if (!isDirectory && entry.linkCount > 1 && entry.error == 0) {
+      pending.marks = FileNode::hardLink;
+      _pendingLinks.push_back({static_cast<DiskMap::Index>(_pending.size()), entry.device, entry.inode,
+                               entry.linkCount});
     }
     if (entry.error != 0) {
       pending.error = static_cast<std::uint16_t>(entry.error);
@@ -139,6 +137,20 @@ class MapBuilder {
   void queue(const Folder& folder, std::size_t depth) { _run.addMapOperation(folder.index, depth, true); }
 
  private:
+  // An entry that is not a folder: a file unless the listing said otherwise (an entry whose
+  // status could not be read counts as a file).
+  static FileNode::NodeType nodeType(platform::FileObjectType type) {
+    using platform::FileObjectType;
+    switch (type) {
+      case FileObjectType::symbolicLink: return FileNode::NodeType::link;
+      case FileObjectType::fifo: return FileNode::NodeType::fifo;
+      case FileObjectType::socket: return FileNode::NodeType::socket;
+      case FileObjectType::blockSpecial: return FileNode::NodeType::block;
+      case FileObjectType::charSpecial: return FileNode::NodeType::character;
+      default: return FileNode::NodeType::file;
+    }
+  }
+
   struct Pending {
     std::int64_t size = 0;
     std::int64_t usage = 0;
