@@ -1,5 +1,5 @@
 // Reads arbitrary bytes as a disk map (an ncdu export or the map JSON). Whatever is accepted
-// must be a consistent tree: every folder's size is the sum of its counted files; whatever is
+// must be a consistent tree: every folder's size is its own and the sum of what it holds; whatever is
 // refused carries a message and a position inside the input. Any crash, leak, hang or
 // sanitizer report is a fault.
 #include <cstddef>
@@ -24,15 +24,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const auto& map = *result;
   if (!map || map->count() == 0) __builtin_trap();
-  // Every child has a higher index than its folder: the sums, from the deepest up.
+  // Every child has a higher index than its folder: the sums, from the deepest up. A folder's
+  // size is its own and what it holds, so never less than the sum below it.
   std::vector<std::int64_t> sums(map->count(), 0);
-  for (std::size_t index = map->count(); index-- > 1;) {
+  for (std::size_t index = map->count(); index-- > 0;) {
     const auto& entry = (*map)[static_cast<DiskMap::Index>(index)];
+    if (entry.isDirectory() && entry.size < sums[index]) __builtin_trap();
+    if (index == 0) break;
     if (entry.parent >= index) __builtin_trap();
-    const std::int64_t own = entry.isDirectory() ? sums[index] : entry.size;
-    if (entry.isDirectory() && own != entry.size) __builtin_trap();
-    if (!entry.hasMark(FileNode::duplicateLink)) sums[entry.parent] += own;
+    if (!entry.hasMark(FileNode::duplicateLink) && __builtin_add_overflow(sums[entry.parent], entry.size, &sums[entry.parent]))
+      __builtin_trap();
   }
-  if (sums[0] != map->root().size) __builtin_trap();
   return 0;
 }
