@@ -270,9 +270,13 @@ void ApplicationScanner::bundleStage() {
     if (item->binaries->files.empty() || !item->binaries->files.front()) continue;
     auto bundle = item->binaries->files.front();
     auto scan = BundleScanProcedure::make(bundle->url);
-    auto store = resultProcessingProcedure(scan, [item, bundle](const BundleScanResult& result) {
+    auto store = resultProcessingProcedure(scan, [item, bundle, weakScan = std::weak_ptr(scan),
+                                                  weakSelf = weak_from_this()](const BundleScanResult& result) {
       bundle->size = result.size;
       item->childApplications = result.childApplications;
+      auto self = weakSelf.lock();
+      auto scanned = weakScan.lock();
+      if (self && scanned) self->addUnreadable(scanned->unreadable());
     });
     group->addChild(scan);
     group->addChild(store);

@@ -19,9 +19,10 @@ std::shared_ptr<BundleScanProcedure> BundleScanProcedure::make(const FileURL& ur
   scan->setQualityOfService(QualityOfService::userInitiated);
   std::weak_ptr<BundleScanProcedure> weakProcedure = procedure;
   auto result = resultProcessingProcedure(
-      scan, [weakProcedure, applications, sizes](const std::shared_ptr<DiskScanResult>&) {
+      scan, [weakProcedure, applications, sizes](const std::shared_ptr<DiskScanResult>& scanned) {
         auto strong = weakProcedure.lock();
         if (!strong) return;
+        if (scanned) strong->_unreadable = scanned->unreadableEntries();
         BundleScanResult output;
         output.size = sizes->totalSize();
         // Only the identity of a nested application is kept, so it is read without building

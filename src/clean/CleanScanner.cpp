@@ -446,7 +446,8 @@ void CleanScanner::scanGroups() {
       },
       [weakSelf] {
         if (auto self = weakSelf.lock()) self->updateProgress(Group::mailAttachments, 0.8);
-      });
+      },
+      unreadable);
   addProducer(developer, "developer scan");
   add(developerBlock, "developer result", false);
   previous = developerBlock;
@@ -463,7 +464,8 @@ void CleanScanner::scanGroups() {
           auto message = localizedString("clean_calculating_size");
           self->_listeners.notify([message](CleanScannerListener& listener) { listener.progressUpdate(1.0, message); });
         }
-      });
+      },
+      unreadable);
   addProducer(mail, "mailAttachments scan");
   add(mailBlock, "mailAttachments result", false);
   previous = mailBlock;

@@ -1,6 +1,7 @@
 #include "vantelkit/clean/DeveloperCleanScanProcedure.h"
 
 #include <filesystem>
+#include <functional>
 
 #include "vantelkit/scanning/SimpleFileScanProcedure.h"
 #include "vantelkit/diskmap/SizeProcedure.h"
@@ -43,14 +44,18 @@ std::shared_ptr<FileNode> folderNode(const FileURL& folder) {
 
 std::uint64_t sizeOf(std::int64_t bytes) { return bytes < 0 ? 0 : static_cast<std::uint64_t>(bytes); }
 
+using UnreadableSink = std::function<void(const DeveloperCleanScanProcedure::Unreadable&)>;
+
 // A size procedure for the item's file and the block after it that sets the item's size
-// (its allocated bytes when usage is set).
-void addSizeMeasurement(GroupProcedure& group, const std::shared_ptr<CleanScanItem>& item, bool usage) {
+// (its allocated bytes when usage is set) and hands what it could not read to unreadable.
+void addSizeMeasurement(GroupProcedure& group, const std::shared_ptr<CleanScanItem>& item, bool usage,
+                        const UnreadableSink& unreadable) {
   auto size = SizeProcedure::make(item->file->url());
   std::weak_ptr<SizeProcedure> weakSize = size;
-  auto set = resultProcessingProcedure(size, [item, weakSize, usage](const std::int64_t& bytes) {
+  auto set = resultProcessingProcedure(size, [item, weakSize, usage, unreadable](const std::int64_t& bytes) {
     auto measured = weakSize.lock();
     item->size = sizeOf(usage && measured ? measured->usage() : bytes);
+    if (measured) unreadable(measured->unreadable());
   });
   group.addChild(size);
   group.addChild(set);
@@ -127,8 +132,10 @@ DeveloperCleanScanProcedure::DeveloperCleanScanProcedure(bool measuresUsage) : _
   const FileURL archives = archivesFolder();
   auto archivesScan = std::make_shared<SimpleFileScanProcedure>(
       archives, std::vector<FileCollectorOptions>{FileCollectorOptions::xcodeArchives}, 2);
-  auto archivesBlock = resultProcessingProcedure(archivesScan, [self, archives](const CollectedFiles& files) {
+  std::weak_ptr<SimpleFileScanProcedure> weakArchives = archivesScan;
+  auto archivesBlock = resultProcessingProcedure(archivesScan, [self, archives, weakArchives](const CollectedFiles& files) {
     auto strong = self.lock();
+    if (auto scanned = weakArchives.lock(); strong && scanned) strong->addUnreadable(scanned->unreadable());
     auto found = files.find("xcodeArchives");
     if (!strong || found == files.end()) return;
     Items children;
@@ -139,8 +146,10 @@ DeveloperCleanScanProcedure::DeveloperCleanScanProcedure(bool measuresUsage) : _
   const FileURL devices = simulatorDevicesFolder();
   auto simulatorsScan = std::make_shared<SimpleFileScanProcedure>(
       devices, std::vector<FileCollectorOptions>{FileCollectorOptions::directories}, 1);
-  auto simulatorsBlock = resultProcessingProcedure(simulatorsScan, [self, devices](const CollectedFiles& files) {
+  std::weak_ptr<SimpleFileScanProcedure> weakSimulators = simulatorsScan;
+  auto simulatorsBlock = resultProcessingProcedure(simulatorsScan, [self, devices, weakSimulators](const CollectedFiles& files) {
     auto strong = self.lock();
+    if (auto scanned = weakSimulators.lock(); strong && scanned) strong->addUnreadable(scanned->unreadable());
     auto found = files.find("directories");
     if (!strong || found == files.end()) return;
     Items children;
@@ -175,8 +184,10 @@ std::shared_ptr<GroupProcedure> DeveloperCleanScanProcedure::makeDeviceSupportPr
   auto scan = std::make_shared<SimpleFileScanProcedure>(
       folder, std::vector<FileCollectorOptions>{FileCollectorOptions::directories}, 1);
   auto block = resultProcessingProcedure(
-      scan, [self = weakReference<DeveloperCleanScanProcedure>(), kind, folder](const CollectedFiles& files) {
+      scan, [self = weakReference<DeveloperCleanScanProcedure>(), kind, folder,
+             weakScan = std::weak_ptr(scan)](const CollectedFiles& files) {
         auto strong = self.lock();
+        if (auto scanned = weakScan.lock(); strong && scanned) strong->addUnreadable(scanned->unreadable());
         auto found = files.find("directories");
         if (!strong || found == files.end()) return;
         const std::string text(displayText(kind));
@@ -205,18 +216,31 @@ DeveloperCleanScanProcedure::deviceSupportItems() const {
   return _deviceSupportItems;
 }
 
+DeveloperCleanScanProcedure::Unreadable DeveloperCleanScanProcedure::unreadable() const {
+  std::lock_guard lock(_itemsMutex);
+  return _unreadable;
+}
+
+void DeveloperCleanScanProcedure::addUnreadable(const Unreadable& entries) {
+  std::lock_guard lock(_itemsMutex);
+  _unreadable.insert(_unreadable.end(), entries.begin(), entries.end());
+}
+
 void DeveloperCleanScanProcedure::addSizePhase() {
   auto sizeGroup = std::make_shared<GroupProcedure>();
   sizeGroup->setQualityOfService(QualityOfService::userInitiated);
+  const UnreadableSink unreadable = [self = weakReference<DeveloperCleanScanProcedure>()](const Unreadable& entries) {
+    if (auto strong = self.lock()) strong->addUnreadable(entries);
+  };
   for (const auto& item : topLevelItemsNow()) {
     if (!item->file || item->file->type() != FileNode::NodeType::directory) continue;
     if (item->children.empty()) {
-      addSizeMeasurement(*sizeGroup, item, _measuresUsage);
+      addSizeMeasurement(*sizeGroup, item, _measuresUsage, unreadable);
       continue;
     }
     auto childGroup = std::make_shared<GroupProcedure>();
     for (const auto& child : item->children)
-      if (child && child->file) addSizeMeasurement(*childGroup, child, _measuresUsage);
+      if (child && child->file) addSizeMeasurement(*childGroup, child, _measuresUsage, unreadable);
     auto sum = std::make_shared<BlockProcedure>([item] {
       std::uint64_t total = 0;
       for (const auto& child : item->children)

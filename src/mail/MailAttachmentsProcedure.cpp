@@ -2,6 +2,8 @@
 
 #include <fmt/core.h>
 
+#include <algorithm>
+
 #include "mail/internal/MailLocations.h"
 #include "vantelkit/foundation/AsyncProcedure.h"
 #include "vantelkit/foundation/BlockProcedure.h"
@@ -56,8 +58,12 @@ void MailAttachmentsProcedure::readAccounts() {
                                                         std::vector{FileCollectorOptions::filesIgnoringDsStore},
                                                         downloadsDepthLimit);
   auto block =
-      resultProcessingProcedure(scan, [group = weakReference<MailAttachmentsProcedure>()](const CollectedFiles& files) {
-        if (auto strong = group.lock()) strong->didScanDownloads(files);
+      resultProcessingProcedure(scan, [group = weakReference<MailAttachmentsProcedure>(),
+                                       weakScan = std::weak_ptr(scan)](const CollectedFiles& files) {
+        auto strong = group.lock();
+        if (!strong) return;
+        if (auto scanned = weakScan.lock()) strong->addUnreadable(scanned->unreadable());
+        strong->didScanDownloads(files);
       });
   addChild(scan);
   addChild(block);
@@ -101,8 +107,11 @@ std::shared_ptr<GroupProcedure> MailAttachmentsProcedure::makeAccountFolderScan(
   scan->setQualityOfService(QualityOfService::userInitiated);
   auto block = resultProcessingProcedure(
       scan, [group = weakReference<MailAttachmentsProcedure>(), collector,
-             accountName](const std::shared_ptr<DiskScanResult>&) {
-        if (auto strong = group.lock()) strong->addResults(accountName, collector->files());
+             accountName](const std::shared_ptr<DiskScanResult>& result) {
+        auto strong = group.lock();
+        if (!strong) return;
+        strong->addResults(accountName, collector->files());
+        if (result) strong->addUnreadable(result->unreadableEntries());
       });
   folderGroup->addChild(scan);
   folderGroup->addChild(block);
@@ -114,6 +123,22 @@ void MailAttachmentsProcedure::addResults(const std::string& accountName,
   std::lock_guard lock(_stateMutex);
   auto& entry = _results[accountName];
   entry.insert(entry.end(), files.begin(), files.end());
+}
+
+std::vector<DiskScanResult::UnreadableEntry> MailAttachmentsProcedure::unreadable() const {
+  std::lock_guard lock(_stateMutex);
+  return _unreadable;
+}
+
+void MailAttachmentsProcedure::addUnreadable(const std::vector<DiskScanResult::UnreadableEntry>& entries) {
+  std::lock_guard lock(_stateMutex);
+  for (const auto& entry : entries) {
+    auto at = std::lower_bound(_unreadable.begin(), _unreadable.end(), entry,
+                               [](const auto& a, const auto& b) { return a.path < b.path; });
+    // Two identifiers of one account can name the same folder.
+    if (at != _unreadable.end() && at->path == entry.path) continue;
+    _unreadable.insert(at, entry);
+  }
 }
 
 void MailAttachmentsProcedure::finishResults() {

@@ -202,25 +202,30 @@ TEST_F(ApplicationScannerTest, AFailedProducerLeavesItsDataAloneAndTheScanEnds) 
 }
 
 TEST_F(ApplicationScannerTest, FoldersThatCannotBeReadAreReportedOnce) {
-  layout.application(layout.system("Applications/Editor.app"), "org.example.Editor", "Editor");
+  const auto editor = layout.application(layout.system("Applications/Editor.app"), "org.example.Editor", "Editor");
+  layout.file(editor + "/Contents/Resources/locked/data", 5000);
   layout.file(layout.home("Library/Caches/org.example.Editor/blob"), 10);
   layout.file(layout.home("Library/Containers/other"), 10);
   auto reader = std::make_shared<vantel::testing::FaultInjectingDirectoryReader>();
+  reader->failOpen(editor + "/Contents/Resources/locked");             // inside the bundle, measured
   reader->failOpen(layout.home("Library/Caches/org.example.Editor"));  // a matched folder, measured
   reader->failOpen(layout.home("Library/Containers"));                 // a support-file folder
   platform::DirectoryReader::setShared(reader);
   auto inventory = scan();
   platform::DirectoryReader::setShared(nullptr);
 
-  auto unreadable = scanner->unreadable();
-  ASSERT_EQ(unreadable.size(), 2u);
-  EXPECT_EQ(unreadable[0].path, layout.home("Library/Caches/org.example.Editor"));
-  EXPECT_EQ(unreadable[1].path, layout.home("Library/Containers"));
-  EXPECT_EQ(platform::errorCodeFromNumber(unreadable[0].error), std::errc::permission_denied);
+  std::vector<std::string> paths;
+  for (const auto& entry : scanner->unreadable()) paths.push_back(entry.path);
+  std::vector<std::string> expected{editor + "/Contents/Resources/locked", layout.home("Library/Caches/org.example.Editor"),
+                                    layout.home("Library/Containers")};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(paths, expected);
+  EXPECT_EQ(platform::errorCodeFromNumber(scanner->unreadable()[0].error), std::errc::permission_denied);
   ASSERT_EQ(inventory.size(), 1u);
   const auto* cache = resource(*inventory.begin()->second, "org.example.Editor");
   ASSERT_NE(cache, nullptr);
   EXPECT_EQ(cache->size, 0);
+  EXPECT_LT(inventory.begin()->second->binaries->files[0]->size, 5000);
 }
 
 TEST_F(ApplicationScannerTest, ACancelledBundleStageStillEndsTheScan) {

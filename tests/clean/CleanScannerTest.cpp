@@ -297,6 +297,49 @@ TEST_F(CleanScannerTest, WhatCouldNotBeReadIsReportedOnceWithItsPath) {
   EXPECT_TRUE(scanner->unreadable().empty());
 }
 
+// Answers every query at once with nothing, so that only the fixed folder steps list the home.
+class EmptyIndex final : public MetadataIndex {
+ public:
+  struct Done final : Gathering {
+    void cancel() override {}
+  };
+  std::shared_ptr<Gathering> gather(const MetadataPredicate&, const std::vector<std::string>&,
+                                    Completion completion) override {
+    completion({}, {});
+    return std::make_shared<Done>();
+  }
+};
+
+TEST_F(CleanScannerTest, TheDeveloperAndMailStepsReportWhatTheyCouldNotRead) {
+  const std::string xcode = "home/Library/Developer/Xcode/";
+  tree.file(xcode + "iOS DeviceSupport/17.2/Symbols/locked/lib", 10);
+  tree.file(xcode + "iOS DeviceSupport/17.2/Symbols/open/lib", 20);
+  tree.directory(xcode + "Archives/2024-01-01");
+  testing::MailHomeBuilder mail(tree.path("home"));
+  mail.addMailAccount(mail.addParent(std::string("Work")), "ACCOUNT-1");
+  mail.writeDatabase();
+  mail.mailFile("ACCOUNT-1", "INBOX.mbox/Data/1/Attachments/10/2/invoice.pdf", 100);
+  const std::string attachment = mail.mailFile("ACCOUNT-1", "Private.mbox/Data/1/Attachments/10/2/secret.pdf", 100);
+  const std::string download = mail.download("private/a.txt", 5);
+  const std::string lockedMail = attachment.substr(0, attachment.find("/Data/"));
+  const std::string lockedDownloads = download.substr(0, download.rfind('/'));
+  const std::string lockedArchive = tree.path(xcode + "Archives/2024-01-01");              // while listed
+  const std::string lockedSymbols = tree.path(xcode + "iOS DeviceSupport/17.2/Symbols/locked");  // while measured
+  auto reader = std::make_shared<vantel::testing::FaultInjectingDirectoryReader>();
+  for (const auto& path : {lockedMail, lockedDownloads, lockedArchive, lockedSymbols}) reader->failOpen(path);
+  platform::DirectoryReader::setShared(reader);
+  MetadataIndex::setShared(std::make_shared<EmptyIndex>());
+  scan();
+  platform::DirectoryReader::setShared(nullptr);
+  MetadataIndex::setShared(nullptr);
+
+  std::vector<std::string> paths;
+  for (const auto& entry : scanner->unreadable()) paths.push_back(entry.path);
+  EXPECT_THAT(paths, ElementsAre(lockedDownloads, lockedArchive, lockedSymbols, lockedMail));
+  EXPECT_EQ(item(CleanScanGroup::developer, "iOS Device Support")->size, 20u);
+  EXPECT_THAT(names(CleanScanGroup::mailAttachments), ElementsAre("Work"));
+}
+
 TEST_F(CleanScannerTest, GroupsStayUntilCleanupAndASecondScanCanRun) {
   tree.file("home/Downloads/a.txt", 1);
   scan();

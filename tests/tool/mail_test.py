@@ -3,7 +3,8 @@
 sqlite3 and keyed archives with plistlib, the mail folders with attachments and downloads.
 Checks the text and JSON forms, their order and stability, a database whose newest rows are
 only in its write-ahead log (with nothing beside it changed by the read), homes without a
-readable database, and hostile databases that must cost little time and memory.
+readable database, hostile databases that must cost little time and memory, and folders an
+unprivileged user cannot read.
 
 Usage: mail_test.py PATH_TO_VANTEL
 """
@@ -184,6 +185,30 @@ class MailCommandTest(unittest.TestCase):
         self.assertEqual(lines[-1], "Total: 2 accounts in 6 files, 5.9 KB")
         # The global option works as well.
         self.assertEqual(run("--home", m.home, "mail", "--json").stdout, first.stdout)
+
+    def test_folders_the_user_cannot_read_are_reported_and_fail(self):
+        user = toolsupport.unprivileged_user()
+        if user is None or os.getuid() != 0:
+            self.skipTest("needs root to lock folders against an unprivileged user")
+        tmp = toolsupport.make_temp_tree("vantel-mail-locked-")
+        self.addCleanup(tmp.cleanup)
+        vantel = toolsupport.world_readable_copy(VANTEL, tmp.name)
+        m = MailHome(os.path.join(tmp.name, "home"))
+        m.child(m.parent("Work"), "W-1")
+        m.write()
+        kept = m.attachment("W-1", "Attachments/1/kept.txt", 10)
+        locked_mailbox = os.path.dirname(os.path.dirname(m.attachment("W-1", "Private.mbox/Attachments/s.pdf", 20)))
+        locked_downloads = os.path.dirname(m.download("private/a.zip", 30))
+        for folder in (locked_mailbox, locked_downloads):
+            os.chmod(folder, 0o700)
+        proc = toolsupport.run(vantel, "mail", "--home", m.home, "--json", user=user, expect=1)
+        data = json.loads(proc.stdout)
+        self.assertEqual(data["accounts"][0]["attachments"], [{"path": kept, "size": 10}])
+        self.assertEqual(data["unreadable"], [{"path": locked_downloads, "error": "Permission denied"},
+                                              {"path": locked_mailbox, "error": "Permission denied"}])
+        self.assertEqual(proc.stderr.decode().splitlines()[-1],
+                         f"vantel: 2 folders could not be read; first: {locked_downloads}: Permission denied")
+        toolsupport.run(vantel, "mail", "--home", m.home, user=user, expect=1)
 
     def test_rows_only_in_the_log_of_a_database_in_use(self):
         m = self.mail

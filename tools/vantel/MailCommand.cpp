@@ -2,7 +2,9 @@
 // identifiers, each account's attachment files and the files of the mail downloads folder,
 // largest first, with totals. Accounts are sorted by name, files by size (largest first) and
 // then path, so two runs over the same folders print the same bytes. An unreadable accounts
-// database is no failure of the command: it lists no accounts and says why on stderr.
+// database is no failure of the command: it lists no accounts and says why on stderr. Folders
+// that could not be read are listed ("unreadable" in JSON, a closing line on stderr) and
+// make the command fail.
 #include <fmt/core.h>
 
 #include <algorithm>
@@ -66,7 +68,8 @@ void writeFiles(vantelkit::JsonWriter& json, const std::vector<Node>& files) {
   json.endArray();
 }
 
-int printJson(const std::vector<AccountReport>& accounts, const std::vector<Node>& downloads, bool complete) {
+int printJson(const std::vector<AccountReport>& accounts, const std::vector<Node>& downloads, bool complete,
+              const std::vector<vantelkit::DiskScanResult::UnreadableEntry>& unreadable) {
   vantelkit::JsonWriter json(vantel::standardOutputSink());
   json.beginObject();
   json.key("version");
@@ -92,6 +95,7 @@ int printJson(const std::vector<AccountReport>& accounts, const std::vector<Node
   json.endArray();
   json.key("downloads");
   writeFiles(json, downloads);
+  vantel::writeUnreadableJson(json, unreadable);
   json.endObject();
   // The writer buffers: what it holds goes out before the closing newline.
   const bool written = json.flush();
@@ -176,8 +180,11 @@ int runMail(const MailOptions& options) {
   std::sort(accounts.begin(), accounts.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
   auto downloads = output->downloads;
   sortLargestFirst(downloads);
-  const int status = options.json ? printJson(accounts, downloads, !interrupted) : printText(accounts, downloads);
-  return vantel::reportInterruption(interrupted, status);
+  const auto unreadable = procedure->unreadable();
+  const int status =
+      options.json ? printJson(accounts, downloads, !interrupted, unreadable) : printText(accounts, downloads);
+  if (status != vantel::kExitSuccess) return vantel::reportInterruption(interrupted, status);
+  return vantel::reportUnreadable(unreadable, interrupted);
 }
 
 vantel::CommandRegistration registration{"mail", [](CLI::App& app, int& exitCode) {

@@ -2,7 +2,8 @@
 // bundle (bundles entered) and outputs the total logical size of its regular files and the
 // identities of the ".app" bundles below it, by path (the bundle itself
 // is not among them). Nested folders that are no readable application bundle are skipped.
-// The procedure never fails.
+// What the walk could not read is left out of the size and listed in unreadable(). The
+// procedure never fails.
 // Thread safety: as GroupProcedure; read the output once the procedure has finished.
 #pragma once
 
@@ -13,6 +14,7 @@
 #include "vantelkit/applications/BundleInfo.h"
 #include "vantelkit/foundation/GroupProcedure.h"
 #include "vantelkit/foundation/OutputProcedure.h"
+#include "vantelkit/scanning/DiskScanResult.h"
 #include "vantelkit/scanning/FileURL.h"
 
 namespace vantelkit {
@@ -29,6 +31,8 @@ class BundleScanProcedure : public GroupProcedure, public OutputProcedure<Bundle
   static std::shared_ptr<BundleScanProcedure> make(const FileURL& url);
 
   const FileURL& url() const { return _url; }
+  // What the walk could not read (sorted by path); read once the procedure has finished.
+  const std::vector<DiskScanResult::UnreadableEntry>& unreadable() const { return _unreadable; }
 
   // Use make(); public for std::make_shared.
   struct Key {
@@ -40,6 +44,7 @@ class BundleScanProcedure : public GroupProcedure, public OutputProcedure<Bundle
 
  private:
   const FileURL _url;
+  std::vector<DiskScanResult::UnreadableEntry> _unreadable;  // set by the result step, before finishing
 };
 
 }  // namespace vantelkit

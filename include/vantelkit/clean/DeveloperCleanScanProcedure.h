@@ -5,7 +5,8 @@
 // named from its Info.plist) and "Simulators" (an item per device, named from its
 // device.plist); the last two even when their folder is missing. Before the output is set,
 // a size phase measures every child and gives each container the sum of its children, or
-// the size of its whole folder when it has none. The procedure never fails.
+// the size of its whole folder when it has none. What the scans and the size phase could
+// not read is in unreadable(). The procedure never fails.
 // Thread safety: as GroupProcedure. The size phase and the output are set on the main
 // queue, which the host must drain; read the output once the procedure has finished.
 #pragma once
@@ -22,6 +23,7 @@
 #include "vantelkit/clean/CleanScanItem.h"
 #include "vantelkit/foundation/GroupProcedure.h"
 #include "vantelkit/foundation/OutputProcedure.h"
+#include "vantelkit/scanning/DiskScanResult.h"
 #include "vantelkit/scanning/FileURL.h"
 
 namespace vantelkit {
@@ -59,7 +61,13 @@ class DeveloperCleanScanProcedure : public GroupProcedure, public OutputProcedur
   // Per-kind store of device support items; the scan leaves it empty.
   std::map<DeviceSupportKind, std::vector<std::shared_ptr<CleanScanItem>>> deviceSupportItems() const;
 
+  // What the folder scans and the size phase could not read, in the order met (a path may
+  // come twice: once listed, once measured); complete once the procedure has finished.
+  using Unreadable = std::vector<DiskScanResult::UnreadableEntry>;
+  Unreadable unreadable() const;
+
  private:
+  void addUnreadable(const Unreadable& entries);
   std::shared_ptr<GroupProcedure> makeDeviceSupportProcedure(DeviceSupportKind kind);
   void insertTopLevelItem(std::shared_ptr<CleanScanItem> item);
   CleanScanItemSet topLevelItemsNow() const;
@@ -70,6 +78,7 @@ class DeveloperCleanScanProcedure : public GroupProcedure, public OutputProcedur
   // Guarded by _itemsMutex:
   std::map<DeviceSupportKind, std::vector<std::shared_ptr<CleanScanItem>>> _deviceSupportItems;
   CleanScanItemSet topLevelItems;
+  Unreadable _unreadable;
   const bool _measuresUsage;
 };
 

@@ -5,7 +5,8 @@
 // named "Attachments"), and assembles the output, one item per account description. An
 // identifier that is not a plain folder name (empty, ".", "..", or holding "/" or NUL) is
 // skipped with a warning, so the database cannot point the scan at another folder. Missing
-// folders give empty lists; cancelled before the end, the output stays pending.
+// folders give empty lists; folders and entries that could not be read are left out and
+// listed in unreadable(); cancelled before the end, the output stays pending.
 // Thread safety: as GroupProcedure; the accessors are safe from any thread and answer the
 // state as it is now (complete once the procedure has finished).
 #pragma once
@@ -49,12 +50,15 @@ class MailAttachmentsProcedure : public GroupProcedure, public OutputProcedure<M
   std::vector<std::shared_ptr<FileNode>> downloads() const;
   // The attachment files found so far, by account name.
   std::map<std::string, std::vector<std::shared_ptr<FileNode>>> results() const;
+  // What the downloads and account folder scans could not read, sorted by path, each path once.
+  std::vector<DiskScanResult::UnreadableEntry> unreadable() const;
 
  private:
   void readAccounts();
   void didScanDownloads(const CollectedFiles& collected);
   std::shared_ptr<GroupProcedure> makeAccountFolderScan(const std::string& accountName, const std::string& identifier);
   void addResults(const std::string& accountName, const std::vector<std::shared_ptr<FileNode>>& files);
+  void addUnreadable(const std::vector<DiskScanResult::UnreadableEntry>& entries);
   void finishResults();
 
   // Written only by the children, which never overlap; the lock serves the accessors.
@@ -62,6 +66,7 @@ class MailAttachmentsProcedure : public GroupProcedure, public OutputProcedure<M
   std::vector<MailAttachmentsScanner::MailAccount> _accounts;              // guarded by _stateMutex
   std::vector<std::shared_ptr<FileNode>> _downloads;                       // guarded by _stateMutex
   std::map<std::string, std::vector<std::shared_ptr<FileNode>>> _results;  // guarded by _stateMutex
+  std::vector<DiskScanResult::UnreadableEntry> _unreadable;                // guarded by _stateMutex
 };
 
 }  // namespace vantelkit
