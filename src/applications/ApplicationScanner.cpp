@@ -175,15 +175,12 @@ void ApplicationScanner::start() {
     if (!running) {
       _cancelled = false;
       _producers.clear();
+      _unreadable.clear();
     }
   }
   if (running) {
     LogWarning("Application Scanner is already running");
     return;
-  }
-  {
-    std::lock_guard lock(_mutex);
-    _unreadable.clear();
   }
   _listeners.notify([](ApplicationScannerListener& listener) { listener.scanDidStart(); });
   const std::weak_ptr<ApplicationScanner> weakSelf = weak_from_this();

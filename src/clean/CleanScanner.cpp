@@ -255,15 +255,12 @@ void CleanScanner::start() {
     if (!running) {
       _cancelled = false;
       _producers.clear();
+      _unreadable.clear();
     }
   }
   if (running) {
     LogWarning("Clean Scanner is already running");
     return;
-  }
-  {
-    std::lock_guard lock(_mutex);
-    _unreadable.clear();
   }
   _listeners.notify([](CleanScannerListener& listener) { listener.scanDidStart(); });
 

@@ -175,12 +175,7 @@ class BuiltHomeTest(unittest.TestCase):
             self.assertEqual(resources(app, "logs"), [])
 
     def test_a_folder_the_user_cannot_read_is_reported_marked_and_fails(self):
-        user = toolsupport.unprivileged_user()
-        if user is None or os.getuid() != 0:
-            self.skipTest("needs root to lock a folder against an unprivileged user")
-        tmp = toolsupport.make_temp_tree("vantel-apps-locked-")
-        self.addCleanup(tmp.cleanup)
-        vantel = toolsupport.world_readable_copy(VANTEL, tmp.name)
+        user, tmp, vantel = toolsupport.locked_folder_setup(self, VANTEL, "vantel-apps-locked-")
         home, root = os.path.join(tmp.name, "home"), os.path.join(tmp.name, "root")
         application(os.path.join(root, "Applications", "Editor.app"), "org.example.Editor", "Editor")
         locked = os.path.join(home, "Library", "Caches", "org.example.Editor")

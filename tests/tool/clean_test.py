@@ -152,12 +152,7 @@ class CleanToolTest(unittest.TestCase):
                     seen[item["path"]] = group["group"]
 
     def test_folders_the_user_cannot_read_are_reported_marked_and_fail(self):
-        user = toolsupport.unprivileged_user()
-        if user is None or os.getuid() != 0:
-            self.skipTest("needs root to lock folders against an unprivileged user")
-        tmp = toolsupport.make_temp_tree("vantel-clean-locked-")
-        self.addCleanup(tmp.cleanup)
-        vantel = toolsupport.world_readable_copy(VANTEL, tmp.name)
+        user, tmp, vantel = toolsupport.locked_folder_setup(self, VANTEL, "vantel-clean-locked-")
         demo = os.path.join(tmp.name, "demo")
         run("demo-home", demo)
         home = os.path.join(demo, "home")

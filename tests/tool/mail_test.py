@@ -187,12 +187,7 @@ class MailCommandTest(unittest.TestCase):
         self.assertEqual(run("--home", m.home, "mail", "--json").stdout, first.stdout)
 
     def test_folders_the_user_cannot_read_are_reported_and_fail(self):
-        user = toolsupport.unprivileged_user()
-        if user is None or os.getuid() != 0:
-            self.skipTest("needs root to lock folders against an unprivileged user")
-        tmp = toolsupport.make_temp_tree("vantel-mail-locked-")
-        self.addCleanup(tmp.cleanup)
-        vantel = toolsupport.world_readable_copy(VANTEL, tmp.name)
+        user, tmp, vantel = toolsupport.locked_folder_setup(self, VANTEL, "vantel-mail-locked-")
         m = MailHome(os.path.join(tmp.name, "home"))
         m.child(m.parent("Work"), "W-1")
         m.write()

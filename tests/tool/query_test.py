@@ -115,12 +115,7 @@ class QueryTest(unittest.TestCase):
         self.assertEqual(self.query_json("query", "kMDItemFSSize > 1e12", "--scope", self.root), [])
 
     def test_a_folder_the_user_cannot_read_is_reported_and_fails(self):
-        user = toolsupport.unprivileged_user()
-        if user is None or os.getuid() != 0:
-            self.skipTest("needs root to lock a folder against an unprivileged user")
-        tmp = toolsupport.make_temp_tree("vantel-query-locked-")
-        self.addCleanup(tmp.cleanup)
-        vantel = toolsupport.world_readable_copy(VANTEL, tmp.name)
+        user, tmp, vantel = toolsupport.locked_folder_setup(self, VANTEL, "vantel-query-locked-")
         tree = os.path.join(tmp.name, "tree")
         locked = os.path.join(tree, "locked")
         toolsupport.write(os.path.join(tree, "open", "big"), 2000)

@@ -65,6 +65,18 @@ def unprivileged_user():
     return entry.pw_uid, entry.pw_gid
 
 
+def locked_folder_setup(test, vantel, prefix):
+    """For a test that runs the tool as an unprivileged user on folders root has locked: the
+    user, a temporary folder removed after the test, and a copy of the tool that user can run.
+    Skips the test unless it runs as root with such a user."""
+    user = unprivileged_user()
+    if user is None or os.getuid() != 0:
+        test.skipTest("needs root to lock folders against an unprivileged user")
+    tmp = make_temp_tree(prefix)
+    test.addCleanup(tmp.cleanup)
+    return user, tmp, world_readable_copy(vantel, tmp.name)
+
+
 def world_readable_copy(vantel, folder):
     """A copy of the tool that any user can run (the build folder may not be open to all)."""
     target = os.path.join(folder, "vantel")
