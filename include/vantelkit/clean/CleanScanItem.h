@@ -36,6 +36,9 @@ class CleanScanItem {
   // The file or folder the item stands for; null for a pure container.
   std::shared_ptr<FileNode> file;
   std::uint64_t size = 0;
+  // Why the item may go, in a few words ("rotated log", "installer package"); none where the
+  // group says it all. Takes no part in equality.
+  std::optional<std::string> reason;
   // Sub-items of a container. Null entries are allowed and count as empty.
   std::vector<std::shared_ptr<CleanScanItem>> children;
 
