@@ -1,0 +1,409 @@
+#include "vantelkit/diskmap/DiskMapBrowser.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "vantelkit/platform/FileStatus.h"
+#include "vantelkit/platform/TextScreen.h"
+
+namespace vantelkit {
+
+namespace {
+
+using Key = platform::TextScreen::Key;
+constexpr std::int64_t kAppeared = std::numeric_limits<std::int64_t>::min();
+constexpr std::uint8_t kExcludedMarks = FileNode::otherFileSystem | FileNode::pseudoFileSystem | FileNode::cacheFolder;
+
+bool isPlainName(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos;
+}
+
+platform::FileObjectType objectTypeOf(FileNode::NodeType type) {
+  using Type = FileNode::NodeType;
+  switch (type) {
+    case Type::directory: return platform::FileObjectType::directory;
+    case Type::file: return platform::FileObjectType::file;
+    case Type::link: return platform::FileObjectType::symbolicLink;
+    case Type::fifo: return platform::FileObjectType::fifo;
+    case Type::socket: return platform::FileObjectType::socket;
+    case Type::block: return platform::FileObjectType::blockSpecial;
+    case Type::character: return platform::FileObjectType::charSpecial;
+    default: return platform::FileObjectType::unknown;
+  }
+}
+
+}  // namespace
+
+std::string DiskMapBrowserError::description() const {
+  switch (_case) {
+    case Case::scanRoot: return "scanRoot";
+    case Case::alreadyRemoved: return "alreadyRemoved";
+    case Case::unsafeName: return "unsafeName";
+    case Case::linkOnPath: return "linkOnPath";
+    case Case::changedOnDisk: return "changedOnDisk";
+  }
+  return "unknown";
+}
+
+std::string DiskMapBrowserError::localizedDescription() const {
+  switch (_case) {
+    case Case::scanRoot: return _path + " is the folder that was scanned";
+    case Case::alreadyRemoved: return _path + " was removed already";
+    case Case::unsafeName: return _path + " has a name that is not a plain name";
+    case Case::linkOnPath: return _path + ": a folder above it is no longer a folder (a link, or gone)";
+    case Case::changedOnDisk: return _path + " has changed on disk since the scan (rescan with r)";
+  }
+  return _path;
+}
+
+DiskMapBrowser::DiskMapBrowser(std::shared_ptr<DiskMap> map) : _map(std::move(map)) {
+  const std::size_t count = _map->count();
+  _counts.assign(count, 0);
+  _removed.assign(count, false);
+  // Every child has a higher index than its folder: one pass from the end sums the counts.
+  for (std::size_t i = count; i-- > 1;) {
+    const auto& entry = (*_map)[static_cast<Index>(i)];
+    if (entry.parent != i) _counts[entry.parent] += _counts[i] + 1;
+  }
+  rebuildRows(std::nullopt);
+}
+
+std::optional<DiskMap::Index> DiskMapBrowser::selected() const {
+  if (_rows.empty()) return std::nullopt;
+  return _rows[_cursor];
+}
+
+void DiskMapBrowser::setPageRows(std::size_t rows) {
+  _pageRows = std::max<std::size_t>(rows, 1);
+  keepCursorInView();
+}
+
+void DiskMapBrowser::keepCursorInView() {
+  if (_rows.empty()) {
+    _cursor = _top = 0;
+    return;
+  }
+  _cursor = std::min(_cursor, _rows.size() - 1);
+  if (_cursor < _top) _top = _cursor;
+  if (_cursor >= _top + _pageRows) _top = _cursor + 1 - _pageRows;
+  // No empty space below the last row while rows above are out of view.
+  if (_top + _pageRows > _rows.size()) _top = _rows.size() > _pageRows ? _rows.size() - _pageRows : 0;
+}
+
+DiskMapBrowser::Action DiskMapBrowser::press(int key) {
+  const auto page = static_cast<std::ptrdiff_t>(_pageRows);
+  switch (key) {
+    case Key::up:
+    case 'k': moveBy(-1); break;
+    case Key::down:
+    case 'j': moveBy(1); break;
+    case Key::pageUp: moveBy(-page); break;
+    case Key::pageDown: moveBy(page); break;
+    case Key::home: moveToFirst(); break;
+    case Key::end: moveToLast(); break;
+    case Key::enter:
+    case Key::right:
+    case 'l': open(); break;
+    case Key::left:
+    case Key::backspace:
+    case 'h':
+    case '<': goUp(); break;
+    case 's': sortBy(SortKey::size); break;
+    case 'n': sortBy(SortKey::name); break;
+    case 'C': sortBy(SortKey::itemCount); break;
+    case 'M': sortBy(SortKey::modified); break;
+    case 'c':
+      if (isComparing()) sortBy(SortKey::change);
+      break;
+    case 'a': setShowsDiskUsage(!_diskUsage); break;
+    case '.': setShowsHidden(!_showHidden); break;
+    case 'e': setShowsExcluded(!_showExcluded); break;
+    case 'q': return Action::quit;
+    case Key::interrupt: return Action::interrupt;
+    case '?': return Action::help;
+    case 'i': return selected() ? Action::details : Action::none;
+    case 'r': return Action::rescan;
+    case 'd': return selected() ? Action::trash : Action::none;
+    case 'D': return selected() ? Action::removePermanently : Action::none;
+    case 'u': return Action::restore;
+    default: break;
+  }
+  return Action::none;
+}
+
+void DiskMapBrowser::moveBy(std::ptrdiff_t rows) {
+  if (_rows.empty()) return;
+  const auto last = static_cast<std::ptrdiff_t>(_rows.size()) - 1;
+  _cursor = static_cast<std::size_t>(std::clamp(static_cast<std::ptrdiff_t>(_cursor) + rows, std::ptrdiff_t{0}, last));
+  keepCursorInView();
+}
+
+void DiskMapBrowser::moveToFirst() { moveBy(-static_cast<std::ptrdiff_t>(_rows.size())); }
+void DiskMapBrowser::moveToLast() { moveBy(static_cast<std::ptrdiff_t>(_rows.size())); }
+
+bool DiskMapBrowser::open() {
+  auto entry = selected();
+  if (!entry || !(*_map)[*entry].isDirectory()) return false;
+  _folder = *entry;
+  _cursor = _top = 0;
+  rebuildRows(std::nullopt);
+  return true;
+}
+
+bool DiskMapBrowser::goUp() {
+  if (_folder == DiskMap::rootIndex) return false;
+  const Index left = _folder;
+  _folder = (*_map)[_folder].parent;
+  rebuildRows(left);
+  return true;
+}
+
+bool DiskMapBrowser::openPath(std::string_view relativePath) {
+  _folder = DiskMap::rootIndex;
+  bool whole = true;
+  while (!relativePath.empty()) {
+    const auto slash = relativePath.find('/');
+    const std::string_view name = relativePath.substr(0, slash);
+    relativePath = slash == std::string_view::npos ? std::string_view() : relativePath.substr(slash + 1);
+    if (name.empty()) continue;
+    std::optional<Index> found;
+    for (Index child : _map->children(_folder)) {
+      const auto& entry = (*_map)[child];
+      if (entry.isDirectory() && !_removed[child] && entry.nameView() == name) {
+        found = child;
+        break;
+      }
+    }
+    if (!found) {
+      whole = false;
+      break;
+    }
+    _folder = *found;
+  }
+  _cursor = _top = 0;
+  rebuildRows(std::nullopt);
+  return whole;
+}
+
+bool DiskMapBrowser::select(Index entry) {
+  auto at = std::find(_rows.begin(), _rows.end(), entry);
+  if (at == _rows.end()) return false;
+  _cursor = static_cast<std::size_t>(at - _rows.begin());
+  keepCursorInView();
+  return true;
+}
+
+void DiskMapBrowser::sortBy(SortKey key) {
+  if (key == SortKey::change && !isComparing()) return;
+  if (key == _sortKey) {
+    _reversed = !_reversed;
+  } else {
+    _sortKey = key;
+    _reversed = false;
+  }
+  rebuildRows(selected());
+}
+
+void DiskMapBrowser::setShowsHidden(bool show) {
+  if (show == _showHidden) return;
+  _showHidden = show;
+  rebuildRows(selected());
+}
+
+void DiskMapBrowser::setShowsExcluded(bool show) {
+  if (show == _showExcluded) return;
+  _showExcluded = show;
+  rebuildRows(selected());
+}
+
+void DiskMapBrowser::setShowsDiskUsage(bool usage) {
+  if (usage == _diskUsage) return;
+  _diskUsage = usage;
+  rebuildRows(selected());
+}
+
+std::int64_t DiskMapBrowser::measure(Index entry) const {
+  const auto& data = (*_map)[entry];
+  return _diskUsage ? data.usage : data.size;
+}
+
+bool DiskMapBrowser::isHidden(Index entry) const { return (*_map)[entry].name[0] == '.'; }
+
+bool DiskMapBrowser::isExcluded(Index entry) const { return ((*_map)[entry].marks & kExcludedMarks) != 0; }
+
+bool DiskMapBrowser::isShown(Index entry) const {
+  if (_removed[entry]) return false;
+  if (!_showHidden && isHidden(entry)) return false;
+  if (!_showExcluded && isExcluded(entry)) return false;
+  return true;
+}
+
+void DiskMapBrowser::setModificationTimeSource(std::function<std::optional<double>(Index)> source) {
+  _modificationTimeSource = std::move(source);
+  _modificationTimes.clear();
+}
+
+std::optional<double> DiskMapBrowser::modificationTime(Index entry) {
+  if (!_modificationTimeSource) return std::nullopt;
+  auto found = _modificationTimes.find(entry);
+  if (found != _modificationTimes.end()) return found->second;
+  auto time = _modificationTimeSource(entry);
+  _modificationTimes.emplace(entry, time);
+  return time;
+}
+
+void DiskMapBrowser::compareWith(const DiskMap& before) {
+  const std::size_t count = _map->count();
+  _before.assign(count, kAppeared);
+  _beforeUsage.assign(count, 0);
+  // Matched folders, walked without recursion; children matched by name in byte order.
+  std::vector<std::pair<Index, Index>> pending{{DiskMap::rootIndex, DiskMap::rootIndex}};
+  std::vector<Index> mine, theirs;
+  while (!pending.empty()) {
+    const auto [now, then] = pending.back();
+    pending.pop_back();
+    _before[now] = before[then].size;
+    _beforeUsage[now] = before[then].usage;
+    if (!(*_map)[now].isDirectory() || !before[then].isDirectory()) continue;
+    _map->childrenByName(now, mine);
+    before.childrenByName(then, theirs);
+    std::size_t a = 0, b = 0;
+    while (a < mine.size() && b < theirs.size()) {
+      const int order = std::strcmp((*_map)[mine[a]].name, before[theirs[b]].name);
+      if (order < 0) {
+        ++a;
+      } else if (order > 0) {
+        ++b;
+      } else {
+        if ((*_map)[mine[a]].type == before[theirs[b]].type) pending.emplace_back(mine[a], theirs[b]);
+        ++a;
+        ++b;
+      }
+    }
+  }
+  rebuildRows(selected());
+}
+
+std::optional<DiskMapBrowser::Change> DiskMapBrowser::change(Index entry) const {
+  if (!isComparing()) return std::nullopt;
+  if (_before[entry] == kAppeared) return Change{Change::Kind::appeared, measure(entry)};
+  const std::int64_t difference = measure(entry) - (_diskUsage ? _beforeUsage[entry] : _before[entry]);
+  return Change{difference > 0   ? Change::Kind::grew
+                : difference < 0 ? Change::Kind::shrank
+                                 : Change::Kind::same,
+                difference};
+}
+
+Result<std::string> DiskMapBrowser::pathForRemoval(Index entry) const {
+  using Case = DiskMapBrowserError::Case;
+  const DiskMap& map = *_map;
+  const std::string shown = map.path(entry);
+  if (entry == DiskMap::rootIndex) return makeError<DiskMapBrowserError>(Case::scanRoot, shown);
+  std::vector<Index> chain;
+  for (Index at = entry; at != DiskMap::rootIndex; at = map[at].parent) {
+    if (_removed[at]) return makeError<DiskMapBrowserError>(Case::alreadyRemoved, shown);
+    if (!isPlainName(map[at].nameView())) return makeError<DiskMapBrowserError>(Case::unsafeName, shown);
+    chain.push_back(at);
+  }
+  // From the root down: each folder still a folder, not a link to one.
+  std::string path = map.rootPath();
+  if (platform::pathStatus(path, true).type != platform::FileObjectType::directory)
+    return makeError<DiskMapBrowserError>(Case::linkOnPath, shown);
+  for (auto at = chain.rbegin(); at != chain.rend(); ++at) {
+    if (path.empty() || path.back() != '/') path += '/';
+    path += map[*at].nameView();
+    const auto status = platform::pathStatus(path, false);
+    if (*at != entry) {
+      if (status.type != platform::FileObjectType::directory)
+        return makeError<DiskMapBrowserError>(Case::linkOnPath, shown);
+    } else if (status.type != objectTypeOf(map[entry].nodeType())) {
+      return makeError<DiskMapBrowserError>(Case::changedOnDisk, shown);
+    }
+  }
+  return path;
+}
+
+void DiskMapBrowser::adjustAncestors(Index entry, std::int64_t size, std::int64_t usage, std::int64_t count) {
+  Index at = entry;
+  while (at != DiskMap::rootIndex) {
+    at = (*_map)[at].parent;
+    auto& folder = _map->at(at);
+    folder.size += size;
+    folder.usage += usage;
+    _counts[at] = static_cast<std::uint32_t>(static_cast<std::int64_t>(_counts[at]) + count);
+    // A removed folder's own sums change, but it is no longer in those above it.
+    if (_removed[at]) break;
+  }
+}
+
+void DiskMapBrowser::markRemoved(Index entry) {
+  if (entry == DiskMap::rootIndex || _removed[entry]) return;
+  const auto& data = (*_map)[entry];
+  const bool counted = !data.hasMark(FileNode::duplicateLink);
+  adjustAncestors(entry, counted ? -data.size : 0, counted ? -data.usage : 0,
+                  -static_cast<std::int64_t>(_counts[entry]) - 1);
+  _removed[entry] = true;
+  auto at = std::find(_rows.begin(), _rows.end(), entry);
+  if (at != _rows.end()) {
+    _rows.erase(at);
+    keepCursorInView();
+  }
+}
+
+void DiskMapBrowser::markRestored(Index entry) {
+  if (entry == DiskMap::rootIndex || !_removed[entry]) return;
+  _removed[entry] = false;
+  const auto& data = (*_map)[entry];
+  const bool counted = !data.hasMark(FileNode::duplicateLink);
+  adjustAncestors(entry, counted ? data.size : 0, counted ? data.usage : 0,
+                  static_cast<std::int64_t>(_counts[entry]) + 1);
+  if (data.parent == _folder) rebuildRows(entry);
+}
+
+void DiskMapBrowser::rebuildRows(std::optional<Index> keep) {
+  _rows.clear();
+  for (Index child : _map->children(_folder))
+    if (isShown(child)) _rows.push_back(child);
+  sortRows();
+  if (!keep || !select(*keep)) keepCursorInView();
+}
+
+void DiskMapBrowser::sortRows() {
+  const DiskMap& map = *_map;
+  const bool reversed = _reversed;
+  // Ties in name order: the map's own order when it keeps names in order.
+  const bool indexIsNameOrder = map.namesInOrder();
+  auto byName = [&map, indexIsNameOrder](Index a, Index b) {
+    if (indexIsNameOrder) return a < b;
+    const int order = std::strcmp(map[a].name, map[b].name);
+    return order != 0 ? order < 0 : a < b;
+  };
+  // Sorting on a key read once per row keeps a million rows quick.
+  auto sortByKey = [&](auto keyOf) {
+    using KeyType = decltype(keyOf(Index{}));
+    std::vector<std::pair<KeyType, Index>> keyed;
+    keyed.reserve(_rows.size());
+    for (Index row : _rows) keyed.emplace_back(keyOf(row), row);
+    std::sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
+      if (a.first != b.first) return reversed ? a.first < b.first : a.first > b.first;
+      return byName(a.second, b.second);
+    });
+    for (std::size_t i = 0; i < keyed.size(); ++i) _rows[i] = keyed[i].second;
+  };
+  switch (_sortKey) {
+    case SortKey::name:
+      if (!indexIsNameOrder) std::sort(_rows.begin(), _rows.end(), byName);
+      if (reversed) std::reverse(_rows.begin(), _rows.end());
+      break;
+    case SortKey::size: sortByKey([this](Index row) { return measure(row); }); break;
+    case SortKey::itemCount: sortByKey([this](Index row) { return _counts[row]; }); break;
+    case SortKey::modified:
+      // Unknown times sort last.
+      sortByKey([this](Index row) { return modificationTime(row).value_or(-std::numeric_limits<double>::infinity()); });
+      break;
+    case SortKey::change: sortByKey([this](Index row) { return change(row)->difference; }); break;
+  }
+}
+
+}  // namespace vantelkit
