@@ -42,6 +42,9 @@ std::string DiskMapBrowserError::description() const {
     case Case::unsafeName: return "unsafeName";
     case Case::linkOnPath: return "linkOnPath";
     case Case::changedOnDisk: return "changedOnDisk";
+    case Case::trashFailed: return "trashFailed";
+    case Case::restoreFailed: return "restoreFailed";
+    case Case::removeFailed: return "removeFailed";
   }
   return "unknown";
 }
@@ -53,6 +56,9 @@ std::string DiskMapBrowserError::localizedDescription() const {
     case Case::unsafeName: return _path + " has a name that is not a plain name";
     case Case::linkOnPath: return _path + ": a folder above it is no longer a folder (a link, or gone)";
     case Case::changedOnDisk: return _path + " has changed on disk since the scan (rescan with r)";
+    case Case::trashFailed: return "cannot move " + _path + " to the trash: " + _reason;
+    case Case::restoreFailed: return "cannot put back " + _path + ": " + _reason;
+    case Case::removeFailed: return "cannot remove " + _path + ": " + _reason;
   }
   return _path;
 }
@@ -359,6 +365,54 @@ void DiskMapBrowser::markRestored(Index entry) {
   adjustAncestors(entry, counted ? data.size : 0, counted ? data.usage : 0,
                   static_cast<std::int64_t>(_counts[entry]) + 1);
   if (data.parent == _folder) rebuildRows(entry);
+}
+
+Result<DiskMapBrowser::Trashed> DiskMapBrowser::trashSelected(platform::Trash& trash) {
+  const auto entry = selected();
+  if (!entry) return makeError<DiskMapBrowserError>(DiskMapBrowserError::Case::scanRoot, _map->rootPath());
+  auto path = pathForRemoval(*entry);
+  if (!path) return path.error();
+  auto moved = trash.moveToTrash(*path);
+  if (auto* failure = std::get_if<platform::Trash::Failure>(&moved))
+    return makeError<DiskMapBrowserError>(DiskMapBrowserError::Case::trashFailed, *path, failure->reason);
+  Trashed trashed{*entry, std::get<platform::Trash::Item>(std::move(moved)), measure(*entry)};
+  markRemoved(*entry);
+  _trashed.push_back(trashed);
+  return trashed;
+}
+
+Result<DiskMapBrowser::Trashed> DiskMapBrowser::restore(std::size_t which, platform::Trash& trash) {
+  if (which >= _trashed.size()) return makeError<DiskMapBrowserError>(DiskMapBrowserError::Case::restoreFailed, "", "no such item");
+  Trashed trashed = _trashed[which];
+  if (auto failure = trash.restore(trashed.item))
+    return makeError<DiskMapBrowserError>(DiskMapBrowserError::Case::restoreFailed, trashed.item.originalPath,
+                                          failure->reason);
+  _trashed.erase(_trashed.begin() + static_cast<std::ptrdiff_t>(which));
+  if (trashed.entry) markRestored(*trashed.entry);
+  return trashed;
+}
+
+Result<std::string> DiskMapBrowser::removeSelectedPermanently(platform::Trash& trash) {
+  const auto entry = selected();
+  if (!entry) return makeError<DiskMapBrowserError>(DiskMapBrowserError::Case::scanRoot, _map->rootPath());
+  auto path = pathForRemoval(*entry);
+  if (!path) return path.error();
+  const auto failure = trash.removePermanently(*path);
+  // Whatever happened, the map follows the disk: out only when it is gone.
+  const bool gone = platform::pathStatus(*path, false).error == std::errc::no_such_file_or_directory;
+  if (gone) markRemoved(*entry);
+  if (failure || !gone)
+    return makeError<DiskMapBrowserError>(DiskMapBrowserError::Case::removeFailed, *path,
+                                          failure ? failure->reason : std::string("it is still there"));
+  return path;
+}
+
+void DiskMapBrowser::takeTrashedFrom(DiskMapBrowser& earlier) {
+  for (auto& trashed : earlier._trashed) {
+    trashed.entry.reset();
+    _trashed.push_back(std::move(trashed));
+  }
+  earlier._trashed.clear();
 }
 
 void DiskMapBrowser::rebuildRows(std::optional<Index> keep) {

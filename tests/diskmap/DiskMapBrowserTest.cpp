@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "support/FakeTrash.h"
 #include "support/ScanFixtureTree.h"
 #include "vantelkit/diskmap/DiskMapImport.h"
 #include "vantelkit/platform/TextScreen.h"
@@ -286,4 +287,63 @@ TEST(DiskMapBrowserTest, NamesThatAreNotPlainNamesAreNeverRemoved) {
     ASSERT_FALSE(path);
     EXPECT_EQ(path.errorAs<DiskMapBrowserError>()->kind(), DiskMapBrowserError::Case::unsafeName);
   }
+}
+
+TEST(DiskMapBrowserTest, TrashRestoreAndRemovalKeepTheMapInStepWithTheTrash) {
+  vantel::testing::ScanFixtureTree tree;
+  tree.file("top/big", 3000);
+  tree.file("top/locked", 2000);
+  tree.file("top/small", 10);
+  auto map = DiskScanner::make()->scanMap(FileURL::fileURLWithPath(tree.path("top"), true),
+                                          {.choices = {.namesInOrder = true}});
+  DiskMapBrowser browser(map);
+  browser.setShowsDiskUsage(false);
+  browser.press('n');
+  vantel::testing::FakeTrash trash;
+  trash.failing.insert(tree.path("top/locked"));
+  const std::int64_t rootSize = browser.map().root().size;
+
+  auto moved = browser.trashSelected(trash);  // big
+  ASSERT_TRUE(moved) << moved.error()->localizedDescription();
+  EXPECT_EQ(moved->item.originalPath, tree.path("top/big"));
+  EXPECT_EQ(moved->size, 3000);
+  EXPECT_EQ(browser.map().root().size, rootSize - 3000);
+  EXPECT_EQ(names(browser), (std::vector<std::string>{"locked", "small"}));
+  EXPECT_EQ(selectedName(browser), "locked");
+  // A refusal changes nothing.
+  auto refused = browser.trashSelected(trash);
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.errorAs<DiskMapBrowserError>()->kind(), DiskMapBrowserError::Case::trashFailed);
+  EXPECT_NE(refused.error()->localizedDescription().find("refused"), std::string::npos);
+  EXPECT_EQ(names(browser).size(), 2u);
+  EXPECT_EQ(browser.trashed().size(), 1u);
+  // Back again, selected in its folder.
+  browser.press('j');
+  auto back = browser.restore(0, trash);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(trash.restored, (std::vector<std::string>{tree.path("top/big")}));
+  EXPECT_TRUE(browser.trashed().empty());
+  EXPECT_EQ(browser.map().root().size, rootSize);
+  EXPECT_EQ(selectedName(browser), "big");
+  EXPECT_FALSE(browser.restore(0, trash));
+  // A list carried over to the browser of a new map knows no entries.
+  ASSERT_TRUE(browser.trashSelected(trash));
+  DiskMapBrowser next(map);
+  next.takeTrashedFrom(browser);
+  ASSERT_EQ(next.trashed().size(), 1u);
+  EXPECT_FALSE(next.trashed()[0].entry);
+  EXPECT_TRUE(browser.trashed().empty());
+
+  // A removal that leaves the entry on disk leaves it in the map.
+  browser.press(Key::end);
+  ASSERT_EQ(selectedName(browser), "small");
+  auto kept = browser.removeSelectedPermanently(trash);
+  ASSERT_FALSE(kept);
+  EXPECT_EQ(kept.errorAs<DiskMapBrowserError>()->kind(), DiskMapBrowserError::Case::removeFailed);
+  EXPECT_EQ(selectedName(browser), "small");
+  auto system = vantelkit::platform::Trash::platformDefault();
+  auto removed = browser.removeSelectedPermanently(*system);
+  ASSERT_TRUE(removed) << removed.error()->localizedDescription();
+  EXPECT_FALSE(std::filesystem::exists(tree.path("top/small")));
+  EXPECT_EQ(names(browser), (std::vector<std::string>{"locked"}));
 }

@@ -19,6 +19,7 @@
 
 #include "vantelkit/foundation/Error.h"
 #include "vantelkit/foundation/Result.h"
+#include "vantelkit/platform/Trash.h"
 #include "vantelkit/scanning/DiskMap.h"
 
 namespace vantelkit {
@@ -32,10 +33,16 @@ class DiskMapBrowserError final : public Error {
     unsafeName,       // a name on its path is empty, ".", ".." or holds "/"
     linkOnPath,       // a folder on its path is no longer a folder (a link or gone)
     changedOnDisk,    // the entry is gone or of another type than the map says
+    trashFailed,      // the trash refused it (reason() says why)
+    restoreFailed,    // it could not be put back (reason() says why)
+    removeFailed,     // it, or some of what it holds, could not be removed (reason())
   };
-  DiskMapBrowserError(Case kind, std::string path) : _case(kind), _path(std::move(path)) {}
+  DiskMapBrowserError(Case kind, std::string path, std::string reason = {})
+      : _case(kind), _path(std::move(path)), _reason(std::move(reason)) {}
   Case kind() const { return _case; }
   const std::string& path() const { return _path; }
+  // The system's reason, for the last three cases.
+  const std::string& reason() const { return _reason; }
   std::string typeName() const override { return "DiskMapBrowserError"; }
   // The case name.
   std::string description() const override;
@@ -45,6 +52,7 @@ class DiskMapBrowserError final : public Error {
  private:
   Case _case;
   std::string _path;
+  std::string _reason;
 };
 
 class DiskMapBrowser {
@@ -154,6 +162,26 @@ class DiskMapBrowser {
   void markRestored(Index entry);
   bool isRemoved(Index entry) const { return _removed[entry]; }
 
+  // What this browser moved to the trash, oldest first. entry is none for an item moved by
+  // an earlier browser (see takeTrashedFrom()).
+  struct Trashed {
+    std::optional<Index> entry;
+    platform::Trash::Item item;
+    std::int64_t size = 0;  // as measure() gave it then
+  };
+  const std::vector<Trashed>& trashed() const { return _trashed; }
+  // Moves the selected entry to trash after pathForRemoval() and takes it out of the map;
+  // the map stays as it was on failure. Answers what was moved.
+  Result<Trashed> trashSelected(platform::Trash& trash);
+  // Puts trashed()[which] back and into the map; it leaves the list. On failure both stay.
+  Result<Trashed> restore(std::size_t which, platform::Trash& trash);
+  // Removes the selected entry for good after pathForRemoval(); it leaves the map only when
+  // nothing of it is left on disk.
+  Result<std::string> removeSelectedPermanently(platform::Trash& trash);
+  // Keeps the list of another browser (of an earlier map of the same folder, before a
+  // rescan), its entries no longer known.
+  void takeTrashedFrom(DiskMapBrowser& earlier);
+
  private:
   void rebuildRows(std::optional<Index> keep);
   void sortRows();
@@ -179,6 +207,7 @@ class DiskMapBrowser {
   // While comparing: each entry's size and usage in the earlier map (kAppeared when new).
   std::vector<std::int64_t> _before;
   std::vector<std::int64_t> _beforeUsage;
+  std::vector<Trashed> _trashed;
 };
 
 }  // namespace vantelkit
