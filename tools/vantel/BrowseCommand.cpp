@@ -361,10 +361,18 @@ class BrowseSession {
     }
     const DiskMap& map = _browser->map();
     _screen.draw(0, 0, " vantel browse ~ Use the arrow keys to navigate, press ? for help", Style::reverse, columns);
-    const std::string folder =
-        vantel::escapedForTerminal(_target.displayPath(map.path(_browser->folder())));
-    _screen.draw(1, 0, "--- " + tailFitted(folder, columns - 10) + " " + std::string(static_cast<std::size_t>(columns), '-'),
-                 Style::normal, columns);
+    // The folder, then how its entries are shown: "--- /path ---- [size, reversed] --".
+    static const char* const sortNames[] = {"size", "name", "items", "modified", "change"};
+    const std::string view = fmt::format(" [{}{}{}{}] --", sortNames[static_cast<int>(_browser->sortKey())],
+                                         _browser->sortReversed() ? ", reversed" : "",
+                                         _browser->showsDiskUsage() ? "" : ", apparent",
+                                         _browser->showsHidden() ? "" : ", no hidden");
+    const int viewCells = static_cast<int>(view.size());
+    std::string header = "--- " + tailFitted(vantel::escapedForTerminal(_target.displayPath(map.path(_browser->folder()))),
+                                             std::max(columns - viewCells - 6, 8)) + " ";
+    const int used = TextScreen::cellsOf(header);
+    if (used + viewCells < columns) header += std::string(static_cast<std::size_t>(columns - used - viewCells), '-');
+    _screen.draw(1, 0, header + view, Style::normal, columns);
     const std::size_t page = static_cast<std::size_t>(rows - 3);
     _browser->setPageRows(page);
     drawRows(2, page, columns);
@@ -433,15 +441,9 @@ class BrowseSession {
       return;
     }
     const auto& root = _browser->map().root();
-    static const char* const sortNames[] = {"size", "name", "items", "modified", "change"};
-    std::string status = fmt::format(" Total disk usage: {}  Apparent size: {}  Items: {}  ({}{}{})",
-                                      vantel::formatBytes(root.usage), vantel::formatBytes(root.size),
-                                      _browser->itemCount(DiskMap::rootIndex),
-                                      _browser->showsDiskUsage() ? "" : "apparent, ",
-                                      sortNames[static_cast<int>(_browser->sortKey())],
-                                      _browser->sortReversed() ? ", reversed" : "");
+    std::string status = fmt::format(" Disk usage: {}  Apparent size: {}  Items: {}", vantel::formatBytes(root.usage),
+                                     vantel::formatBytes(root.size), _browser->itemCount(DiskMap::rootIndex));
     if (!_browser->map().isComplete()) status = " [partial]" + status;
-    if (!_browser->showsHidden()) status += "  hidden files not shown";
     _screen.draw(row, 0, status, Style::reverse, columns);
   }
 
