@@ -45,7 +45,8 @@ class Terminal:
 
     def __init__(self, test, folder, *args, columns=80, rows=24, env=None):
         Terminal.count += 1
-        self.socket = f"vantel-browse-{os.getpid()}-{Terminal.count}"
+        # A private server: its socket in the test's folder, gone with it.
+        self.socket = os.path.join(folder, f"tmux-{Terminal.count}")
         self.status_file = os.path.join(folder, f"status-{Terminal.count}")
         environment = {"HOME": os.path.join(folder, "home"), "XDG_DATA_HOME": os.path.join(folder, "home", "data"),
                        "LANG": "C.UTF-8", "PATH": os.environ.get("PATH", "/usr/bin:/bin")}
@@ -53,12 +54,12 @@ class Terminal:
         os.makedirs(environment["HOME"], exist_ok=True)
         script = 'env "$@"; echo $? > "$STATUS_FILE"; exec sleep 600'
         command = ["sh", "-c", script, "sh"] + [f"{k}={v}" for k, v in environment.items()] + [VANTEL, "browse", *args]
-        subprocess.run([TMUX, "-L", self.socket, "-f", "/dev/null", "new-session", "-d", "-x", str(columns), "-y",
+        subprocess.run([TMUX, "-S", self.socket, "-f", "/dev/null", "new-session", "-d", "-x", str(columns), "-y",
                         str(rows), "-e", f"STATUS_FILE={self.status_file}", "--", *command], check=True)
         test.addCleanup(self.close)
 
     def tmux(self, *args):
-        return subprocess.run([TMUX, "-L", self.socket, *args], capture_output=True, check=False)
+        return subprocess.run([TMUX, "-S", self.socket, *args], capture_output=True, check=False)
 
     def close(self):
         self.tmux("kill-server")
