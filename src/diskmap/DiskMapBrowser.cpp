@@ -1,6 +1,7 @@
 #include "vantelkit/diskmap/DiskMapBrowser.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <limits>
 
@@ -417,47 +418,87 @@ void DiskMapBrowser::takeTrashedFrom(DiskMapBrowser& earlier) {
 
 void DiskMapBrowser::rebuildRows(std::optional<Index> keep) {
   _rows.clear();
-  for (Index child : _map->children(_folder))
-    if (isShown(child)) _rows.push_back(child);
+  // Rows start in name order, so that the stable sort below leaves ties in name order.
+  if (_map->namesInOrder()) {
+    for (Index child : _map->children(_folder))
+      if (isShown(child)) _rows.push_back(child);
+  } else {
+    if (_nameOrderFolder != _folder) {
+      _map->childrenByName(_folder, _nameOrder);
+      _nameOrderFolder = _folder;
+    }
+    for (Index child : _nameOrder)
+      if (isShown(child)) _rows.push_back(child);
+  }
   sortRows();
   if (!keep || !select(*keep)) keepCursorInView();
 }
 
+namespace {
+
+// Order-keeping unsigned forms of the sort keys.
+std::uint64_t orderKey(std::int64_t value) { return static_cast<std::uint64_t>(value) ^ (std::uint64_t{1} << 63); }
+std::uint64_t orderKey(double value) {
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &value, sizeof bits);
+  return (bits >> 63) != 0 ? ~bits : bits | (std::uint64_t{1} << 63);
+}
+
+// A stable least-significant-byte radix sort of rows by keys (ascending), skipping the bytes
+// in which all keys agree: a million rows in a few passes over memory, no comparisons.
+void radixSort(std::vector<std::uint64_t>& keys, std::vector<DiskMap::Index>& rows) {
+  const std::size_t count = rows.size();
+  if (count < 2) return;
+  std::array<std::array<std::size_t, 256>, 8> counts{};
+  for (std::uint64_t key : keys)
+    for (unsigned byte = 0; byte < 8; ++byte) ++counts[byte][(key >> (8 * byte)) & 0xFF];
+  std::vector<std::uint64_t> keysOut(count);
+  std::vector<DiskMap::Index> rowsOut(count);
+  for (unsigned byte = 0; byte < 8; ++byte) {
+    auto& bucket = counts[byte];
+    if (bucket[(keys[0] >> (8 * byte)) & 0xFF] == count) continue;  // every key alike here
+    std::size_t offset = 0;
+    for (auto& slot : bucket) {
+      const std::size_t size = slot;
+      slot = offset;
+      offset += size;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::size_t to = bucket[(keys[i] >> (8 * byte)) & 0xFF]++;
+      keysOut[to] = keys[i];
+      rowsOut[to] = rows[i];
+    }
+    keys.swap(keysOut);
+    rows.swap(rowsOut);
+  }
+}
+
+}  // namespace
+
 void DiskMapBrowser::sortRows() {
-  const DiskMap& map = *_map;
-  const bool reversed = _reversed;
-  // Ties in name order: the map's own order when it keeps names in order.
-  const bool indexIsNameOrder = map.namesInOrder();
-  auto byName = [&map, indexIsNameOrder](Index a, Index b) {
-    if (indexIsNameOrder) return a < b;
-    const int order = std::strcmp(map[a].name, map[b].name);
-    return order != 0 ? order < 0 : a < b;
-  };
-  // Sorting on a key read once per row keeps a million rows quick.
-  auto sortByKey = [&](auto keyOf) {
-    using KeyType = decltype(keyOf(Index{}));
-    std::vector<std::pair<KeyType, Index>> keyed;
-    keyed.reserve(_rows.size());
-    for (Index row : _rows) keyed.emplace_back(keyOf(row), row);
-    std::sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
-      if (a.first != b.first) return reversed ? a.first < b.first : a.first > b.first;
-      return byName(a.second, b.second);
-    });
-    for (std::size_t i = 0; i < keyed.size(); ++i) _rows[i] = keyed[i].second;
+  if (_sortKey == SortKey::name) {
+    if (_reversed) std::reverse(_rows.begin(), _rows.end());
+    return;
+  }
+  // Largest first unless reversed; ties stay in name order either way.
+  std::vector<std::uint64_t> keys(_rows.size());
+  auto fill = [&](auto keyOf) {
+    for (std::size_t i = 0; i < _rows.size(); ++i) {
+      const std::uint64_t key = orderKey(keyOf(_rows[i]));
+      keys[i] = _reversed ? key : ~key;
+    }
   };
   switch (_sortKey) {
-    case SortKey::name:
-      if (!indexIsNameOrder) std::sort(_rows.begin(), _rows.end(), byName);
-      if (reversed) std::reverse(_rows.begin(), _rows.end());
-      break;
-    case SortKey::size: sortByKey([this](Index row) { return measure(row); }); break;
-    case SortKey::itemCount: sortByKey([this](Index row) { return _counts[row]; }); break;
+    case SortKey::name: break;
+    case SortKey::size: fill([this](Index row) { return measure(row); }); break;
+    case SortKey::itemCount: fill([this](Index row) { return static_cast<std::int64_t>(_counts[row]); }); break;
     case SortKey::modified:
-      // Unknown times sort last.
-      sortByKey([this](Index row) { return modificationTime(row).value_or(-std::numeric_limits<double>::infinity()); });
+      // Unknown times count as the oldest.
+      fill([this](Index row) { return modificationTime(row).value_or(-std::numeric_limits<double>::infinity()); });
       break;
-    case SortKey::change: sortByKey([this](Index row) { return change(row)->difference; }); break;
+    case SortKey::change: fill([this](Index row) { return change(row)->difference; }); break;
   }
+  radixSort(keys, _rows);
 }
 
 }  // namespace vantelkit

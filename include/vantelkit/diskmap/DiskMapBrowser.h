@@ -208,6 +208,10 @@ class DiskMapBrowser {
   std::vector<std::int64_t> _before;
   std::vector<std::int64_t> _beforeUsage;
   std::vector<Trashed> _trashed;
+  // A map without names in order: the children of _nameOrderFolder by name, kept for its
+  // next sort.
+  std::vector<Index> _nameOrder;
+  std::optional<Index> _nameOrderFolder;
 };
 
 }  // namespace vantelkit
