@@ -16,7 +16,7 @@ import sys
 import time
 import unittest
 
-from toolsupport import make_temp_tree, run, write
+from toolsupport import locked_folder_setup, make_temp_tree, run, write
 
 VANTEL = None
 TMUX = shutil.which("tmux")
@@ -43,7 +43,7 @@ class Terminal:
     """vantel in a tmux pane of a private tmux server; its exit status lands in a file."""
     count = 0
 
-    def __init__(self, test, folder, *args, columns=80, rows=24, env=None):
+    def __init__(self, test, folder, *args, columns=80, rows=24, env=None, vantel=None, user=None):
         Terminal.count += 1
         # A private server: its socket in the test's folder, gone with it.
         self.socket = os.path.join(folder, f"tmux-{Terminal.count}")
@@ -53,7 +53,10 @@ class Terminal:
         environment.update(env or {})
         os.makedirs(environment["HOME"], exist_ok=True)
         script = 'env "$@"; echo $? > "$STATUS_FILE"; exec sleep 600'
-        command = ["sh", "-c", script, "sh"] + [f"{k}={v}" for k, v in environment.items()] + [VANTEL, "browse", *args]
+        # As user (uid, gid) when given: only the tool runs with its rights.
+        drop = ["setpriv", f"--reuid={user[0]}", f"--regid={user[1]}", "--clear-groups"] if user else []
+        command = (["sh", "-c", script, "sh"] + [f"{k}={v}" for k, v in environment.items()] + drop +
+                   [vantel or VANTEL, "browse", *args])
         subprocess.run([TMUX, "-S", self.socket, "-f", "/dev/null", "new-session", "-d", "-x", str(columns), "-y",
                         str(rows), "-e", f"STATUS_FILE={self.status_file}", "--", *command], check=True)
         test.addCleanup(self.close)
@@ -65,7 +68,7 @@ class Terminal:
         self.tmux("kill-server")
 
     def screen(self):
-        return self.tmux("capture-pane", "-p").stdout.decode("utf-8", errors="replace")
+        return self.tmux("capture-pane", "-p", "-J").stdout.decode("utf-8", errors="replace")
 
     def lines(self):
         return self.screen().split("\n")
@@ -331,6 +334,31 @@ class BrowseTest(unittest.TestCase):
                 return f.read().rsplit(b")", 1)[1].split()[0] != b"Z"
         except OSError:
             return False
+
+    def test_unreadable_folders_are_marked_and_said_on_leaving(self):
+        user, tmp, tool = locked_folder_setup(self, VANTEL, "vantel-browse-locked-")
+        if shutil.which("setpriv") is None:
+            self.skipTest("setpriv is not installed")
+        root = os.path.join(tmp.name, "tree")
+        write(os.path.join(root, "open", "f"), 10_000)
+        write(os.path.join(root, "locked", "secret"), 10)
+        os.chmod(os.path.join(root, "locked"), 0o700)
+        term = Terminal(self, tmp.name, root, vantel=tool, user=user)
+        screen = term.wait_for("Disk usage:")
+        locked = [row for row in entry_rows(screen) if "locked/" in row]
+        self.assertEqual(len(locked), 1, screen)
+        self.assertTrue(locked[0].startswith("?"), locked)
+        self.assertIn("!locked/", locked[0])
+        # The trash refuses what this user may not move: said, and nothing changes.
+        term.keys("d")
+        term.wait_for("Move to the trash?")
+        term.keys("y")
+        term.wait_for("cannot move " + os.path.join(root, "open") + " to the trash")
+        self.assertTrue(os.path.exists(os.path.join(root, "open", "f")))
+        self.assertIn("open/", entry_rows(term.screen())[0])
+        term.keys("q")
+        self.assertEqual(term.exit_status(), 1)
+        term.wait_for("1 folder could not be read; first: " + os.path.join(root, "locked"))
 
 
 class BrowseWithoutTerminalTest(unittest.TestCase):
