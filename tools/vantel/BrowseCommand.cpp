@@ -125,21 +125,21 @@ class BrowseSession {
 
   void setBefore(std::shared_ptr<DiskMap> before) { _before = std::move(before); }
 
-  // Scans (or takes the imported map) and browses until quit; answers the exit status.
-  int run(std::shared_ptr<DiskMap> imported) {
+  // Scans (or takes the imported map) and browses until quit, a signal or the terminal's
+  // end (see hungUp(), interruptedByKey() and the signalled flag).
+  void run(std::shared_ptr<DiskMap> imported) {
     std::shared_ptr<DiskMap> map = imported ? imported : scan();
-    if (!map) return finish();
+    if (!map) return;
     install(map);
-    while (true) {
-      if (signalled) return finish();
+    while (!signalled) {
       draw();
       const int key = _screen.readKey(200);
       if (key == Key::noKey || key == Key::resized) continue;
       if (key == Key::closed) {
         _hungUp = true;
-        return finish();
+        return;
       }
-      if (!handle(key)) return finish();
+      if (!handle(key)) return;
     }
   }
 
@@ -150,8 +150,6 @@ class BrowseSession {
 
  private:
   enum class Mode { browsing, help, details, confirmTrash, confirmDelete, confirmDeleteAgain, trashList, confirmRestore };
-
-  int finish() { return 0; }
 
   // The scan of the target with a progress screen; Esc or Ctrl-C stops it and the partial
   // map is browsed. Null when the terminal went away or a signal came.
