@@ -205,9 +205,13 @@ class BrowseSession {
 
   void install(std::shared_ptr<DiskMap> map) {
     auto next = std::make_unique<DiskMapBrowser>(std::move(map));
-    next->setModificationTimeSource([map = next->sharedMap().get()](Index entry) {
-      return vantelkit::platform::fileModificationTimeNotFollowingLink(map->path(entry));
-    });
+    // Times come from the disk, so only for a map of the disk (an imported one may be of
+    // another machine, or old).
+    if (_options.importFile.empty()) {
+      next->setModificationTimeSource([map = next->sharedMap().get()](Index entry) {
+        return vantelkit::platform::fileModificationTimeNotFollowingLink(map->path(entry));
+      });
+    }
     if (_before) next->compareWith(*_before);
     if (_browser) {
       next->takeTrashedFrom(*_browser);
