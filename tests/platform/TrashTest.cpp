@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <cstdlib>
 #include <fstream>
+#include <iterator>
 
 #include "support/ScanFixtureTree.h"
 
@@ -71,4 +73,51 @@ TEST(TrashTest, RestorePutsAnItemBackButNeverOverWhatTookItsPlace) {
   fs::remove_all(tree.path("home"));
   EXPECT_TRUE(trash->restore(item));
   EXPECT_TRUE(present(item.trashedPath));
+}
+
+TEST(TrashTest, MoveToTrashWritesTheFreedesktopLayoutAndRestoreUndoesIt) {
+  vantel::testing::ScanFixtureTree tree;
+  tree.file("volume/report.txt", 12);
+  tree.symbolicLink("volume/link", tree.path("volume/report.txt"));
+  tree.directory("home");
+  // The trash of the home folder, here on the tree's own file system. GLib reads these once
+  // per process: when it read others first, the item lands elsewhere and the test only undoes.
+  const std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+  const char* oldData = std::getenv("XDG_DATA_HOME");
+  const std::string oldDataText = oldData ? oldData : "";
+  setenv("HOME", tree.path("home").c_str(), 1);
+  setenv("XDG_DATA_HOME", tree.path("home/data").c_str(), 1);
+  auto trash = Trash::platformDefault();
+  auto moved = trash->moveToTrash(tree.path("volume/report.txt"));
+  auto movedLink = trash->moveToTrash(tree.path("volume/link"));
+  setenv("HOME", oldHome.c_str(), 1);
+  if (oldData) setenv("XDG_DATA_HOME", oldDataText.c_str(), 1); else unsetenv("XDG_DATA_HOME");
+  ASSERT_TRUE(std::holds_alternative<Trash::Item>(moved)) << std::get<Trash::Failure>(moved).reason;
+  ASSERT_TRUE(std::holds_alternative<Trash::Item>(movedLink)) << std::get<Trash::Failure>(movedLink).reason;
+  const auto item = std::get<Trash::Item>(moved);
+  const auto linkItem = std::get<Trash::Item>(movedLink);
+  const bool ours = item.trashedPath.rfind(tree.path("home/data/Trash/files/"), 0) == 0;
+  if (ours) {
+    EXPECT_EQ(item.originalPath, tree.path("volume/report.txt"));
+    EXPECT_EQ(item.infoPath, tree.path("home/data/Trash/info/report.txt.trashinfo"));
+    std::ifstream info(item.infoPath);
+    std::string text((std::istreambuf_iterator<char>(info)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text.rfind("[Trash Info]\n", 0), 0u) << text;
+    EXPECT_NE(text.find("Path=" + item.originalPath + "\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("DeletionDate="), std::string::npos) << text;
+    // The link went itself, still pointing where it did.
+    EXPECT_TRUE(fs::is_symlink(linkItem.trashedPath));
+    EXPECT_EQ(fs::read_symlink(linkItem.trashedPath), tree.path("volume/report.txt"));
+  }
+  EXPECT_FALSE(present(item.originalPath));
+  EXPECT_FALSE(trash->restore(item));
+  EXPECT_FALSE(trash->restore(linkItem));
+  EXPECT_EQ(fs::file_size(tree.path("volume/report.txt")), 12u);
+  EXPECT_TRUE(fs::is_symlink(tree.path("volume/link")));
+  EXPECT_FALSE(present(item.infoPath));
+  if (!ours) GTEST_SKIP() << "GLib had read another home first; the trash there was used and undone";
+  // Nothing there: a failure, nothing moved.
+  auto missing = trash->moveToTrash(tree.path("volume/missing"));
+  ASSERT_TRUE(std::holds_alternative<Trash::Failure>(missing));
+  EXPECT_EQ(std::get<Trash::Failure>(missing).code, std::errc::no_such_file_or_directory);
 }
