@@ -14,6 +14,7 @@
 #include <fmt/format.h>
 
 #include "Command.h"
+#include "SavedMap.h"
 #include "TextOutput.h"
 #include "vantelkit/diskmap/DiskMapDiff.h"
 #include "vantelkit/diskmap/DiskMapImport.h"
@@ -34,31 +35,6 @@ struct DiffOptions {
   bool json = false;
 };
 
-// Reads a saved map, or prints why it cannot (answers null then).
-std::shared_ptr<DiskMap> readMap(const std::string& file) {
-  std::string text;
-  if (file == "-") {
-    std::ostringstream buffer;
-    buffer << std::cin.rdbuf();
-    text = buffer.str();
-  } else {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-      fmt::print(stderr, "vantel: cannot read {}: {}\n", vantel::escapedForTerminal(file),
-                 vantelkit::platform::errorDescription(vantelkit::platform::lastErrorNumber()));
-      return nullptr;
-    }
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    text = buffer.str();
-  }
-  auto read = vantelkit::DiskMapImport::read(text);
-  if (!read) {
-    fmt::print(stderr, "vantel: {}:{}\n", vantel::escapedForTerminal(file), read.error()->localizedDescription());
-    return nullptr;
-  }
-  return std::move(read).value();
-}
 
 std::string signedBytes(std::int64_t bytes) {
   if (bytes == 0) return "0 bytes";
@@ -91,9 +67,9 @@ int runDiff(const DiffOptions& options) {
     fmt::print(stderr, "vantel: only one of OLD and NEW can be read from stdin\n");
     return vantel::kExitUsage;
   }
-  auto before = readMap(options.oldFile);
+  auto before = vantel::readSavedMap(options.oldFile);
   if (!before) return vantel::kExitFailure;
-  auto after = readMap(options.newFile);
+  auto after = vantel::readSavedMap(options.newFile);
   if (!after) return vantel::kExitFailure;
 
   auto changes = DiskMapDiff::compare(*before, *after);

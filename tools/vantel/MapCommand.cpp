@@ -14,6 +14,7 @@
 #include <variant>
 
 #include "Command.h"
+#include "SavedMap.h"
 #include "ScanTarget.h"
 #include "vantelkit/diskmap/DiskMapExport.h"
 #include "vantelkit/diskmap/DiskMapHtmlReport.h"
@@ -70,17 +71,6 @@ struct View {
   }
 };
 
-// The marks of ncdu's browser (see the command's help).
-char markOf(const Entry& entry) {
-  if (entry.hasMark(FileNode::unreadable) || entry.hasMark(FileNode::notListed)) return '!';
-  if (entry.hasMark(FileNode::otherFileSystem)) return '>';
-  if (entry.hasMark(FileNode::pseudoFileSystem)) return '^';
-  if (entry.hasMark(FileNode::cacheFolder)) return '<';
-  if (entry.hasMark(FileNode::hardLink)) return 'H';
-  if (!entry.isDirectory() && entry.nodeType() != FileNode::NodeType::file) return '@';
-  if (entry.hasMark(FileNode::partlyRead)) return '.';
-  return 0;
-}
 
 // The tree below the root, each folder's largest entries first (up to view.top, then a line
 // saying how many more there are), one level of indent per level.
@@ -97,7 +87,7 @@ void printTree(std::string& out, const View& view) {
     if (depth == 0) return view.showsChildrenOf(index, 1);
     const Entry& child = map[index];
     const bool directory = child.isDirectory();
-    const char mark = markOf(child);
+    const char mark = vantel::markOf(child);
     out += fmt::format("{}{:>10}  {}{}{}\n", std::string(depth * 2, ' '),
                        View::sizeUnknown(child) ? std::string("?") : vantel::formatBytes(view.measure(child)),
                        mark ? std::string(1, mark) : std::string(), vantel::escapedForTerminal(child.nameView()),

@@ -165,10 +165,28 @@ struct ScanRun::Progress {
   }
 };
 
-ScanRun::ScanRun(const ScannerTuning& tuning, const WalkChoices& walk,
-                 std::function<std::string(const vantelkit::DiskScanner&)> extraProgress) {
+std::shared_ptr<vantelkit::DiskScanner> makeScanner(const ScannerTuning& tuning, const WalkChoices& walk,
+                                                    vantelkit::DiskScanner::ProgressHandler handler) {
   std::shared_ptr<vantelkit::platform::DirectoryReader> reader;
   if (tuning.pauseMilliseconds > 0) reader = std::make_shared<PausingReader>(tuning.pauseMilliseconds);
+  auto scanner = vantelkit::DiskScanner::make(std::move(handler), std::move(reader));
+  scanner->setWalkOptions(walk.options());
+  if (tuning.threads > 0) scanner->setMaxConcurrentTraversals(tuning.threads);
+  if (tuning.fanOut == "demand") {
+    scanner->setFanOut(vantelkit::DiskScanner::FanOut::onDemand);
+  } else if (tuning.fanOut == "slots") {
+    scanner->setFanOut(vantelkit::DiskScanner::FanOut::whileSlotsFree);
+  } else if (tuning.fanOut == "wide") {
+    scanner->setFanOut(vantelkit::DiskScanner::FanOut::wideParentsOnly);
+  } else {
+    fmt::print(stderr, "vantel: unknown fan-out rule {}\n", escapedForTerminal(tuning.fanOut));
+    return nullptr;
+  }
+  return scanner;
+}
+
+ScanRun::ScanRun(const ScannerTuning& tuning, const WalkChoices& walk,
+                 std::function<std::string(const vantelkit::DiskScanner&)> extraProgress) {
   vantelkit::DiskScanner::ProgressHandler handler;
   if (stderrIsTerminal()) {
     _progress = std::make_shared<Progress>();
@@ -176,20 +194,13 @@ ScanRun::ScanRun(const ScannerTuning& tuning, const WalkChoices& walk,
     _progress->columns = static_cast<std::size_t>(vantelkit::platform::terminalColumns());
     handler = [progress = _progress](double, bool) { progress->show(); };
   }
-  _scanner = vantelkit::DiskScanner::make(std::move(handler), std::move(reader));
-  if (_progress) _progress->scanner = _scanner;
-  _scanner->setWalkOptions(walk.options());
-  if (tuning.threads > 0) _scanner->setMaxConcurrentTraversals(tuning.threads);
-  if (tuning.fanOut == "demand") {
-    _scanner->setFanOut(vantelkit::DiskScanner::FanOut::onDemand);
-  } else if (tuning.fanOut == "slots") {
-    _scanner->setFanOut(vantelkit::DiskScanner::FanOut::whileSlotsFree);
-  } else if (tuning.fanOut == "wide") {
-    _scanner->setFanOut(vantelkit::DiskScanner::FanOut::wideParentsOnly);
-  } else {
-    fmt::print(stderr, "vantel: unknown fan-out rule {}\n", escapedForTerminal(tuning.fanOut));
+  _scanner = makeScanner(tuning, walk, std::move(handler));
+  if (!_scanner) {
+    // A scanner all the same, so that the object stays usable; ready() tells the caller.
+    _scanner = vantelkit::DiskScanner::make();
     _ready = false;
   }
+  if (_progress) _progress->scanner = _scanner;
 }
 
 int interruptedExitStatus() {

@@ -88,6 +88,11 @@ struct ScannerTuning {
 void addPauseOption(CLI::App& command, int& milliseconds);
 void pauseEveryListing(int milliseconds);
 
+// A scanner with the walk choices and tuning options applied, reporting progress to
+// handler; null after a message when the tuning options are wrong.
+std::shared_ptr<vantelkit::DiskScanner> makeScanner(const ScannerTuning& tuning, const WalkChoices& walk,
+                                                    vantelkit::DiskScanner::ProgressHandler handler);
+
 // One scan, run the way every scanning command runs it.
 class ScanRun {
  public:
