@@ -14,6 +14,7 @@ class CountingVisitor final : public vantelkit::platform::DirectoryReader::Visit
     _inner.visit(entry);
   }
   bool wantsDirectoryDevice() const override { return _inner.wantsDirectoryDevice(); }
+  bool wantsFileStatus() const override { return _inner.wantsFileStatus(); }
   bool wantsEveryStatus() const override { return _inner.wantsEveryStatus(); }
   bool enterDirectory(std::uint64_t device) override { return _inner.enterDirectory(device); }
   void failed(std::error_code error) override { _inner.failed(error); }
@@ -39,6 +40,7 @@ class StatusFailingVisitor final : public vantelkit::platform::DirectoryReader::
     _inner.visit(failed);
   }
   bool wantsDirectoryDevice() const override { return _inner.wantsDirectoryDevice(); }
+  bool wantsFileStatus() const override { return _inner.wantsFileStatus(); }
   bool wantsEveryStatus() const override { return _inner.wantsEveryStatus(); }
   bool enterDirectory(std::uint64_t device) override { return _inner.enterDirectory(device); }
   void failed(std::error_code error) override { _inner.failed(error); }
@@ -83,6 +85,7 @@ FaultInjectingDirectoryReader::Status FaultInjectingDirectoryReader::list(const 
     visitor.failed(std::make_error_code(std::errc::permission_denied));
     return Status::cannotOpen;
   }
+  if (visitor.wantsFileStatus()) ++_statusListings;
   StatusFailingVisitor statusFailing(visitor, path, _failStatus);
   auto limit = _failReadAfter.find(path);
   if (limit == _failReadAfter.end()) return _platform->list(path, followLink, statusFailing);
@@ -91,6 +94,17 @@ FaultInjectingDirectoryReader::Status FaultInjectingDirectoryReader::list(const 
   if (!counting.cut()) return status;
   visitor.failed(std::make_error_code(std::errc::io_error));
   return Status::readFailed;
+}
+
+FaultInjectingDirectoryReader::Status FaultInjectingDirectoryReader::readStatuses(
+    const std::string& path, const std::vector<std::string_view>& names, Visitor& visitor) {
+  _statusesRead += static_cast<int>(names.size());
+  if (_failOpen.count(path)) {
+    visitor.failed(std::make_error_code(std::errc::permission_denied));
+    return Status::cannotOpen;
+  }
+  StatusFailingVisitor statusFailing(visitor, path, _failStatus);
+  return _platform->readStatuses(path, names, statusFailing);
 }
 
 }  // namespace vantel::testing

@@ -16,6 +16,15 @@
 
 namespace vantelkit {
 
+// What a gathering searches besides the platform index's usual scope.
+struct MetadataSearchOptions {
+  // Also search folders whose names start with "." below the scopes, and index those
+  // folders themselves. Off by default, as the platform's index leaves them out; on Linux
+  // much of a home's removable bulk lies there (the trash, caches, Flatpak data).
+  bool entersHiddenFolders = false;
+  bool operator==(const MetadataSearchOptions&) const = default;
+};
+
 class MetadataIndex {
  public:
   using Items = std::vector<std::shared_ptr<const MetadataItem>>;
@@ -46,6 +55,13 @@ class MetadataIndex {
   // returned handle may be dropped; the gathering goes on until it is cancelled.
   virtual std::shared_ptr<Gathering> gather(const MetadataPredicate& predicate, const std::vector<std::string>& scopes,
                                             Completion completion) = 0;
+  // gather() with options. An index that has no such choices answers as gather() does
+  // (this default).
+  virtual std::shared_ptr<Gathering> gather(const MetadataPredicate& predicate, const std::vector<std::string>& scopes,
+                                            const MetadataSearchOptions& options, Completion completion) {
+    (void)options;
+    return gather(predicate, scopes, std::move(completion));
+  }
 
   // The index queries use when none is given: a WalkingMetadataIndex made on first use,
   // unless one was set.

@@ -85,6 +85,10 @@ class DiskScanner : public std::enable_shared_from_this<DiskScanner> {
     std::vector<std::string> excludes;
     // Folders holding a valid CACHEDIR.TAG are not listed (marked FileNode::cacheFolder).
     bool excludeCaches = false;
+    // Folders whose names start with "." below the scan root get no node or entry and are
+    // not listed, so nothing inside them is seen either, as a file browser that hides them
+    // shows the tree (hidden files are kept). The scan root is listed whatever its name.
+    bool skipHiddenFolders = false;
     // A file with several links adds to the sums once per device and inode (the link with
     // the smallest path counts; the others are marked FileNode::duplicateLink).
     bool countHardLinksOnce = false;

@@ -13,7 +13,9 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 #include <system_error>
+#include <vector>
 
 #include "vantelkit/platform/DirectoryReader.h"
 
@@ -188,6 +190,36 @@ class LinuxDirectoryReader final : public DirectoryReader {
     held.reset();  // one open directory at a time
     errno = openError;
     return listOpened(fd, visitor, &kept);
+  }
+
+  Status readStatuses(const std::string& path, const std::vector<std::string_view>& names, Visitor& visitor) override {
+    Descriptor directory(openDirectory(path, true));
+    if (directory.get() < 0) {
+      visitor.failed(lastError());
+      return Status::cannotOpen;
+    }
+    std::string name;
+    for (auto given : names) {
+      name.assign(given);
+      Entry visited;
+      visited.name = given;
+      struct statx status;
+      if (::statx(directory.get(), name.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
+                  STATX_TYPE | STATX_SIZE | STATX_BLOCKS | STATX_NLINK | STATX_INO, &status) != 0) {
+        visited.error = errno;
+      } else {
+        visited.type = typeFromMode(status.stx_mode);
+        if (visited.type == FileObjectType::file) {
+          visited.size = static_cast<std::int64_t>(status.stx_size);
+          visited.usage = static_cast<std::int64_t>(status.stx_blocks) * 512;
+          visited.device = makedev(status.stx_dev_major, status.stx_dev_minor);
+          visited.inode = status.stx_ino;
+          visited.linkCount = status.stx_nlink;
+        }
+      }
+      visitor.visit(visited);
+    }
+    return Status::complete;
   }
 
  private:

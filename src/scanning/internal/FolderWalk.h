@@ -139,6 +139,7 @@ class EntryVisitor final : public platform::DirectoryReader::Visitor {
     // walk that counts every entry's own size, counts theirs, and folders' own sizes too.
     const bool counted = isFile || Builder::keepsEveryType || _options.countOwnSizes;
     if (!counted && !isDirectory) return;
+    if (isDirectory && _options.skipHiddenFolders && entry.name.front() == '.') return;
     if (!_options.excludes.empty() && isExcludedEntry(_run, entry.name, folderPath())) return;
 
     if (isFile) {
