@@ -60,8 +60,6 @@ class EntrySubject final : public MetadataSubject {
     if (!seconds) return std::nullopt;
     return Date{*seconds};
   }
-  // The path, when the predicate made it.
-  std::optional<std::string> takePath() { return std::move(_path); }
 
  private:
   const DiskMap& _map;
@@ -108,15 +106,22 @@ void readStatusesOf(DirectoryReader& reader, const DiskMap& map, const std::vect
   }
 }
 
-std::shared_ptr<const MetadataItem> makeItem(std::string path, std::string_view name, std::int64_t size,
-                                             std::int64_t usage) {
-  MetadataItem::Attributes attributes;
-  attributes.emplace("kMDItemPath", std::move(path));
-  attributes.emplace("kMDItemFSName", std::string(name));
-  attributes.emplace("kMDItemDisplayName", std::string(name));
-  attributes.emplace("kMDItemFSSize", size);
-  attributes.emplace("kMDItemPhysicalSize", usage);
-  return std::make_shared<const MetadataItem>(std::move(attributes));
+// A name as a predicate on names alone sees it.
+class NameSubject final : public MetadataSubject {
+ public:
+  explicit NameSubject(std::string_view name) : _name(name) {}
+  std::string_view name() const override { return _name; }
+  std::string path() const override { return {}; }
+  std::optional<std::int64_t> size() const override { return std::nullopt; }
+  std::optional<Date> contentModificationDate() const override { return std::nullopt; }
+
+ private:
+  std::string_view _name;
+};
+
+bool testsNamesOnly(const MetadataPredicate& predicate) {
+  return !predicate.usesAttribute(MetadataAttribute::path) && !predicate.usesAttribute(MetadataAttribute::fsSize) &&
+         !predicate.usesAttribute(MetadataAttribute::contentModificationDate);
 }
 
 void sortUnreadable(MetadataIndex::Unreadable& unreadable) {
@@ -149,6 +154,10 @@ struct WalkingMetadataIndex::Walk {
   std::string scope;
   bool entersHiddenFolders = false;
   bool readsSizes = false;  // the walk reads file statuses as it lists
+  // Without them: the files whose names this predicate (on names alone) accepts are read with
+  // their statuses all the same; its canonical text tells which queries it serves.
+  std::optional<MetadataPredicate> statusesFor;
+  std::string statusesForText;
   std::shared_ptr<DirectoryReader> reader;
   std::shared_ptr<DiskScanner> scanner;
   std::vector<std::shared_ptr<Request>> waiting;
@@ -166,7 +175,8 @@ struct WalkingMetadataIndex::Request final : public MetadataIndex::Gathering,
   Request(std::weak_ptr<WalkingMetadataIndex> owner, MetadataPredicate condition, MetadataSearchOptions choices,
           Completion handler)
       : index(std::move(owner)), predicate(std::move(condition)), options(choices),
-        needsSizes(predicate.usesAttribute(MetadataAttribute::fsSize)), completion(std::move(handler)) {}
+        needsSizes(predicate.usesAttribute(MetadataAttribute::fsSize)), namesOnly(testsNamesOnly(predicate)),
+        predicateText(namesOnly ? predicate.format() : std::string()), completion(std::move(handler)) {}
 
   void cancel() override {
     if (auto strong = index.lock()) strong->cancel(*this);
@@ -188,6 +198,8 @@ struct WalkingMetadataIndex::Request final : public MetadataIndex::Gathering,
   const MetadataPredicate predicate;
   const MetadataSearchOptions options;
   const bool needsSizes;  // the predicate tests every file's size
+  const bool namesOnly;   // it tests names and nothing else
+  const std::string predicateText;  // its canonical text, when it tests names only
   // Guarded by the index's mutex:
   std::vector<std::shared_ptr<Walk>> walks;
   std::size_t remaining = 0;
@@ -243,6 +255,10 @@ std::shared_ptr<MetadataIndex::Gathering> WalkingMetadataIndex::gather(const Met
         walk->scope = path;
         walk->entersHiddenFolders = options.entersHiddenFolders;
         walk->readsSizes = request->needsSizes;
+        if (!walk->readsSizes && request->namesOnly) {
+          walk->statusesFor = request->predicate;
+          walk->statusesForText = request->predicateText;
+        }
         walk->reader = _reader;
         walk->scanner = DiskScanner::make({}, _reader);
         started.push_back(walk);
@@ -278,6 +294,11 @@ void WalkingMetadataIndex::run(const std::shared_ptr<Walk>& walk) {
   MapScanRequest request;
   request.searchBundles = false;
   request.choices.fileSizes = walk->readsSizes;
+  if (walk->statusesFor) {
+    request.choices.statusWanted = [predicate = *walk->statusesFor](std::string_view name) {
+      return predicate.evaluate(NameSubject(name));
+    };
+  }
   std::shared_ptr<DiskMap> map;
   {
     // The walk blocks this pool thread while its traversals run on others.
@@ -417,7 +438,6 @@ void WalkingMetadataIndex::answer(const std::shared_ptr<Request>& request) {
   const bool overlapping = walks.size() > 1;
   bool resort = overlapping;
   std::vector<Index> matches;
-  std::vector<std::optional<std::string>> matchPaths;
   std::vector<Index> sizeless;
   std::vector<std::uint8_t> hidden;
   for (const auto& walk : walks) {
@@ -430,7 +450,6 @@ void WalkingMetadataIndex::answer(const std::shared_ptr<Request>& request) {
     const auto count = static_cast<Index>(map.count());
     hidden.assign(leaveOutHidden ? count : 0, 0);
     matches.clear();
-    matchPaths.clear();
     for (Index index = 1; index < count; ++index) {
       const auto& entry = map[index];
       if (leaveOutHidden) {
@@ -444,7 +463,6 @@ void WalkingMetadataIndex::answer(const std::shared_ptr<Request>& request) {
       EntrySubject subject(map, index);
       if (!request->predicate.evaluate(subject)) continue;
       matches.push_back(index);
-      matchPaths.push_back(subject.takePath());
     }
     // The sizes of the results, when the walk did not read them.
     std::vector<std::pair<std::int64_t, std::int64_t>> sizes(matches.size());
@@ -453,7 +471,8 @@ void WalkingMetadataIndex::answer(const std::shared_ptr<Request>& request) {
       const auto& entry = map[matches[i]];
       if (!entry.isDirectory()) sizes[i] = {entry.size, entry.usage};
     }
-    if (!walk->hasSizes) {
+    // A walk without sizes read those of the files that its first query finds.
+    if (!walk->hasSizes && !(walk->statusesFor && walk->statusesForText == request->predicateText)) {
       sizeless.clear();
       std::vector<std::size_t> positions;
       for (std::size_t i = 0; i < matches.size(); ++i) {
@@ -476,11 +495,12 @@ void WalkingMetadataIndex::answer(const std::shared_ptr<Request>& request) {
         }
       });
     }
+    items.reserve(items.size() + matches.size());
     for (std::size_t i = 0; i < matches.size(); ++i) {
       if (gone[i]) continue;
-      std::string path = matchPaths[i] ? std::move(*matchPaths[i]) : map.path(matches[i]);
+      std::string path = map.path(matches[i]);
       if (overlapping && !paths.insert(path).second) continue;
-      items.push_back(makeItem(std::move(path), map[matches[i]].nameView(), sizes[i].first, sizes[i].second));
+      items.push_back(std::make_shared<const MetadataItem>(std::move(path), sizes[i].first, sizes[i].second));
     }
     for (const auto& entry : walk->unreadable) {
       if (leaveOutHidden && liesInHiddenFolder(entry.path, walk->scope.size(), entry.isDirectory)) continue;

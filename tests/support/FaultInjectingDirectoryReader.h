@@ -37,8 +37,8 @@ class FaultInjectingDirectoryReader final : public vantelkit::platform::Director
                       Visitor& visitor) override;
 
   int listings() const { return _listings.load(); }
-  // Listings whose visitor wanted file statuses, and entries whose status readStatuses()
-  // was asked for.
+  // Listings whose visitor wanted file statuses, and files whose status was asked for one
+  // by one (by a visitor's wantsStatusOf() or through readStatuses()).
   int statusListings() const { return _statusListings.load(); }
   int statusesRead() const { return _statusesRead.load(); }
   int mostConcurrentListings() const { return _mostConcurrent.load(); }

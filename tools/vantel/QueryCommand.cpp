@@ -1,9 +1,11 @@
-// vantel query PREDICATE [--scope DIR ...] [--json]: the files and folders that a metadata
-// query finds below the scopes (the home folder by default), largest first, as the library's
-// own index answers it: hidden folders and the inside of bundles are not searched.
+// vantel query PREDICATE [--scope DIR ...] [--hidden] [--json]: the files and folders that a
+// metadata query finds below the scopes (the home folder by default), largest first, as the
+// library's own index answers it: the inside of bundles is not searched, nor are hidden
+// folders unless --hidden asks for them.
 #include <fmt/core.h>
 
 #include <cstdio>
+#include <iterator>
 
 #include "Command.h"
 #include "TextOutput.h"
@@ -23,6 +25,7 @@ struct QueryOptions {
   std::string predicate;
   std::vector<std::string> scopes;
   bool json = false;
+  bool hidden = false;
   int pauseMilliseconds = 0;
 };
 
@@ -58,6 +61,7 @@ int runQuery(const QueryOptions& options) {
   query->setPredicate(*parsed);
   query->setSearchScopes(scopes);
   query->setSortDescriptors({{"kMDItemFSSize", false}});
+  query->setSearchOptions({.entersHiddenFolders = options.hidden});
   bool finished = false;
   auto& center = vantelkit::platform::NotificationCenter::defaultCenter();
   auto token = center.addObserver(std::string(vantelkit::MetadataQuery::didFinishGatheringNotification),
@@ -108,8 +112,8 @@ int runQuery(const QueryOptions& options) {
   std::string out;
   out.reserve(1 << 16);
   for (const auto& item : results) {
-    out += fmt::format("{}\t", sizeOf(*item));
-    out += vantel::escapedForTerminal(pathOf(*item));
+    fmt::format_to(std::back_inserter(out), "{}\t", sizeOf(*item));
+    vantel::appendEscapedForTerminal(out, pathOf(*item));
     out += '\n';
     if (out.size() >= (1 << 16)) {
       std::fwrite(out.data(), 1, out.size(), stdout);
@@ -133,6 +137,8 @@ vantel::CommandRegistration registration{"query", [](CLI::App& app, int& exitCod
                       "kMDItemFSSize, kMDItemContentModificationDate")
       ->required();
   command->add_option("--scope", options->scopes, "Folder to search (repeatable; default: the home folder)");
+  command->add_flag("-H,--hidden", options->hidden,
+                    "Search hidden folders too (those whose names start with \".\"), and list them");
   command->add_flag("--json", options->json,
                     "Machine-readable output: {\"version\":1,\"complete\":true,\"results\":[{path,size}],\"unreadable\":[{path,error}]}");
   vantel::addPauseOption(*command, options->pauseMilliseconds);

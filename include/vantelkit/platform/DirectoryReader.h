@@ -54,6 +54,11 @@ class DirectoryReader {
     // error reported), and the others have sizes 0 and one link. A reader may read
     // statuses anyway.
     virtual bool wantsFileStatus() const { return true; }
+    // Asked for each regular file, with its name, when wantsFileStatus() is false: true when
+    // this file's status is wanted all the same (it then comes with its sizes and identity,
+    // or the error that kept them back). Every reader honours it; a wrapping visitor passes
+    // it on.
+    virtual bool wantsStatusOf(std::string_view name) const { (void)name; return false; }
     // True when the status of every entry is wanted, not only of regular files: folders,
     // links, devices, pipes and sockets then come with their sizes too. Only asked when
     // wantsFileStatus() is true.

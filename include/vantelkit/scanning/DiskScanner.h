@@ -33,6 +33,10 @@ struct DiskMapChoices {
   // False: only names and types are read (no status per file: much less work), and the
   // map's files have size 0.
   bool fileSizes = true;
+  // When fileSizes is false: a file whose name this accepts is read with its status all the
+  // same, so that the few files a caller needs the sizes of have them in the map. Asked on
+  // the traversal threads.
+  std::function<bool(std::string_view name)> statusWanted;
   // Each folder's children in the byte order of their names instead of listing order
   // (sorted by the traversals, in parallel).
   bool namesInOrder = false;

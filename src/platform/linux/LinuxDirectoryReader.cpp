@@ -278,7 +278,9 @@ class LinuxDirectoryReader final : public DirectoryReader {
         visited.type = typeFromDirent(entry->d_type);
         // Beyond regular files, a status that cannot be read leaves the entry as the listing
         // gave it, without sizes.
-        const bool needed = visited.type == FileObjectType::unknown || (visited.type == FileObjectType::file && readStatus);
+        const bool needed =
+            visited.type == FileObjectType::unknown ||
+            (visited.type == FileObjectType::file && (readStatus || visitor.wantsStatusOf(visited.name)));
         if (needed || everyStatus) {
           struct statx status;
           if (::statx(fd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
