@@ -79,7 +79,7 @@ bool MetadataQuery::startQuery() {
     return true;
   }
   std::weak_ptr<MetadataQuery> weak = weak_from_this();
-  auto gathering = index->gather(predicate, scopes, options, [weak](MetadataIndex::Items items, MetadataIndex::Unreadable unreadable) {
+  auto gathering = index->gatherWithOptions(predicate, scopes, options, [weak](MetadataIndex::Items items, MetadataIndex::Unreadable unreadable) {
     if (auto self = weak.lock()) self->didGather(std::move(items), std::move(unreadable));
   });
   {

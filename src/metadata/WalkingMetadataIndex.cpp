@@ -228,12 +228,12 @@ WalkingMetadataIndex::~WalkingMetadataIndex() {
 std::shared_ptr<MetadataIndex::Gathering> WalkingMetadataIndex::gather(const MetadataPredicate& predicate,
                                                                        const std::vector<std::string>& scopes,
                                                                        Completion completion) {
-  return gather(predicate, scopes, MetadataSearchOptions{}, std::move(completion));
+  return gatherWithOptions(predicate, scopes, MetadataSearchOptions{}, std::move(completion));
 }
 
-std::shared_ptr<MetadataIndex::Gathering> WalkingMetadataIndex::gather(const MetadataPredicate& predicate,
-                                                                       const std::vector<std::string>& scopes,
-                                                                       const MetadataSearchOptions& options,
+std::shared_ptr<MetadataIndex::Gathering> WalkingMetadataIndex::gatherWithOptions(const MetadataPredicate& predicate,
+                                                                                  const std::vector<std::string>& scopes,
+                                                                                  const MetadataSearchOptions& options,
                                                                        Completion completion) {
   auto request = std::make_shared<Request>(weak_from_this(), predicate, options, std::move(completion));
   std::vector<std::shared_ptr<Walk>> started;

@@ -204,8 +204,8 @@ TEST(WalkingMetadataIndexConcurrencyTest, SizeQueriesJoiningANameWalkReadTheSize
     std::vector<GatherResult> large(3);
     for (auto& each : large) index->gather(MetadataPredicate::fromFormat(kLarge), {tree.root()}, each.completion());
     GatherResult hidden;
-    index->gather(MetadataPredicate::fromFormat(kLarge), {tree.root()}, {.entersHiddenFolders = true},
-                  hidden.completion());
+    index->gatherWithOptions(MetadataPredicate::fromFormat(kLarge), {tree.root()}, {.entersHiddenFolders = true},
+                             hidden.completion());
     held.release.open();
 
     auto packageItems = packages.wait();

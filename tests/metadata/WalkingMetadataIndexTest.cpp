@@ -104,7 +104,7 @@ TEST(WalkingMetadataIndexTest, ReadsModificationDatesOnlyWhenAsked) {
 MetadataIndex::Items gatherWith(MetadataIndex& index, std::string_view predicate, std::vector<std::string> scopes,
                                 MetadataSearchOptions options, MetadataIndex::Unreadable* unreadable = nullptr) {
   GatherResult result;
-  index.gather(MetadataPredicate::fromFormat(predicate), scopes, options, result.completion());
+  index.gatherWithOptions(MetadataPredicate::fromFormat(predicate), scopes, options, result.completion());
   auto items = result.wait();
   EXPECT_TRUE(items) << "no answer";
   if (unreadable) *unreadable = result.unreadable();

@@ -1,7 +1,8 @@
 // The source that metadata queries gather from: given a predicate and folders, it answers
 // the matching items once. The library's own index is WalkingMetadataIndex; tests and
 // hosts with a real platform index may install another as shared().
-// Thread safety: gather(), cancel() and finishEarly() are safe from any thread; so are
+// Thread safety: gather(), gatherWithOptions(), cancel() and finishEarly() are safe from any
+// thread; so are
 // shared() and setShared().
 #pragma once
 
@@ -57,8 +58,9 @@ class MetadataIndex {
                                             Completion completion) = 0;
   // gather() with options. An index that has no such choices answers as gather() does
   // (this default).
-  virtual std::shared_ptr<Gathering> gather(const MetadataPredicate& predicate, const std::vector<std::string>& scopes,
-                                            const MetadataSearchOptions& options, Completion completion) {
+  virtual std::shared_ptr<Gathering> gatherWithOptions(const MetadataPredicate& predicate,
+                                                       const std::vector<std::string>& scopes,
+                                                       const MetadataSearchOptions& options, Completion completion) {
     (void)options;
     return gather(predicate, scopes, std::move(completion));
   }

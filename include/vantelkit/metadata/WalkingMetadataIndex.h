@@ -53,8 +53,8 @@ class WalkingMetadataIndex final : public MetadataIndex, public std::enable_shar
 
   std::shared_ptr<Gathering> gather(const MetadataPredicate& predicate, const std::vector<std::string>& scopes,
                                     Completion completion) override;
-  std::shared_ptr<Gathering> gather(const MetadataPredicate& predicate, const std::vector<std::string>& scopes,
-                                    const MetadataSearchOptions& options, Completion completion) override;
+  std::shared_ptr<Gathering> gatherWithOptions(const MetadataPredicate& predicate, const std::vector<std::string>& scopes,
+                                               const MetadataSearchOptions& options, Completion completion) override;
 
   // Walks started so far.
   std::int64_t walksStarted() const { return _walksStarted.load(std::memory_order_relaxed); }
