@@ -58,6 +58,8 @@ std::shared_ptr<vantelkit::MetadataQuery> gatherOnce(const vantelkit::MetadataPr
                                         std::any_cast<std::shared_ptr<vantelkit::MetadataQuery>>(&notification.object);
                                     if (sender && *sender == query) finished = true;
                                   });
+  // After Ctrl-C during an earlier query, this one ends at once, with nothing found.
+  if (vantelkit::platform::InterruptSignals::received()) query->cancel();
   vantelkit::DispatchQueue::main()->async([query] { query->startQuery(); });
   {
     // Ctrl-C ends the gathering early; what it found so far is printed, marked partial.
@@ -96,10 +98,7 @@ int runQuery(const QueryOptions& options) {
 
   vantel::pauseEveryListing(options.pauseMilliseconds);
   // Queries asked for before this one run first, in turn, and share the index's walk with it.
-  for (const auto& first : firsts) {
-    gatherOnce(first, scopes, options.hidden)->stopQuery();
-    if (vantelkit::platform::InterruptSignals::received()) break;
-  }
+  for (const auto& first : firsts) gatherOnce(first, scopes, options.hidden)->stopQuery();
   auto query = gatherOnce(*parsed, scopes, options.hidden);
   query->stopQuery();
   const auto results = query->results();
