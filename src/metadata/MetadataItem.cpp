@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <deque>
-#include <numeric>
 
 namespace vantelkit {
 
@@ -141,18 +140,25 @@ void sortMetadataItems(std::vector<std::shared_ptr<const MetadataItem>>& items,
       values.push_back(value);
     }
   }
-  std::vector<std::size_t> order(items.size());
-  std::iota(order.begin(), order.end(), 0);
-  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-    for (std::size_t k = 0; k < width; ++k) {
-      int c = compareSortValues(values[a * width + k], values[b * width + k], keys[k].ascending);
+  // The first key travels with each row, so that most comparisons read no further.
+  struct Row {
+    SortValue first;
+    std::size_t item;
+  };
+  std::vector<Row> rows(items.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = {values[i * width], i};
+  std::stable_sort(rows.begin(), rows.end(), [&](const Row& a, const Row& b) {
+    int c = compareSortValues(a.first, b.first, keys[0].ascending);
+    if (c != 0) return c < 0;
+    for (std::size_t k = 1; k < width; ++k) {
+      c = compareSortValues(values[a.item * width + k], values[b.item * width + k], keys[k].ascending);
       if (c != 0) return c < 0;
     }
     return false;
   });
   std::vector<std::shared_ptr<const MetadataItem>> sorted;
   sorted.reserve(items.size());
-  for (std::size_t i : order) sorted.push_back(std::move(items[i]));
+  for (const auto& row : rows) sorted.push_back(std::move(items[row.item]));
   items = std::move(sorted);
 }
 

@@ -496,9 +496,23 @@ void WalkingMetadataIndex::answer(const std::shared_ptr<Request>& request) {
       });
     }
     items.reserve(items.size() + matches.size());
+    // Matches come in index order, so a folder's children together: its path is made once.
+    Index parent = map[matches.empty() ? 0 : matches[0]].parent;
+    std::string parentPath;
+    bool hasParentPath = false;
     for (std::size_t i = 0; i < matches.size(); ++i) {
       if (gone[i]) continue;
-      std::string path = map.path(matches[i]);
+      const auto& entry = map[matches[i]];
+      if (!hasParentPath || entry.parent != parent) {
+        parent = entry.parent;
+        parentPath = map.path(parent);
+        if (parentPath.empty() || parentPath.back() != '/') parentPath += '/';
+        hasParentPath = true;
+      }
+      const std::string_view name = entry.nameView();
+      std::string path;
+      path.reserve(parentPath.size() + name.size());
+      path.append(parentPath).append(name);
       if (overlapping && !paths.insert(path).second) continue;
       items.push_back(std::make_shared<const MetadataItem>(std::move(path), sizes[i].first, sizes[i].second));
     }
