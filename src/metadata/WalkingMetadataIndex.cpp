@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstdint>
 #include <optional>
 #include <shared_mutex>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <unordered_set>
 #include <utility>
 
@@ -403,21 +406,54 @@ void WalkingMetadataIndex::readAllSizes(Walk& walk) {
     const auto& entry = map[index];
     if (entry.nodeType() == FileNode::NodeType::file && entry.error == 0) files.push_back(index);
   }
-  const std::size_t unreadableBefore = walk.unreadable.size();
-  readStatusesOf(*walk.reader, map, files, [&](Index index, const DirectoryReader::Entry& status) {
-    auto& entry = map.at(index);
-    if (status.error != 0) {
-      // An entry gone since the walk listed it is left out of every answer; the others are
-      // answered as the walk answers an entry whose status it could not read.
-      entry.error = static_cast<std::uint16_t>(status.error);
-      entry.marks = static_cast<std::uint8_t>(entry.marks | FileNode::unreadable);
-      if (status.error != kNoSuchEntry) walk.unreadable.push_back({map.path(index), status.error, false});
-    } else if (status.type == platform::FileObjectType::file) {
-      entry.size = status.size;
-      entry.usage = status.usage;
-    }
-  });
-  if (walk.unreadable.size() != unreadableBefore) sortUnreadable(walk.unreadable);
+  // As many parts as the walk had traversals, each read on a thread of its own; each part
+  // writes only its own entries and gathers what it could not read apart.
+  const std::size_t partCount =
+      std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, std::max<std::size_t>(1, files.size() / 256));
+  std::vector<std::vector<Index>> parts(partCount);
+  for (std::size_t part = 0; part < partCount; ++part)
+    parts[part].assign(files.begin() + static_cast<std::ptrdiff_t>(files.size() * part / partCount),
+                       files.begin() + static_cast<std::ptrdiff_t>(files.size() * (part + 1) / partCount));
+  files = {};
+  std::vector<Unreadable> partUnreadable(partCount);
+  auto readPart = [&map, &walk, &parts, &partUnreadable](std::size_t part) {
+    readStatusesOf(*walk.reader, map, parts[part], [&](Index index, const DirectoryReader::Entry& status) {
+      auto& entry = map.at(index);
+      if (status.error != 0) {
+        // An entry gone since the walk listed it is left out of every answer; the others are
+        // answered as the walk answers an entry whose status it could not read.
+        entry.error = static_cast<std::uint16_t>(status.error);
+        entry.marks = static_cast<std::uint8_t>(entry.marks | FileNode::unreadable);
+        if (status.error != kNoSuchEntry) partUnreadable[part].push_back({map.path(index), status.error, false});
+      } else if (status.type == platform::FileObjectType::file) {
+        entry.size = status.size;
+        entry.usage = status.usage;
+      }
+    });
+  };
+  std::mutex doneMutex;
+  std::condition_variable doneCondition;
+  std::size_t done = 0;  // guarded by doneMutex
+  for (std::size_t part = 1; part < partCount; ++part) {
+    DispatchQueue::global(QualityOfService::userInitiated)->async([&, part] {
+      readPart(part);
+      std::lock_guard doneLock(doneMutex);
+      ++done;
+      doneCondition.notify_all();
+    });
+  }
+  readPart(0);
+  {
+    DispatchBlockingScope blocking;
+    std::unique_lock doneLock(doneMutex);
+    doneCondition.wait(doneLock, [&] { return done == partCount - 1; });
+  }
+  bool added = false;
+  for (auto& found : partUnreadable) {
+    added = added || !found.empty();
+    walk.unreadable.insert(walk.unreadable.end(), found.begin(), found.end());
+  }
+  if (added) sortUnreadable(walk.unreadable);
   walk.hasSizes = true;
 }
 
