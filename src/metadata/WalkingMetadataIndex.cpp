@@ -5,11 +5,13 @@
 #include <condition_variable>
 #include <mutex>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <shared_mutex>
 #include <string_view>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
@@ -70,10 +72,16 @@ class EntrySubject final : public MetadataSubject {
   mutable std::optional<std::string> _path;
 };
 
+// Folders deeper than this below the scope have their files' statuses read by listing them
+// again through the folder listed just before, when that is their parent, instead of by
+// their whole path: what keeps a chain of folders linear.
+constexpr std::uint32_t kDeepFolder = 64;
+constexpr int kNoSuchEntry = static_cast<int>(std::errc::no_such_file_or_directory);
 // Reads the statuses of files of a map, given in index order (so that the children of one
-// folder come together, as a folder's children are one run of indices): one
-// readStatuses() per folder. handle(index, entry) gets each file's status, or its error (a
-// folder that cannot be opened gives its error to each of its files).
+// folder come together, as a folder's children are one run of indices): one readStatuses()
+// per folder, or a listing for a deep one. handle(index, entry) gets each file's status, or
+// its error (a folder that cannot be opened gives its error to each of its files, a file no
+// longer listed is gone).
 template <class Handle>
 void readStatusesOf(DirectoryReader& reader, const DiskMap& map, const std::vector<Index>& files, Handle&& handle) {
   class Visitor final : public DirectoryReader::Visitor {
@@ -90,20 +98,86 @@ void readStatusesOf(DirectoryReader& reader, const DiskMap& map, const std::vect
     std::size_t _next;
     Handle& _handle;
   };
+  // Picks the files of one folder out of its listing.
+  class Relisting final : public DirectoryReader::Visitor {
+   public:
+    Relisting(const DiskMap& map, const std::vector<Index>& files, std::size_t first, std::size_t end, Handle& handle)
+        : _files(files), _first(first), _handle(handle), _seen(end - first, false) {
+      for (std::size_t i = first; i < end; ++i) _positions.emplace(map[files[i]].nameView(), i);
+    }
+    bool wantsFileStatus() const override { return true; }
+    void visit(const DirectoryReader::Entry& entry) override {
+      auto found = _positions.find(entry.name);
+      if (found == _positions.end() || _seen[found->second - _first]) return;
+      _seen[found->second - _first] = true;
+      _handle(_files[found->second], entry);
+    }
+    void failed(std::error_code error) override { failure = error; }
+    bool seen(std::size_t i) const { return _seen[i - _first]; }
+    std::error_code failure;
+
+   private:
+    const std::vector<Index>& _files;
+    std::size_t _first;
+    Handle& _handle;
+    std::unordered_map<std::string_view, std::size_t> _positions;
+    std::vector<bool> _seen;
+  };
+  std::unordered_map<Index, std::uint32_t> depths{{DiskMap::rootIndex, 0}};
+  auto depthOf = [&](Index folder) {
+    std::vector<Index> chain;
+    while (!depths.count(folder)) {
+      chain.push_back(folder);
+      folder = map[folder].parent;
+    }
+    std::uint32_t depth = depths[folder];
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) depths[*it] = ++depth;
+    return depth;
+  };
+  std::unique_ptr<DirectoryReader::Held> held;
+  Index heldFolder = DiskMap::rootIndex;
   std::vector<std::string_view> names;
   for (std::size_t start = 0; start < files.size();) {
     const Index parent = map[files[start]].parent;
     std::size_t end = start;
-    names.clear();
-    for (; end < files.size() && map[files[end]].parent == parent; ++end) names.push_back(map[files[end]].nameView());
-    Visitor visitor(files, start, handle);
-    if (reader.readStatuses(map.path(parent), names, visitor) != DirectoryReader::Status::complete) {
-      DirectoryReader::Entry failed;
-      failed.error = visitor.failure ? visitor.failure.value() : static_cast<int>(std::errc::io_error);
-      for (std::size_t i = visitor.next(); i < end; ++i) {
+    while (end < files.size() && map[files[end]].parent == parent) ++end;
+    DirectoryReader::Entry failed;
+    std::size_t from = end;
+    if (depthOf(parent) <= kDeepFolder) {
+      held.reset();
+      names.clear();
+      for (std::size_t i = start; i < end; ++i) names.push_back(map[files[i]].nameView());
+      Visitor visitor(files, start, handle);
+      if (reader.readStatuses(map.path(parent), names, visitor) != DirectoryReader::Status::complete) {
+        failed.error = visitor.failure ? visitor.failure.value() : static_cast<int>(std::errc::io_error);
+        from = visitor.next();
+      }
+    } else {
+      Relisting relisting(map, files, start, end, handle);
+      std::unique_ptr<DirectoryReader::Held> kept;
+      DirectoryReader::Status status;
+      if (held && map[parent].parent == heldFolder) {
+        status = reader.listSubdirectory(std::move(held), map[parent].nameView(), [&] { return map.path(parent); },
+                                         relisting, kept);
+      } else {
+        held.reset();
+        status = reader.listKeeping(map.path(parent), false, relisting, kept);
+      }
+      held = std::move(kept);
+      heldFolder = parent;
+      failed.error = status == DirectoryReader::Status::complete ? kNoSuchEntry
+                     : relisting.failure                         ? relisting.failure.value()
+                                                                 : static_cast<int>(std::errc::io_error);
+      for (std::size_t i = start; i < end; ++i) {
+        if (relisting.seen(i)) continue;
         failed.name = map[files[i]].nameView();
         handle(files[i], failed);
       }
+      from = end;
+    }
+    for (std::size_t i = from; i < end; ++i) {
+      failed.name = map[files[i]].nameView();
+      handle(files[i], failed);
     }
     start = end;
   }
@@ -132,7 +206,6 @@ void sortUnreadable(MetadataIndex::Unreadable& unreadable) {
   unreadable.erase(std::unique(unreadable.begin(), unreadable.end()), unreadable.end());
 }
 
-constexpr int kNoSuchEntry = static_cast<int>(std::errc::no_such_file_or_directory);
 
 std::mutex sharedIndexMutex;
 std::shared_ptr<MetadataIndex> sharedIndex;  // guarded by sharedIndexMutex

@@ -237,5 +237,28 @@ TEST(WalkingMetadataIndexTest, StatusesThatCannotBeReadAreReportedAndVanishedFil
   EXPECT_EQ(paths, (std::vector<std::string>{tree.path("one/z.log"), tree.path("two/c.dmg")}));
 }
 
+// Deep folders have the statuses a later query needs read through the folder above them:
+// the answers are those of shallow ones.
+TEST(WalkingMetadataIndexTest, StatusesReadAfterTheWalkInDeepFolders) {
+  ScanFixtureTree tree;
+  constexpr int kLevels = 150;
+  std::string folder;
+  for (int level = 0; level < kLevels; ++level) {
+    tree.file(folder + "f.bin", level + 1);
+    tree.file(folder + "n" + std::to_string(level) + ".log", 7);
+    folder += "d/";
+  }
+  auto index = WalkingMetadataIndex::make(nullptr, 60.0);
+  EXPECT_TRUE(gather(*index, "kMDItemFSName == 'none'", {tree.root()}).empty());
+  auto logs = gather(*index, "_kMDItemFileName LIKE '*.log'", {tree.root()});
+  ASSERT_EQ(logs.size(), std::size_t{kLevels});
+  for (const auto& item : logs) EXPECT_EQ(sizeOf(*item), 7);
+  auto files = sizesByPath(gather(*index, "kMDItemFSSize > 0 && kMDItemFSName == 'f.bin'", {tree.root()}));
+  ASSERT_EQ(files.size(), std::size_t{kLevels});
+  folder.clear();
+  for (int level = 0; level < kLevels; ++level, folder += "d/") EXPECT_EQ(files[tree.path(folder + "f.bin")], level + 1);
+  EXPECT_EQ(index->walksStarted(), 1);
+}
+
 }  // namespace
 }  // namespace vantelkit
