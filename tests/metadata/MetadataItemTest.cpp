@@ -21,17 +21,13 @@ std::vector<std::string> paths(const Items& items) {
 
 TEST(MetadataItemTest, AWalksItemAnswersEveryAttributeAsAnAttributeMapWould) {
   MetadataItem item("/home/me/Downloads/Setup.pkg", 300, 4096);
-  EXPECT_EQ(pathOf(item), "/home/me/Downloads/Setup.pkg");
-  EXPECT_EQ(std::get<std::string>(*item.valueForAttribute("kMDItemFSName")), "Setup.pkg");
-  EXPECT_EQ(std::get<std::string>(*item.valueForAttribute("kMDItemDisplayName")), "Setup.pkg");
-  EXPECT_EQ(std::get<std::int64_t>(*item.valueForAttribute("kMDItemFSSize")), 300);
-  EXPECT_EQ(std::get<std::int64_t>(*item.valueForAttribute("kMDItemPhysicalSize")), 4096);
-  EXPECT_FALSE(item.valueForAttribute("kMDItemContentType"));
   const MetadataItem::Attributes expected{{"kMDItemPath", std::string("/home/me/Downloads/Setup.pkg")},
                                           {"kMDItemFSName", std::string("Setup.pkg")},
                                           {"kMDItemDisplayName", std::string("Setup.pkg")},
                                           {"kMDItemFSSize", std::int64_t{300}},
                                           {"kMDItemPhysicalSize", std::int64_t{4096}}};
+  for (const auto& [name, value] : expected) EXPECT_EQ(item.valueForAttribute(name), value) << name;
+  EXPECT_FALSE(item.valueForAttribute("kMDItemContentType"));
   EXPECT_EQ(item.attributes(), expected);
 }
 
