@@ -2,8 +2,7 @@
 // the matching items once. The library's own index is WalkingMetadataIndex; tests and
 // hosts with a real platform index may install another as shared().
 // Thread safety: gather(), gatherWithOptions(), cancel() and finishEarly() are safe from any
-// thread; so are
-// shared() and setShared().
+// thread; so are shared() and setShared().
 #pragma once
 
 #include <functional>
