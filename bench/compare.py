@@ -6,10 +6,14 @@ spreads over all of them), and reports the median wall time, the peak resident m
 the ratio to the C floor walker. Ratios use the best (lowest) wall time of each command,
 the figure least disturbed by other work on the machine. Also counts system calls per entry with strace -c.
 
-With --query it times instead `vantel query` against `fdfind -u` with the same name pattern
-(case-insensitive glob), and checks that both find the same number of entries.
+With --query it times instead `vantel query` against `fdfind -u` with the matching filter (a
+name query against -i -g, a size query against --size, a query that finds nothing), after
+checking that both find the same entries' count; the clean scan's three queries in turn,
+sharing one walk, against one walk that reads every status (`vantel size`); and the peak
+memory over fd's per entry. On the 400,000-entry tree and the 2,000,000-entry one.
 
-Usage: compare.py [--tree DIR] [--vantel PATH] [--rounds N] [--no-strace] [--query]
+Usage: compare.py [--tree DIR] [--vantel PATH] [--rounds N] [--no-strace]
+                  [--query [--tree-2m DIR] [--skip-2m]]
 The tree comes from make_tree.py; the vantel binary from the release preset.
 """
 import argparse
@@ -110,6 +114,8 @@ def main():
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--no-strace", action="store_true")
     parser.add_argument("--query", action="store_true", help="compare vantel query with fdfind -u")
+    parser.add_argument("--tree-2m", default="/tmp/vantel-bench-tree-2m", help="with --query: the 2,000,000-entry tree")
+    parser.add_argument("--skip-2m", action="store_true", help="with --query: the 400,000-entry tree only")
     args = parser.parse_args()
     if args.query:
         compare_query(args)
@@ -162,33 +168,91 @@ def main():
                 print(f"system calls per entry, {name:12} {calls / max(entries, 1):.2f}" + ("   (goal <= 1.3)" if name != "floor" else ""))
 
 
+NAME_QUERY = "_kMDItemFileName LIKE[cd] '*.log'"
+SIZE_QUERY = "kMDItemFSSize > 100000000"
+NO_HIT_QUERY = "_kMDItemFileName LIKE[cd] '*.pkg'"
+# The clean scan's queries of the home folder, in its order: two on names, then one on sizes.
+IN_TURN_FIRST = ["_kMDItemFileName LIKE[cd] '*.pkg'", "_kMDItemFileName LIKE[cd] '*.dmg'"]
+
+
+def query_commands(vantel, tree):
+    """The timed commands of one tree: each query beside fdfind -u with the matching filter
+    (the tool searches hidden folders too, as fd -u does), the clean scan's three queries in
+    turn sharing one walk, and one walk that reads every file's status (vantel size)."""
+    def query(predicate, *extra):
+        return [vantel, "query", predicate, "--hidden", "--scope", tree, *extra]
+    return [
+        ("name: vantel query *.log", query(NAME_QUERY)),
+        ("name: fdfind -u -i -g *.log", ["fdfind", "-u", "-i", "-g", "*.log", tree]),
+        ("size: vantel query > 100 MB", query(SIZE_QUERY)),
+        # fd's size is "at least", in bytes with the b unit: the same files as "more than 100,000,000".
+        ("size: fdfind -u --size +100000001b", ["fdfind", "-u", "--size", "+100000001b", ".", tree]),
+        ("no hit: vantel query *.pkg", query(NO_HIT_QUERY)),
+        ("no hit: fdfind -u -i -g *.pkg", ["fdfind", "-u", "-i", "-g", "*.pkg", tree]),
+        ("3 in turn: pkg, dmg, > 100 MB", query(SIZE_QUERY, *[a for p in IN_TURN_FIRST for a in ("--first", p)])),
+        ("one walk: vantel size", [vantel, "size", tree]),
+    ]
+
+
+PAIRS = [("name", "name: vantel query *.log", "name: fdfind -u -i -g *.log", 1.0),
+         ("size", "size: vantel query > 100 MB", "size: fdfind -u --size +100000001b", 1.1),
+         ("no hit", "no hit: vantel query *.pkg", "no hit: fdfind -u -i -g *.pkg", None)]
+
+
+def measure_queries(vantel, tree, rounds):
+    """Prints the query figures of one tree; answers its headline ratios."""
+    floor = build_floor("/tmp/vantel-floor-walker")
+    entries = int(subprocess.run([floor, tree], capture_output=True, text=True).stdout.split()[0])
+    commands = query_commands(vantel, tree)
+    found = {}
+    for name, cmd in commands:
+        if name.startswith("one walk"):
+            continue
+        found[name] = len(subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout.splitlines())
+    for label, ours, theirs, _ in PAIRS:
+        if found[ours] != found[theirs]:
+            sys.exit(f"compare: vantel query and fdfind disagree on the {label} query: {found[ours]} and {found[theirs]}")
+    walls, peaks, runs, _ = timed_rounds(commands, tree, rounds)
+    best = {name: min(values) for name, values in walls.items()}
+    cpu = {name: min(run.cpu for run in values) for name, values in runs.items()}
+    peak = {name: max(values) / 1024 for name, values in peaks.items()}
+    print(f"\ntree {tree}: {entries} entries; {rounds} alternating rounds; load {os.getloadavg()[0]:.1f}")
+    print(f"{'command':36} {'found':>7} {'best s':>7} {'median s':>9} {'CPU s':>6} {'peak MB':>8}")
+    for name, _ in commands:
+        shown = found.get(name, "")
+        print(f"{name:36} {shown:>7} {best[name]:7.2f} {statistics.median(walls[name]):9.2f} {cpu[name]:6.2f} {peak[name]:8.1f}")
+    figures = {}
+    for label, ours, theirs, goal in PAIRS:
+        value = ratio(best[ours], best[theirs])
+        figures[label] = value
+        bound = f"   (goal <= {goal})" if goal else ""
+        print(f"{label + ' query / fdfind':28} {value:5.2f} wall, {ratio(cpu[ours], cpu[theirs]):5.2f} CPU{bound}")
+    for label, ours, theirs, _ in PAIRS:
+        over = (peak[ours] - peak[theirs]) * 1024 * 1024 / max(entries, 1)
+        print(f"{label + ' query memory over fdfind':28} {over:5.0f} bytes per entry   (goal <= 60)")
+    turn, walk, alone = "3 in turn: pkg, dmg, > 100 MB", "one walk: vantel size", "size: vantel query > 100 MB"
+    print(f"{'3 queries in turn / one walk':28} {ratio(best[turn], best[walk]):5.2f} wall, "
+          f"{ratio(cpu[turn], cpu[walk]):5.2f} CPU   (goal <= 1.1)")
+    print(f"{'3 queries in turn / 1 query':28} {ratio(best[turn], best[alone]):5.2f} wall, "
+          f"{ratio(cpu[turn], cpu[alone]):5.2f} CPU")
+    return figures
+
+
 def compare_query(args):
-    """vantel query against fdfind -u with the same pattern, on a warm cache, alternating."""
-    tree, vantel = args.tree, os.path.abspath(args.vantel)
+    """vantel query against fdfind -u with the matching filter, on a warm cache, alternating,
+    on the 400,000-entry tree and (unless --skip-2m or missing) the 2,000,000-entry one."""
+    vantel = os.path.abspath(args.vantel)
     if not shutil.which("fdfind"):
         sys.exit("compare: fdfind (package fd-find) is not installed")
-    floor = build_floor("/tmp/vantel-floor-walker")
-    patterns = ["*.log", "*.pkg"]
-    commands = [("floor (2 threads)", [floor, "-j", "2", tree])]
-    for pattern in patterns:
-        predicate = f"_kMDItemFileName LIKE[cd] '{pattern}'"
-        commands.append((f"vantel query {pattern}", [vantel, "query", predicate, "--scope", tree]))
-        commands.append((f"fdfind -u -i -g {pattern}", ["fdfind", "-u", "-i", "-g", pattern, tree]))
-    for pattern in patterns:
-        found = [len(subprocess.run(cmd, capture_output=True).stdout.splitlines())
-                 for name, cmd in commands if name.endswith(" " + pattern)]
-        if len(set(found)) != 1:
-            sys.exit(f"compare: vantel query and fdfind disagree on {pattern}: {found}")
-        print(f"{pattern}: {found[0]} entries found by both")
-    walls, peaks, _, _ = timed_rounds(commands, tree, args.rounds)
-    best = {name: min(values) for name, values in walls.items()}
-    print(f"{'command':28} {'best s':>8} {'median s':>9} {'peak MB':>8} {'/floor':>7}")
-    for name, _ in commands:
-        print(f"{name:28} {best[name]:8.2f} {statistics.median(walls[name]):9.2f} "
-              f"{max(peaks[name]) / 1024:8.1f} {ratio(best[name], best['floor (2 threads)']):7.2f}")
-    for pattern in patterns:
-        value = ratio(best[f"vantel query {pattern}"], best[f"fdfind -u -i -g {pattern}"])
-        print(f"vantel query / fdfind -u, {pattern:8} {value:.2f}")
+    trees = [args.tree]
+    if not args.skip_2m:
+        if os.path.isdir(args.tree_2m):
+            trees.append(args.tree_2m)
+        else:
+            print(f"compare: no tree at {args.tree_2m} (make_tree.py --entries 2000000 makes it); left out",
+                  file=sys.stderr)
+    for tree in trees:
+        measure_queries(vantel, tree, args.rounds)
 
 
 if __name__ == "__main__":

@@ -5,8 +5,10 @@
 
 namespace vantelkit {
 
-SpotlightQueryProcedure::SpotlightQueryProcedure(MetadataPredicate predicate) : query(MetadataQuery::make()) {
+SpotlightQueryProcedure::SpotlightQueryProcedure(MetadataPredicate predicate, MetadataSearchOptions options)
+    : query(MetadataQuery::make()) {
   query->setPredicate(std::move(predicate));
+  query->setSearchOptions(options);
   query->setSearchScopes({platform::Paths::home()});
   query->setSortDescriptors({{"kMDItemFSSize", false}});
 }

@@ -45,10 +45,21 @@ std::vector<MetadataSortDescriptor> MetadataQuery::sortDescriptors() const {
   return _sortDescriptors;
 }
 
+void MetadataQuery::setSearchOptions(MetadataSearchOptions options) {
+  std::lock_guard lock(_mutex);
+  _searchOptions = options;
+}
+
+MetadataSearchOptions MetadataQuery::searchOptions() const {
+  std::lock_guard lock(_mutex);
+  return _searchOptions;
+}
+
 bool MetadataQuery::startQuery() {
   std::shared_ptr<MetadataIndex> index;
   MetadataPredicate predicate;
   std::vector<std::string> scopes;
+  MetadataSearchOptions options;
   bool cancelled = false;
   {
     std::lock_guard lock(_mutex);
@@ -60,6 +71,7 @@ bool MetadataQuery::startQuery() {
     index = _index;
     predicate = *_predicate;
     scopes = _scopes;
+    options = _searchOptions;
   }
   if (cancelled) {
     // Cancelled before the start: finished at once, with nothing found.
@@ -67,7 +79,7 @@ bool MetadataQuery::startQuery() {
     return true;
   }
   std::weak_ptr<MetadataQuery> weak = weak_from_this();
-  auto gathering = index->gather(predicate, scopes, [weak](MetadataIndex::Items items, MetadataIndex::Unreadable unreadable) {
+  auto gathering = index->gatherWithOptions(predicate, scopes, options, [weak](MetadataIndex::Items items, MetadataIndex::Unreadable unreadable) {
     if (auto self = weak.lock()) self->didGather(std::move(items), std::move(unreadable));
   });
   {

@@ -2,7 +2,18 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <shared_mutex>
+#include <string_view>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include "vantelkit/scanning/DiskScanner.h"
 #include "vantelkit/platform/DispatchQueue.h"
@@ -12,69 +23,43 @@ namespace vantelkit {
 
 namespace {
 
-using Node = std::shared_ptr<FileNode>;
 using Clock = std::chrono::steady_clock;
+using Index = DiskMap::Index;
+using platform::DirectoryReader;
 
-// Leaves out folders whose names start with ".", and so everything inside them.
-class HiddenFolderFilter final : public platform::DirectoryReader {
- public:
-  explicit HiddenFolderFilter(std::shared_ptr<DirectoryReader> inner) : _inner(std::move(inner)) {}
+bool isHiddenName(std::string_view name) { return !name.empty() && name.front() == '.'; }
 
-  Status list(const std::string& path, bool followLink, Visitor& visitor) override {
-    Filter filter(visitor);
-    return _inner->list(path, followLink, filter);
+// Whether path, below the scope whose path is scopeLength bytes long, lies inside a folder
+// whose name starts with "." (or is one, when it is a folder).
+bool liesInHiddenFolder(std::string_view path, std::size_t scopeLength, bool isDirectory) {
+  if (path.size() <= scopeLength) return false;
+  std::string_view below = path.substr(scopeLength);
+  std::size_t start = 0;
+  while (start < below.size()) {
+    while (start < below.size() && below[start] == '/') ++start;
+    const std::size_t end = below.find('/', start);
+    const bool last = end == std::string_view::npos;
+    if ((!last || isDirectory) && isHiddenName(below.substr(start, last ? std::string_view::npos : end - start)))
+      return true;
+    if (last) break;
+    start = end + 1;
   }
+  return false;
+}
 
- private:
-  class Filter final : public Visitor {
-   public:
-    explicit Filter(Visitor& next) : _next(next) {}
-    void visit(const Entry& entry) override {
-      if (entry.type == platform::FileObjectType::directory && !entry.name.empty() && entry.name.front() == '.')
-        return;
-      _next.visit(entry);
-    }
-    // The rest goes through unchanged, the reason a folder could not be listed above all.
-    bool wantsDirectoryDevice() const override { return _next.wantsDirectoryDevice(); }
-    bool enterDirectory(std::uint64_t device) override { return _next.enterDirectory(device); }
-    bool wantsFileStatus() const override { return _next.wantsFileStatus(); }
-    void failed(std::error_code error) override { _next.failed(error); }
-
-   private:
-    Visitor& _next;
-  };
-
-  const std::shared_ptr<DirectoryReader> _inner;
-};
-
-// Keeps every node a walk offers in a list of its own, accepting none, so that the walk's
-// entries can be taken afterwards without a copy. The list is written under the collector's
-// lock and read once the walk has ended.
-class IndexCollector final : public FileCollector {
+// An entry of a walk's map as a predicate sees it; the path is made once, when first asked for.
+class EntrySubject final : public MetadataSubject {
  public:
-  explicit IndexCollector(std::shared_ptr<std::vector<Node>> entries) : _entries(std::move(entries)) {}
-  std::string identifier() const override { return "metadataIndex"; }
-  Evaluator evaluator() override {
-    return [entries = _entries](const Node& node) {
-      entries->push_back(node);
-      return false;
-    };
-  }
-
- private:
-  const std::shared_ptr<std::vector<Node>> _entries;
-};
-
-// A walked node as a predicate sees it; the path is made once, when first asked for.
-class NodeSubject final : public MetadataSubject {
- public:
-  explicit NodeSubject(const Node& node) : _node(node) {}
-  std::string_view name() const override { return _node->name(); }
+  EntrySubject(const DiskMap& map, Index index) : _map(map), _index(index) {}
+  std::string_view name() const override { return _map[_index].nameView(); }
   std::string path() const override {
-    if (!_path) _path = _node->url().path();
+    if (!_path) _path = _map.path(_index);
     return *_path;
   }
-  std::optional<std::int64_t> size() const override { return _node->size(); }
+  std::optional<std::int64_t> size() const override {
+    const auto& entry = _map[_index];
+    return entry.isDirectory() ? 0 : entry.size;
+  }
   std::optional<Date> contentModificationDate() const override {
     auto seconds = platform::fileModificationTimeNotFollowingLink(path());
     if (!seconds) return std::nullopt;
@@ -82,19 +67,145 @@ class NodeSubject final : public MetadataSubject {
   }
 
  private:
-  const Node& _node;
+  const DiskMap& _map;
+  const Index _index;
   mutable std::optional<std::string> _path;
 };
 
-std::shared_ptr<const MetadataItem> makeItem(const Node& node, std::string path) {
-  MetadataItem::Attributes attributes;
-  attributes.emplace("kMDItemPath", std::move(path));
-  attributes.emplace("kMDItemFSName", node->name());
-  attributes.emplace("kMDItemDisplayName", node->name());
-  attributes.emplace("kMDItemFSSize", node->size());
-  attributes.emplace("kMDItemPhysicalSize", node->usage());
-  return std::make_shared<const MetadataItem>(std::move(attributes));
+// Folders deeper than this below the scope have their files' statuses read by listing them
+// again through the folder listed just before, when that is their parent, instead of by
+// their whole path: what keeps a chain of folders linear.
+constexpr std::uint32_t kDeepFolder = 64;
+constexpr int kNoSuchEntry = static_cast<int>(std::errc::no_such_file_or_directory);
+// Reads the statuses of files of a map, given in index order (so that the children of one
+// folder come together, as a folder's children are one run of indices): one readStatuses()
+// per folder, or a listing for a deep one. handle(index, entry) gets each file's status, or
+// its error (a folder that cannot be opened gives its error to each of its files, a file no
+// longer listed is gone).
+template <class Handle>
+void readStatusesOf(DirectoryReader& reader, const DiskMap& map, const std::vector<Index>& files, Handle&& handle) {
+  class Visitor final : public DirectoryReader::Visitor {
+   public:
+    Visitor(const std::vector<Index>& files, std::size_t first, Handle& handle)
+        : _files(files), _next(first), _handle(handle) {}
+    void visit(const DirectoryReader::Entry& entry) override { _handle(_files[_next++], entry); }
+    void failed(std::error_code error) override { failure = error; }
+    std::size_t next() const { return _next; }
+    std::error_code failure;
+
+   private:
+    const std::vector<Index>& _files;
+    std::size_t _next;
+    Handle& _handle;
+  };
+  // Picks the files of one folder out of its listing.
+  class Relisting final : public DirectoryReader::Visitor {
+   public:
+    Relisting(const DiskMap& map, const std::vector<Index>& files, std::size_t first, std::size_t end, Handle& handle)
+        : _files(files), _first(first), _handle(handle), _seen(end - first, false) {
+      for (std::size_t i = first; i < end; ++i) _positions.emplace(map[files[i]].nameView(), i);
+    }
+    bool wantsFileStatus() const override { return true; }
+    void visit(const DirectoryReader::Entry& entry) override {
+      auto found = _positions.find(entry.name);
+      if (found == _positions.end() || _seen[found->second - _first]) return;
+      _seen[found->second - _first] = true;
+      _handle(_files[found->second], entry);
+    }
+    void failed(std::error_code error) override { failure = error; }
+    bool seen(std::size_t i) const { return _seen[i - _first]; }
+    std::error_code failure;
+
+   private:
+    const std::vector<Index>& _files;
+    std::size_t _first;
+    Handle& _handle;
+    std::unordered_map<std::string_view, std::size_t> _positions;
+    std::vector<bool> _seen;
+  };
+  std::unordered_map<Index, std::uint32_t> depths{{DiskMap::rootIndex, 0}};
+  auto depthOf = [&](Index folder) {
+    std::vector<Index> chain;
+    while (!depths.count(folder)) {
+      chain.push_back(folder);
+      folder = map[folder].parent;
+    }
+    std::uint32_t depth = depths[folder];
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) depths[*it] = ++depth;
+    return depth;
+  };
+  std::unique_ptr<DirectoryReader::Held> held;
+  Index heldFolder = DiskMap::rootIndex;
+  std::vector<std::string_view> names;
+  for (std::size_t start = 0; start < files.size();) {
+    const Index parent = map[files[start]].parent;
+    std::size_t end = start;
+    while (end < files.size() && map[files[end]].parent == parent) ++end;
+    DirectoryReader::Entry failed;
+    std::size_t from = end;
+    if (depthOf(parent) <= kDeepFolder) {
+      held.reset();
+      names.clear();
+      for (std::size_t i = start; i < end; ++i) names.push_back(map[files[i]].nameView());
+      Visitor visitor(files, start, handle);
+      if (reader.readStatuses(map.path(parent), names, visitor) != DirectoryReader::Status::complete) {
+        failed.error = visitor.failure ? visitor.failure.value() : static_cast<int>(std::errc::io_error);
+        from = visitor.next();
+      }
+    } else {
+      Relisting relisting(map, files, start, end, handle);
+      std::unique_ptr<DirectoryReader::Held> kept;
+      DirectoryReader::Status status;
+      if (held && map[parent].parent == heldFolder) {
+        status = reader.listSubdirectory(std::move(held), map[parent].nameView(), [&] { return map.path(parent); },
+                                         relisting, kept);
+      } else {
+        held.reset();
+        status = reader.listKeeping(map.path(parent), false, relisting, kept);
+      }
+      held = std::move(kept);
+      heldFolder = parent;
+      failed.error = status == DirectoryReader::Status::complete ? kNoSuchEntry
+                     : relisting.failure                         ? relisting.failure.value()
+                                                                 : static_cast<int>(std::errc::io_error);
+      for (std::size_t i = start; i < end; ++i) {
+        if (relisting.seen(i)) continue;
+        failed.name = map[files[i]].nameView();
+        handle(files[i], failed);
+      }
+      from = end;
+    }
+    for (std::size_t i = from; i < end; ++i) {
+      failed.name = map[files[i]].nameView();
+      handle(files[i], failed);
+    }
+    start = end;
+  }
 }
+
+// A name as a predicate on names alone sees it.
+class NameSubject final : public MetadataSubject {
+ public:
+  explicit NameSubject(std::string_view name) : _name(name) {}
+  std::string_view name() const override { return _name; }
+  std::string path() const override { return {}; }
+  std::optional<std::int64_t> size() const override { return std::nullopt; }
+  std::optional<Date> contentModificationDate() const override { return std::nullopt; }
+
+ private:
+  std::string_view _name;
+};
+
+bool testsNamesOnly(const MetadataPredicate& predicate) {
+  return !predicate.usesAttribute(MetadataAttribute::path) && !predicate.usesAttribute(MetadataAttribute::fsSize) &&
+         !predicate.usesAttribute(MetadataAttribute::contentModificationDate);
+}
+
+void sortUnreadable(MetadataIndex::Unreadable& unreadable) {
+  std::sort(unreadable.begin(), unreadable.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
+  unreadable.erase(std::unique(unreadable.begin(), unreadable.end()), unreadable.end());
+}
+
 
 std::mutex sharedIndexMutex;
 std::shared_ptr<MetadataIndex> sharedIndex;  // guarded by sharedIndexMutex
@@ -112,23 +223,36 @@ void MetadataIndex::setShared(std::shared_ptr<MetadataIndex> index) {
   sharedIndex = std::move(index);
 }
 
-// One walk of one scope. Fields are guarded by the index's mutex, except nodes, which is
-// set once under it when the walk ends and only read afterwards.
+// One walk of one scope. The fields up to map are guarded by the index's mutex; map and
+// unreadable are set once under it when the walk ends, and afterwards read under access
+// shared and changed (when every size is read after a walk without them) under it alone.
 struct WalkingMetadataIndex::Walk {
   std::string scope;
+  bool entersHiddenFolders = false;
+  bool readsSizes = false;  // the walk reads file statuses as it lists
+  // Without them: the files whose names this predicate (on names alone) accepts are read with
+  // their statuses all the same; its canonical text tells which queries it serves.
+  std::optional<MetadataPredicate> statusesFor;
+  std::string statusesForText;
+  std::shared_ptr<DirectoryReader> reader;
   std::shared_ptr<DiskScanner> scanner;
   std::vector<std::shared_ptr<Request>> waiting;
   bool finished = false;
   bool cancelled = false;
   Clock::time_point finishedAt;
-  std::vector<Node> nodes;
+  std::shared_ptr<DiskMap> map;
   Unreadable unreadable;
+  std::shared_mutex access;
+  bool hasSizes = false;  // every file's size is in map
 };
 
 struct WalkingMetadataIndex::Request final : public MetadataIndex::Gathering,
                                              public std::enable_shared_from_this<WalkingMetadataIndex::Request> {
-  Request(std::weak_ptr<WalkingMetadataIndex> owner, MetadataPredicate condition, Completion handler)
-      : index(std::move(owner)), predicate(std::move(condition)), completion(std::move(handler)) {}
+  Request(std::weak_ptr<WalkingMetadataIndex> owner, MetadataPredicate condition, MetadataSearchOptions choices,
+          Completion handler)
+      : index(std::move(owner)), predicate(std::move(condition)), options(choices),
+        needsSizes(predicate.usesAttribute(MetadataAttribute::fsSize)), namesOnly(testsNamesOnly(predicate)),
+        predicateText(namesOnly ? predicate.format() : std::string()), completion(std::move(handler)) {}
 
   void cancel() override {
     if (auto strong = index.lock()) strong->cancel(*this);
@@ -148,6 +272,10 @@ struct WalkingMetadataIndex::Request final : public MetadataIndex::Gathering,
 
   const std::weak_ptr<WalkingMetadataIndex> index;
   const MetadataPredicate predicate;
+  const MetadataSearchOptions options;
+  const bool needsSizes;  // the predicate tests every file's size
+  const bool namesOnly;   // it tests names and nothing else
+  const std::string predicateText;  // its canonical text, when it tests names only
   // Guarded by the index's mutex:
   std::vector<std::shared_ptr<Walk>> walks;
   std::size_t remaining = 0;
@@ -165,9 +293,7 @@ std::shared_ptr<WalkingMetadataIndex> WalkingMetadataIndex::make(std::shared_ptr
 }
 
 WalkingMetadataIndex::WalkingMetadataIndex(std::shared_ptr<platform::DirectoryReader> reader, double sharingWindow)
-    : _reader(std::make_shared<HiddenFolderFilter>(reader ? std::move(reader)
-                                                          : platform::DirectoryReader::shared())),
-      _sharingWindow(sharingWindow) {}
+    : _reader(reader ? std::move(reader) : platform::DirectoryReader::shared()), _sharingWindow(sharingWindow) {}
 
 WalkingMetadataIndex::~WalkingMetadataIndex() {
   std::lock_guard lock(_mutex);
@@ -178,7 +304,14 @@ WalkingMetadataIndex::~WalkingMetadataIndex() {
 std::shared_ptr<MetadataIndex::Gathering> WalkingMetadataIndex::gather(const MetadataPredicate& predicate,
                                                                        const std::vector<std::string>& scopes,
                                                                        Completion completion) {
-  auto request = std::make_shared<Request>(weak_from_this(), predicate, std::move(completion));
+  return gatherWithOptions(predicate, scopes, MetadataSearchOptions{}, std::move(completion));
+}
+
+std::shared_ptr<MetadataIndex::Gathering> WalkingMetadataIndex::gatherWithOptions(const MetadataPredicate& predicate,
+                                                                                  const std::vector<std::string>& scopes,
+                                                                                  const MetadataSearchOptions& options,
+                                                                       Completion completion) {
+  auto request = std::make_shared<Request>(weak_from_this(), predicate, options, std::move(completion));
   std::vector<std::shared_ptr<Walk>> started;
   {
     std::lock_guard lock(_mutex);
@@ -189,12 +322,20 @@ std::shared_ptr<MetadataIndex::Gathering> WalkingMetadataIndex::gather(const Met
       if (!seen.insert(path).second) continue;
       auto& walk = _walks[path];
       const bool reusable =
-          walk && !walk->cancelled &&
+          walk && !walk->cancelled && (walk->entersHiddenFolders || !options.entersHiddenFolders) &&
           (!walk->finished ||
            std::chrono::duration<double>(now - walk->finishedAt).count() <= _sharingWindow);
       if (!reusable) {
+        // A walk still running for others goes on for them; later queries join this one.
         walk = std::make_shared<Walk>();
         walk->scope = path;
+        walk->entersHiddenFolders = options.entersHiddenFolders;
+        walk->readsSizes = request->needsSizes;
+        if (!walk->readsSizes && request->namesOnly) {
+          walk->statusesFor = request->predicate;
+          walk->statusesForText = request->predicateText;
+        }
+        walk->reader = _reader;
         walk->scanner = DiskScanner::make({}, _reader);
         started.push_back(walk);
       }
@@ -223,14 +364,22 @@ std::shared_ptr<MetadataIndex::Gathering> WalkingMetadataIndex::gather(const Met
 }
 
 void WalkingMetadataIndex::run(const std::shared_ptr<Walk>& walk) {
-  auto entries = std::make_shared<std::vector<Node>>();
-  Unreadable unreadable;
+  DiskScanner::WalkOptions walkOptions;
+  walkOptions.skipHiddenFolders = !walk->entersHiddenFolders;
+  walk->scanner->setWalkOptions(std::move(walkOptions));
+  MapScanRequest request;
+  request.searchBundles = false;
+  request.choices.fileSizes = walk->readsSizes;
+  if (walk->statusesFor) {
+    request.choices.statusWanted = [predicate = *walk->statusesFor](std::string_view name) {
+      return predicate.evaluate(NameSubject(name));
+    };
+  }
+  std::shared_ptr<DiskMap> map;
   {
     // The walk blocks this pool thread while its traversals run on others.
     DispatchBlockingScope blocking;
-    unreadable = walk->scanner->scan(FileURL::fileURLWithPath(walk->scope, true),
-                                     {.collectors = {std::make_shared<IndexCollector>(entries)}})
-                     ->unreadableEntries();
+    map = walk->scanner->scanMap(FileURL::fileURLWithPath(walk->scope, true), std::move(request));
   }
   std::vector<std::shared_ptr<Request>> ready;
   bool keep = false;
@@ -240,8 +389,9 @@ void WalkingMetadataIndex::run(const std::shared_ptr<Walk>& walk) {
     walk->finishedAt = Clock::now();
     keep = !walk->cancelled;
     // A stopped walk still answers the query that finished early with what it found.
-    walk->nodes = std::move(*entries);
-    walk->unreadable = std::move(unreadable);
+    walk->unreadable = map->unreadableEntries();
+    walk->hasSizes = walk->readsSizes;
+    walk->map = std::move(map);
     for (auto& request : walk->waiting) {
       if (--request->remaining == 0 && !request->detached) {
         request->detached = true;
@@ -319,6 +469,67 @@ void WalkingMetadataIndex::finishEarly(Request& request) {
   }
 }
 
+void WalkingMetadataIndex::readAllSizes(Walk& walk) {
+  std::unique_lock lock(walk.access);
+  if (walk.hasSizes) return;
+  DiskMap& map = *walk.map;
+  std::vector<Index> files;
+  const auto count = static_cast<Index>(map.count());
+  for (Index index = 1; index < count; ++index) {
+    const auto& entry = map[index];
+    if (entry.nodeType() == FileNode::NodeType::file && entry.error == 0) files.push_back(index);
+  }
+  // As many parts as the walk had traversals, each read on a thread of its own; each part
+  // writes only its own entries and gathers what it could not read apart.
+  const std::size_t partCount =
+      std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, std::max<std::size_t>(1, files.size() / 256));
+  std::vector<std::vector<Index>> parts(partCount);
+  for (std::size_t part = 0; part < partCount; ++part)
+    parts[part].assign(files.begin() + static_cast<std::ptrdiff_t>(files.size() * part / partCount),
+                       files.begin() + static_cast<std::ptrdiff_t>(files.size() * (part + 1) / partCount));
+  files = {};
+  std::vector<Unreadable> partUnreadable(partCount);
+  auto readPart = [&map, &walk, &parts, &partUnreadable](std::size_t part) {
+    readStatusesOf(*walk.reader, map, parts[part], [&](Index index, const DirectoryReader::Entry& status) {
+      auto& entry = map.at(index);
+      if (status.error != 0) {
+        // An entry gone since the walk listed it is left out of every answer; the others are
+        // answered as the walk answers an entry whose status it could not read.
+        entry.error = static_cast<std::uint16_t>(status.error);
+        entry.marks = static_cast<std::uint8_t>(entry.marks | FileNode::unreadable);
+        if (status.error != kNoSuchEntry) partUnreadable[part].push_back({map.path(index), status.error, false});
+      } else if (status.type == platform::FileObjectType::file) {
+        entry.size = status.size;
+        entry.usage = status.usage;
+      }
+    });
+  };
+  std::mutex doneMutex;
+  std::condition_variable doneCondition;
+  std::size_t done = 0;  // guarded by doneMutex
+  for (std::size_t part = 1; part < partCount; ++part) {
+    DispatchQueue::global(QualityOfService::userInitiated)->async([&, part] {
+      readPart(part);
+      std::lock_guard doneLock(doneMutex);
+      ++done;
+      doneCondition.notify_all();
+    });
+  }
+  readPart(0);
+  {
+    DispatchBlockingScope blocking;
+    std::unique_lock doneLock(doneMutex);
+    doneCondition.wait(doneLock, [&] { return done == partCount - 1; });
+  }
+  bool added = false;
+  for (auto& found : partUnreadable) {
+    added = added || !found.empty();
+    walk.unreadable.insert(walk.unreadable.end(), found.begin(), found.end());
+  }
+  if (added) sortUnreadable(walk.unreadable);
+  walk.hasSizes = true;
+}
+
 void WalkingMetadataIndex::answer(const std::shared_ptr<Request>& request) {
   std::vector<std::shared_ptr<Walk>> walks;
   if (auto index = request->index.lock()) {
@@ -334,20 +545,92 @@ void WalkingMetadataIndex::answer(const std::shared_ptr<Request>& request) {
   Unreadable unreadable;
   std::unordered_set<std::string> paths;
   const bool overlapping = walks.size() > 1;
+  bool resort = overlapping;
+  std::vector<Index> matches;
+  std::vector<Index> sizeless;
+  std::vector<std::uint8_t> hidden;
   for (const auto& walk : walks) {
-    for (const auto& node : walk->nodes) {
-      NodeSubject subject(node);
+    if (!walk->map) continue;
+    if (request->needsSizes) readAllSizes(*walk);
+    std::shared_lock lock(walk->access);
+    const DiskMap& map = *walk->map;
+    // A walk that entered hidden folders answers a query that does not as if it had not.
+    const bool leaveOutHidden = walk->entersHiddenFolders && !request->options.entersHiddenFolders;
+    const auto count = static_cast<Index>(map.count());
+    hidden.assign(leaveOutHidden ? count : 0, 0);
+    matches.clear();
+    for (Index index = 1; index < count; ++index) {
+      const auto& entry = map[index];
+      if (leaveOutHidden) {
+        // A folder comes before what it holds, so its mark is set when its children come.
+        hidden[index] = hidden[entry.parent] || (entry.isDirectory() && isHiddenName(entry.nameView()));
+        if (hidden[index]) continue;
+      }
+      const auto type = entry.nodeType();
+      if (type != FileNode::NodeType::file && type != FileNode::NodeType::directory) continue;
+      if (entry.error == kNoSuchEntry && type == FileNode::NodeType::file) continue;
+      EntrySubject subject(map, index);
       if (!request->predicate.evaluate(subject)) continue;
-      std::string path = subject.path();
-      if (overlapping && !paths.insert(path).second) continue;
-      items.push_back(makeItem(node, std::move(path)));
+      matches.push_back(index);
     }
-    unreadable.insert(unreadable.end(), walk->unreadable.begin(), walk->unreadable.end());
+    // The sizes of the results, when the walk did not read them.
+    std::vector<std::pair<std::int64_t, std::int64_t>> sizes(matches.size());
+    std::vector<bool> gone(matches.size(), false);
+    for (std::size_t i = 0; i < matches.size(); ++i) {
+      const auto& entry = map[matches[i]];
+      if (!entry.isDirectory()) sizes[i] = {entry.size, entry.usage};
+    }
+    // A walk without sizes read those of the files that its first query finds.
+    if (!walk->hasSizes && !(walk->statusesFor && walk->statusesForText == request->predicateText)) {
+      sizeless.clear();
+      std::vector<std::size_t> positions;
+      for (std::size_t i = 0; i < matches.size(); ++i) {
+        const auto& entry = map[matches[i]];
+        if (entry.nodeType() == FileNode::NodeType::file && entry.error == 0) {
+          sizeless.push_back(matches[i]);
+          positions.push_back(i);
+        }
+      }
+      std::size_t next = 0;
+      readStatusesOf(*walk->reader, map, sizeless, [&](Index index, const DirectoryReader::Entry& status) {
+        const std::size_t i = positions[next++];
+        if (status.error == kNoSuchEntry) {
+          gone[i] = true;
+        } else if (status.error != 0) {
+          unreadable.push_back({map.path(index), status.error, false});
+          resort = true;
+        } else if (status.type == platform::FileObjectType::file) {
+          sizes[i] = {status.size, status.usage};
+        }
+      });
+    }
+    items.reserve(items.size() + matches.size());
+    // Matches come in index order, so a folder's children together: its path is made once.
+    Index parent = map[matches.empty() ? 0 : matches[0]].parent;
+    std::string parentPath;
+    bool hasParentPath = false;
+    for (std::size_t i = 0; i < matches.size(); ++i) {
+      if (gone[i]) continue;
+      const auto& entry = map[matches[i]];
+      if (!hasParentPath || entry.parent != parent) {
+        parent = entry.parent;
+        parentPath = map.path(parent);
+        if (parentPath.empty() || parentPath.back() != '/') parentPath += '/';
+        hasParentPath = true;
+      }
+      const std::string_view name = entry.nameView();
+      std::string path;
+      path.reserve(parentPath.size() + name.size());
+      path.append(parentPath).append(name);
+      if (overlapping && !paths.insert(path).second) continue;
+      items.push_back(std::make_shared<const MetadataItem>(std::move(path), sizes[i].first, sizes[i].second));
+    }
+    for (const auto& entry : walk->unreadable) {
+      if (leaveOutHidden && liesInHiddenFolder(entry.path, walk->scope.size(), entry.isDirectory)) continue;
+      unreadable.push_back(entry);
+    }
   }
-  if (overlapping) {
-    std::sort(unreadable.begin(), unreadable.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
-    unreadable.erase(std::unique(unreadable.begin(), unreadable.end()), unreadable.end());
-  }
+  if (resort) sortUnreadable(unreadable);
   walks.clear();
   Completion completion;
   {

@@ -188,5 +188,45 @@ TEST(WalkingMetadataIndexConcurrencyTest, ACancelledQueryPostsWhatItFoundSoFar) 
   center.removeObserver(token);
 }
 
+// Size queries that join a walk started for a name read every size once between them, each
+// on its own thread, while a query that enters hidden folders walks on its own beside them.
+TEST(WalkingMetadataIndexConcurrencyTest, SizeQueriesJoiningANameWalkReadTheSizesOnce) {
+  ScanFixtureTree tree;
+  fill(tree);
+  tree.file(".cache/huge.bin", 9000);
+  constexpr int kFiles = 12;  // what fill() makes outside .cache
+  for (int round = 0; round < 5; ++round) {
+    HeldWalk held(tree.root());
+    auto index = WalkingMetadataIndex::make(held.reader, 60.0);
+    GatherResult packages;
+    index->gather(MetadataPredicate::fromFormat(kPackages), {tree.root()}, packages.completion());
+    ASSERT_TRUE(held.started.wait());
+    std::vector<GatherResult> large(3);
+    for (auto& each : large) index->gather(MetadataPredicate::fromFormat(kLarge), {tree.root()}, each.completion());
+    GatherResult hidden;
+    index->gatherWithOptions(MetadataPredicate::fromFormat(kLarge), {tree.root()}, {.entersHiddenFolders = true},
+                             hidden.completion());
+    held.release.open();
+
+    auto packageItems = packages.wait();
+    ASSERT_TRUE(packageItems);
+    EXPECT_EQ(packageItems->size(), 4u);
+    for (auto& each : large) {
+      auto items = each.wait();
+      ASSERT_TRUE(items);
+      EXPECT_EQ(sortedPaths(*items).size(), 4u);
+      for (const auto& item : *items) EXPECT_EQ(std::get<std::int64_t>(*item->valueForAttribute("kMDItemFSSize")), 5000);
+    }
+    auto hiddenItems = hidden.wait();
+    ASSERT_TRUE(hiddenItems);
+    EXPECT_EQ(hiddenItems->size(), 5u);
+    EXPECT_EQ(index->walksStarted(), 2);
+    // The sizes of the packages as the walk listed them (those it did not probe), then every
+    // file of the name walk once.
+    EXPECT_GE(held.reader->statusesRead(), kFiles);
+    EXPECT_LE(held.reader->statusesRead(), kFiles + 4);
+  }
+}
+
 }  // namespace
 }  // namespace vantelkit

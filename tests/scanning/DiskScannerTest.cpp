@@ -533,3 +533,25 @@ TEST(DiskScannerTest, EachNodeReachesEveryCollectorInOrderBeforeItIsCounted) {
   EXPECT_EQ(result->totalFilesScanned(), 3);
   EXPECT_EQ(collectors[1]->fileCount(), 3u);
 }
+
+// Hidden folders are left out whole, in both kinds of tree, while hidden files stay, and a
+// hidden scan root is listed all the same.
+TEST(DiskScannerTest, HiddenFoldersAreLeftOutWhenAsked) {
+  ScanFixtureTree tree;
+  tree.file(".config/app/settings", 100);
+  tree.file("docs/.git/objects/pack", 1000);
+  tree.file("docs/readme", 10);
+  tree.file(".profile", 1);
+  auto scanner = DiskScanner::make();
+  DiskScanner::WalkOptions options;
+  options.skipHiddenFolders = true;
+  scanner->setWalkOptions(options);
+  auto root = scanner->scan(FileURL::fileURLWithPath(tree.root()), {.buildTree = true})->root();
+  EXPECT_FALSE(child(root, ".config"));
+  EXPECT_FALSE(child(child(root, "docs"), ".git"));
+  EXPECT_EQ(root->size(), 11);
+  auto map = scanner->scanMap(FileURL::fileURLWithPath(tree.root()));
+  EXPECT_EQ(map->count(), 4u);  // the root, docs, docs/readme and .profile
+  EXPECT_EQ(scanner->scanMap(FileURL::fileURLWithPath(tree.path(".config")))->count(), 3u);
+  EXPECT_EQ(DiskScanner::make()->scan(FileURL::fileURLWithPath(tree.root()), {.buildTree = true})->root()->size(), 1111);
+}

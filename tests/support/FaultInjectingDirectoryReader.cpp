@@ -14,6 +14,8 @@ class CountingVisitor final : public vantelkit::platform::DirectoryReader::Visit
     _inner.visit(entry);
   }
   bool wantsDirectoryDevice() const override { return _inner.wantsDirectoryDevice(); }
+  bool wantsFileStatus() const override { return _inner.wantsFileStatus(); }
+  bool wantsStatusOf(std::string_view name) const override { return _inner.wantsStatusOf(name); }
   bool wantsEveryStatus() const override { return _inner.wantsEveryStatus(); }
   bool enterDirectory(std::uint64_t device) override { return _inner.enterDirectory(device); }
   void failed(std::error_code error) override { _inner.failed(error); }
@@ -23,6 +25,26 @@ class CountingVisitor final : public vantelkit::platform::DirectoryReader::Visit
   Visitor& _inner;
   int _limit;
   int _count = 0;
+};
+// Counts the files whose status a visitor that wants none asks for by name.
+class StatusCounter final : public vantelkit::platform::DirectoryReader::Visitor {
+ public:
+  StatusCounter(Visitor& inner, std::atomic<int>& count) : _inner(inner), _count(count) {}
+  void visit(const vantelkit::platform::DirectoryReader::Entry& entry) override { _inner.visit(entry); }
+  bool wantsDirectoryDevice() const override { return _inner.wantsDirectoryDevice(); }
+  bool wantsFileStatus() const override { return _inner.wantsFileStatus(); }
+  bool wantsStatusOf(std::string_view name) const override {
+    bool wanted = _inner.wantsStatusOf(name);
+    if (wanted) ++_count;
+    return wanted;
+  }
+  bool wantsEveryStatus() const override { return _inner.wantsEveryStatus(); }
+  bool enterDirectory(std::uint64_t device) override { return _inner.enterDirectory(device); }
+  void failed(std::error_code error) override { _inner.failed(error); }
+
+ private:
+  Visitor& _inner;
+  std::atomic<int>& _count;
 };
 // Gives chosen entries a status error.
 class StatusFailingVisitor final : public vantelkit::platform::DirectoryReader::Visitor {
@@ -39,6 +61,8 @@ class StatusFailingVisitor final : public vantelkit::platform::DirectoryReader::
     _inner.visit(failed);
   }
   bool wantsDirectoryDevice() const override { return _inner.wantsDirectoryDevice(); }
+  bool wantsFileStatus() const override { return _inner.wantsFileStatus(); }
+  bool wantsStatusOf(std::string_view name) const override { return _inner.wantsStatusOf(name); }
   bool wantsEveryStatus() const override { return _inner.wantsEveryStatus(); }
   bool enterDirectory(std::uint64_t device) override { return _inner.enterDirectory(device); }
   void failed(std::error_code error) override { _inner.failed(error); }
@@ -83,7 +107,9 @@ FaultInjectingDirectoryReader::Status FaultInjectingDirectoryReader::list(const 
     visitor.failed(std::make_error_code(std::errc::permission_denied));
     return Status::cannotOpen;
   }
-  StatusFailingVisitor statusFailing(visitor, path, _failStatus);
+  if (visitor.wantsFileStatus()) ++_statusListings;
+  StatusCounter counter(visitor, _statusesRead);
+  StatusFailingVisitor statusFailing(counter, path, _failStatus);
   auto limit = _failReadAfter.find(path);
   if (limit == _failReadAfter.end()) return _platform->list(path, followLink, statusFailing);
   CountingVisitor counting(statusFailing, limit->second);
@@ -91,6 +117,17 @@ FaultInjectingDirectoryReader::Status FaultInjectingDirectoryReader::list(const 
   if (!counting.cut()) return status;
   visitor.failed(std::make_error_code(std::errc::io_error));
   return Status::readFailed;
+}
+
+FaultInjectingDirectoryReader::Status FaultInjectingDirectoryReader::readStatuses(
+    const std::string& path, const std::vector<std::string_view>& names, Visitor& visitor) {
+  _statusesRead += static_cast<int>(names.size());
+  if (_failOpen.count(path)) {
+    visitor.failed(std::make_error_code(std::errc::permission_denied));
+    return Status::cannotOpen;
+  }
+  StatusFailingVisitor statusFailing(visitor, path, _failStatus);
+  return _platform->readStatuses(path, names, statusFailing);
 }
 
 }  // namespace vantel::testing

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """End-to-end checks of `vantel query` on a tree built here: what the index sees (no hidden
-folders, no bundle insides, no links), the order of the results, both output forms, the
+folders unless --hidden, no bundle insides, no links), the order of the results, both output forms, the
 default scope and the exit codes.
 
 Usage: query_test.py PATH_TO_VANTEL
@@ -27,9 +27,9 @@ def run(*args, expect=0, stdout=subprocess.PIPE):
     return proc
 
 
-def walk_like_the_index(root, matches):
+def walk_like_the_index(root, matches, hidden=False):
     """The entries a walk of root indexes, as (path bytes, size): links, devices and pipes
-    left out, hidden folders and bundle insides not entered."""
+    left out, bundle insides not entered, nor hidden folders unless hidden is set."""
     found = []
     pending = [os.fsencode(root)]
     while pending:
@@ -39,7 +39,7 @@ def walk_like_the_index(root, matches):
                 if entry.is_symlink():
                     continue
                 if entry.is_dir(follow_symlinks=False):
-                    if entry.name.startswith(b"."):
+                    if entry.name.startswith(b".") and not hidden:
                         continue
                     if matches(entry.name):
                         found.append((entry.path, 0))
@@ -98,6 +98,18 @@ class QueryTest(unittest.TestCase):
         self.assertEqual(keys, sorted(keys))
         self.assertEqual(results[0]["path"], os.path.join(self.root, "Downloads", "Setup.pkg"))
         self.assertTrue(any("\ufffd" in r["path"] for r in results))
+
+    def test_hidden_folders_are_searched_when_asked(self):
+        for flag in ("--hidden", "-H"):
+            results = self.query_json("query", PKG, "--scope", self.root, flag)
+            expected = walk_like_the_index(self.root, lambda name: name.lower().endswith(b".pkg"), hidden=True)
+            self.assertEqual(sorted(r["path"] for r in results),
+                             sorted(os.fsdecode(p).encode("utf-8", "surrogateescape").decode("utf-8", "replace")
+                                    for p, _ in expected))
+            paths = [r["path"] for r in results]
+            self.assertIn(os.path.join(self.root, ".cache", "Hidden.pkg"), paths)
+            self.assertIn(os.path.join(self.root, "Desktop", ".git", "objects", "Deep.pkg"), paths)
+            self.assertNotIn(os.path.join(self.root, "Desktop", "Tool.app", "Contents", "Inner.pkg"), paths)
 
     def test_text_output_is_size_tab_path_one_line_each(self):
         out = run("query", "kMDItemFSSize >= 3000", "--scope", self.root).stdout

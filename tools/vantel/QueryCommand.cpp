@@ -1,9 +1,11 @@
-// vantel query PREDICATE [--scope DIR ...] [--json]: the files and folders that a metadata
-// query finds below the scopes (the home folder by default), largest first, as the library's
-// own index answers it: hidden folders and the inside of bundles are not searched.
+// vantel query PREDICATE [--scope DIR ...] [--hidden] [--json]: the files and folders that a
+// metadata query finds below the scopes (the home folder by default), largest first, as the
+// library's own index answers it: the inside of bundles is not searched, nor are hidden
+// folders unless --hidden asks for them.
 #include <fmt/core.h>
 
 #include <cstdio>
+#include <iterator>
 
 #include "Command.h"
 #include "TextOutput.h"
@@ -23,6 +25,8 @@ struct QueryOptions {
   std::string predicate;
   std::vector<std::string> scopes;
   bool json = false;
+  bool hidden = false;
+  std::vector<std::string> first;  // predicates run before this one, sharing its walk
   int pauseMilliseconds = 0;
 };
 
@@ -36,6 +40,34 @@ std::int64_t sizeOf(const MetadataItem& item) {
   auto value = item.valueForAttribute("kMDItemFSSize");
   const auto* size = value ? std::get_if<std::int64_t>(&*value) : nullptr;
   return size ? *size : 0;
+}
+
+// Runs one query over scopes until it has gathered, or Ctrl-C ended it early.
+std::shared_ptr<vantelkit::MetadataQuery> gatherOnce(const vantelkit::MetadataPredicate& predicate,
+                                                     const std::vector<std::string>& scopes, bool hidden) {
+  auto query = vantelkit::MetadataQuery::make();
+  query->setPredicate(predicate);
+  query->setSearchScopes(scopes);
+  query->setSortDescriptors({{"kMDItemFSSize", false}});
+  query->setSearchOptions({.entersHiddenFolders = hidden});
+  bool finished = false;
+  auto& center = vantelkit::platform::NotificationCenter::defaultCenter();
+  auto token = center.addObserver(std::string(vantelkit::MetadataQuery::didFinishGatheringNotification),
+                                  [&finished, query](const vantelkit::platform::Notification& notification) {
+                                    const auto* sender =
+                                        std::any_cast<std::shared_ptr<vantelkit::MetadataQuery>>(&notification.object);
+                                    if (sender && *sender == query) finished = true;
+                                  });
+  // After Ctrl-C during an earlier query, this one ends at once, with nothing found.
+  if (vantelkit::platform::InterruptSignals::received()) query->cancel();
+  vantelkit::DispatchQueue::main()->async([query] { query->startQuery(); });
+  {
+    // Ctrl-C ends the gathering early; what it found so far is printed, marked partial.
+    vantel::CancelOnInterrupt cancelling([query] { query->cancel(); });
+    vantelkit::MainQueue::runUntil([&finished] { return finished; }, 365.0 * 24 * 3600);
+  }
+  center.removeObserver(token);
+  return query;
 }
 
 int runQuery(const QueryOptions& options) {
@@ -53,26 +85,21 @@ int runQuery(const QueryOptions& options) {
     scopes.push_back(target->url.path());
   }
 
-  vantel::pauseEveryListing(options.pauseMilliseconds);
-  auto query = vantelkit::MetadataQuery::make();
-  query->setPredicate(*parsed);
-  query->setSearchScopes(scopes);
-  query->setSortDescriptors({{"kMDItemFSSize", false}});
-  bool finished = false;
-  auto& center = vantelkit::platform::NotificationCenter::defaultCenter();
-  auto token = center.addObserver(std::string(vantelkit::MetadataQuery::didFinishGatheringNotification),
-                                  [&finished, query](const vantelkit::platform::Notification& notification) {
-                                    const auto* sender =
-                                        std::any_cast<std::shared_ptr<vantelkit::MetadataQuery>>(&notification.object);
-                                    if (sender && *sender == query) finished = true;
-                                  });
-  vantelkit::DispatchQueue::main()->async([query] { query->startQuery(); });
-  {
-    // Ctrl-C ends the gathering early; what it found so far is printed, marked partial.
-    vantel::CancelOnInterrupt cancelling([query] { query->cancel(); });
-    vantelkit::MainQueue::runUntil([&finished] { return finished; }, 365.0 * 24 * 3600);
+  std::vector<vantelkit::MetadataPredicate> firsts;
+  for (const auto& text : options.first) {
+    auto first = vantelkit::MetadataPredicate::parse(text);
+    if (!first) {
+      fmt::print(stderr, "vantel query: the predicate given to --first does not parse: {}\n",
+                 first.error()->localizedDescription());
+      return vantel::kExitUsage;
+    }
+    firsts.push_back(*first);
   }
-  center.removeObserver(token);
+
+  vantel::pauseEveryListing(options.pauseMilliseconds);
+  // Queries asked for before this one run first, in turn, and share the index's walk with it.
+  for (const auto& first : firsts) gatherOnce(first, scopes, options.hidden)->stopQuery();
+  auto query = gatherOnce(*parsed, scopes, options.hidden);
   query->stopQuery();
   const auto results = query->results();
   const bool interrupted = !query->isComplete() || vantelkit::platform::InterruptSignals::received();
@@ -108,8 +135,8 @@ int runQuery(const QueryOptions& options) {
   std::string out;
   out.reserve(1 << 16);
   for (const auto& item : results) {
-    out += fmt::format("{}\t", sizeOf(*item));
-    out += vantel::escapedForTerminal(pathOf(*item));
+    fmt::format_to(std::back_inserter(out), "{}\t", sizeOf(*item));
+    vantel::appendEscapedForTerminal(out, pathOf(*item));
     out += '\n';
     if (out.size() >= (1 << 16)) {
       std::fwrite(out.data(), 1, out.size(), stdout);
@@ -133,8 +160,13 @@ vantel::CommandRegistration registration{"query", [](CLI::App& app, int& exitCod
                       "kMDItemFSSize, kMDItemContentModificationDate")
       ->required();
   command->add_option("--scope", options->scopes, "Folder to search (repeatable; default: the home folder)");
+  command->add_flag("-H,--hidden", options->hidden,
+                    "Search hidden folders too (those whose names start with \".\"), and list them");
   command->add_flag("--json", options->json,
                     "Machine-readable output: {\"version\":1,\"complete\":true,\"results\":[{path,size}],\"unreadable\":[{path,error}]}");
+  command->add_option("--first", options->first,
+                      "Predicate run before this one, its results dropped (repeatable; for measuring queries that share a walk)")
+      ->group("");
   vantel::addPauseOption(*command, options->pauseMilliseconds);
   command->callback([options, &exitCode] { exitCode = runQuery(*options); });
 }};

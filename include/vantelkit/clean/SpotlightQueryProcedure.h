@@ -27,7 +27,9 @@ namespace vantelkit {
 
 class SpotlightQueryProcedure : public Procedure, public OutputProcedure<std::vector<std::shared_ptr<FileNode>>> {
  public:
-  explicit SpotlightQueryProcedure(MetadataPredicate predicate);
+  // options: what the query searches besides the index's usual scope (a Linux home's
+  // hidden folders with entersHiddenFolders).
+  explicit SpotlightQueryProcedure(MetadataPredicate predicate, MetadataSearchOptions options = {});
   ~SpotlightQueryProcedure() override;
 
   // Handles a gathering notification; one from another query is ignored.

@@ -1,8 +1,8 @@
 // The source that metadata queries gather from: given a predicate and folders, it answers
 // the matching items once. The library's own index is WalkingMetadataIndex; tests and
 // hosts with a real platform index may install another as shared().
-// Thread safety: gather(), cancel() and finishEarly() are safe from any thread; so are
-// shared() and setShared().
+// Thread safety: gather(), gatherWithOptions(), cancel() and finishEarly() are safe from any
+// thread; so are shared() and setShared().
 #pragma once
 
 #include <functional>
@@ -15,6 +15,15 @@
 #include "vantelkit/scanning/DiskScanResult.h"
 
 namespace vantelkit {
+
+// What a gathering searches besides the platform index's usual scope.
+struct MetadataSearchOptions {
+  // Also search folders whose names start with "." below the scopes, and index those
+  // folders themselves. Off by default, as the platform's index leaves them out; on Linux
+  // much of a home's removable bulk lies there (the trash, caches, Flatpak data).
+  bool entersHiddenFolders = false;
+  bool operator==(const MetadataSearchOptions&) const = default;
+};
 
 class MetadataIndex {
  public:
@@ -46,6 +55,14 @@ class MetadataIndex {
   // returned handle may be dropped; the gathering goes on until it is cancelled.
   virtual std::shared_ptr<Gathering> gather(const MetadataPredicate& predicate, const std::vector<std::string>& scopes,
                                             Completion completion) = 0;
+  // gather() with options. An index that has no such choices answers as gather() does
+  // (this default).
+  virtual std::shared_ptr<Gathering> gatherWithOptions(const MetadataPredicate& predicate,
+                                                       const std::vector<std::string>& scopes,
+                                                       const MetadataSearchOptions& options, Completion completion) {
+    (void)options;
+    return gather(predicate, scopes, std::move(completion));
+  }
 
   // The index queries use when none is given: a WalkingMetadataIndex made on first use,
   // unless one was set.

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,27 +21,44 @@ namespace vantelkit {
 
 using MetadataValue = std::variant<std::string, std::int64_t, double, Date>;
 
-class MetadataItem {
- public:
-  using Attributes = std::map<std::string, MetadataValue, std::less<>>;
-
-  explicit MetadataItem(Attributes attributes) : _attributes(std::move(attributes)) {}
-  MetadataItem(const MetadataItem&) = delete;
-  MetadataItem& operator=(const MetadataItem&) = delete;
-
-  // None when the item has no such attribute.
-  std::optional<MetadataValue> valueForAttribute(std::string_view name) const;
-  const Attributes& attributes() const { return _attributes; }
-
- private:
-  const Attributes _attributes;
-};
-
 // Orders results by one attribute. Items without the attribute come after those with it.
 struct MetadataSortDescriptor {
   std::string key;
   bool ascending = true;
   bool operator==(const MetadataSortDescriptor&) const = default;
+};
+
+class MetadataItem {
+ public:
+  using Attributes = std::map<std::string, MetadataValue, std::less<>>;
+
+  explicit MetadataItem(Attributes attributes);
+  // A file or folder as a walk found it: kMDItemPath, kMDItemFSName and kMDItemDisplayName
+  // (both the path's last component), kMDItemFSSize and kMDItemPhysicalSize, kept in a
+  // fraction of the room of an attribute map.
+  MetadataItem(std::string path, std::int64_t size, std::int64_t physicalSize);
+  MetadataItem(const MetadataItem&) = delete;
+  MetadataItem& operator=(const MetadataItem&) = delete;
+  ~MetadataItem();
+
+  // None when the item has no such attribute.
+  std::optional<MetadataValue> valueForAttribute(std::string_view name) const;
+  // Every attribute (made on first use for a walk's item).
+  const Attributes& attributes() const;
+
+ private:
+  struct File {
+    std::string path;
+    std::int64_t size = 0;
+    std::int64_t physicalSize = 0;
+  };
+  std::string_view fileName() const;
+  friend void sortMetadataItems(std::vector<std::shared_ptr<const MetadataItem>>& items,
+                                const std::vector<MetadataSortDescriptor>& descriptors);
+
+  const std::optional<File> _file;
+  mutable std::once_flag _made;
+  mutable std::unique_ptr<const Attributes> _attributes;  // set once, through _made
 };
 
 // Sorts items by the descriptors in turn, then by "kMDItemPath" ascending, so that equal

@@ -40,6 +40,9 @@ class MetadataQuery : public std::enable_shared_from_this<MetadataQuery> {
   std::vector<std::string> searchScopes() const;
   void setSortDescriptors(std::vector<MetadataSortDescriptor> descriptors);
   std::vector<MetadataSortDescriptor> sortDescriptors() const;
+  // What is searched below the scopes (hidden folders left out by default).
+  void setSearchOptions(MetadataSearchOptions options);
+  MetadataSearchOptions searchOptions() const;
 
   // Begins gathering. False, and nothing done, when the query has no predicate or was
   // started before.
@@ -76,6 +79,7 @@ class MetadataQuery : public std::enable_shared_from_this<MetadataQuery> {
   std::optional<MetadataPredicate> _predicate;
   std::vector<std::string> _scopes;
   std::vector<MetadataSortDescriptor> _sortDescriptors;
+  MetadataSearchOptions _searchOptions;
   std::shared_ptr<MetadataIndex::Gathering> _gathering;
   bool _started = false;
   bool _gatheringNow = false;

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "vantelkit/platform/FileStatus.h"
 
@@ -53,6 +54,11 @@ class DirectoryReader {
     // error reported), and the others have sizes 0 and one link. A reader may read
     // statuses anyway.
     virtual bool wantsFileStatus() const { return true; }
+    // Asked for each regular file, with its name, when wantsFileStatus() is false: true when
+    // this file's status is wanted all the same (it then comes with its sizes and identity,
+    // or the error that kept them back). Every reader honours it; a wrapping visitor passes
+    // it on.
+    virtual bool wantsStatusOf(std::string_view name) const { (void)name; return false; }
     // True when the status of every entry is wanted, not only of regular files: folders,
     // links, devices, pipes and sockets then come with their sizes too. Only asked when
     // wantsFileStatus() is true.
@@ -104,6 +110,16 @@ class DirectoryReader {
     kept.reset();
     return list(path(), false, visitor);
   }
+
+  // Reads the statuses of chosen entries of the directory at path (names as a listing gave
+  // them) without listing it again, for a walk that listed without file statuses: visit()
+  // once per name, in order, with what list() gives a visitor that wants file statuses
+  // (type, and for a regular file its sizes and identity). An entry whose status cannot be
+  // read, one removed since it was listed too, comes with its error number and no sizes.
+  // Answers cannotOpen, after failed(), when the directory cannot be opened (nothing is
+  // visited); a link as the last component of path is followed, none below it. This default
+  // reads each entry by its whole path and gives no identity.
+  virtual Status readStatuses(const std::string& path, const std::vector<std::string_view>& names, Visitor& visitor);
 
   // The platform's reader, shared for the process.
   static std::shared_ptr<DirectoryReader> platformDefault();

@@ -33,6 +33,10 @@ struct DiskMapChoices {
   // False: only names and types are read (no status per file: much less work), and the
   // map's files have size 0.
   bool fileSizes = true;
+  // When fileSizes is false: a file whose name this accepts is read with its status all the
+  // same, so that the few files a caller needs the sizes of have them in the map. Asked on
+  // the traversal threads.
+  std::function<bool(std::string_view name)> statusWanted;
   // Each folder's children in the byte order of their names instead of listing order
   // (sorted by the traversals, in parallel).
   bool namesInOrder = false;
@@ -85,6 +89,10 @@ class DiskScanner : public std::enable_shared_from_this<DiskScanner> {
     std::vector<std::string> excludes;
     // Folders holding a valid CACHEDIR.TAG are not listed (marked FileNode::cacheFolder).
     bool excludeCaches = false;
+    // Folders whose names start with "." below the scan root get no node or entry and are
+    // not listed, so nothing inside them is seen either, as a file browser that hides them
+    // shows the tree (hidden files are kept). The scan root is listed whatever its name.
+    bool skipHiddenFolders = false;
     // A file with several links adds to the sums once per device and inode (the link with
     // the smallest path counts; the others are marked FileNode::duplicateLink).
     bool countHardLinksOnce = false;

@@ -13,7 +13,9 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 #include <system_error>
+#include <vector>
 
 #include "vantelkit/platform/DirectoryReader.h"
 
@@ -190,6 +192,36 @@ class LinuxDirectoryReader final : public DirectoryReader {
     return listOpened(fd, visitor, &kept);
   }
 
+  Status readStatuses(const std::string& path, const std::vector<std::string_view>& names, Visitor& visitor) override {
+    Descriptor directory(openDirectory(path, true));
+    if (directory.get() < 0) {
+      visitor.failed(lastError());
+      return Status::cannotOpen;
+    }
+    std::string name;
+    for (auto given : names) {
+      name.assign(given);
+      Entry visited;
+      visited.name = given;
+      struct statx status;
+      if (::statx(directory.get(), name.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
+                  STATX_TYPE | STATX_SIZE | STATX_BLOCKS | STATX_NLINK | STATX_INO, &status) != 0) {
+        visited.error = errno;
+      } else {
+        visited.type = typeFromMode(status.stx_mode);
+        if (visited.type == FileObjectType::file) {
+          visited.size = static_cast<std::int64_t>(status.stx_size);
+          visited.usage = static_cast<std::int64_t>(status.stx_blocks) * 512;
+          visited.device = makedev(status.stx_dev_major, status.stx_dev_minor);
+          visited.inode = status.stx_ino;
+          visited.linkCount = status.stx_nlink;
+        }
+      }
+      visitor.visit(visited);
+    }
+    return Status::complete;
+  }
+
  private:
   // Lists the directory open as fd (closing it, or handing it to kept after a complete
   // listing); a negative fd reports errno as the failure to open.
@@ -246,7 +278,9 @@ class LinuxDirectoryReader final : public DirectoryReader {
         visited.type = typeFromDirent(entry->d_type);
         // Beyond regular files, a status that cannot be read leaves the entry as the listing
         // gave it, without sizes.
-        const bool needed = visited.type == FileObjectType::unknown || (visited.type == FileObjectType::file && readStatus);
+        const bool needed =
+            visited.type == FileObjectType::unknown ||
+            (visited.type == FileObjectType::file && (readStatus || visitor.wantsStatusOf(visited.name)));
         if (needed || everyStatus) {
           struct statx status;
           if (::statx(fd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,

@@ -104,6 +104,10 @@ class EntryVisitor final : public platform::DirectoryReader::Visitor {
 
   bool wantsDirectoryDevice() const override { return _options.oneFileSystem; }
   bool wantsFileStatus() const override { return _fileStatus; }
+  bool wantsStatusOf(std::string_view name) const override {
+    const auto& wanted = _run.mapChoices.statusWanted;
+    return wanted && wanted(name);
+  }
   bool wantsEveryStatus() const override { return Builder::keepsEveryType || _options.countOwnSizes; }
 
   bool enterDirectory(std::uint64_t device) override {
@@ -120,9 +124,10 @@ class EntryVisitor final : public platform::DirectoryReader::Visitor {
 
   void visit(const Entry& given) override {
     // Without file statuses every file counts as empty, even one whose status the reader
-    // read anyway, so that all of them read alike.
+    // read anyway, so that all of them read alike; except those asked for by name.
     Entry entry = given;
-    if (!_fileStatus) {
+    const bool statusRead = entry.size != 0 || entry.usage != 0 || entry.linkCount != 1;
+    if (!_fileStatus && statusRead && !(entry.type == FileObjectType::file && wantsStatusOf(entry.name))) {
       entry.size = entry.usage = 0;
       entry.linkCount = 1;
     }
@@ -139,6 +144,7 @@ class EntryVisitor final : public platform::DirectoryReader::Visitor {
     // walk that counts every entry's own size, counts theirs, and folders' own sizes too.
     const bool counted = isFile || Builder::keepsEveryType || _options.countOwnSizes;
     if (!counted && !isDirectory) return;
+    if (isDirectory && _options.skipHiddenFolders && entry.name.front() == '.') return;
     if (!_options.excludes.empty() && isExcludedEntry(_run, entry.name, folderPath())) return;
 
     if (isFile) {
