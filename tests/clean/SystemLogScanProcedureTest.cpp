@@ -5,12 +5,15 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 
 #include "fixtures/JournalFiles.h"
 #include "support/FakeVolumes.h"
 #include "support/OtherUser.h"
 #include "support/RunProcedure.h"
 #include "support/ScanFixtureTree.h"
+#include "vantelkit/clean/ThumbnailScanProcedure.h"
+#include "vantelkit/clean/TrashScanProcedure.h"
 #include "vantelkit/platform/Paths.h"
 
 namespace vantelkit {
@@ -172,6 +175,40 @@ TEST(SystemLogReasonTest, TheJournalReasonStatesTotalsAndCap) {
             "archived journal: 1.2 GB archived, 96 MB active, cap 4.29 GB (default)");
   EXPECT_EQ(SystemLogScanProcedure::archivedJournalReason(0, 0, Cap{kGiB, true}),
             "archived journal: Zero KB archived, Zero KB active, cap 1.07 GB (SystemMaxUse)");
+}
+
+}  // namespace
+}  // namespace vantelkit
+
+namespace vantelkit {
+namespace {
+
+// Read-only, on the machine's own root and home: the scans end, each item has a reason, and
+// every container is the sum of its items.
+TEST(PileScansOnThisMachineTest, FinishWithReasonedItemsOnTheRealRootAndHome) {
+  const auto check = [](const CleanScanItemSet& items) {
+    for (const auto& container : items) {
+      std::uint64_t total = 0;
+      for (const auto& child : container->children) {
+        total += child->size;
+        if (child->children.empty()) {
+          EXPECT_TRUE(child->reason) << child->file->url().path();
+        }
+      }
+      if (!container->children.empty()) {
+        EXPECT_EQ(container->size, total);
+      }
+      std::cout << "  " << container->name().value_or("?") << ": " << container->children.size() << " items, "
+                << container->size << " bytes" << (container->reason ? " (" + *container->reason + ")" : "") << "\n";
+    }
+  };
+  auto logs = std::make_shared<SystemLogScanProcedure>();
+  check(vantel::testing::runToEnd(logs));
+  std::cout << "  system logs: " << logs->unreadable().size() << " unreadable\n";
+  auto trash = std::make_shared<TrashScanProcedure>();
+  check(vantel::testing::runToEnd(trash));
+  auto thumbnails = std::make_shared<ThumbnailScanProcedure>();
+  for (const auto& top : vantel::testing::runToEnd(thumbnails)) check(CleanScanItemSet(top->children.begin(), top->children.end()));
 }
 
 }  // namespace

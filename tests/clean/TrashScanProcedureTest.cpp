@@ -8,6 +8,7 @@
 
 #include "fixtures/TrashFiles.h"
 #include "support/FakeVolumes.h"
+#include "support/OtherUser.h"
 #include "support/RunProcedure.h"
 #include "support/ScanFixtureTree.h"
 #include "vantelkit/platform/FileStatus.h"
@@ -184,6 +185,41 @@ TEST_F(TrashScanProcedureTest, ReasonsCountCalendarDays) {
             "trashed today from /a");
   EXPECT_EQ(TrashScanProcedure::trashedReason(platform::LocalDateTime{2025, 3, 1}, now, "/a"), "trashed today from /a");
   EXPECT_EQ(TrashScanProcedure::trashedReason(std::nullopt, now, "/a"), "trashed from /a, deletion date unknown");
+}
+
+// As a user without root's rights: a trashed folder closed to the user, and an information
+// file it may not read, are named in unreadable(); the items stay, with what could be known.
+TEST_F(TrashScanProcedureTest, WhatTheUserCannotReadIsNamed) {
+  const std::string test = "TrashScanProcedureTest.WhatTheUserCannotReadIsNamed";
+  if (vantel::testing::runningAsOtherUser()) {
+    const std::string root = vantel::testing::otherUserArgument();
+    platform::Paths::setHomeOverride(root + "/home");
+    const std::string trash = root + "/home/.local/share/Trash";
+    auto children = byName(scan().at("Trash")->children);
+    ASSERT_EQ(children.size(), 2u);
+    EXPECT_EQ(children.at("locked")->size, 0u);
+    EXPECT_THAT(children.at("locked")->reason.value_or(""), ::testing::EndsWith(" days ago from /h/locked"));
+    EXPECT_EQ(children.at("secret.txt")->size, 5u);
+    EXPECT_EQ(children.at("secret.txt")->reason, "information file cannot be read");
+    std::vector<std::string> paths;
+    for (const auto& entry : unreadable) {
+      paths.push_back(entry.path);
+      EXPECT_EQ(platform::errorCodeFromNumber(entry.error), std::errc::permission_denied) << entry.path;
+    }
+    EXPECT_THAT(paths, ::testing::UnorderedElementsAre(trash + "/info/secret.txt.trashinfo", trash + "/files/locked"));
+    return;
+  }
+  namespace fs = std::filesystem;
+  fs::permissions(tree.root(), fs::perms(0755));
+  using fixtures::TrashedItem;
+  ASSERT_TRUE(fixtures::writeTrash(homeTrash(),
+                                   {TrashedItem{.name = "locked", .originalPath = "/h/locked", .folderFiles = {{"f", 100}}},
+                                    TrashedItem{.name = "secret.txt", .originalPath = "/h/secret.txt", .fileSize = 5}}));
+  fs::permissions(homeTrash() + "/files/locked", fs::perms(0700));
+  fs::permissions(homeTrash() + "/info/secret.txt.trashinfo", fs::perms(0600));
+  auto status = vantel::testing::rerunAsOtherUser(test, tree.root());
+  if (!status) GTEST_SKIP() << "cannot switch to another user here";
+  EXPECT_EQ(*status, 0);
 }
 
 TEST_F(TrashScanProcedureTest, NoTrashNoItems) {
