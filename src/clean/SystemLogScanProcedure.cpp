@@ -80,7 +80,7 @@ std::shared_ptr<CleanScanItem> archivedJournal(const FileNode& journal, bool usa
       }
     }
   }
-  auto container = CleanScanItem::make(internal::folderNode(folder), std::move(archived), "Archived journal");
+  auto container = CleanScanItem::make(nullptr, std::move(archived), "Archived journal");
   container->reason = SystemLogScanProcedure::archivedJournalReason(archivedTotal, activeTotal,
                                                                     SystemLogScanProcedure::journalCap());
   return container;
@@ -92,7 +92,7 @@ std::shared_ptr<CleanScanItem> topLevelEntries(const FileNode& root, const std::
   for (const auto& child : root.children())
     if (child->type() == FileNode::NodeType::file || child->type() == FileNode::NodeType::directory)
       items.push_back(internal::reasonedItem(child, std::nullopt, reason, usage));
-  return CleanScanItem::make(internal::folderNode(root.url().path()), std::move(items), name);
+  return CleanScanItem::make(nullptr, std::move(items), name);
 }
 
 }  // namespace
@@ -166,8 +166,7 @@ SystemLogScanProcedure::SystemLogScanProcedure(bool measuresUsage) : _measuresUs
     };
     if (auto result = resultOf(logWalk)) {
       const std::string journal = logs + "/journal";
-      items.insert(CleanScanItem::make(internal::folderNode(logs), rotatedLogs(*result->root(), logs, journal, usage),
-                                       "Rotated logs"));
+      items.insert(CleanScanItem::make(nullptr, rotatedLogs(*result->root(), logs, journal, usage), "Rotated logs"));
       if (auto node = internal::childNamed(*result->root(), "journal"); node && node->type() == FileNode::NodeType::directory)
         items.insert(archivedJournal(*node, usage));
     }

@@ -124,7 +124,7 @@ ThumbnailScanProcedure::ThumbnailScanProcedure(bool measuresUsage) : _measuresUs
     if (!sorted.failed.empty()) containers.push_back(CleanScanItem::make(nullptr, std::move(sorted.failed), "Failed thumbnails"));
     if (!sorted.unreadableThumbnails.empty())
       containers.push_back(CleanScanItem::make(nullptr, std::move(sorted.unreadableThumbnails), "Unreadable thumbnails"));
-    items.insert(CleanScanItem::make(internal::folderNode(folders.front()), std::move(containers), "Thumbnails"));
+    items.insert(CleanScanItem::make(nullptr, std::move(containers), "Thumbnails"));
     if (auto strong = self.lock()) strong->addUnreadable(unreadable);
     return items;
   };

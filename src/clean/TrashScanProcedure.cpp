@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <map>
+#include <set>
 
 #include <fmt/format.h>
 
@@ -72,8 +73,9 @@ struct TrashBuild {
     return byName;
   }
 
-  std::shared_ptr<CleanScanItem> build(const FileNode& root) {
-    Items children;
+  // The items of the trash whose walk's root is root.
+  std::vector<std::shared_ptr<CleanScanItem>> build(const FileNode& root) {
+    std::vector<std::shared_ptr<CleanScanItem>> children;
     const auto files = internal::childNamed(root, "files");
     const auto info = internal::childNamed(root, "info");
     const bool filesListed = !files || (files->type() == FileNode::NodeType::directory && !files->hasMark(FileNode::unreadable));
@@ -87,16 +89,16 @@ struct TrashBuild {
       }
     }
     const auto cache = directorySizes();
-    std::map<std::string, bool> itemFound;
+    std::set<std::string> itemFound;
     if (files && files->type() == FileNode::NodeType::directory) {
       for (const auto& node : files->children()) {
         auto found = infoFiles.find(node->name());
-        itemFound[node->name()] = true;
+        itemFound.insert(node->name());
         children.push_back(trashedItem(node, found == infoFiles.end() ? nullptr : found->second, infoListed, cache));
       }
     }
     for (const auto& [name, node] : infoFiles) {
-      if (itemFound.count(name)) continue;
+      if (itemFound.contains(name)) continue;
       const std::string entryPath = trash.path + "/files/" + name;
       const auto status = platform::pathStatus(entryPath, false);
       if (status.type != platform::FileObjectType::unknown) {
@@ -110,10 +112,8 @@ struct TrashBuild {
         children.push_back(internal::reasonedItem(node, std::nullopt, "information file without a trashed item", usage));
       }
     }
-    return CleanScanItem::make(internal::folderNode(trash.path), std::move(children), trash.displayName);
+    return children;
   }
-
-  using Items = std::vector<std::shared_ptr<CleanScanItem>>;
 
   std::shared_ptr<CleanScanItem> trashedItem(const std::shared_ptr<FileNode>& node, const std::shared_ptr<FileNode>& infoNode,
                                              bool infoListed, const std::map<std::string, TrashDirectorySize>& cache) {
@@ -201,16 +201,23 @@ TrashScanProcedure::TrashScanProcedure(bool measuresUsage) : _measuresUsage(meas
   for (const auto& folder : _folders) walks.push_back(internal::makeWalk(folder.path, 2));
 
   auto build = [self, walks, folders = _folders, usage = measuresUsage](std::vector<PendingMeasurement>& pending) {
-    CleanScanItemSet items;
     Unreadable unreadable;
     const auto now = platform::localDateTimeNow();
+    // One container per name: a volume's two trashes are one.
+    std::vector<std::pair<std::string, std::vector<std::shared_ptr<CleanScanItem>>>> containers;
     for (std::size_t i = 0; i < walks.size(); ++i) {
       auto result = internal::walkResult(walks[i]);
       if (!result || !result->root()) continue;
       unreadable.insert(unreadable.end(), result->unreadableEntries().begin(), result->unreadableEntries().end());
       TrashBuild trash{folders[i], usage, now, pending, unreadable};
-      items.insert(trash.build(*result->root()));
+      auto children = trash.build(*result->root());
+      if (containers.empty() || containers.back().first != folders[i].displayName)
+        containers.emplace_back(folders[i].displayName, std::vector<std::shared_ptr<CleanScanItem>>{});
+      auto& into = containers.back().second;
+      into.insert(into.end(), children.begin(), children.end());
     }
+    CleanScanItemSet items;
+    for (auto& [name, children] : containers) items.insert(CleanScanItem::make(nullptr, std::move(children), name));
     if (auto strong = self.lock()) strong->addUnreadable(unreadable);
     return items;
   };

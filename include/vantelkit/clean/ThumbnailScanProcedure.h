@@ -4,9 +4,10 @@
 // when it exists. Each thumbnail is read for its "Thumb::URI": a file:// original that no
 // longer exists makes it orphaned. The address is taken as it is, never moved under the root
 // override: it names a file of the machine that made the thumbnail.
-// Outputs, when either cache folder exists, one container "Thumbnails" holding the containers
-// "Orphaned thumbnails" (reason "thumbnail of a file that no longer exists") and "Thumbnails of
-// existing files" (reason "thumbnail of an existing file", or "thumbnail of a non-local file"
+// Outputs, when either cache folder exists, one container "Thumbnails" (like all its
+// containers, without a file: a host acting on it acts on the thumbnails, never on the whole
+// cache) holding the containers "Orphaned thumbnails" (reason "thumbnail of a file that no
+// longer exists") and "Thumbnails of existing files" (reason "thumbnail of an existing file", or "thumbnail of a non-local file"
 // for an address other than a local file://, which cannot be checked), then, when they hold
 // anything, "Failed thumbnails" ("failed thumbnail attempt") and "Unreadable thumbnails"
 // ("unreadable thumbnail": a corrupt or truncated PNG, or one without a Thumb::URI). An

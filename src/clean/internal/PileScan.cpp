@@ -33,10 +33,6 @@ std::shared_ptr<FileNode> childNamed(const FileNode& node, std::string_view name
   return nullptr;
 }
 
-std::shared_ptr<FileNode> folderNode(const std::string& path) {
-  return FileNode::make(FileURL::fileURLWithPath(path, true), nullptr, 0, FileNode::NodeType::directory);
-}
-
 std::shared_ptr<CleanScanItem> reasonedItem(std::shared_ptr<FileNode> node, std::optional<std::string> name,
                                             std::optional<std::string> reason, bool usage) {
   const std::uint64_t size = node ? measure(*node, usage) : 0;
