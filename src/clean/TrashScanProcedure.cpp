@@ -31,8 +31,8 @@ bool isPathPrefix(std::string_view prefix, std::string_view path) {
 
 // Kernel and other file systems that never hold a user's files.
 bool isPseudoFileSystemType(std::string_view type) {
-  static constexpr std::string_view others[] = {"autofs", "devtmpfs", "mqueue", "hugetlbfs", "fusectl",
-                                                "configfs", "efivarfs", "rpc_pipefs", "nsfs", "ramfs"};
+  static constexpr std::string_view others[] = {"autofs",   "devtmpfs", "mqueue",     "hugetlbfs", "fusectl",
+                                                "configfs", "efivarfs", "rpc_pipefs", "nsfs",      "ramfs"};
   if (platform::isKernelFileSystemType(type)) return true;
   for (auto other : others)
     if (type == other) return true;
@@ -78,8 +78,10 @@ struct TrashBuild {
     std::vector<std::shared_ptr<CleanScanItem>> children;
     const auto files = internal::childNamed(root, "files");
     const auto info = internal::childNamed(root, "info");
-    const bool filesListed = !files || (files->type() == FileNode::NodeType::directory && !files->hasMark(FileNode::unreadable));
-    const bool infoListed = !info || (info->type() == FileNode::NodeType::directory && !info->hasMark(FileNode::unreadable));
+    const bool filesListed =
+        !files || (files->type() == FileNode::NodeType::directory && !files->hasMark(FileNode::unreadable));
+    const bool infoListed =
+        !info || (info->type() == FileNode::NodeType::directory && !info->hasMark(FileNode::unreadable));
     std::map<std::string, std::shared_ptr<FileNode>> infoFiles;
     if (info && info->type() == FileNode::NodeType::directory) {
       for (const auto& node : info->children()) {
@@ -105,18 +107,20 @@ struct TrashBuild {
         // A link, pipe, socket or device: not a node of the walk's tree.
         auto entry = FileNode::make(FileURL::fileURLWithPath(entryPath, false), nullptr, status.ownSize,
                                     status.type == platform::FileObjectType::symbolicLink ? FileNode::NodeType::link
-                                                                                         : FileNode::NodeType::file);
+                                                                                          : FileNode::NodeType::file);
         entry->setUsage(status.ownUsage);
         children.push_back(trashedItem(entry, node, infoListed, cache));
       } else if (filesListed && isMissing(status.error)) {
-        children.push_back(internal::reasonedItem(node, std::nullopt, "information file without a trashed item", usage));
+        children.push_back(
+            internal::reasonedItem(node, std::nullopt, "information file without a trashed item", usage));
       }
     }
     return children;
   }
 
-  std::shared_ptr<CleanScanItem> trashedItem(const std::shared_ptr<FileNode>& node, const std::shared_ptr<FileNode>& infoNode,
-                                             bool infoListed, const std::map<std::string, TrashDirectorySize>& cache) {
+  std::shared_ptr<CleanScanItem> trashedItem(const std::shared_ptr<FileNode>& node,
+                                             const std::shared_ptr<FileNode>& infoNode, bool infoListed,
+                                             const std::map<std::string, TrashDirectorySize>& cache) {
     std::optional<std::string> name;
     std::string reason;
     std::optional<std::int64_t> infoTime;
@@ -224,11 +228,11 @@ TrashScanProcedure::TrashScanProcedure(bool measuresUsage) : _measuresUsage(meas
   const internal::UnreadableSink sink = [self](const Unreadable& entries) {
     if (auto strong = self.lock()) strong->addUnreadable(entries);
   };
-  auto finish = internal::makeBuildAndFinish(
-      [self]() -> std::shared_ptr<GroupProcedure> { return self.lock(); }, walks, build, measuresUsage, sink,
-      [self](CleanScanItemSet items) {
-        if (auto strong = self.lock()) strong->setSuccess(std::move(items));
-      });
+  auto finish = internal::makeBuildAndFinish([self]() -> std::shared_ptr<GroupProcedure> { return self.lock(); }, walks,
+                                             build, measuresUsage, sink,
+                                             [self](CleanScanItemSet items) {
+                                               if (auto strong = self.lock()) strong->setSuccess(std::move(items));
+                                             });
   for (const auto& walk : walks) addChild(walk);
   addChild(finish);
 }

@@ -58,12 +58,13 @@ void addFinalPhase(GroupProcedure& group, std::vector<PendingMeasurement> pendin
   for (auto& entry : pending) {
     auto size = SizeProcedure::make(FileURL::fileURLWithPath(entry.folder, true));
     std::weak_ptr<SizeProcedure> weakSize = size;
-    auto set = resultProcessingProcedure(size, [item = entry.item, weakSize, usage, unreadable](const std::int64_t& bytes) {
-      auto measured = weakSize.lock();
-      const std::int64_t value = usage && measured ? measured->usage() : bytes;
-      item->size = value < 0 ? 0 : static_cast<std::uint64_t>(value);
-      if (measured && unreadable) unreadable(measured->unreadable());
-    });
+    auto set =
+        resultProcessingProcedure(size, [item = entry.item, weakSize, usage, unreadable](const std::int64_t& bytes) {
+          auto measured = weakSize.lock();
+          const std::int64_t value = usage && measured ? measured->usage() : bytes;
+          item->size = value < 0 ? 0 : static_cast<std::uint64_t>(value);
+          if (measured && unreadable) unreadable(measured->unreadable());
+        });
     measurements->addChild(size);
     measurements->addChild(set);
   }
@@ -94,7 +95,8 @@ std::shared_ptr<Operation> makeBuildAndFinish(std::function<std::shared_ptr<Grou
     auto strongBlock = procedure.sharedAs<BlockProcedure>();
     DispatchQueue::main()->async([group, pending = std::move(pending), items = std::move(items), usage, unreadable,
                                   deliver, strongBlock]() mutable {
-      if (auto strong = group()) addFinalPhase(*strong, std::move(pending), std::move(items), usage, unreadable, deliver);
+      if (auto strong = group())
+        addFinalPhase(*strong, std::move(pending), std::move(items), usage, unreadable, deliver);
       strongBlock->finish();
     });
   });
