@@ -12,8 +12,8 @@
 // be checked), then, when they hold anything, "Failed thumbnails" ("failed thumbnail attempt")
 // and "Unreadable thumbnails" ("unreadable thumbnail": a corrupt or truncated PNG, or one
 // without a Thumb::URI). An original whose status cannot be read (a folder on its way that is
-// closed to the user) counts as existing. A thumbnail that cannot be opened is in unreadable(), not an item. Nothing is
-// written; links are never followed. The procedure never fails.
+// closed to the user) counts as existing. A thumbnail that cannot be opened is in unreadable(),
+// not an item. Nothing is written; links are never followed. The procedure never fails.
 // Thread safety: as GroupProcedure. The output is set on the main queue, which the host must
 // drain; read it once the procedure has finished.
 #pragma once
