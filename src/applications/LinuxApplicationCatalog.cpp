@@ -81,7 +81,18 @@ bool endsWithIgnoringCase(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && platform::lowercased(text.substr(text.size() - suffix.size())) == suffix;
 }
 
+std::optional<std::string> brokenReason(const DesktopEntry& entry, const std::vector<std::string>& searchPath) {
+  if (entry.tryExec && !programExists(*entry.tryExec, searchPath)) return "TryExec program not found: " + *entry.tryExec;
+  if (entry.exec && !entry.program) return "Exec cannot be split into arguments: " + *entry.exec;
+  if (entry.program && !programExists(*entry.program, searchPath)) return "Exec program not found: " + *entry.program;
+  return std::nullopt;
+}
+
 }  // namespace
+
+std::optional<std::string> LinuxApplicationCatalog::brokenReason(const DesktopEntry& entry) {
+  return vantelkit::brokenReason(entry, platform::executableSearchPath());
+}
 
 std::string_view LinuxApplication::kindName(Kind kind) {
   switch (kind) {
@@ -154,13 +165,7 @@ LinuxApplicationCatalog LinuxApplicationCatalog::load(const Options& options) {
       } else if (directory == userData) {
         application.kind = LinuxApplication::Kind::userEntry;
       }
-      if (entry.tryExec && !programExists(*entry.tryExec, searchPath)) {
-        application.broken = "TryExec program not found: " + *entry.tryExec;
-      } else if (entry.exec && !entry.program) {
-        application.broken = "Exec cannot be split into arguments: " + *entry.exec;
-      } else if (entry.program && !programExists(*entry.program, searchPath)) {
-        application.broken = "Exec program not found: " + *entry.program;
-      }
+      application.broken = vantelkit::brokenReason(entry, searchPath);
       application.shown = entry.isShown(catalog._desktops);
       application.entry = std::move(entry);
       catalog._applications.push_back(std::move(application));

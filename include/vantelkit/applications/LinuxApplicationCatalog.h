@@ -63,6 +63,11 @@ class LinuxApplicationCatalog {
   // (the last two through the root override) that were not named yet; each folder once.
   static std::vector<std::string> dataDirectories();
 
+  // Why entry cannot start, when it cannot: its TryExec program, or its Exec program, is not
+  // there (a name looked up in platform::executableSearchPath(), an absolute path below the
+  // root override unless it lies in the home), or Exec cannot be split into arguments.
+  static std::optional<std::string> brokenReason(const DesktopEntry& entry);
+
   // Reads every "applications" folder of the data folders, recursively, never following a
   // link to a folder. A folder that cannot be listed is kept in unreadable(); a file that
   // cannot be used in refused(); neither stops the reading.
