@@ -8,7 +8,7 @@ namespace {
 TEST(DpkgStatusTest, KeepsInstalledPackagesWithVersionAndSize) {
   const auto packages = parseDpkgStatus(
       "Package: chromium\nStatus: install ok installed\nInstalled-Size: 2\nVersion: 120.0-1\n"
-      "Description: a browser\n with a continued line\nVersion: not a field here\n\n"
+      "Description: a browser\n with a continued line\n Version: not a field here\n\n"
       "Package: removed\nStatus: deinstall ok config-files\nVersion: 1.0\n\n\n"
       "Package: libc6\nArchitecture: amd64\nStatus: install ok installed\nVersion: 2.36\nInstalled-Size: x\n\n"
       "Package: libc6\nArchitecture: i386\nStatus: install ok installed\nVersion: 2.36\n\n"
