@@ -417,7 +417,7 @@ void LinuxApplicationScanner::run() {
     const auto found = matcher.matches(candidate.name);
     if (found.empty()) {
       leftoverOf(candidate, Reason::matchesNoApplication,
-                 "its name matches no installed application's desktop ID, StartupWMClass, executable, Flatpak ID or Snap name");
+                 "its name matches no installed application's entry");
       continue;
     }
     std::vector<std::string> others;
