@@ -36,10 +36,11 @@ struct Listing final : platform::DirectoryReader::Visitor {
 };
 
 // The entries of folder, sorted by name; a folder that cannot be listed (other than a
-// missing one) is added to unreadable.
+// missing one) is added to unreadable. The folder itself may be a link (a ~/.config kept
+// elsewhere); its entries are never followed.
 std::vector<std::pair<std::string, FileObjectType>> listFolder(const std::string& folder, Unreadable& unreadable) {
   Listing listing;
-  const auto status = platform::DirectoryReader::shared()->list(folder, false, listing);
+  const auto status = platform::DirectoryReader::shared()->list(folder, true, listing);
   if (status != platform::DirectoryReader::Status::complete && listing.error &&
       listing.error != std::errc::no_such_file_or_directory && listing.error != std::errc::not_a_directory) {
     unreadable.push_back({folder, listing.error.value(), true});
