@@ -5,7 +5,8 @@
 
 namespace vantelkit {
 
-SpotlightQueryProcedure::SpotlightQueryProcedure(MetadataPredicate predicate) : query(MetadataQuery::make()) {
+SpotlightQueryProcedure::SpotlightQueryProcedure(MetadataPredicate predicate, std::shared_ptr<MetadataIndex> index)
+    : query(MetadataQuery::make(std::move(index))) {
   query->setPredicate(std::move(predicate));
   query->setSearchScopes({platform::Paths::home()});
   query->setSortDescriptors({{"kMDItemFSSize", false}});

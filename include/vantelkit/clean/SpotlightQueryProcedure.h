@@ -27,7 +27,8 @@ namespace vantelkit {
 
 class SpotlightQueryProcedure : public Procedure, public OutputProcedure<std::vector<std::shared_ptr<FileNode>>> {
  public:
-  explicit SpotlightQueryProcedure(MetadataPredicate predicate);
+  // index: where the query gathers (MetadataIndex::shared() when null).
+  explicit SpotlightQueryProcedure(MetadataPredicate predicate, std::shared_ptr<MetadataIndex> index = nullptr);
   ~SpotlightQueryProcedure() override;
 
   // Handles a gathering notification; one from another query is ignored.
