@@ -77,6 +77,8 @@ class XdgHomeScanProcedure::Walks {
     std::vector<std::uint8_t> taken;
     // How many entries below each one a group has taken.
     std::vector<std::uint32_t> takenBelow;
+    // The newest modification time of anything below each folder.
+    std::vector<std::int64_t> newest;
   };
   struct Place {
     Walked* walked = nullptr;
@@ -86,7 +88,15 @@ class XdgHomeScanProcedure::Walks {
   };
 
   Walks(XdgHomeScanProcedure& owner, bool measuresUsage)
-      : _owner(owner), _measuresUsage(measuresUsage), _skippedMounts(platform::networkOrRemovableMountPoints()) {}
+      : _owner(owner), _measuresUsage(measuresUsage), _skippedMounts(networkAndRemovableMounts()) {}
+
+  // Where network file systems and removable media are mounted: never walked below a folder.
+  static std::vector<std::string> networkAndRemovableMounts() {
+    std::vector<std::string> points;
+    for (const auto& volume : platform::Volumes::shared().mountedVolumes())
+      if (volume.isRemovable || platform::isNetworkFileSystemType(volume.filesystemType)) points.push_back(volume.mountPoint);
+    return points;
+  }
 
   // The walked entry at path, walking path first when no walk holds it; none when path is
   // missing, not a folder where it would have to be walked, or reached through a link.
@@ -133,10 +143,17 @@ class XdgHomeScanProcedure::Walks {
       _owner._scanner = scanner;
     }
     if (_owner._cancelled.load()) scanner->cancel();
+    std::mutex listedMutex;
+    std::unordered_map<Index, std::int64_t> listed;  // guarded by listedMutex
+    DiskScanner::MapRequest request;
+    request.choices.listed = [&listedMutex, &listed](Index folder, std::int64_t newest) {
+      std::lock_guard lock(listedMutex);
+      listed[folder] = newest;
+    };
     std::shared_ptr<DiskMap> map;
     {
       DispatchBlockingScope blocking;
-      map = scanner->scanMap(FileURL::fileURLWithPath(path, true), {});
+      map = scanner->scanMap(FileURL::fileURLWithPath(path, true), std::move(request));
     }
     {
       std::lock_guard lock(_owner._mutex);
@@ -148,6 +165,9 @@ class XdgHomeScanProcedure::Walks {
     walked->usage.assign(count, 0);
     walked->taken.assign(count, 0);
     walked->takenBelow.assign(count, 0);
+    walked->newest.assign(count, 0);
+    for (const auto& [folder, newest] : listed)
+      if (folder < count) walked->newest[folder] = newest;
     // A parent comes before its children in a map, so one pass from the end sums them.
     for (std::size_t index = count; index-- > 0;) {
       const auto& entry = (*map)[static_cast<Index>(index)];
@@ -158,6 +178,7 @@ class XdgHomeScanProcedure::Walks {
       if (index > 0) {
         walked->bytes[entry.parent] += walked->bytes[index];
         walked->usage[entry.parent] += walked->usage[index];
+        walked->newest[entry.parent] = std::max(walked->newest[entry.parent], walked->newest[index]);
       }
     }
     walked->map = std::move(map);
@@ -260,40 +281,6 @@ std::string plural(std::int64_t count, std::string_view word) {
   return std::to_string(count) + " " + std::string(word) + (count == 1 ? "" : "s");
 }
 
-// The newest modification time of folder and everything below it, read through the
-// listing service; stops as soon as one is at least cutoff. None when something inside
-// could not be read.
-std::optional<std::int64_t> newestModification(const std::string& folder, std::int64_t cutoff) {
-  auto own = platform::fileModificationTimeNotFollowingLink(folder);
-  if (!own) return std::nullopt;
-  std::int64_t newest = static_cast<std::int64_t>(*own);
-  struct Visitor final : platform::DirectoryReader::Visitor {
-    std::int64_t* newest;
-    std::vector<std::string>* folders;
-    const std::string* path;
-    bool complete = true;
-    void visit(const platform::DirectoryReader::Entry& entry) override {
-      if (entry.error != 0) complete = false;
-      *newest = std::max(*newest, entry.modified);
-      if (entry.type == platform::FileObjectType::directory) folders->push_back(*path + "/" + std::string(entry.name));
-    }
-    bool wantsEveryStatus() const override { return true; }
-  };
-  auto reader = platform::DirectoryReader::shared();
-  std::vector<std::string> pending{folder};
-  while (!pending.empty() && newest < cutoff) {
-    std::string path = std::move(pending.back());
-    pending.pop_back();
-    Visitor visitor;
-    visitor.newest = &newest;
-    visitor.folders = &pending;
-    visitor.path = &path;
-    if (reader->list(path, false, visitor) != platform::DirectoryReader::Status::complete || !visitor.complete)
-      return std::nullopt;
-  }
-  return newest;
-}
-
 std::string applicationLabel(const XdgHomeScanProcedure::Application& application) {
   if (!application.name.empty()) return application.name;
   if (!application.desktopId.empty()) return application.desktopId;
@@ -391,7 +378,7 @@ void XdgHomeScanProcedure::execute() {
   }
 
   // What other readers list: the thumbnails and the home's trash.
-  for (const std::string& path : {cacheHome + "/thumbnails", dataHome + "/Trash"}) {
+  for (const std::string& path : {cacheHome + "/thumbnails", home + "/.thumbnails", dataHome + "/Trash"}) {
     if (isFolder(path))
       if (auto place = walks.locate(path)) Walks::reserve(*place);
   }
@@ -499,9 +486,10 @@ void XdgHomeScanProcedure::execute() {
     }
     std::sort(candidates.begin(), candidates.end(), [](const auto& a, const auto& b) { return a.first.path() < b.first.path(); });
     for (const auto& [place, kind] : candidates) {
-      if (_cancelled.load()) break;
-      auto newest = newestModification(place.path(), cutoff);
-      if (!newest || *newest >= cutoff) continue;
+      // What cannot be read completely may have changed lately: its activity is unknown.
+      if ((place.entry().marks & (FileNode::unreadable | FileNode::partlyRead | FileNode::notListed)) != 0) continue;
+      const std::optional<std::int64_t> newest = place.walked->newest[place.index];
+      if (*newest >= cutoff) continue;
       const std::int64_t days = (now - *newest) / kSecondsPerDay;
       const auto& map = *place.walked->map;
       std::string name = std::string(map[map[place.index].parent].nameView()) + "/" + std::string(place.entry().nameView());

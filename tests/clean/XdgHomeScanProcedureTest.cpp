@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "fixtures/LinuxDemoHome.h"
+#include "support/FakeVolumes.h"
 #include "support/ScanFixtureTree.h"
 #include "vantelkit/clean/CleanScanner.h"
 #include "vantelkit/foundation/ProcedureQueue.h"
@@ -89,17 +90,6 @@ TEST(XdgHomeScanProcedureNames, ACacheIsTiedToTheFirstFieldOfAnApplicationThatMa
   EXPECT_EQ(Scan::cacheReason("", Scan::Application{}), std::nullopt);
   Scan::Application code{"Visual Studio Code", "code.desktop", "", "", "code"};
   EXPECT_EQ(Scan::cacheReason("code", code), "cache of Visual Studio Code (code)");
-}
-
-TEST(XdgHomeScanProcedureNames, NetworkAndRemovableMountsAreKnownFromTheMountTable) {
-  std::vector<platform::MountInfoEntry> table{
-      {0, 1, "/", "/", "ext4", "/dev/sda1"},
-      {0, 2, "/", "/home/ann/nas", "nfs4", "server:/export"},
-      {0, 3, "/", "/media/ann/USB STICK", "vfat", "/dev/sdb1"},
-      {0, 4, "/", "/home/ann/ssh", "fuse.sshfs", "ann@host:"},
-      {0, 5, "/", "/home/ann/ssh", "ext4", "/dev/sdc1"},  // mounted over the earlier one
-  };
-  EXPECT_THAT(platform::networkOrRemovableMountPoints(table), ElementsAre("/home/ann/nas", "/media/ann/USB STICK"));
 }
 
 TEST_F(XdgHomeScanProcedureTest, TheLinuxDemoHomeGivesEachGroupItsItemsWithTheirReasons) {
@@ -254,6 +244,21 @@ TEST_F(XdgHomeScanProcedureTest, TheXdgVariablesAreIgnoredWithAHomeOverrideAndHo
   ::setenv("HOME", homeBefore.c_str(), 1);
   EXPECT_THAT(listing(withEnvironment.userCache), ElementsAre(Pair("app-b", Pair(20, "application cache"))));
   EXPECT_THAT(listing(withEnvironment.downloads), ElementsAre(Pair("file.txt", Pair(5, "downloaded file"))));
+}
+
+TEST_F(XdgHomeScanProcedureTest, NetworkAndRemovableVolumesInsideTheHomeAreNotWalked) {
+  tree.file("home/.cache/nas/a", 10);
+  tree.file("home/.cache/stick/b", 20);
+  tree.file("home/.cache/disk/c", 30);
+  auto volumes = std::make_shared<vantel::testing::FakeVolumes>();
+  volumes->volumes = {{.mountPoint = "/", .filesystemType = "ext4", .isRootVolume = true},
+                      {.mountPoint = tree.path("home/.cache/nas"), .filesystemType = "nfs4"},
+                      {.mountPoint = tree.path("home/.cache/stick"), .filesystemType = "vfat", .isRemovable = true},
+                      {.mountPoint = tree.path("home/.cache/disk"), .filesystemType = "ext4"}};
+  platform::Volumes::setShared(volumes);
+  auto found = scan();
+  platform::Volumes::setShared(nullptr);
+  EXPECT_THAT(listing(found.userCache), ElementsAre(Pair("disk", Pair(30, "application cache"))));
 }
 
 TEST_F(XdgHomeScanProcedureTest, LinksAreNeverFollowedAndSizesCanBeTheBytesOnDisk) {

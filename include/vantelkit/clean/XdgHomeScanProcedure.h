@@ -6,8 +6,8 @@
 //
 // What each group takes, in this order; what one takes, the later ones leave alone, so a
 // file is in one group at most:
-//  - kept, never listed: $XDG_CACHE_HOME/thumbnails and $XDG_DATA_HOME/Trash (their own
-//    readers list them), and the caches a running desktop holds open or rebuilds at once
+//  - kept, never listed: $XDG_CACHE_HOME/thumbnails, ~/.thumbnails and $XDG_DATA_HOME/Trash
+//    (ThumbnailScanProcedure and TrashScanProcedure list them), and the caches a running desktop holds open or rebuilds at once
 //    (keptCacheNames()): shader caches (mesa, nvidia, Qt) that the GPU driver refills while
 //    windows draw, the shell's and the compositor's caches (gnome-shell, kwin, plasmashell,
 //    ksycoca, the KDE icon cache), and the state of running services (dconf, ibus, at-spi,
@@ -21,9 +21,10 @@
 //    cache, Gradle, Maven, ccache), then the build folders anywhere in the home (node_modules,
 //    a Rust target folder next to Cargo.toml, __pycache__, a virtual environment holding
 //    pyvenv.cfg), outermost only, outside hidden folders (where installed tools keep theirs:
-//    ~/.nvm, ~/.vscode/extensions, ~/.local/share/pipx), ~/snap and the XDG folders, and only when nothing inside (the folder itself included)
-//    was modified within Settings::buildFolderIdleDays; a folder whose inside cannot be read
-//    completely is left out, since its activity is not known.
+//    ~/.nvm, ~/.vscode/extensions, ~/.local/share/pipx), ~/snap and the XDG folders, and only
+//    when nothing inside was modified within Settings::buildFolderIdleDays (the walk reads the
+//    times); a folder whose inside cannot be read completely is left out, since its activity
+//    is not known.
 //  - user caches: each entry of $XDG_CACHE_HOME, tied to an installed application when its
 //    name equals (ignoring letter case) the application's name, desktop ID, Flatpak ID,
 //    Snap name or executable; each Flatpak application's ~/.var/app/<id>/cache; each Snap's

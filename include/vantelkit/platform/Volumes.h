@@ -125,13 +125,4 @@ bool isNetworkFileSystemType(std::string_view filesystemType);
 // when the table cannot be read.
 std::vector<std::string> kernelFileSystemMountPoints();
 
-// True for the types of network file systems (nfs, cifs, smb3, sshfs, davfs and their kin).
-bool isNetworkFileSystemType(std::string_view filesystemType);
-// The mount points of a mount table that hold a network file system or removable media (a
-// volume mounted below /media or /run/media), sorted, each once; a later mount on the same
-// point hides the earlier.
-std::vector<std::string> networkOrRemovableMountPoints(const std::vector<MountInfoEntry>& table);
-// The same for this process's mount table; empty when it cannot be read.
-std::vector<std::string> networkOrRemovableMountPoints();
-
 }  // namespace vantelkit::platform

@@ -238,33 +238,6 @@ std::vector<std::string> kernelFileSystemMountPoints() {
   return points;
 }
 
-bool isNetworkFileSystemType(std::string_view filesystemType) {
-  static constexpr std::array<std::string_view, 17> kinds{
-      "9p",   "afs",        "ceph",      "cifs",       "davfs",      "fuse.davfs2", "fuse.gvfsd-fuse", "fuse.rclone",
-      "fuse.s3fs", "fuse.sshfs", "glusterfs", "ncpfs", "nfs", "nfs4", "smb3", "smbfs", "sshfs"};
-  return std::find(kinds.begin(), kinds.end(), filesystemType) != kinds.end();
-}
-
-std::vector<std::string> networkOrRemovableMountPoints(const std::vector<MountInfoEntry>& table) {
-  std::map<std::string, bool> skippedAt;
-  for (const auto& entry : table) {
-    const std::string& point = entry.mountPoint;
-    const bool removable = point.starts_with("/media/") || point.starts_with("/run/media/");
-    skippedAt[point] = removable || isNetworkFileSystemType(entry.filesystemType);
-  }
-  std::vector<std::string> points;
-  for (auto& [point, skipped] : skippedAt) {
-    if (skipped) points.push_back(point);
-  }
-  return points;
-}
-
-std::vector<std::string> networkOrRemovableMountPoints() {
-  auto table = readFile("/proc/self/mountinfo");
-  if (!table) return {};
-  return networkOrRemovableMountPoints(parseMountInfo(*table));
-}
-
 Volumes& Volumes::shared() {
   std::lock_guard lock(volumesMutex);
   auto& installed = installedVolumes();
