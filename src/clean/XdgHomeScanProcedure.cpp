@@ -7,7 +7,10 @@
 #include <set>
 
 #include "clean/internal/DiskMapMetadataIndex.h"
+#include "vantelkit/applications/LinuxApplicationCatalog.h"
 #include "vantelkit/clean/CleanScanner.h"
+#include "vantelkit/foundation/Logging.h"
+#include "vantelkit/platform/FlatpakInstallations.h"
 #include "vantelkit/platform/DirectoryReader.h"
 #include "vantelkit/platform/DispatchQueue.h"
 #include "vantelkit/platform/FileStatus.h"
@@ -300,10 +303,26 @@ std::optional<std::string> XdgHomeScanProcedure::cacheReason(std::string_view na
   std::string desktopId = application.desktopId;
   if (desktopId.ends_with(".desktop")) desktopId.resize(desktopId.size() - 8);
   for (const std::string* key : std::initializer_list<const std::string*>{
-           &application.flatpakId, &desktopId, &application.snapName, &application.executable, &application.name}) {
+           &application.flatpakId, &desktopId, &application.snapName, &application.executable, &application.windowClass,
+           &application.name}) {
     if (!key->empty() && equalNoCase(name, *key)) return "cache of " + applicationLabel(application) + " (" + *key + ")";
   }
   return std::nullopt;
+}
+
+std::vector<XdgHomeScanProcedure::Application> XdgHomeScanProcedure::installedApplications() {
+  std::vector<Application> applications;
+  const auto catalog = LinuxApplicationCatalog::load();
+  for (const auto& installed : catalog.applications()) {
+    const auto& entry = installed.entry;
+    applications.push_back({.name = entry.name,
+                            .desktopId = entry.desktopId,
+                            .flatpakId = entry.flatpakId.value_or(""),
+                            .snapName = entry.snapName.value_or(""),
+                            .executable = entry.executableName.value_or(""),
+                            .windowClass = entry.startupWMClass.value_or("")});
+  }
+  return applications;
 }
 
 const std::vector<std::string_view>& XdgHomeScanProcedure::keptCacheNames() {
@@ -366,6 +385,7 @@ void XdgHomeScanProcedure::procedureDidCancel(const ErrorPtr&) {
 
 void XdgHomeScanProcedure::execute() {
   XdgHomeScan found;
+  const std::vector<Application> applications = _settings.applications.value_or(installedApplications());
   Walks walks(*this, _settings.measuresUsage);
   const std::string home = Paths::home();
   const std::string cacheHome = Paths::xdgCacheHome();
@@ -505,7 +525,7 @@ void XdgHomeScanProcedure::execute() {
       const auto type = entry.entry().nodeType();
       if (type != FileNode::NodeType::directory && type != FileNode::NodeType::file) continue;
       std::optional<std::string> reason;
-      for (const auto& application : _settings.applications) {
+      for (const auto& application : applications) {
         if ((reason = cacheReason(name, application))) break;
       }
       walks.takeInto(found.userCache, entry, reason.value_or("application cache"), name);
@@ -518,7 +538,7 @@ void XdgHomeScanProcedure::execute() {
         if (!cache || !isFolderPlace(*cache)) continue;
         const std::string id(application.entry().nameView());
         std::optional<std::string> reason;
-        for (const auto& known : _settings.applications) {
+        for (const auto& known : applications) {
           if (!known.flatpakId.empty() && known.flatpakId == id) reason = "cache of " + applicationLabel(known) + " (" + id + ")";
         }
         walks.takeInto(found.userCache, *cache, reason.value_or("cache of the Flatpak application " + id), id);
@@ -653,6 +673,32 @@ void XdgHomeScanProcedure::execute() {
     std::sort(leftovers.begin(), leftovers.end());
     for (const auto& name : leftovers) {
       if (auto place = walks.locate(varTmp + "/" + name)) walks.takeInto(found.packages, *place, "leftover Flatpak download", name);
+    }
+  }
+
+  // Flatpak runtimes that nothing runs on.
+  const auto flatpaks = platform::FlatpakInstallations::shared()->installed();
+  for (const auto& failure : flatpaks.failures) LogWarning("Flatpak installations: " + failure);
+  std::set<std::string> usedRuntimes;
+  std::vector<std::string> extended;  // ids whose extensions are in use with them
+  for (const auto& ref : flatpaks.refs) {
+    if (ref.kind != platform::FlatpakInstalledRef::Kind::application) continue;
+    extended.push_back(ref.id + ".");
+    if (ref.runtime) {
+      usedRuntimes.insert(*ref.runtime);
+      extended.push_back(ref.runtime->substr(0, ref.runtime->find('/')) + ".");
+    }
+  }
+  for (const auto& ref : flatpaks.refs) {
+    if (ref.kind != platform::FlatpakInstalledRef::Kind::runtime) continue;
+    if (usedRuntimes.contains(ref.id + "/" + ref.arch + "/" + ref.branch)) continue;
+    if (ref.id.starts_with("org.gtk.Gtk3theme.") ||
+        std::any_of(extended.begin(), extended.end(), [&](const auto& prefix) { return ref.id.starts_with(prefix); }))
+      continue;
+    if (ref.deployDirectory.empty() || !isFolder(ref.deployDirectory)) continue;
+    if (auto place = walks.locate(ref.deployDirectory)) {
+      walks.takeInto(found.packages, *place,
+                     "Flatpak runtime no installed application uses (" + ref.installation + " installation)", ref.ref());
     }
   }
 

@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "fixtures/LinuxDemoHome.h"
+#include "support/FakeFlatpakInstallations.h"
 #include "support/FakeVolumes.h"
 #include "support/ScanFixtureTree.h"
 #include "vantelkit/clean/CleanScanner.h"
@@ -123,6 +124,8 @@ TEST_F(XdgHomeScanProcedureTest, TheLinuxDemoHomeGivesEachGroupItsItemsWithTheir
                   Pair("mozilla", Pair(1'200'000, "application cache")), Pair("vlc", Pair(150'000, "application cache")),
                   Pair("fontconfig", Pair(200'000, "application cache")), Pair("gimp", Pair(90'000, "application cache")),
                   Pair("org.mozilla.firefox", Pair(1'000'000, "cache of the Flatpak application org.mozilla.firefox")),
+                  Pair("org.example.Paint", Pair(90'000, "cache of Paint (org.example.Paint)")),
+                  Pair("TextPadMain", Pair(40'000, "cache of TextPad (TextPadMain)")),
                   Pair("spotify common", Pair(600'000, "cache of the Snap spotify")),
                   Pair("spotify 72", Pair(100'000, "cache of the Snap spotify")),
                   Pair("Code (Cache)", Pair(300'000, "Chromium-style cache of Code")),
@@ -209,9 +212,9 @@ TEST_F(XdgHomeScanProcedureTest, KeptCachesThumbnailsAndTrashAreNotListedAndCach
   tree.file("home/.cache/vlc/a", 30);
   tree.file("home/.var/app/org.mozilla.firefox/cache/b", 40);
   tree.file("home/.var/app/org.example.NoCache/data/c", 40);
-  Scan::Application firefox{"Firefox", "org.mozilla.firefox.desktop", "org.mozilla.firefox", "", "firefox"};
+  Scan::Application firefox{"Firefox", "org.mozilla.firefox.desktop", "org.mozilla.firefox", "", "firefox", ""};
   Scan::Application vlc{"VLC media player", "vlc.desktop", "", "", "vlc"};
-  auto found = scan({.applications = {firefox, vlc}});
+  auto found = scan({.applications = std::vector{firefox, vlc}});
   EXPECT_THAT(listing(found.userCache),
               UnorderedElementsAre(Pair("vlc", Pair(30, "cache of VLC media player (vlc)")),
                                    Pair("org.mozilla.firefox", Pair(40, "cache of Firefox (org.mozilla.firefox)"))));
@@ -259,6 +262,49 @@ TEST_F(XdgHomeScanProcedureTest, NetworkAndRemovableVolumesInsideTheHomeAreNotWa
   auto found = scan();
   platform::Volumes::setShared(nullptr);
   EXPECT_THAT(listing(found.userCache), ElementsAre(Pair("disk", Pair(30, "application cache"))));
+}
+
+TEST_F(XdgHomeScanProcedureTest, FlatpakRuntimesThatNoApplicationRunsOnAreInstallerPackages) {
+  using vantel::testing::FakeFlatpakInstallations;
+  auto runtime = [&](const std::string& id, const std::string& branch, std::int64_t bytes) {
+    auto ref = FakeFlatpakInstallations::runtime(id, branch);
+    const std::string deployed = "root/var/lib/flatpak/runtime/" + id + "/x86_64/" + branch + "/active";
+    tree.file(deployed + "/files/lib/libexample.so", bytes);
+    ref.deployDirectory = tree.path(deployed);
+    return ref;
+  };
+  auto fake = std::make_shared<FakeFlatpakInstallations>();
+  fake->listing.refs = {
+      FakeFlatpakInstallations::application("org.example.Paint", "1.0", "org.freedesktop.Platform/x86_64/23.08"),
+      runtime("org.freedesktop.Platform", "23.08", 100),               // in use
+      runtime("org.freedesktop.Platform", "22.08", 200),               // an older branch nothing runs on
+      runtime("org.freedesktop.Platform.GL.default", "23.08", 300),    // the driver of a runtime in use
+      runtime("org.example.Paint.Locale", "stable", 40),               // an application's own extension
+      runtime("org.gtk.Gtk3theme.Adwaita-dark", "3.22", 50),           // a theme, loaded unnamed
+      runtime("org.kde.Platform", "5.15-23.08", 400),                  // nothing runs on it
+  };
+  platform::FlatpakInstallations::setShared(fake);
+  auto found = scan();
+  platform::FlatpakInstallations::setShared(nullptr);
+  const std::string reason = "Flatpak runtime no installed application uses (system installation)";
+  EXPECT_THAT(listing(found.packages),
+              UnorderedElementsAre(Pair("runtime/org.freedesktop.Platform/x86_64/22.08", Pair(200, reason)),
+                                   Pair("runtime/org.kde.Platform/x86_64/5.15-23.08", Pair(400, reason))));
+}
+
+TEST_F(XdgHomeScanProcedureTest, WithoutAGivenListTheMenusApplicationsOwnTheirCaches) {
+  tree.file("home/.local/share/applications/org.example.Editor.desktop", 0);
+  {
+    std::ofstream entry(tree.path("home/.local/share/applications/org.example.Editor.desktop"));
+    entry << "[Desktop Entry]\nType=Application\nName=Editor\nExec=/bin/true --edit\nStartupWMClass=EditorMain\n";
+  }
+  tree.file("home/.cache/EditorMain/x", 10);
+  tree.file("home/.cache/org.example.Editor/y", 20);
+  tree.file("home/.cache/true/z", 30);
+  EXPECT_THAT(listing(scan().userCache),
+              UnorderedElementsAre(Pair("EditorMain", Pair(10, "cache of Editor (EditorMain)")),
+                                   Pair("org.example.Editor", Pair(20, "cache of Editor (org.example.Editor)")),
+                                   Pair("true", Pair(30, "cache of Editor (true)"))));
 }
 
 TEST_F(XdgHomeScanProcedureTest, LinksAreNeverFollowedAndSizesCanBeTheBytesOnDisk) {

@@ -105,8 +105,9 @@ class CleanScanner : public std::enable_shared_from_this<CleanScanner> {
     platform::Paths::Layout layout = platform::Paths::Layout::document;
     // xdg: build folders count only when nothing inside changed for this many days.
     int buildFolderIdleDays = 30;
-    // xdg: the installed applications that cache folders are tied to.
-    std::vector<XdgHomeScanProcedure::Application> applications;
+    // xdg: the installed applications that cache folders are tied to; none: those of the
+    // desktop's menus when the scan runs.
+    std::optional<std::vector<XdgHomeScanProcedure::Application>> applications;
   };
   // Set before start(); kept for later scans.
   void setSettings(Settings settings);
