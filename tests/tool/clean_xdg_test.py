@@ -8,6 +8,8 @@ Usage: clean_xdg_test.py PATH_TO_VANTEL
 """
 import json
 import os
+import secrets
+import shutil
 import sys
 import tempfile
 import unittest
@@ -15,6 +17,7 @@ import unittest
 import toolsupport
 
 VANTEL = None
+README = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "README.md")
 
 
 def run(*args, expect=0, **kwargs):
@@ -213,6 +216,22 @@ class CleanXdgToolTest(unittest.TestCase):
         self.assertEqual(cache[0]["error"], "Permission denied")
         self.assertIn("2 folders could not be read", proc.stderr.decode().splitlines()[-1])
         self.assertIn("web-shop/node_modules", [i["name"] for i in by_group(doc)["developer"]["items"]])
+
+    def test_the_readme_shows_what_the_tool_prints_on_both_demos(self):
+        with open(README, encoding="utf-8") as f:
+            blocks = f.read().split("```")
+        shown = [block[1:] for block in blocks if block.startswith("\nDownloads ")]
+        self.assertEqual(len(shown), 2)
+        outputs = []
+        for flags, where in ((["--layout", "xdg"], "/tmp/vantel-linux-demo"), ([], "/tmp/vantel-demo")):
+            # A folder whose path is as long as the README's: the trash's information files
+            # hold paths, and their sizes show.
+            demo = os.path.join("/tmp", "vantel-" + secrets.token_hex(16))[:len(where)]
+            self.addCleanup(shutil.rmtree, demo, True)
+            run("demo-home", *flags, demo)
+            text = run("clean", "--home", os.path.join(demo, "home"), "--root", os.path.join(demo, "root")).stdout
+            outputs.append(text.decode().replace(demo, where))
+        self.assertEqual(outputs, shown)
 
     def test_a_read_only_run_on_this_machines_home_and_root_finishes(self):
         proc = run("clean", "--layout", "xdg", "--json", expect=None, timeout=600)
