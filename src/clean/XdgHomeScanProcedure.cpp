@@ -454,20 +454,24 @@ void XdgHomeScanProcedure::execute() {
   }
 
   // Developer files: the package managers' caches.
-  const std::vector<std::pair<std::string, std::string>> packageCaches{
-      {cacheHome + "/pip", "download cache of pip"},
-      {home + "/.npm/_cacache", "package cache of npm"},
-      {home + "/.cargo/registry", "crates Cargo downloaded"},
-      {cacheHome + "/go-build", "build cache of Go"},
-      {home + "/.gradle/caches", "cache of Gradle"},
-      {home + "/.m2/repository", "artifacts Maven downloaded"},
-      {cacheHome + "/ccache", "compiler cache of ccache"},
-      {home + "/.ccache", "compiler cache of ccache"},
+  struct PackageCache {
+    std::string path;
+    std::string name;
+    std::string reason;
   };
-  for (const auto& [path, reason] : packageCaches) {
-    if (!isFolder(path)) continue;
-    if (auto place = walks.locate(path))
-      walks.takeInto(found.developer, *place, reason, std::string(place->entry().nameView()));
+  const std::vector<PackageCache> packageCaches{
+      {cacheHome + "/pip", "pip cache", "download cache of pip"},
+      {home + "/.npm/_cacache", "npm cache", "package cache of npm"},
+      {home + "/.cargo/registry", "Cargo registry", "crates Cargo downloaded"},
+      {cacheHome + "/go-build", "Go build cache", "build cache of Go"},
+      {home + "/.gradle/caches", "Gradle caches", "cache of Gradle"},
+      {home + "/.m2/repository", "Maven repository", "artifacts Maven downloaded"},
+      {cacheHome + "/ccache", "ccache", "compiler cache of ccache"},
+      {home + "/.ccache", "ccache", "compiler cache of ccache"},
+  };
+  for (const auto& cache : packageCaches) {
+    if (!isFolder(cache.path)) continue;
+    if (auto place = walks.locate(cache.path)) walks.takeInto(found.developer, *place, cache.reason, cache.name);
   }
 
   // Developer files: the build folders of the home, behind the activity guard.
