@@ -16,6 +16,7 @@
 #include "support/ScanFixtureTree.h"
 #include "vantelkit/clean/CleanScanner.h"
 #include "vantelkit/foundation/ProcedureQueue.h"
+#include "vantelkit/metadata/WalkingMetadataIndex.h"
 #include "vantelkit/platform/DispatchQueue.h"
 #include "vantelkit/platform/Paths.h"
 #include "vantelkit/platform/Volumes.h"
@@ -336,6 +337,9 @@ TEST_F(XdgHomeScanProcedureTest, TheCleanScannerOnTheXdgLayoutPutsEachFileInOneG
   setModified(tree.path("home/p/target/release/tool.deb"), std::chrono::system_clock::now() - std::chrono::hours(24 * 50));
   setModified(tree.path("home/p/target/release"), std::chrono::system_clock::now() - std::chrono::hours(24 * 50));
   setModified(tree.path("home/p/target"), std::chrono::system_clock::now() - std::chrono::hours(24 * 50));
+  // The home-wide queries are answered from the home scan's walk: the shared index walks nothing.
+  auto index = WalkingMetadataIndex::make();
+  MetadataIndex::setShared(index);
   auto scanner = CleanScanner::make();
   scanner->setSettings({.layout = platform::Paths::Layout::xdg});
   struct Finished : CleanScannerListener {
@@ -346,6 +350,8 @@ TEST_F(XdgHomeScanProcedureTest, TheCleanScannerOnTheXdgLayoutPutsEachFileInOneG
   scanner->addListener(listener);
   scanner->start();
   ASSERT_TRUE(MainQueue::runUntil([&] { return listener->done; }, 60));
+  MetadataIndex::setShared(nullptr);
+  EXPECT_EQ(index->walksStarted(), 0);
   auto groups = scanner->groups();
   EXPECT_THAT(listing(groups[Group::downloads]), ElementsAre(Pair("huge.bin", Pair(150'000'000, "downloaded file"))));
   EXPECT_THAT(listing(groups[Group::diskImages]),
