@@ -182,7 +182,7 @@ bool isKeptStorage(Category category, std::string_view name) {
       "kdedefaults", "plasma-org.kde.plasma.desktop-appletsrc", "xfce4", "lxsession", "lxqt", "mate", "cinnamon",
       "monitors.xml", "qt5ct", "qt6ct", "trolltech.conf", "qtproject.conf", "enchant", "keyrings"};
   static const std::set<std::string, std::less<>> cache{"thumbnails", "fontconfig", "mesa_shader_cache", "ibus",
-                                                        "dconf", "sessions", "gnome-desktop-thumbnailer", "mime",
+                                                        "dconf", "sessions", "gnome-desktop-thumbnailer", "gnome-shell", "mime",
                                                         "flatpak", "icon-cache.kcache", "ksycoca5", "ksycoca6"};
   static const std::set<std::string, std::less<>> data{
       "applications", "autostart", "flatpak", "mime", "fonts", "icons", "themes", "trash", "keyrings",

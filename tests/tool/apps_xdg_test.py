@@ -142,6 +142,69 @@ class XdgHomeTest(unittest.TestCase):
         run(*self.args, "--layout", "windows", expect=2)
 
 
+class DemoHomeTest(unittest.TestCase):
+    """The sample of `vantel demo-home --layout xdg`: every application, resource and leftover
+    the applications' part of it writes, exactly."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory(prefix="vantel-apps-xdg-demo-")
+        demo = os.path.join(cls.tmp.name, "demo")
+        run("demo-home", "--layout", "xdg", demo)
+        cls.home, cls.root = os.path.join(demo, "home"), os.path.join(demo, "root")
+        cls.doc = json.loads(run("apps", "--home", cls.home, "--root", cls.root, "--json").stdout)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def test_applications_and_their_resources(self):
+        found = {a["desktopId"]: (a["kind"], a["version"],
+                                  sorted((os.path.relpath(r["path"], self.home), r["matchedBy"]["key"],
+                                          r["matchedBy"]["match"], r["size"]) for r in a["resources"]))
+                 for a in self.doc["applications"]}
+        self.assertEqual(found, {
+            "appimagekit_sketch.desktop": ("appImage", "1.2", [(".config/Sketch", "StartupWMClass", "equalIgnoringCase", 2500)]),
+            "notes_notes.desktop": ("snap", "2.4", [(".notes", "X-SnapInstanceName", "equalIgnoringCase", 700),
+                                                    ("snap/notes", "X-SnapInstanceName", "equalIgnoringCase", 12000)]),
+            "org.example.Gallery.desktop": ("systemPackage", None, [
+                (".config/gallery-viewer", "executable", "equalIgnoringCase", 500),
+                (".local/share/Gallery", "reverseDnsLastPart", "equalIgnoringCase", 64000)]),
+            "org.example.Paint.desktop": ("flatpak", None, [
+                (".var/app/org.example.Paint/cache", "X-Flatpak", "equalIgnoringCase", 90000),
+                (".var/app/org.example.Paint/config", "X-Flatpak", "equalIgnoringCase", 400),
+                (".var/app/org.example.Paint/data", "X-Flatpak", "equalIgnoringCase", 1500)]),
+            "scratch.desktop": ("userEntry", None, [(".config/scratch", "desktopId", "equalIgnoringCase", 100)]),
+            "textpad.desktop": ("systemPackage", None, [
+                (".cache/TextPadMain", "StartupWMClass", "equalIgnoringCase", 40000),
+                (".config/autostart/textpad.desktop", "desktopId", "equalIgnoringCase", 72),
+                (".config/textpad", "desktopId", "equalIgnoringCase", 1200),
+                (".config/textpadrc", "desktopId", "equalAfterRemovingSuffix", 300),
+                (".local/state/textpad-sessions", "desktopId", "contained", 800)]),
+        })
+        textpad = [a for a in self.doc["applications"] if a["desktopId"] == "textpad.desktop"][0]
+        self.assertEqual(textpad["name"], "TextPad")
+        for resource in textpad["resources"]:
+            self.assertEqual(resource["matchedBy"]["otherCandidates"], ["scratch.desktop", "textpad-handler.desktop"])
+
+    def test_leftovers(self):
+        reasons = {os.path.relpath(l["path"], self.home): l["reason"] for l in self.doc["leftovers"]}
+        for path, reason in {".var/app/org.example.OldGame": "noInstalledFlatpak", "snap/oldsnap": "noInstalledSnap",
+                             ".config/oldapp": "matchesNoApplication", ".oldtool": "matchesNoApplication",
+                             ".config/autostart/oldsync.desktop": "brokenAutostartEntry",
+                             ".local/share/applications/broken-syntax.desktop": "malformedEntry",
+                             "../root/usr/share/applications/vanished.desktop": "brokenEntry"}.items():
+            self.assertEqual(reasons.get(path), reason, path)
+        for kept in (".config/user-dirs.dirs", ".config/dconf", ".cache/thumbnails", ".local/share/Trash",
+                     ".local/share/keyrings", ".ssh", ".gnupg", ".local", ".config", ".cache", ".cache/fontconfig",
+                     ".cache/mesa_shader_cache", ".local/share/recently-used.xbel", ".local/state/wireplumber"):
+            self.assertNotIn(kept, reasons)
+        for leftover in self.doc["leftovers"]:
+            self.assertTrue(leftover["detail"], leftover)
+            self.assertIsNotNone(leftover["size"], leftover)
+        self.assertEqual(self.doc["unreadable"], [])
+
+
 class LockedTest(unittest.TestCase):
     def test_a_folder_another_user_cannot_read_is_named_never_zero(self):
         user, tmp, vantel = toolsupport.locked_folder_setup(self, VANTEL, "vantel-apps-xdg-locked-")

@@ -1,13 +1,16 @@
 // vantel demo-home [--layout document|xdg] DIR: writes a small home (DIR/home) and system
 // root (DIR/root) that give every group of `vantel clean` something to find: macOS-like for
-// the document layout (the default), a Linux desktop's for xdg.
+// the document layout (the default), a Linux desktop's for xdg, with the desktop entries,
+// storage and leftovers that `vantel apps` lists there.
 #include <fmt/core.h>
 
+#include <stdexcept>
 #include <variant>
 
 #include "Command.h"
 #include "TextOutput.h"
 #include "fixtures/DemoHome.h"
+#include "fixtures/LinuxApplications.h"
 #include "fixtures/LinuxDemoHome.h"
 
 namespace {
@@ -26,9 +29,18 @@ int runDemoHome(const DemoHomeOptions& options) {
     return vantel::kExitFailure;
   }
   const auto& layout = std::get<vantelkit::fixtures::DemoHomeLayout>(written);
+  if (linuxHome) {
+    try {
+      vantelkit::fixtures::writeLinuxApplications(layout);
+    } catch (const std::exception& error) {
+      fmt::print(stderr, "vantel demo-home: {}\n", vantel::escapedForTerminal(error.what()));
+      return vantel::kExitFailure;
+    }
+  }
   const std::string home = vantel::escapedForTerminal(layout.home);
   const std::string root = vantel::escapedForTerminal(layout.root);
   fmt::print("{}\n{}\nRun: vantel clean --home {} --root {}\n", home, root, home, root);
+  if (linuxHome) fmt::print("and: vantel apps --home {} --root {}\n", home, root);
   // A failed write is reported once, with the system's reason, when the tool exits.
   return vantel::flushStandardOutput() ? vantel::kExitSuccess : vantel::kExitFailure;
 }

@@ -203,7 +203,11 @@ void appendApplicationText(std::string& out, const LinuxApplicationRecord& recor
                      record.version ? " " + escapedForTerminal(*record.version) : std::string(),
                      escapedForTerminal(entry.desktopId), kindText(record.application.kind),
                      record.package ? ", " + escapedForTerminal(*record.package) : std::string());
-  out += fmt::format("  application {}, total {}\n", sizeText(record.applicationSize), formatBytes(record.totalSize()));
+  if (record.applicationSize) {
+    out += fmt::format("  application {}, total {}\n", formatBytes(*record.applicationSize), formatBytes(record.totalSize()));
+  } else {
+    out += fmt::format("  total {}\n", formatBytes(record.totalSize()));
+  }
   if (record.runtime) out += fmt::format("  runtime {}\n", escapedForTerminal(*record.runtime));
   for (const auto& resource : record.resources) {
     out += fmt::format("    {:>10}  {:<13} {}{}  ({})\n", sizeText(resource.size),
