@@ -223,7 +223,7 @@ class CleanXdgToolTest(unittest.TestCase):
         shown = [block[1:] for block in blocks if block.startswith("\nDownloads ")]
         self.assertEqual(len(shown), 2)
         outputs = []
-        for flags, where in ((["--layout", "xdg"], "/tmp/vantel-linux-demo"), ([], "/tmp/vantel-demo")):
+        for flags, where in ((["--layout", "xdg"], "/tmp/vantel-xdg-demo"), ([], "/tmp/vantel-demo")):
             # A folder whose path is as long as the README's: the trash's information files
             # hold paths, and their sizes show.
             demo = os.path.join("/tmp", "vantel-" + secrets.token_hex(16))[:len(where)]

@@ -35,7 +35,9 @@ class DesktopEntryError final : public Error {
   std::string description() const override;
   // "line 3: a malformed key", "no Name key".
   std::string localizedDescription() const override;
-  bool operator==(const DesktopEntryError&) const = default;
+  bool operator==(const DesktopEntryError& other) const {
+    return _case == other._case && _line == other._line && _detail == other._detail;
+  }
 
  private:
   DesktopEntryError(Case kind, std::size_t line, std::string detail) : _case(kind), _line(line), _detail(std::move(detail)) {}
