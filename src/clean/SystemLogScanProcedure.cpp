@@ -52,7 +52,8 @@ Items rotatedLogs(const FileNode& root, const std::string& folder, const std::st
     for (const auto& child : node->children()) {
       if (child->type() == FileNode::NodeType::directory) {
         if (child->url().path() != journal) stack.push_back(child.get());
-      } else if (child->type() == FileNode::NodeType::file && classifyLogFileName(child->name()) == LogFileKind::rotated) {
+      } else if (child->type() == FileNode::NodeType::file &&
+                 classifyLogFileName(child->name()) == LogFileKind::rotated) {
         items.push_back(internal::reasonedItem(child, relativePath(folder, child->url().path()), "rotated log", usage));
       }
     }
@@ -75,14 +76,17 @@ std::shared_ptr<CleanScanItem> archivedJournal(const FileNode& journal, bool usa
               internal::reasonedItem(file, relativePath(folder, file->url().path()), "archived journal file", usage));
           archivedTotal += archived.back()->size;
           break;
-        case JournalFileKind::active: activeTotal += internal::measure(*file, usage); break;
-        case JournalFileKind::notJournal: break;
+        case JournalFileKind::active:
+          activeTotal += internal::measure(*file, usage);
+          break;
+        case JournalFileKind::notJournal:
+          break;
       }
     }
   }
-  auto container = CleanScanItem::make(internal::folderNode(folder), std::move(archived), "Archived journal");
-  container->reason = SystemLogScanProcedure::archivedJournalReason(archivedTotal, activeTotal,
-                                                                    SystemLogScanProcedure::journalCap());
+  auto container = CleanScanItem::make(nullptr, std::move(archived), "Archived journal");
+  container->reason =
+      SystemLogScanProcedure::archivedJournalReason(archivedTotal, activeTotal, SystemLogScanProcedure::journalCap());
   return container;
 }
 
@@ -92,7 +96,7 @@ std::shared_ptr<CleanScanItem> topLevelEntries(const FileNode& root, const std::
   for (const auto& child : root.children())
     if (child->type() == FileNode::NodeType::file || child->type() == FileNode::NodeType::directory)
       items.push_back(internal::reasonedItem(child, std::nullopt, reason, usage));
-  return CleanScanItem::make(internal::folderNode(root.url().path()), std::move(items), name);
+  return CleanScanItem::make(nullptr, std::move(items), name);
 }
 
 }  // namespace
@@ -155,7 +159,8 @@ SystemLogScanProcedure::SystemLogScanProcedure(bool measuresUsage) : _measuresUs
   for (const auto& walk : {logWalk, crashWalk, coreWalk})
     if (walk) walks.push_back(walk);
 
-  auto build = [self, logWalk, crashWalk, coreWalk, logs, usage = measuresUsage](std::vector<internal::PendingMeasurement>&) {
+  auto build = [self, logWalk, crashWalk, coreWalk, logs,
+                usage = measuresUsage](std::vector<internal::PendingMeasurement>&) {
     CleanScanItemSet items;
     Unreadable unreadable;
     const auto resultOf = [&](const std::shared_ptr<DiskMapProcedure>& walk) {
@@ -166,24 +171,26 @@ SystemLogScanProcedure::SystemLogScanProcedure(bool measuresUsage) : _measuresUs
     };
     if (auto result = resultOf(logWalk)) {
       const std::string journal = logs + "/journal";
-      items.insert(CleanScanItem::make(internal::folderNode(logs), rotatedLogs(*result->root(), logs, journal, usage),
-                                       "Rotated logs"));
-      if (auto node = internal::childNamed(*result->root(), "journal"); node && node->type() == FileNode::NodeType::directory)
+      items.insert(CleanScanItem::make(nullptr, rotatedLogs(*result->root(), logs, journal, usage), "Rotated logs"));
+      if (auto node = internal::childNamed(*result->root(), "journal");
+          node && node->type() == FileNode::NodeType::directory)
         items.insert(archivedJournal(*node, usage));
     }
-    if (auto result = resultOf(crashWalk)) items.insert(topLevelEntries(*result->root(), "Crash reports", "crash report", usage));
-    if (auto result = resultOf(coreWalk)) items.insert(topLevelEntries(*result->root(), "Core dumps", "core dump", usage));
+    if (auto result = resultOf(crashWalk))
+      items.insert(topLevelEntries(*result->root(), "Crash reports", "crash report", usage));
+    if (auto result = resultOf(coreWalk))
+      items.insert(topLevelEntries(*result->root(), "Core dumps", "core dump", usage));
     if (auto strong = self.lock()) strong->addUnreadable(unreadable);
     return items;
   };
-  auto finish = internal::makeBuildAndFinish(
-      [self]() -> std::shared_ptr<GroupProcedure> { return self.lock(); }, walks, build, measuresUsage,
-      [self](const Unreadable& entries) {
-        if (auto strong = self.lock()) strong->addUnreadable(entries);
-      },
-      [self](CleanScanItemSet items) {
-        if (auto strong = self.lock()) strong->setSuccess(std::move(items));
-      });
+  auto finish = internal::makeBuildAndFinish([self]() -> std::shared_ptr<GroupProcedure> { return self.lock(); }, walks,
+                                             build, measuresUsage,
+                                             [self](const Unreadable& entries) {
+                                               if (auto strong = self.lock()) strong->addUnreadable(entries);
+                                             },
+                                             [self](CleanScanItemSet items) {
+                                               if (auto strong = self.lock()) strong->setSuccess(std::move(items));
+                                             });
   for (const auto& walk : walks) addChild(walk);
   addChild(finish);
 }

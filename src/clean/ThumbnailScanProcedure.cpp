@@ -22,7 +22,8 @@ struct Sorted {
   Items unreadableThumbnails;
 };
 
-void sortFolder(const FileNode& folder, bool failed, bool usage, Sorted& sorted, ThumbnailScanProcedure::Unreadable& unreadable) {
+void sortFolder(const FileNode& folder, bool failed, bool usage, Sorted& sorted,
+                ThumbnailScanProcedure::Unreadable& unreadable) {
   for (const auto& node : folder.children()) {
     if (node->type() != FileNode::NodeType::file) continue;
     if (failed) {
@@ -38,7 +39,8 @@ void sortFolder(const FileNode& folder, bool failed, bool usage, Sorted& sorted,
     std::optional<std::string> uri;
     if (bytes) {
       if (auto texts = readPngText(*bytes)) {
-        if (auto found = texts->find("Thumb::URI"); found != texts->end() && !found->second.empty()) uri = found->second;
+        if (auto found = texts->find("Thumb::URI"); found != texts->end() && !found->second.empty())
+          uri = found->second;
       }
     }
     switch (ThumbnailScanProcedure::originalOf(uri)) {
@@ -53,7 +55,8 @@ void sortFolder(const FileNode& folder, bool failed, bool usage, Sorted& sorted,
         sorted.existing.push_back(internal::reasonedItem(node, std::nullopt, "thumbnail of a non-local file", usage));
         break;
       case ThumbnailScanProcedure::Original::unknown:
-        sorted.unreadableThumbnails.push_back(internal::reasonedItem(node, std::nullopt, "unreadable thumbnail", usage));
+        sorted.unreadableThumbnails.push_back(
+            internal::reasonedItem(node, std::nullopt, "unreadable thumbnail", usage));
         break;
     }
   }
@@ -116,26 +119,29 @@ ThumbnailScanProcedure::ThumbnailScanProcedure(bool measuresUsage) : _measuresUs
         if (auto folder = internal::childNamed(root, name)) sortFolder(*folder, false, usage, sorted, unreadable);
       if (auto fail = internal::childNamed(root, "fail")) {
         for (const auto& thumbnailer : fail->children())
-          if (thumbnailer->type() == FileNode::NodeType::directory) sortFolder(*thumbnailer, true, usage, sorted, unreadable);
+          if (thumbnailer->type() == FileNode::NodeType::directory)
+            sortFolder(*thumbnailer, true, usage, sorted, unreadable);
       }
     }
     Items containers{CleanScanItem::make(nullptr, std::move(sorted.orphaned), "Orphaned thumbnails"),
                      CleanScanItem::make(nullptr, std::move(sorted.existing), "Thumbnails of existing files")};
-    if (!sorted.failed.empty()) containers.push_back(CleanScanItem::make(nullptr, std::move(sorted.failed), "Failed thumbnails"));
+    if (!sorted.failed.empty())
+      containers.push_back(CleanScanItem::make(nullptr, std::move(sorted.failed), "Failed thumbnails"));
     if (!sorted.unreadableThumbnails.empty())
-      containers.push_back(CleanScanItem::make(nullptr, std::move(sorted.unreadableThumbnails), "Unreadable thumbnails"));
-    items.insert(CleanScanItem::make(internal::folderNode(folders.front()), std::move(containers), "Thumbnails"));
+      containers.push_back(
+          CleanScanItem::make(nullptr, std::move(sorted.unreadableThumbnails), "Unreadable thumbnails"));
+    items.insert(CleanScanItem::make(nullptr, std::move(containers), "Thumbnails"));
     if (auto strong = self.lock()) strong->addUnreadable(unreadable);
     return items;
   };
-  auto finish = internal::makeBuildAndFinish(
-      [self]() -> std::shared_ptr<GroupProcedure> { return self.lock(); }, walks, build, measuresUsage,
-      [self](const Unreadable& entries) {
-        if (auto strong = self.lock()) strong->addUnreadable(entries);
-      },
-      [self](CleanScanItemSet items) {
-        if (auto strong = self.lock()) strong->setSuccess(std::move(items));
-      });
+  auto finish = internal::makeBuildAndFinish([self]() -> std::shared_ptr<GroupProcedure> { return self.lock(); }, walks,
+                                             build, measuresUsage,
+                                             [self](const Unreadable& entries) {
+                                               if (auto strong = self.lock()) strong->addUnreadable(entries);
+                                             },
+                                             [self](CleanScanItemSet items) {
+                                               if (auto strong = self.lock()) strong->setSuccess(std::move(items));
+                                             });
   for (const auto& walk : walks) addChild(walk);
   addChild(finish);
 }

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <map>
+#include <set>
 
 #include <fmt/format.h>
 
@@ -30,8 +31,8 @@ bool isPathPrefix(std::string_view prefix, std::string_view path) {
 
 // Kernel and other file systems that never hold a user's files.
 bool isPseudoFileSystemType(std::string_view type) {
-  static constexpr std::string_view others[] = {"autofs", "devtmpfs", "mqueue", "hugetlbfs", "fusectl",
-                                                "configfs", "efivarfs", "rpc_pipefs", "nsfs", "ramfs"};
+  static constexpr std::string_view others[] = {"autofs",   "devtmpfs", "mqueue",     "hugetlbfs", "fusectl",
+                                                "configfs", "efivarfs", "rpc_pipefs", "nsfs",      "ramfs"};
   if (platform::isKernelFileSystemType(type)) return true;
   for (auto other : others)
     if (type == other) return true;
@@ -72,12 +73,15 @@ struct TrashBuild {
     return byName;
   }
 
-  std::shared_ptr<CleanScanItem> build(const FileNode& root) {
-    Items children;
+  // The items of the trash whose walk's root is root.
+  std::vector<std::shared_ptr<CleanScanItem>> build(const FileNode& root) {
+    std::vector<std::shared_ptr<CleanScanItem>> children;
     const auto files = internal::childNamed(root, "files");
     const auto info = internal::childNamed(root, "info");
-    const bool filesListed = !files || (files->type() == FileNode::NodeType::directory && !files->hasMark(FileNode::unreadable));
-    const bool infoListed = !info || (info->type() == FileNode::NodeType::directory && !info->hasMark(FileNode::unreadable));
+    const bool filesListed =
+        !files || (files->type() == FileNode::NodeType::directory && !files->hasMark(FileNode::unreadable));
+    const bool infoListed =
+        !info || (info->type() == FileNode::NodeType::directory && !info->hasMark(FileNode::unreadable));
     std::map<std::string, std::shared_ptr<FileNode>> infoFiles;
     if (info && info->type() == FileNode::NodeType::directory) {
       for (const auto& node : info->children()) {
@@ -87,36 +91,36 @@ struct TrashBuild {
       }
     }
     const auto cache = directorySizes();
-    std::map<std::string, bool> itemFound;
+    std::set<std::string> itemFound;
     if (files && files->type() == FileNode::NodeType::directory) {
       for (const auto& node : files->children()) {
         auto found = infoFiles.find(node->name());
-        itemFound[node->name()] = true;
+        itemFound.insert(node->name());
         children.push_back(trashedItem(node, found == infoFiles.end() ? nullptr : found->second, infoListed, cache));
       }
     }
     for (const auto& [name, node] : infoFiles) {
-      if (itemFound.count(name)) continue;
+      if (itemFound.contains(name)) continue;
       const std::string entryPath = trash.path + "/files/" + name;
       const auto status = platform::pathStatus(entryPath, false);
       if (status.type != platform::FileObjectType::unknown) {
         // A link, pipe, socket or device: not a node of the walk's tree.
         auto entry = FileNode::make(FileURL::fileURLWithPath(entryPath, false), nullptr, status.ownSize,
                                     status.type == platform::FileObjectType::symbolicLink ? FileNode::NodeType::link
-                                                                                         : FileNode::NodeType::file);
+                                                                                          : FileNode::NodeType::file);
         entry->setUsage(status.ownUsage);
         children.push_back(trashedItem(entry, node, infoListed, cache));
       } else if (filesListed && isMissing(status.error)) {
-        children.push_back(internal::reasonedItem(node, std::nullopt, "information file without a trashed item", usage));
+        children.push_back(
+            internal::reasonedItem(node, std::nullopt, "information file without a trashed item", usage));
       }
     }
-    return CleanScanItem::make(internal::folderNode(trash.path), std::move(children), trash.displayName);
+    return children;
   }
 
-  using Items = std::vector<std::shared_ptr<CleanScanItem>>;
-
-  std::shared_ptr<CleanScanItem> trashedItem(const std::shared_ptr<FileNode>& node, const std::shared_ptr<FileNode>& infoNode,
-                                             bool infoListed, const std::map<std::string, TrashDirectorySize>& cache) {
+  std::shared_ptr<CleanScanItem> trashedItem(const std::shared_ptr<FileNode>& node,
+                                             const std::shared_ptr<FileNode>& infoNode, bool infoListed,
+                                             const std::map<std::string, TrashDirectorySize>& cache) {
     std::optional<std::string> name;
     std::string reason;
     std::optional<std::int64_t> infoTime;
@@ -201,27 +205,34 @@ TrashScanProcedure::TrashScanProcedure(bool measuresUsage) : _measuresUsage(meas
   for (const auto& folder : _folders) walks.push_back(internal::makeWalk(folder.path, 2));
 
   auto build = [self, walks, folders = _folders, usage = measuresUsage](std::vector<PendingMeasurement>& pending) {
-    CleanScanItemSet items;
     Unreadable unreadable;
     const auto now = platform::localDateTimeNow();
+    // One container per name: a volume's two trashes are one.
+    std::vector<std::pair<std::string, std::vector<std::shared_ptr<CleanScanItem>>>> containers;
     for (std::size_t i = 0; i < walks.size(); ++i) {
       auto result = internal::walkResult(walks[i]);
       if (!result || !result->root()) continue;
       unreadable.insert(unreadable.end(), result->unreadableEntries().begin(), result->unreadableEntries().end());
       TrashBuild trash{folders[i], usage, now, pending, unreadable};
-      items.insert(trash.build(*result->root()));
+      auto children = trash.build(*result->root());
+      if (containers.empty() || containers.back().first != folders[i].displayName)
+        containers.emplace_back(folders[i].displayName, std::vector<std::shared_ptr<CleanScanItem>>{});
+      auto& into = containers.back().second;
+      into.insert(into.end(), children.begin(), children.end());
     }
+    CleanScanItemSet items;
+    for (auto& [name, children] : containers) items.insert(CleanScanItem::make(nullptr, std::move(children), name));
     if (auto strong = self.lock()) strong->addUnreadable(unreadable);
     return items;
   };
   const internal::UnreadableSink sink = [self](const Unreadable& entries) {
     if (auto strong = self.lock()) strong->addUnreadable(entries);
   };
-  auto finish = internal::makeBuildAndFinish(
-      [self]() -> std::shared_ptr<GroupProcedure> { return self.lock(); }, walks, build, measuresUsage, sink,
-      [self](CleanScanItemSet items) {
-        if (auto strong = self.lock()) strong->setSuccess(std::move(items));
-      });
+  auto finish = internal::makeBuildAndFinish([self]() -> std::shared_ptr<GroupProcedure> { return self.lock(); }, walks,
+                                             build, measuresUsage, sink,
+                                             [self](CleanScanItemSet items) {
+                                               if (auto strong = self.lock()) strong->setSuccess(std::move(items));
+                                             });
   for (const auto& walk : walks) addChild(walk);
   addChild(finish);
 }

@@ -26,8 +26,8 @@ bool plausibleDate(int year, int month, int day) {
 // True when name ends in a separator and a date.
 bool endsInDate(std::string_view name) {
   const auto separated = [&](std::size_t length) {
-    return name.size() > length + 1 && (name[name.size() - length - 1] == '-' || name[name.size() - length - 1] == '.' ||
-                                        name[name.size() - length - 1] == '_');
+    return name.size() > length + 1 && (name[name.size() - length - 1] == '-' ||
+                                        name[name.size() - length - 1] == '.' || name[name.size() - length - 1] == '_');
   };
   const auto tail = [&](std::size_t length) { return name.substr(name.size() - length); };
   for (std::size_t length : {std::size_t{8}, std::size_t{10}}) {

@@ -70,10 +70,14 @@ std::optional<std::pair<std::string, std::string>> textOf(std::string_view type,
 
 std::string PngError::description() const {
   switch (_code) {
-    case Code::notPng: return "notPng";
-    case Code::truncated: return "truncated";
-    case Code::invalidChunk: return "invalidChunk";
-    case Code::checksumMismatch: return "checksumMismatch";
+    case Code::notPng:
+      return "notPng";
+    case Code::truncated:
+      return "truncated";
+    case Code::invalidChunk:
+      return "invalidChunk";
+    case Code::checksumMismatch:
+      return "checksumMismatch";
   }
   return "unknown";
 }

@@ -28,7 +28,8 @@ constexpr std::uint64_t kGiB = std::uint64_t{1} << 30;
 
 Contents contents(const CleanScanItem& container) {
   Contents found;
-  for (const auto& child : container.children) found[child->name().value_or("?")] = {child->size, child->reason.value_or("")};
+  for (const auto& child : container.children)
+    found[child->name().value_or("?")] = {child->size, child->reason.value_or("")};
   return found;
 }
 
@@ -87,7 +88,7 @@ TEST_F(SystemLogScanProcedureTest, RotatedLogsArchivedJournalCrashReportsAndCore
   auto containers = scan();
   ASSERT_EQ(containers.size(), 4u);
   const auto& rotated = *containers.at("Rotated logs");
-  EXPECT_EQ(rotated.file->url().path(), tree.path("root/var/log"));
+  EXPECT_FALSE(rotated.file);
   EXPECT_EQ(contents(rotated), (Contents{{"syslog.1", {200, "rotated log"}},
                                          {"syslog.2.gz", {50, "rotated log"}},
                                          {"apt/history.log.1.gz", {70, "rotated log"}},
@@ -130,7 +131,8 @@ TEST_F(SystemLogScanProcedureTest, TheJournalCapComesFromTheConfigurationOrTheFi
   tree.directory("root/etc/systemd/journald.conf.d");
   std::ofstream(tree.path("root/etc/systemd/journald.conf.d/60-size.conf")) << "[Journal]\nSystemMaxUse=500M\n";
   EXPECT_EQ(SystemLogScanProcedure::configuredJournalMaxUse(), std::uint64_t{500} << 20);
-  EXPECT_EQ(scan().at("Archived journal")->reason, "archived journal: 3 KB archived, 600 bytes active, cap 524.3 MB (SystemMaxUse)");
+  EXPECT_EQ(scan().at("Archived journal")->reason,
+            "archived journal: 3 KB archived, 600 bytes active, cap 524.3 MB (SystemMaxUse)");
 }
 
 TEST_F(SystemLogScanProcedureTest, MissingFoldersGiveNoContainers) {
@@ -208,7 +210,8 @@ TEST(PileScansOnThisMachineTest, FinishWithReasonedItemsOnTheRealRootAndHome) {
   auto trash = std::make_shared<TrashScanProcedure>();
   check(vantel::testing::runToEnd(trash));
   auto thumbnails = std::make_shared<ThumbnailScanProcedure>();
-  for (const auto& top : vantel::testing::runToEnd(thumbnails)) check(CleanScanItemSet(top->children.begin(), top->children.end()));
+  for (const auto& top : vantel::testing::runToEnd(thumbnails))
+    check(CleanScanItemSet(top->children.begin(), top->children.end()));
 }
 
 }  // namespace

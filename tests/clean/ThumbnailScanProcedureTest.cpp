@@ -23,7 +23,8 @@ using Contents = std::map<std::string, std::pair<std::uint64_t, std::string>>;
 
 Contents contents(const CleanScanItem& container) {
   Contents found;
-  for (const auto& child : container.children) found[child->name().value_or("?")] = {child->size, child->reason.value_or("")};
+  for (const auto& child : container.children)
+    found[child->name().value_or("?")] = {child->size, child->reason.value_or("")};
   return found;
 }
 
@@ -78,8 +79,8 @@ TEST_F(ThumbnailScanProcedureTest, SplitsLiveOrphanedFailedAndUnreadableThumbnai
   const std::string png = fixtures::thumbnailPng({{"Thumb::URI", "file:///x"}});
   std::ofstream(tree.path(cache + "normal/truncated.png"), std::ios::binary) << png.substr(0, png.size() - 5);
   const auto failed = thumbnailOf(cache + "fail/gnome-thumbnail-factory/failed.png", photo);
-  tree.file(cache + "fail/stray", 3);             // not in a thumbnailer's folder
-  tree.file(cache + "README", 9);                 // not in a size folder
+  tree.file(cache + "fail/stray", 3);  // not in a thumbnailer's folder
+  tree.file(cache + "README", 9);      // not in a size folder
   tree.symbolicLink(cache + "normal/link.png", "live.png");
   const auto legacy = thumbnailOf("home/.thumbnails/normal/legacy.png", tree.path("home/nothing.png"));
 
@@ -91,7 +92,8 @@ TEST_F(ThumbnailScanProcedureTest, SplitsLiveOrphanedFailedAndUnreadableThumbnai
   EXPECT_EQ(contents(*containers.at("Thumbnails of existing files")),
             (Contents{{"live.png", {live, "thumbnail of an existing file"}},
                       {"remote.png", {remote, "thumbnail of a non-local file"}}}));
-  EXPECT_EQ(contents(*containers.at("Failed thumbnails")), (Contents{{"failed.png", {failed, "failed thumbnail attempt"}}}));
+  EXPECT_EQ(contents(*containers.at("Failed thumbnails")),
+            (Contents{{"failed.png", {failed, "failed thumbnail attempt"}}}));
   EXPECT_EQ(contents(*containers.at("Unreadable thumbnails")),
             (Contents{{"noaddress.png", {noAddress, "unreadable thumbnail"}},
                       {"truncated.png", {png.size() - 5, "unreadable thumbnail"}}}));

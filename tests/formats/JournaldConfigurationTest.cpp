@@ -36,8 +36,7 @@ TEST(JournaldConfigurationTest, DropInsGoByNameWithTheFirstFolderWinning) {
                                    {"/run/systemd/journald.conf.d", {"20-b.conf"}},
                                    {"/usr/lib/systemd/journald.conf.d", {"50-size.conf", "05-vendor.conf", ".conf"}}}),
               ::testing::ElementsAre("/usr/lib/systemd/journald.conf.d/05-vendor.conf",
-                                     "/etc/systemd/journald.conf.d/10-a.conf",
-                                     "/run/systemd/journald.conf.d/20-b.conf",
+                                     "/etc/systemd/journald.conf.d/10-a.conf", "/run/systemd/journald.conf.d/20-b.conf",
                                      "/etc/systemd/journald.conf.d/50-size.conf"));
 }
 

@@ -16,9 +16,10 @@ PngError::Code codeOf(std::string_view bytes) {
 }
 
 TEST(PngTextTest, ReadsTheThumbnailKeys) {
-  const std::string png = fixtures::thumbnailPng(
-      {{"Thumb::URI", "file:///home/u/a%20b.jpg"}, {"Thumb::MTime", "1733043907"}, {"Thumb::URI", "second"},
-       {"Comment", "caf\xE9"}});
+  const std::string png = fixtures::thumbnailPng({{"Thumb::URI", "file:///home/u/a%20b.jpg"},
+                                                  {"Thumb::MTime", "1733043907"},
+                                                  {"Thumb::URI", "second"},
+                                                  {"Comment", "caf\xE9"}});
   ErrorPtr error;
   auto texts = readPngText(png, &error);
   ASSERT_TRUE(texts);

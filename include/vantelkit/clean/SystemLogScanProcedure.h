@@ -3,7 +3,8 @@
 // (/var/log/journal/<machine id>/), the crash reports in /var/crash and systemd's core dumps
 // (/var/lib/systemd/coredump), every folder through platform::Paths::system. Live logs and
 // active journal files are never items.
-// Outputs a container per folder that exists: "Rotated logs" (an item per rotated file, named
+// Outputs a container (without a file: a host acting on it acts on its items, never on the
+// whole folder) per folder that exists: "Rotated logs" (an item per rotated file, named
 // by its path below /var/log, reason "rotated log"), "Archived journal" (an item per archived
 // file, named by its path below the journal folder, reason "archived journal file"; the
 // container's reason states the totals and the cap in force: "archived journal: 1.2 GB

@@ -4,8 +4,10 @@
 // mount table through platform::Volumes; the kernel's pseudo file systems, network and
 // removable volumes are left out unless the home lies on them, and with a root override only
 // volumes below the root count.
-// Outputs one container per trash folder that exists ("Trash" for the home's, "Trash on
-// <mount point>" for a volume's), holding one item per entry of its files/ folder: named after
+// Outputs one container per trash that exists ("Trash" for the home's, "Trash on <mount
+// point>" for a volume's, holding what both of its trash folders hold). Containers have no
+// file, so that a host acting on one acts on its items, never on a whole folder. Each holds
+// one item per entry of a files/ folder: named after
 // the original path's last component, with the reason "trashed 12 days ago from
 // /home/u/Documents/report.pdf" (or "trashed today from ...", "trashed 1 day ago from ...",
 // "trashed from ..., deletion date unknown"), sized in full, folders included. An entry

@@ -33,10 +33,6 @@ std::shared_ptr<FileNode> childNamed(const FileNode& node, std::string_view name
   return nullptr;
 }
 
-std::shared_ptr<FileNode> folderNode(const std::string& path) {
-  return FileNode::make(FileURL::fileURLWithPath(path, true), nullptr, 0, FileNode::NodeType::directory);
-}
-
 std::shared_ptr<CleanScanItem> reasonedItem(std::shared_ptr<FileNode> node, std::optional<std::string> name,
                                             std::optional<std::string> reason, bool usage) {
   const std::uint64_t size = node ? measure(*node, usage) : 0;
@@ -62,12 +58,13 @@ void addFinalPhase(GroupProcedure& group, std::vector<PendingMeasurement> pendin
   for (auto& entry : pending) {
     auto size = SizeProcedure::make(FileURL::fileURLWithPath(entry.folder, true));
     std::weak_ptr<SizeProcedure> weakSize = size;
-    auto set = resultProcessingProcedure(size, [item = entry.item, weakSize, usage, unreadable](const std::int64_t& bytes) {
-      auto measured = weakSize.lock();
-      const std::int64_t value = usage && measured ? measured->usage() : bytes;
-      item->size = value < 0 ? 0 : static_cast<std::uint64_t>(value);
-      if (measured && unreadable) unreadable(measured->unreadable());
-    });
+    auto set =
+        resultProcessingProcedure(size, [item = entry.item, weakSize, usage, unreadable](const std::int64_t& bytes) {
+          auto measured = weakSize.lock();
+          const std::int64_t value = usage && measured ? measured->usage() : bytes;
+          item->size = value < 0 ? 0 : static_cast<std::uint64_t>(value);
+          if (measured && unreadable) unreadable(measured->unreadable());
+        });
     measurements->addChild(size);
     measurements->addChild(set);
   }
@@ -98,7 +95,8 @@ std::shared_ptr<Operation> makeBuildAndFinish(std::function<std::shared_ptr<Grou
     auto strongBlock = procedure.sharedAs<BlockProcedure>();
     DispatchQueue::main()->async([group, pending = std::move(pending), items = std::move(items), usage, unreadable,
                                   deliver, strongBlock]() mutable {
-      if (auto strong = group()) addFinalPhase(*strong, std::move(pending), std::move(items), usage, unreadable, deliver);
+      if (auto strong = group())
+        addFinalPhase(*strong, std::move(pending), std::move(items), usage, unreadable, deliver);
       strongBlock->finish();
     });
   });

@@ -37,9 +37,6 @@ std::uint64_t measure(const FileNode& node, bool usage);
 // The child of node named name; null when there is none.
 std::shared_ptr<FileNode> childNamed(const FileNode& node, std::string_view name);
 
-// A folder as a container's file: size 0, no parent.
-std::shared_ptr<FileNode> folderNode(const std::string& path);
-
 // An item for node with a name and a reason, sized in the chosen measure.
 std::shared_ptr<CleanScanItem> reasonedItem(std::shared_ptr<FileNode> node, std::optional<std::string> name,
                                             std::optional<std::string> reason, bool usage);
