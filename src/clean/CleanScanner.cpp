@@ -4,6 +4,7 @@
 #include <optional>
 #include <unordered_set>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 #include "clean/internal/DiskMapMetadataIndex.h"
@@ -14,6 +15,9 @@
 #include "vantelkit/scanning/ScanPhrases.h"
 #include "vantelkit/scanning/SimpleFileScanProcedure.h"
 #include "vantelkit/clean/SpotlightQueryProcedure.h"
+#include "vantelkit/clean/SystemLogScanProcedure.h"
+#include "vantelkit/clean/ThumbnailScanProcedure.h"
+#include "vantelkit/clean/TrashScanProcedure.h"
 #include "vantelkit/diskmap/SizeProcedure.h"
 #include "vantelkit/foundation/BlockProcedure.h"
 #include "vantelkit/foundation/GroupProcedure.h"
@@ -597,9 +601,37 @@ void CleanScanner::scanXdgGroups() {
   queryStep("(kMDItemFSSize > 100000000)", Group::largeFiles, "largeFiles",
             [](std::string_view) -> std::optional<std::string> { return "larger than 100 MB"; }, true);
   auto largeFilesBlock = std::make_shared<BlockProcedure>([weakSelf] {
-    if (auto self = weakSelf.lock()) self->sortLargeFiles();
+    if (auto self = weakSelf.lock()) {
+      self->sortLargeFiles();
+      self->updateProgress(Group::systemLogs, 0.8);
+    }
   });
   add(largeFilesBlock, "largeFiles sorting", true);
+
+  // The piles with readers of their own: the trash (a container per trash folder, after the
+  // download folder's items), the thumbnails (one container among the user caches) and the
+  // system logs.
+  auto pileStep = [&](auto procedure, Group group, bool replaces, const std::string& name) {
+    using P = typename decltype(procedure)::element_type;
+    auto block = resultBlock(
+        procedure,
+        [weakSelf, group, replaces](const CleanScanItemSet& items) {
+          auto self = weakSelf.lock();
+          if (!self) return;
+          if (replaces) {
+            self->replaceGroup(group, items);
+          } else {
+            self->extendGroup(group, items);
+          }
+        },
+        {}, unreadable);
+    static_assert(std::is_base_of_v<Procedure, P>);
+    addProducer(procedure, name + " scan");
+    add(block, name + " result", false);
+  };
+  pileStep(std::make_shared<TrashScanProcedure>(measuresUsage()), Group::downloads, false, "trash");
+  pileStep(std::make_shared<ThumbnailScanProcedure>(measuresUsage()), Group::userCache, false, "thumbnails");
+  pileStep(std::make_shared<SystemLogScanProcedure>(measuresUsage()), Group::systemLogs, true, "systemLogs");
 
   // Each file in one group, then the end; the walk is let go.
   auto finalBlock = std::make_shared<BlockProcedure>([weakSelf, index = home->mapIndex()] {

@@ -7,7 +7,10 @@
 #include <set>
 
 #include "clean/internal/DiskMapMetadataIndex.h"
+#include "vantelkit/applications/LinuxApplicationCatalog.h"
 #include "vantelkit/clean/CleanScanner.h"
+#include "vantelkit/foundation/Logging.h"
+#include "vantelkit/platform/FlatpakInstallations.h"
 #include "vantelkit/platform/DirectoryReader.h"
 #include "vantelkit/platform/DispatchQueue.h"
 #include "vantelkit/platform/FileStatus.h"
@@ -77,6 +80,8 @@ class XdgHomeScanProcedure::Walks {
     std::vector<std::uint8_t> taken;
     // How many entries below each one a group has taken.
     std::vector<std::uint32_t> takenBelow;
+    // The newest modification time of anything below each folder.
+    std::vector<std::int64_t> newest;
   };
   struct Place {
     Walked* walked = nullptr;
@@ -86,7 +91,15 @@ class XdgHomeScanProcedure::Walks {
   };
 
   Walks(XdgHomeScanProcedure& owner, bool measuresUsage)
-      : _owner(owner), _measuresUsage(measuresUsage), _skippedMounts(platform::networkOrRemovableMountPoints()) {}
+      : _owner(owner), _measuresUsage(measuresUsage), _skippedMounts(networkAndRemovableMounts()) {}
+
+  // Where network file systems and removable media are mounted: never walked below a folder.
+  static std::vector<std::string> networkAndRemovableMounts() {
+    std::vector<std::string> points;
+    for (const auto& volume : platform::Volumes::shared().mountedVolumes())
+      if (volume.isRemovable || platform::isNetworkFileSystemType(volume.filesystemType)) points.push_back(volume.mountPoint);
+    return points;
+  }
 
   // The walked entry at path, walking path first when no walk holds it; none when path is
   // missing, not a folder where it would have to be walked, or reached through a link.
@@ -133,10 +146,17 @@ class XdgHomeScanProcedure::Walks {
       _owner._scanner = scanner;
     }
     if (_owner._cancelled.load()) scanner->cancel();
+    std::mutex listedMutex;
+    std::unordered_map<Index, std::int64_t> listed;  // guarded by listedMutex
+    DiskScanner::MapRequest request;
+    request.choices.listed = [&listedMutex, &listed](Index folder, std::int64_t newest) {
+      std::lock_guard lock(listedMutex);
+      listed[folder] = newest;
+    };
     std::shared_ptr<DiskMap> map;
     {
       DispatchBlockingScope blocking;
-      map = scanner->scanMap(FileURL::fileURLWithPath(path, true), {});
+      map = scanner->scanMap(FileURL::fileURLWithPath(path, true), std::move(request));
     }
     {
       std::lock_guard lock(_owner._mutex);
@@ -148,6 +168,9 @@ class XdgHomeScanProcedure::Walks {
     walked->usage.assign(count, 0);
     walked->taken.assign(count, 0);
     walked->takenBelow.assign(count, 0);
+    walked->newest.assign(count, 0);
+    for (const auto& [folder, newest] : listed)
+      if (folder < count) walked->newest[folder] = newest;
     // A parent comes before its children in a map, so one pass from the end sums them.
     for (std::size_t index = count; index-- > 0;) {
       const auto& entry = (*map)[static_cast<Index>(index)];
@@ -158,6 +181,7 @@ class XdgHomeScanProcedure::Walks {
       if (index > 0) {
         walked->bytes[entry.parent] += walked->bytes[index];
         walked->usage[entry.parent] += walked->usage[index];
+        walked->newest[entry.parent] = std::max(walked->newest[entry.parent], walked->newest[index]);
       }
     }
     walked->map = std::move(map);
@@ -260,40 +284,6 @@ std::string plural(std::int64_t count, std::string_view word) {
   return std::to_string(count) + " " + std::string(word) + (count == 1 ? "" : "s");
 }
 
-// The newest modification time of folder and everything below it, read through the
-// listing service; stops as soon as one is at least cutoff. None when something inside
-// could not be read.
-std::optional<std::int64_t> newestModification(const std::string& folder, std::int64_t cutoff) {
-  auto own = platform::fileModificationTimeNotFollowingLink(folder);
-  if (!own) return std::nullopt;
-  std::int64_t newest = static_cast<std::int64_t>(*own);
-  struct Visitor final : platform::DirectoryReader::Visitor {
-    std::int64_t* newest;
-    std::vector<std::string>* folders;
-    const std::string* path;
-    bool complete = true;
-    void visit(const platform::DirectoryReader::Entry& entry) override {
-      if (entry.error != 0) complete = false;
-      *newest = std::max(*newest, entry.modified);
-      if (entry.type == platform::FileObjectType::directory) folders->push_back(*path + "/" + std::string(entry.name));
-    }
-    bool wantsEveryStatus() const override { return true; }
-  };
-  auto reader = platform::DirectoryReader::shared();
-  std::vector<std::string> pending{folder};
-  while (!pending.empty() && newest < cutoff) {
-    std::string path = std::move(pending.back());
-    pending.pop_back();
-    Visitor visitor;
-    visitor.newest = &newest;
-    visitor.folders = &pending;
-    visitor.path = &path;
-    if (reader->list(path, false, visitor) != platform::DirectoryReader::Status::complete || !visitor.complete)
-      return std::nullopt;
-  }
-  return newest;
-}
-
 std::string applicationLabel(const XdgHomeScanProcedure::Application& application) {
   if (!application.name.empty()) return application.name;
   if (!application.desktopId.empty()) return application.desktopId;
@@ -313,10 +303,26 @@ std::optional<std::string> XdgHomeScanProcedure::cacheReason(std::string_view na
   std::string desktopId = application.desktopId;
   if (desktopId.ends_with(".desktop")) desktopId.resize(desktopId.size() - 8);
   for (const std::string* key : std::initializer_list<const std::string*>{
-           &application.flatpakId, &desktopId, &application.snapName, &application.executable, &application.name}) {
+           &application.flatpakId, &desktopId, &application.snapName, &application.executable, &application.windowClass,
+           &application.name}) {
     if (!key->empty() && equalNoCase(name, *key)) return "cache of " + applicationLabel(application) + " (" + *key + ")";
   }
   return std::nullopt;
+}
+
+std::vector<XdgHomeScanProcedure::Application> XdgHomeScanProcedure::installedApplications() {
+  std::vector<Application> applications;
+  const auto catalog = LinuxApplicationCatalog::load();
+  for (const auto& installed : catalog.applications()) {
+    const auto& entry = installed.entry;
+    applications.push_back({.name = entry.name,
+                            .desktopId = entry.desktopId,
+                            .flatpakId = entry.flatpakId.value_or(""),
+                            .snapName = entry.snapName.value_or(""),
+                            .executable = entry.executableName.value_or(""),
+                            .windowClass = entry.startupWMClass.value_or("")});
+  }
+  return applications;
 }
 
 const std::vector<std::string_view>& XdgHomeScanProcedure::keptCacheNames() {
@@ -379,6 +385,7 @@ void XdgHomeScanProcedure::procedureDidCancel(const ErrorPtr&) {
 
 void XdgHomeScanProcedure::execute() {
   XdgHomeScan found;
+  const std::vector<Application> applications = _settings.applications.value_or(installedApplications());
   Walks walks(*this, _settings.measuresUsage);
   const std::string home = Paths::home();
   const std::string cacheHome = Paths::xdgCacheHome();
@@ -391,7 +398,7 @@ void XdgHomeScanProcedure::execute() {
   }
 
   // What other readers list: the thumbnails and the home's trash.
-  for (const std::string& path : {cacheHome + "/thumbnails", dataHome + "/Trash"}) {
+  for (const std::string& path : {cacheHome + "/thumbnails", home + "/.thumbnails", dataHome + "/Trash"}) {
     if (isFolder(path))
       if (auto place = walks.locate(path)) Walks::reserve(*place);
   }
@@ -447,20 +454,24 @@ void XdgHomeScanProcedure::execute() {
   }
 
   // Developer files: the package managers' caches.
-  const std::vector<std::pair<std::string, std::string>> packageCaches{
-      {cacheHome + "/pip", "download cache of pip"},
-      {home + "/.npm/_cacache", "package cache of npm"},
-      {home + "/.cargo/registry", "crates Cargo downloaded"},
-      {cacheHome + "/go-build", "build cache of Go"},
-      {home + "/.gradle/caches", "cache of Gradle"},
-      {home + "/.m2/repository", "artifacts Maven downloaded"},
-      {cacheHome + "/ccache", "compiler cache of ccache"},
-      {home + "/.ccache", "compiler cache of ccache"},
+  struct PackageCache {
+    std::string path;
+    std::string name;
+    std::string reason;
   };
-  for (const auto& [path, reason] : packageCaches) {
-    if (!isFolder(path)) continue;
-    if (auto place = walks.locate(path))
-      walks.takeInto(found.developer, *place, reason, std::string(place->entry().nameView()));
+  const std::vector<PackageCache> packageCaches{
+      {cacheHome + "/pip", "pip cache", "download cache of pip"},
+      {home + "/.npm/_cacache", "npm cache", "package cache of npm"},
+      {home + "/.cargo/registry", "Cargo registry", "crates Cargo downloaded"},
+      {cacheHome + "/go-build", "Go build cache", "build cache of Go"},
+      {home + "/.gradle/caches", "Gradle caches", "cache of Gradle"},
+      {home + "/.m2/repository", "Maven repository", "artifacts Maven downloaded"},
+      {cacheHome + "/ccache", "ccache", "compiler cache of ccache"},
+      {home + "/.ccache", "ccache", "compiler cache of ccache"},
+  };
+  for (const auto& cache : packageCaches) {
+    if (!isFolder(cache.path)) continue;
+    if (auto place = walks.locate(cache.path)) walks.takeInto(found.developer, *place, cache.reason, cache.name);
   }
 
   // Developer files: the build folders of the home, behind the activity guard.
@@ -499,9 +510,10 @@ void XdgHomeScanProcedure::execute() {
     }
     std::sort(candidates.begin(), candidates.end(), [](const auto& a, const auto& b) { return a.first.path() < b.first.path(); });
     for (const auto& [place, kind] : candidates) {
-      if (_cancelled.load()) break;
-      auto newest = newestModification(place.path(), cutoff);
-      if (!newest || *newest >= cutoff) continue;
+      // What cannot be read completely may have changed lately: its activity is unknown.
+      if ((place.entry().marks & (FileNode::unreadable | FileNode::partlyRead | FileNode::notListed)) != 0) continue;
+      const std::optional<std::int64_t> newest = place.walked->newest[place.index];
+      if (*newest >= cutoff) continue;
       const std::int64_t days = (now - *newest) / kSecondsPerDay;
       const auto& map = *place.walked->map;
       std::string name = std::string(map[map[place.index].parent].nameView()) + "/" + std::string(place.entry().nameView());
@@ -517,7 +529,7 @@ void XdgHomeScanProcedure::execute() {
       const auto type = entry.entry().nodeType();
       if (type != FileNode::NodeType::directory && type != FileNode::NodeType::file) continue;
       std::optional<std::string> reason;
-      for (const auto& application : _settings.applications) {
+      for (const auto& application : applications) {
         if ((reason = cacheReason(name, application))) break;
       }
       walks.takeInto(found.userCache, entry, reason.value_or("application cache"), name);
@@ -530,7 +542,7 @@ void XdgHomeScanProcedure::execute() {
         if (!cache || !isFolderPlace(*cache)) continue;
         const std::string id(application.entry().nameView());
         std::optional<std::string> reason;
-        for (const auto& known : _settings.applications) {
+        for (const auto& known : applications) {
           if (!known.flatpakId.empty() && known.flatpakId == id) reason = "cache of " + applicationLabel(known) + " (" + id + ")";
         }
         walks.takeInto(found.userCache, *cache, reason.value_or("cache of the Flatpak application " + id), id);
@@ -665,6 +677,32 @@ void XdgHomeScanProcedure::execute() {
     std::sort(leftovers.begin(), leftovers.end());
     for (const auto& name : leftovers) {
       if (auto place = walks.locate(varTmp + "/" + name)) walks.takeInto(found.packages, *place, "leftover Flatpak download", name);
+    }
+  }
+
+  // Flatpak runtimes that nothing runs on.
+  const auto flatpaks = platform::FlatpakInstallations::shared()->installed();
+  for (const auto& failure : flatpaks.failures) LogWarning("Flatpak installations: " + failure);
+  std::set<std::string> usedRuntimes;
+  std::vector<std::string> extended;  // ids whose extensions are in use with them
+  for (const auto& ref : flatpaks.refs) {
+    if (ref.kind != platform::FlatpakInstalledRef::Kind::application) continue;
+    extended.push_back(ref.id + ".");
+    if (ref.runtime) {
+      usedRuntimes.insert(*ref.runtime);
+      extended.push_back(ref.runtime->substr(0, ref.runtime->find('/')) + ".");
+    }
+  }
+  for (const auto& ref : flatpaks.refs) {
+    if (ref.kind != platform::FlatpakInstalledRef::Kind::runtime) continue;
+    if (usedRuntimes.contains(ref.id + "/" + ref.arch + "/" + ref.branch)) continue;
+    if (ref.id.starts_with("org.gtk.Gtk3theme.") ||
+        std::any_of(extended.begin(), extended.end(), [&](const auto& prefix) { return ref.id.starts_with(prefix); }))
+      continue;
+    if (ref.deployDirectory.empty() || !isFolder(ref.deployDirectory)) continue;
+    if (auto place = walks.locate(ref.deployDirectory)) {
+      walks.takeInto(found.packages, *place,
+                     "Flatpak runtime no installed application uses (" + ref.installation + " installation)", ref.ref());
     }
   }
 

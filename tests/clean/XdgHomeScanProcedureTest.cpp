@@ -11,9 +11,12 @@
 #include <tuple>
 
 #include "fixtures/LinuxDemoHome.h"
+#include "support/FakeFlatpakInstallations.h"
+#include "support/FakeVolumes.h"
 #include "support/ScanFixtureTree.h"
 #include "vantelkit/clean/CleanScanner.h"
 #include "vantelkit/foundation/ProcedureQueue.h"
+#include "vantelkit/metadata/WalkingMetadataIndex.h"
 #include "vantelkit/platform/DispatchQueue.h"
 #include "vantelkit/platform/Paths.h"
 #include "vantelkit/platform/Volumes.h"
@@ -91,17 +94,6 @@ TEST(XdgHomeScanProcedureNames, ACacheIsTiedToTheFirstFieldOfAnApplicationThatMa
   EXPECT_EQ(Scan::cacheReason("code", code), "cache of Visual Studio Code (code)");
 }
 
-TEST(XdgHomeScanProcedureNames, NetworkAndRemovableMountsAreKnownFromTheMountTable) {
-  std::vector<platform::MountInfoEntry> table{
-      {0, 1, "/", "/", "ext4", "/dev/sda1"},
-      {0, 2, "/", "/home/ann/nas", "nfs4", "server:/export"},
-      {0, 3, "/", "/media/ann/USB STICK", "vfat", "/dev/sdb1"},
-      {0, 4, "/", "/home/ann/ssh", "fuse.sshfs", "ann@host:"},
-      {0, 5, "/", "/home/ann/ssh", "ext4", "/dev/sdc1"},  // mounted over the earlier one
-  };
-  EXPECT_THAT(platform::networkOrRemovableMountPoints(table), ElementsAre("/home/ann/nas", "/media/ann/USB STICK"));
-}
-
 TEST_F(XdgHomeScanProcedureTest, TheLinuxDemoHomeGivesEachGroupItsItemsWithTheirReasons) {
   tree.directory("demo");
   std::filesystem::remove(tree.path("home"));
@@ -133,6 +125,8 @@ TEST_F(XdgHomeScanProcedureTest, TheLinuxDemoHomeGivesEachGroupItsItemsWithTheir
                   Pair("mozilla", Pair(1'200'000, "application cache")), Pair("vlc", Pair(150'000, "application cache")),
                   Pair("fontconfig", Pair(200'000, "application cache")), Pair("gimp", Pair(90'000, "application cache")),
                   Pair("org.mozilla.firefox", Pair(1'000'000, "cache of the Flatpak application org.mozilla.firefox")),
+                  Pair("org.example.Paint", Pair(90'000, "cache of Paint (org.example.Paint)")),
+                  Pair("TextPadMain", Pair(40'000, "cache of TextPad (TextPadMain)")),
                   Pair("spotify common", Pair(600'000, "cache of the Snap spotify")),
                   Pair("spotify 72", Pair(100'000, "cache of the Snap spotify")),
                   Pair("Code (Cache)", Pair(300'000, "Chromium-style cache of Code")),
@@ -145,13 +139,13 @@ TEST_F(XdgHomeScanProcedureTest, TheLinuxDemoHomeGivesEachGroupItsItemsWithTheir
                                    Pair(".xsession-errors", Pair(25'000, "X session error log")),
                                    Pair(".xsession-errors.old", Pair(18'000, "X session error log of the session before"))));
   EXPECT_THAT(listing(found.developer),
-              UnorderedElementsAre(Pair("pip", Pair(700'000, "download cache of pip")),
-                                   Pair("_cacache", Pair(800'000, "package cache of npm")),
-                                   Pair("registry", Pair(900'000, "crates Cargo downloaded")),
-                                   Pair("go-build", Pair(400'000, "build cache of Go")),
-                                   Pair("caches", Pair(300'000, "cache of Gradle")),
-                                   Pair("repository", Pair(250'000, "artifacts Maven downloaded")),
-                                   Pair(".ccache", Pair(150'000, "compiler cache of ccache")),
+              UnorderedElementsAre(Pair("pip cache", Pair(700'000, "download cache of pip")),
+                                   Pair("npm cache", Pair(800'000, "package cache of npm")),
+                                   Pair("Cargo registry", Pair(900'000, "crates Cargo downloaded")),
+                                   Pair("Go build cache", Pair(400'000, "build cache of Go")),
+                                   Pair("Gradle caches", Pair(300'000, "cache of Gradle")),
+                                   Pair("Maven repository", Pair(250'000, "artifacts Maven downloaded")),
+                                   Pair("ccache", Pair(150'000, "compiler cache of ccache")),
                                    Pair("web-shop/node_modules", Pair(1'100'000, "npm packages" + idle)),
                                    Pair("rust-tool/target", Pair(2'000'177, "Rust build output" + idle)),
                                    Pair("scraper/__pycache__", Pair(30'000, "Python bytecode" + idle)),
@@ -219,9 +213,9 @@ TEST_F(XdgHomeScanProcedureTest, KeptCachesThumbnailsAndTrashAreNotListedAndCach
   tree.file("home/.cache/vlc/a", 30);
   tree.file("home/.var/app/org.mozilla.firefox/cache/b", 40);
   tree.file("home/.var/app/org.example.NoCache/data/c", 40);
-  Scan::Application firefox{"Firefox", "org.mozilla.firefox.desktop", "org.mozilla.firefox", "", "firefox"};
+  Scan::Application firefox{"Firefox", "org.mozilla.firefox.desktop", "org.mozilla.firefox", "", "firefox", ""};
   Scan::Application vlc{"VLC media player", "vlc.desktop", "", "", "vlc"};
-  auto found = scan({.applications = {firefox, vlc}});
+  auto found = scan({.applications = std::vector{firefox, vlc}});
   EXPECT_THAT(listing(found.userCache),
               UnorderedElementsAre(Pair("vlc", Pair(30, "cache of VLC media player (vlc)")),
                                    Pair("org.mozilla.firefox", Pair(40, "cache of Firefox (org.mozilla.firefox)"))));
@@ -256,6 +250,64 @@ TEST_F(XdgHomeScanProcedureTest, TheXdgVariablesAreIgnoredWithAHomeOverrideAndHo
   EXPECT_THAT(listing(withEnvironment.downloads), ElementsAre(Pair("file.txt", Pair(5, "downloaded file"))));
 }
 
+TEST_F(XdgHomeScanProcedureTest, NetworkAndRemovableVolumesInsideTheHomeAreNotWalked) {
+  tree.file("home/.cache/nas/a", 10);
+  tree.file("home/.cache/stick/b", 20);
+  tree.file("home/.cache/disk/c", 30);
+  auto volumes = std::make_shared<vantel::testing::FakeVolumes>();
+  volumes->volumes = {{.mountPoint = "/", .filesystemType = "ext4", .isRootVolume = true},
+                      {.mountPoint = tree.path("home/.cache/nas"), .filesystemType = "nfs4"},
+                      {.mountPoint = tree.path("home/.cache/stick"), .filesystemType = "vfat", .isRemovable = true},
+                      {.mountPoint = tree.path("home/.cache/disk"), .filesystemType = "ext4"}};
+  platform::Volumes::setShared(volumes);
+  auto found = scan();
+  platform::Volumes::setShared(nullptr);
+  EXPECT_THAT(listing(found.userCache), ElementsAre(Pair("disk", Pair(30, "application cache"))));
+}
+
+TEST_F(XdgHomeScanProcedureTest, FlatpakRuntimesThatNoApplicationRunsOnAreInstallerPackages) {
+  using vantel::testing::FakeFlatpakInstallations;
+  auto runtime = [&](const std::string& id, const std::string& branch, std::int64_t bytes) {
+    auto ref = FakeFlatpakInstallations::runtime(id, branch);
+    const std::string deployed = "root/var/lib/flatpak/runtime/" + id + "/x86_64/" + branch + "/active";
+    tree.file(deployed + "/files/lib/libexample.so", bytes);
+    ref.deployDirectory = tree.path(deployed);
+    return ref;
+  };
+  auto fake = std::make_shared<FakeFlatpakInstallations>();
+  fake->listing.refs = {
+      FakeFlatpakInstallations::application("org.example.Paint", "1.0", "org.freedesktop.Platform/x86_64/23.08"),
+      runtime("org.freedesktop.Platform", "23.08", 100),               // in use
+      runtime("org.freedesktop.Platform", "22.08", 200),               // an older branch nothing runs on
+      runtime("org.freedesktop.Platform.GL.default", "23.08", 300),    // the driver of a runtime in use
+      runtime("org.example.Paint.Locale", "stable", 40),               // an application's own extension
+      runtime("org.gtk.Gtk3theme.Adwaita-dark", "3.22", 50),           // a theme, loaded unnamed
+      runtime("org.kde.Platform", "5.15-23.08", 400),                  // nothing runs on it
+  };
+  platform::FlatpakInstallations::setShared(fake);
+  auto found = scan();
+  platform::FlatpakInstallations::setShared(nullptr);
+  const std::string reason = "Flatpak runtime no installed application uses (system installation)";
+  EXPECT_THAT(listing(found.packages),
+              UnorderedElementsAre(Pair("runtime/org.freedesktop.Platform/x86_64/22.08", Pair(200, reason)),
+                                   Pair("runtime/org.kde.Platform/x86_64/5.15-23.08", Pair(400, reason))));
+}
+
+TEST_F(XdgHomeScanProcedureTest, WithoutAGivenListTheMenusApplicationsOwnTheirCaches) {
+  tree.file("home/.local/share/applications/org.example.Editor.desktop", 0);
+  {
+    std::ofstream entry(tree.path("home/.local/share/applications/org.example.Editor.desktop"));
+    entry << "[Desktop Entry]\nType=Application\nName=Editor\nExec=/bin/true --edit\nStartupWMClass=EditorMain\n";
+  }
+  tree.file("home/.cache/EditorMain/x", 10);
+  tree.file("home/.cache/org.example.Editor/y", 20);
+  tree.file("home/.cache/true/z", 30);
+  EXPECT_THAT(listing(scan().userCache),
+              UnorderedElementsAre(Pair("EditorMain", Pair(10, "cache of Editor (EditorMain)")),
+                                   Pair("org.example.Editor", Pair(20, "cache of Editor (org.example.Editor)")),
+                                   Pair("true", Pair(30, "cache of Editor (true)"))));
+}
+
 TEST_F(XdgHomeScanProcedureTest, LinksAreNeverFollowedAndSizesCanBeTheBytesOnDisk) {
   tree.directory("outside");
   tree.file("outside/big", 5000);
@@ -285,6 +337,9 @@ TEST_F(XdgHomeScanProcedureTest, TheCleanScannerOnTheXdgLayoutPutsEachFileInOneG
   setModified(tree.path("home/p/target/release/tool.deb"), std::chrono::system_clock::now() - std::chrono::hours(24 * 50));
   setModified(tree.path("home/p/target/release"), std::chrono::system_clock::now() - std::chrono::hours(24 * 50));
   setModified(tree.path("home/p/target"), std::chrono::system_clock::now() - std::chrono::hours(24 * 50));
+  // The home-wide queries are answered from the home scan's walk: the shared index walks nothing.
+  auto index = WalkingMetadataIndex::make();
+  MetadataIndex::setShared(index);
   auto scanner = CleanScanner::make();
   scanner->setSettings({.layout = platform::Paths::Layout::xdg});
   struct Finished : CleanScannerListener {
@@ -295,6 +350,8 @@ TEST_F(XdgHomeScanProcedureTest, TheCleanScannerOnTheXdgLayoutPutsEachFileInOneG
   scanner->addListener(listener);
   scanner->start();
   ASSERT_TRUE(MainQueue::runUntil([&] { return listener->done; }, 60));
+  MetadataIndex::setShared(nullptr);
+  EXPECT_EQ(index->walksStarted(), 0);
   auto groups = scanner->groups();
   EXPECT_THAT(listing(groups[Group::downloads]), ElementsAre(Pair("huge.bin", Pair(150'000'000, "downloaded file"))));
   EXPECT_THAT(listing(groups[Group::diskImages]),

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <random>
 
 #include "support/BundleBuilder.h"
@@ -178,9 +179,13 @@ class FakeVolumeProbe final : public platform::VolumeProbe {
   }
   std::string fileSystemKind(std::string_view) override { return "ext4"; }
   std::optional<std::string> mountTable() override { return table; }
+  bool isRemovableDevice(unsigned major, unsigned minor) override {
+    return removable.count({major, minor}) != 0;
+  }
 
   std::map<std::string, platform::FolderDevice> folders;
   std::optional<std::string> table;
+  std::set<std::pair<unsigned, unsigned>> removable;
 };
 
 TEST(VolumeLookupTest, FindsTheStartUpVolumeByItsDeviceWhenTheMountTableLeavesOutRoot) {
@@ -204,6 +209,30 @@ TEST(VolumeLookupTest, FindsTheStartUpVolumeByItsDeviceWhenTheMountTableLeavesOu
   // A folder of the host's volume bound into the chroot names the device.
   *probe->table += "42 39 254:1 /home /home rw - ext4 /dev/vda1 rw\n";
   EXPECT_EQ(volumes->volumeOfFolder("/etc"), (MountedVolume{"/", "/dev/vda1", "ext4", true}));
+}
+
+TEST(VolumeLookupTest, ListsMountedVolumesOncePerMountPointWithRemovableAndNetworkOnesKnown) {
+  auto probe = std::make_shared<FakeVolumeProbe>();
+  probe->table =
+      "20 1 254:1 / / rw - ext4 /dev/vda1 rw\n"
+      "40 20 0:22 / /proc rw - proc proc rw\n"
+      "41 20 8:17 / /mnt/stick rw - vfat /dev/sdb1 rw\n"
+      "42 20 8:33 / /run/media/u/DISK rw - ext4 /dev/sdc1 rw\n"
+      "43 20 0:55 / /srv/share rw - nfs4 nas:/share rw\n"
+      "44 20 0:56 / /srv/share rw - tmpfs tmpfs rw\n";
+  probe->removable = {{8, 17}};
+  auto volumes = platform::makeLinuxVolumes(probe)->mountedVolumes();
+  EXPECT_EQ(volumes, (std::vector<MountedVolume>{{"/", "/dev/vda1", "ext4", true, false},
+                                                 {"/proc", "proc", "proc", false, false},
+                                                 {"/mnt/stick", "/dev/sdb1", "vfat", false, true},
+                                                 {"/run/media/u/DISK", "/dev/sdc1", "ext4", false, true},
+                                                 {"/srv/share", "tmpfs", "tmpfs", false, false}}));
+  EXPECT_TRUE(platform::isNetworkFileSystemType("nfs4"));
+  EXPECT_TRUE(platform::isNetworkFileSystemType("fuse.sshfs"));
+  EXPECT_TRUE(platform::isNetworkFileSystemType("fuse.gvfsd-fuse"));
+  EXPECT_FALSE(platform::isNetworkFileSystemType("ext4"));
+  probe->table.reset();
+  EXPECT_TRUE(platform::makeLinuxVolumes(probe)->mountedVolumes().empty());
 }
 
 TEST(DiskImageSystemTest, AFileOnTheStartUpVolumeIsNotOnAnImage) {

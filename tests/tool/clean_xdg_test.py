@@ -8,6 +8,8 @@ Usage: clean_xdg_test.py PATH_TO_VANTEL
 """
 import json
 import os
+import secrets
+import shutil
 import sys
 import tempfile
 import unittest
@@ -15,6 +17,7 @@ import unittest
 import toolsupport
 
 VANTEL = None
+README = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "README.md")
 
 
 def run(*args, expect=0, **kwargs):
@@ -64,12 +67,37 @@ class CleanXdgToolTest(unittest.TestCase):
         self.assertEqual(self.doc["layout"], "xdg")
         self.assertTrue(self.doc["complete"])
         self.assertEqual(self.doc["unreadable"], [])
+        reasons = set()
         for name, group in self.groups.items():
-            if name != "systemLogs":
-                self.assertGreater(len(group["items"]), 0, name)
+            self.assertGreater(len(group["items"]), 0, name)
             self.assertEqual(group["size"], sum(item["size"] for item in group["items"]), name)
             for item in all_items(group["items"]):
-                self.assertTrue(item.get("reason"), (name, item["name"]))
+                # Containers may say what they hold by their names; what they hold says why.
+                if not item["children"]:
+                    self.assertTrue(item.get("reason"), (name, item["name"]))
+                reasons.add(item.get("reason"))
+        expected = ["downloaded file", "unfinished download", "installer package", "AppImage application",
+                    "Flatpak install link", "Snap package", "disk image", "virtual machine disk",
+                    "larger than 100 MB", "application cache", "cache of TextPad (TextPadMain)",
+                    "cache of Paint (org.example.Paint)", "cache of the Snap spotify",
+                    "Chromium-style cache of Code", "log file", "log folder", "X session error log",
+                    "X session error log of the session before", "download cache of pip",
+                    "package cache of npm", "crates Cargo downloaded", "build cache of Go", "cache of Gradle",
+                    "artifacts Maven downloaded", "compiler cache of ccache", "npm packages, untouched for 90 days",
+                    "Rust build output, untouched for 90 days", "Python bytecode, untouched for 90 days",
+                    "Python virtual environment, untouched for 90 days",
+                    "packages apt downloaded (removing them needs root)", "leftover Flatpak download",
+                    "attachment kept by Geary", "attachments Geary downloaded", "mail cache of Evolution",
+                    "rotated log", "archived journal file", "crash report", "core dump",
+                    "thumbnail of an existing file", "thumbnail of a file that no longer exists",
+                    "thumbnail of a non-local file", "failed thumbnail attempt", "unreadable thumbnail",
+                    "no information file", "information file without a trashed item"]
+        for reason in expected:
+            self.assertIn(reason, reasons)
+        self.assertTrue(any(r and r.startswith("archived journal: ") and "cap 524.3 MB (SystemMaxUse)" in r
+                            for r in reasons), reasons)
+        trashed = f"trashed 60 days ago from {self.home}/Documents/old-report.pdf"
+        self.assertIn(trashed, reasons)
         downloads = self.reasons("downloads")
         self.assertEqual(downloads["conference-talk.mp4.crdownload"], (800000, "unfinished download"))
         self.assertEqual(downloads["screen-recording.mkv"], (180000000, "downloaded file"))
@@ -188,6 +216,22 @@ class CleanXdgToolTest(unittest.TestCase):
         self.assertEqual(cache[0]["error"], "Permission denied")
         self.assertIn("2 folders could not be read", proc.stderr.decode().splitlines()[-1])
         self.assertIn("web-shop/node_modules", [i["name"] for i in by_group(doc)["developer"]["items"]])
+
+    def test_the_readme_shows_what_the_tool_prints_on_both_demos(self):
+        with open(README, encoding="utf-8") as f:
+            blocks = f.read().split("```")
+        shown = [block[1:] for block in blocks if block.startswith("\nDownloads ")]
+        self.assertEqual(len(shown), 2)
+        outputs = []
+        for flags, where in ((["--layout", "xdg"], "/tmp/vantel-xdg-demo"), ([], "/tmp/vantel-demo")):
+            # A folder whose path is as long as the README's: the trash's information files
+            # hold paths, and their sizes show.
+            demo = os.path.join("/tmp", "vantel-" + secrets.token_hex(16))[:len(where)]
+            self.addCleanup(shutil.rmtree, demo, True)
+            run("demo-home", *flags, demo)
+            text = run("clean", "--home", os.path.join(demo, "home"), "--root", os.path.join(demo, "root")).stdout
+            outputs.append(text.decode().replace(demo, where))
+        self.assertEqual(outputs, shown)
 
     def test_a_read_only_run_on_this_machines_home_and_root_finishes(self):
         proc = run("clean", "--layout", "xdg", "--json", expect=None, timeout=600)

@@ -4,13 +4,11 @@
 // storage and leftovers that `vantel apps` lists there.
 #include <fmt/core.h>
 
-#include <stdexcept>
 #include <variant>
 
 #include "Command.h"
 #include "TextOutput.h"
 #include "fixtures/DemoHome.h"
-#include "fixtures/LinuxApplications.h"
 #include "fixtures/LinuxDemoHome.h"
 
 namespace {
@@ -29,14 +27,6 @@ int runDemoHome(const DemoHomeOptions& options) {
     return vantel::kExitFailure;
   }
   const auto& layout = std::get<vantelkit::fixtures::DemoHomeLayout>(written);
-  if (linuxHome) {
-    try {
-      vantelkit::fixtures::writeLinuxApplications(layout);
-    } catch (const std::exception& error) {
-      fmt::print(stderr, "vantel demo-home: {}\n", vantel::escapedForTerminal(error.what()));
-      return vantel::kExitFailure;
-    }
-  }
   const std::string home = vantel::escapedForTerminal(layout.home);
   const std::string root = vantel::escapedForTerminal(layout.root);
   fmt::print("{}\n{}\nRun: vantel clean --home {} --root {}\n", home, root, home, root);

@@ -96,15 +96,18 @@ class CleanScanner : public std::enable_shared_from_this<CleanScanner> {
   // downloads, user caches, user logs, developer files and mail attachments from one walk of
   // the home (and installer packages from the distribution's package caches), the metadata
   // queries for installer packages (.deb, .rpm, .AppImage, .flatpakref, .snap), disk images
-  // (.iso, .img, .qcow2, .vdi, .vmdk, .dmg) and large files are answered from that walk, and
-  // every item says why it may go (CleanScanItem::reason); sizes come from the walk, so there
-  // is no separate size phase.
+  // (.iso, .img, .qcow2, .vdi, .vmdk, .dmg) and large files are answered from that walk, the
+  // trash is a container per trash folder inside the downloads group (TrashScanProcedure),
+  // the thumbnails one container inside the user caches (ThumbnailScanProcedure), and the
+  // system logs come from SystemLogScanProcedure. Every item says why it may go
+  // (CleanScanItem::reason); sizes come from the walks, so there is no separate size phase.
   struct Settings {
     platform::Paths::Layout layout = platform::Paths::Layout::document;
     // xdg: build folders count only when nothing inside changed for this many days.
     int buildFolderIdleDays = 30;
-    // xdg: the installed applications that cache folders are tied to.
-    std::vector<XdgHomeScanProcedure::Application> applications;
+    // xdg: the installed applications that cache folders are tied to; none: those of the
+    // desktop's menus when the scan runs.
+    std::optional<std::vector<XdgHomeScanProcedure::Application>> applications;
   };
   // Set before start(); kept for later scans.
   void setSettings(Settings settings);

@@ -6,8 +6,8 @@
 //
 // What each group takes, in this order; what one takes, the later ones leave alone, so a
 // file is in one group at most:
-//  - kept, never listed: $XDG_CACHE_HOME/thumbnails and $XDG_DATA_HOME/Trash (their own
-//    readers list them), and the caches a running desktop holds open or rebuilds at once
+//  - kept, never listed: $XDG_CACHE_HOME/thumbnails, ~/.thumbnails and $XDG_DATA_HOME/Trash
+//    (ThumbnailScanProcedure and TrashScanProcedure list them), and the caches a running desktop holds open or rebuilds at once
 //    (keptCacheNames()): shader caches (mesa, nvidia, Qt) that the GPU driver refills while
 //    windows draw, the shell's and the compositor's caches (gnome-shell, kwin, plasmashell,
 //    ksycoca, the KDE icon cache), and the state of running services (dconf, ibus, at-spi,
@@ -21,12 +21,13 @@
 //    cache, Gradle, Maven, ccache), then the build folders anywhere in the home (node_modules,
 //    a Rust target folder next to Cargo.toml, __pycache__, a virtual environment holding
 //    pyvenv.cfg), outermost only, outside hidden folders (where installed tools keep theirs:
-//    ~/.nvm, ~/.vscode/extensions, ~/.local/share/pipx), ~/snap and the XDG folders, and only when nothing inside (the folder itself included)
-//    was modified within Settings::buildFolderIdleDays; a folder whose inside cannot be read
-//    completely is left out, since its activity is not known.
+//    ~/.nvm, ~/.vscode/extensions, ~/.local/share/pipx), ~/snap and the XDG folders, and only
+//    when nothing inside was modified within Settings::buildFolderIdleDays (the walk reads the
+//    times); a folder whose inside cannot be read completely is left out, since its activity
+//    is not known.
 //  - user caches: each entry of $XDG_CACHE_HOME, tied to an installed application when its
-//    name equals (ignoring letter case) the application's name, desktop ID, Flatpak ID,
-//    Snap name or executable; each Flatpak application's ~/.var/app/<id>/cache; each Snap's
+//    name equals (ignoring letter case) the application's Flatpak ID, desktop ID, Snap name,
+//    executable, window class or name, in that order; each Flatpak application's ~/.var/app/<id>/cache; each Snap's
 //    ~/snap/<name>/<revision>/.cache and ~/snap/<name>/common/.cache; and the Chromium-style
 //    caches (Cache, Code Cache, GPUCache) of $XDG_CONFIG_HOME/<App> and <App>/<profile>.
 //  - user logs: "*.log" files and "logs" folders below $XDG_STATE_HOME and below each folder
@@ -35,7 +36,10 @@
 //    ".part", ".crdownload" and ".download" files are unfinished downloads; installer
 //    packages and disk images there go to their own groups.
 //  - installer packages below the root, sized read-only: the package caches of apt, dnf and
-//    pacman, and leftover Flatpak download caches (/var/tmp/flatpak-cache-*).
+//    pacman, leftover Flatpak download caches (/var/tmp/flatpak-cache-*), and the Flatpak
+//    runtimes (platform::FlatpakInstallations) that no installed application runs on, apart
+//    from extensions of a runtime or an application in use (GL drivers, locales, codecs) and
+//    GTK themes, which applications load without naming them.
 //
 // Sizes are the sums of the regular files below an item (logical; bytes allocated on disk
 // when measuring usage). Links are never followed; network file systems and removable media
@@ -85,11 +89,16 @@ class XdgHomeScanProcedure : public Procedure, public OutputProcedure<XdgHomeSca
     std::string flatpakId;   // "org.mozilla.firefox"
     std::string snapName;    // "firefox"
     std::string executable;  // "firefox" (the file name of the command)
+    std::string windowClass;  // StartupWMClass: "Navigator"
     bool operator==(const Application&) const = default;
   };
 
+  // The applications of the desktop's menus (LinuxApplicationCatalog), each once.
+  static std::vector<Application> installedApplications();
+
   struct Settings {
-    std::vector<Application> applications;
+    // None: installedApplications(), read when the scan runs.
+    std::optional<std::vector<Application>> applications;
     // Build folders count only when nothing inside changed for this many days.
     int buildFolderIdleDays = 30;
     // Sizes are the bytes allocated on disk instead of logical sizes.

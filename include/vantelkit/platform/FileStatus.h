@@ -2,6 +2,7 @@
 // error numbers as error codes and texts. Thread safety: safe to call from any thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -18,6 +19,20 @@ FileObjectType fileObjectTypeNotFollowingLink(std::string_view path);
 // When the item's content last changed, in seconds since 1970-01-01T00:00:00Z (fractions
 // included); none when the item cannot be examined.
 std::optional<double> fileModificationTimeNotFollowingLink(std::string_view path);
+
+// True when path is a folder, not a link, with the sticky bit set (a folder where only an
+// entry's owner may remove it, as a shared trash's top folder must be).
+bool isStickyFolderNotFollowingLink(std::string_view path);
+
+// The bytes of the regular file at path, at most limit of them. None, with error set, when
+// it cannot be read, when it is longer (std::errc::file_too_large), when it is not a regular
+// file (std::errc::invalid_argument: a fifo or device is never read from), or when path is a
+// link and followLink is false (std::errc::too_many_symbolic_link_levels).
+std::optional<std::string> readSmallFile(std::string_view path, std::size_t limit, bool followLink,
+                                         std::error_code& error);
+
+// The real user id of this process.
+unsigned currentUserId();
 
 struct PathStatus {
   FileObjectType type = FileObjectType::unknown;

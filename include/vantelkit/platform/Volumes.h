@@ -24,6 +24,9 @@ struct MountedVolume {
   // True for the volume that holds "/" (the same device): the system's start-up volume,
   // also in a chroot or container whose "/" the mount table does not show.
   bool isRootVolume = false;
+  // True for a volume on a removable device (the kernel says so, or it is mounted below
+  // /media or /run/media, where desktops mount what is plugged in).
+  bool isRemovable = false;
   bool operator==(const MountedVolume&) const = default;
 };
 
@@ -55,6 +58,10 @@ class Volumes {
   // The standard output of "/usr/bin/hdiutil info -plist" when that tool exists and exits
   // with status 0; none otherwise.
   virtual std::optional<std::string> diskImageToolInformation() = 0;
+  // Every volume the mount table lists now, in mount order, one per mount point (a later
+  // mount on the same point hides the earlier); empty when the table cannot be read. This
+  // default knows none.
+  virtual std::vector<MountedVolume> mountedVolumes() { return {}; }
 };
 
 // One line of /proc/<pid>/mountinfo.
@@ -93,6 +100,13 @@ class VolumeProbe {
   virtual std::string fileSystemKind(std::string_view path) = 0;
   // The text of this process's mount table (/proc/self/mountinfo); none when unreadable.
   virtual std::optional<std::string> mountTable() = 0;
+  // True when the block device major:minor (or the disk it is a partition of) is removable.
+  // This default says no.
+  virtual bool isRemovableDevice(unsigned major, unsigned minor) {
+    (void)major;
+    (void)minor;
+    return false;
+  }
 };
 
 // The Volumes of a Linux system, whose volume lookup reads probe (the running system when
@@ -103,17 +117,12 @@ std::shared_ptr<Volumes> makeLinuxVolumes(std::shared_ptr<VolumeProbe> probe = n
 // sysfs, cgroup, debugfs, devpts and their kin), as ncdu's --exclude-kernfs knows them.
 bool isKernelFileSystemType(std::string_view filesystemType);
 
+// True for the types of file systems reached over a network (nfs, cifs, smb3, sshfs and
+// other FUSE network mounts, ceph, glusterfs, 9p, afs, davfs).
+bool isNetworkFileSystemType(std::string_view filesystemType);
+
 // Where kernel file systems are mounted now, from this process's mount table, sorted; empty
 // when the table cannot be read.
 std::vector<std::string> kernelFileSystemMountPoints();
-
-// True for the types of network file systems (nfs, cifs, smb3, sshfs, davfs and their kin).
-bool isNetworkFileSystemType(std::string_view filesystemType);
-// The mount points of a mount table that hold a network file system or removable media (a
-// volume mounted below /media or /run/media), sorted, each once; a later mount on the same
-// point hides the earlier.
-std::vector<std::string> networkOrRemovableMountPoints(const std::vector<MountInfoEntry>& table);
-// The same for this process's mount table; empty when it cannot be read.
-std::vector<std::string> networkOrRemovableMountPoints();
 
 }  // namespace vantelkit::platform

@@ -75,6 +75,54 @@ bool globMatches(const std::string& pattern, const std::string& text) {
   return ::fnmatch(pattern.c_str(), text.c_str(), 0) == 0;
 }
 
+bool isStickyFolderNotFollowingLink(std::string_view path) {
+  struct stat status {};
+  if (::lstat(std::string(path).c_str(), &status) != 0) return false;
+  return S_ISDIR(status.st_mode) && (status.st_mode & S_ISVTX) != 0;
+}
+
+std::optional<std::string> readSmallFile(std::string_view path, std::size_t limit, bool followLink,
+                                         std::error_code& error) {
+  error.clear();
+  const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (followLink ? 0 : O_NOFOLLOW);
+  const int descriptor = ::open(std::string(path).c_str(), flags);
+  if (descriptor < 0) {
+    error = errorCodeFromNumber(errno);
+    return std::nullopt;
+  }
+  std::optional<std::string> bytes;
+  struct stat status {};
+  if (::fstat(descriptor, &status) != 0) {
+    error = errorCodeFromNumber(errno);
+  } else if (!S_ISREG(status.st_mode)) {
+    error = std::make_error_code(std::errc::invalid_argument);
+  } else {
+    std::string data;
+    char buffer[65536];
+    for (;;) {
+      const ssize_t count = ::read(descriptor, buffer, sizeof buffer);
+      if (count < 0 && errno == EINTR) continue;
+      if (count < 0) {
+        error = errorCodeFromNumber(errno);
+        break;
+      }
+      if (count == 0) {
+        bytes = std::move(data);
+        break;
+      }
+      if (data.size() + static_cast<std::size_t>(count) > limit) {
+        error = std::make_error_code(std::errc::file_too_large);
+        break;
+      }
+      data.append(buffer, static_cast<std::size_t>(count));
+    }
+  }
+  ::close(descriptor);
+  return bytes;
+}
+
+unsigned currentUserId() { return static_cast<unsigned>(::getuid()); }
+
 std::optional<double> fileModificationTimeNotFollowingLink(std::string_view path) {
   struct stat status {};
   if (::lstat(std::string(path).c_str(), &status) != 0) return std::nullopt;

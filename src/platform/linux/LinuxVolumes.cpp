@@ -102,6 +102,13 @@ class LinuxVolumeProbe final : public VolumeProbe {
   }
 
   std::optional<std::string> mountTable() override { return readFile("/proc/self/mountinfo"); }
+
+  bool isRemovableDevice(unsigned major, unsigned minor) override {
+    const std::string device = "/sys/dev/block/" + std::to_string(major) + ":" + std::to_string(minor);
+    auto flag = readFile(device + "/removable");
+    if (!flag) flag = readFile(device + "/../removable");  // a partition: its disk's
+    return flag && !flag->empty() && flag->front() == '1';
+  }
 };
 
 MountedVolume volumeOf(const MountInfoEntry& entry, bool isRootVolume) {
@@ -111,6 +118,20 @@ MountedVolume volumeOf(const MountInfoEntry& entry, bool isRootVolume) {
 class LinuxVolumes final : public Volumes {
  public:
   explicit LinuxVolumes(std::shared_ptr<VolumeProbe> probe) : _probe(std::move(probe)) {}
+
+  std::vector<MountedVolume> mountedVolumes() override {
+    const auto table = _probe->mountTable();
+    if (!table) return {};
+    std::vector<MountedVolume> volumes;
+    for (const auto& entry : parseMountInfo(*table)) {
+      std::erase_if(volumes, [&](const MountedVolume& known) { return known.mountPoint == entry.mountPoint; });
+      MountedVolume volume = volumeOf(entry, entry.mountPoint == "/");
+      volume.isRemovable = isPathPrefix("/media", entry.mountPoint) || isPathPrefix("/run/media", entry.mountPoint) ||
+                           (entry.major != 0 && _probe->isRemovableDevice(entry.major, entry.minor));
+      volumes.push_back(std::move(volume));
+    }
+    return volumes;
+  }
 
   std::optional<MountedVolume> volumeOfFolder(std::string_view path) override {
     auto folder = _probe->folderDevice(path.empty() ? "/" : path);
@@ -195,6 +216,13 @@ bool isKernelFileSystemType(std::string_view filesystemType) {
   return std::find(kinds.begin(), kinds.end(), filesystemType) != kinds.end();
 }
 
+bool isNetworkFileSystemType(std::string_view filesystemType) {
+  static constexpr std::array<std::string_view, 16> kinds{
+      "9p",         "afs",          "ceph",       "cifs",      "coda",         "davfs",       "fuse.davfs2", "fuse.rclone",
+      "fuse.s3fs",  "fuse.sshfs",   "glusterfs",  "ncpfs",     "nfs",          "nfs4",        "smb3",        "smbfs"};
+  return std::find(kinds.begin(), kinds.end(), filesystemType) != kinds.end() || filesystemType.starts_with("fuse.gvfs");
+}
+
 std::vector<std::string> kernelFileSystemMountPoints() {
   std::vector<std::string> points;
   auto table = readFile("/proc/self/mountinfo");
@@ -208,33 +236,6 @@ std::vector<std::string> kernelFileSystemMountPoints() {
     if (kernel) points.push_back(point);
   }
   return points;
-}
-
-bool isNetworkFileSystemType(std::string_view filesystemType) {
-  static constexpr std::array<std::string_view, 17> kinds{
-      "9p",   "afs",        "ceph",      "cifs",       "davfs",      "fuse.davfs2", "fuse.gvfsd-fuse", "fuse.rclone",
-      "fuse.s3fs", "fuse.sshfs", "glusterfs", "ncpfs", "nfs", "nfs4", "smb3", "smbfs", "sshfs"};
-  return std::find(kinds.begin(), kinds.end(), filesystemType) != kinds.end();
-}
-
-std::vector<std::string> networkOrRemovableMountPoints(const std::vector<MountInfoEntry>& table) {
-  std::map<std::string, bool> skippedAt;
-  for (const auto& entry : table) {
-    const std::string& point = entry.mountPoint;
-    const bool removable = point.starts_with("/media/") || point.starts_with("/run/media/");
-    skippedAt[point] = removable || isNetworkFileSystemType(entry.filesystemType);
-  }
-  std::vector<std::string> points;
-  for (auto& [point, skipped] : skippedAt) {
-    if (skipped) points.push_back(point);
-  }
-  return points;
-}
-
-std::vector<std::string> networkOrRemovableMountPoints() {
-  auto table = readFile("/proc/self/mountinfo");
-  if (!table) return {};
-  return networkOrRemovableMountPoints(parseMountInfo(*table));
 }
 
 Volumes& Volumes::shared() {
