@@ -4,8 +4,10 @@
 #include <optional>
 #include <unordered_set>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
+#include "clean/internal/DiskMapMetadataIndex.h"
 #include "clean/internal/ResourceImage.h"
 #include "vantelkit/applications/ApplicationBundleScanProcedure.h"
 #include "vantelkit/clean/CleanMatchingScanProcedure.h"
@@ -13,6 +15,9 @@
 #include "vantelkit/scanning/ScanPhrases.h"
 #include "vantelkit/scanning/SimpleFileScanProcedure.h"
 #include "vantelkit/clean/SpotlightQueryProcedure.h"
+#include "vantelkit/clean/SystemLogScanProcedure.h"
+#include "vantelkit/clean/ThumbnailScanProcedure.h"
+#include "vantelkit/clean/TrashScanProcedure.h"
 #include "vantelkit/diskmap/SizeProcedure.h"
 #include "vantelkit/foundation/BlockProcedure.h"
 #include "vantelkit/foundation/GroupProcedure.h"
@@ -247,8 +252,19 @@ void CleanScanner::extendGroup(CleanScanGroup group, const CleanScanItemSet& ite
   _groups[group].insert(items.begin(), items.end());
 }
 
+void CleanScanner::setSettings(Settings settings) {
+  std::lock_guard lock(_mutex);
+  _settings = std::move(settings);
+}
+
+CleanScanner::Settings CleanScanner::settings() const {
+  std::lock_guard lock(_mutex);
+  return _settings;
+}
+
 void CleanScanner::start() {
   bool running = false;
+  auto layout = platform::Paths::Layout::document;
   {
     std::lock_guard lock(_mutex);
     running = _isRunning.exchange(true);
@@ -256,6 +272,7 @@ void CleanScanner::start() {
       _cancelled = false;
       _producers.clear();
       _unreadable.clear();
+      _layoutInUse = layout = _settings.layout;
     }
   }
   if (running) {
@@ -263,6 +280,12 @@ void CleanScanner::start() {
     return;
   }
   _listeners.notify([](CleanScannerListener& listener) { listener.scanDidStart(); });
+  if (layout == platform::Paths::Layout::xdg) {
+    DispatchQueue::main()->async([weakSelf = weak_from_this()] {
+      if (auto self = weakSelf.lock()) self->scanXdgGroups();
+    });
+    return;
+  }
 
   auto applications = ApplicationBundleScanProcedure::make();
   applications->setName("applications scan");
@@ -482,6 +505,153 @@ void CleanScanner::scanGroups() {
   _listeners.addToQueue(_queue, chain);
 }
 
+void CleanScanner::scanXdgGroups() {
+  using Group = CleanScanGroup;
+  if (wasCancelled()) {
+    calculateSizes();
+    return;
+  }
+  updateProgress(Group::downloads, 0.05);
+  const Settings settings = this->settings();
+  const std::weak_ptr<CleanScanner> weakSelf = weak_from_this();
+  const UnreadableSink unreadable = unreadableSink();
+  std::vector<std::shared_ptr<Procedure>> chain;
+  std::vector<std::shared_ptr<Procedure>> producers;
+  std::shared_ptr<Procedure> previous;
+  auto add = [&](std::shared_ptr<Procedure> procedure, std::string name, bool followsPrevious) {
+    procedure->setName(std::move(name));
+    if (followsPrevious && previous) procedure->addDependency(previous);
+    chain.push_back(procedure);
+    previous = chain.back();
+  };
+  auto addProducer = [&](std::shared_ptr<Procedure> procedure, std::string name) {
+    producers.push_back(procedure);
+    add(std::move(procedure), std::move(name), true);
+  };
+
+  // The folder groups, from one walk of the home.
+  auto home = std::make_shared<XdgHomeScanProcedure>(XdgHomeScanProcedure::Settings{
+      .applications = settings.applications,
+      .buildFolderIdleDays = settings.buildFolderIdleDays,
+      .measuresUsage = measuresUsage(),
+  });
+  auto homeBlock = resultBlock(
+      home,
+      [weakSelf](const XdgHomeScan& found) {
+        auto self = weakSelf.lock();
+        if (!self) return;
+        self->replaceGroup(Group::downloads, found.downloads);
+        self->replaceGroup(Group::packages, found.packages);
+        self->replaceGroup(Group::diskImages, found.diskImages);
+        self->replaceGroup(Group::userCache, found.userCache);
+        self->replaceGroup(Group::userLogs, found.userLogs);
+        self->replaceGroup(Group::developer, found.developer);
+        self->replaceGroup(Group::mailAttachments, found.mailAttachments);
+        self->replaceGroup(Group::systemLogs, {});
+        self->replaceGroup(Group::largeFiles, {});
+      },
+      [weakSelf] {
+        if (auto self = weakSelf.lock()) self->updateProgress(Group::packages, 0.5);
+      },
+      unreadable);
+  addProducer(home, "home scan");
+  add(homeBlock, "home result", false);
+
+  // Installer packages, disk images and large files anywhere in the home, from the walk.
+  auto queryStep = [&](const char* predicate, Group group, const std::string& name,
+                       std::function<std::optional<std::string>(std::string_view)> reason, bool replaces) {
+    auto query = std::make_shared<SpotlightQueryProcedure>(MetadataPredicate::fromFormat(predicate), home->mapIndex());
+    auto block = resultBlock(
+        query,
+        [weakSelf, group, reason, replaces](const Nodes& nodes) {
+          auto self = weakSelf.lock();
+          if (!self) return;
+          CleanScanItemSet items;
+          for (const auto& node : nodes) {
+            if (!node) continue;
+            auto item = CleanScanItem::make(node);
+            item->reason = reason(node->url().lastPathComponent());
+            items.insert(item);
+          }
+          if (replaces) {
+            self->replaceGroup(group, std::move(items));
+          } else {
+            self->extendGroup(group, items);
+          }
+        },
+        {}, unreadable);
+    addProducer(query, name + " query");
+    add(block, name + " result", false);
+  };
+  queryStep("(_kMDItemFileName LIKE[c] '*.deb') || (_kMDItemFileName LIKE[c] '*.rpm') || "
+            "(_kMDItemFileName LIKE[c] '*.appimage') || (_kMDItemFileName LIKE[c] '*.flatpakref') || "
+            "(_kMDItemFileName LIKE[c] '*.snap')",
+            Group::packages, "packages", &XdgHomeScanProcedure::installerReason, false);
+  queryStep("(_kMDItemFileName LIKE[c] '*.iso') || (_kMDItemFileName LIKE[c] '*.img') || "
+            "(_kMDItemFileName LIKE[c] '*.qcow2') || (_kMDItemFileName LIKE[c] '*.vdi') || "
+            "(_kMDItemFileName LIKE[c] '*.vmdk') || (_kMDItemFileName LIKE[c] '*.dmg')",
+            Group::diskImages, "diskImages", &XdgHomeScanProcedure::diskImageReason, false);
+  auto installersBlock = std::make_shared<BlockProcedure>([weakSelf] {
+    if (auto self = weakSelf.lock()) {
+      self->removeInstallersFromDownloads();
+      self->updateProgress(Group::largeFiles, 0.65);
+    }
+  });
+  add(installersBlock, "downloads sorting", true);
+  queryStep("(kMDItemFSSize > 100000000)", Group::largeFiles, "largeFiles",
+            [](std::string_view) -> std::optional<std::string> { return "larger than 100 MB"; }, true);
+  auto largeFilesBlock = std::make_shared<BlockProcedure>([weakSelf] {
+    if (auto self = weakSelf.lock()) {
+      self->sortLargeFiles();
+      self->updateProgress(Group::systemLogs, 0.8);
+    }
+  });
+  add(largeFilesBlock, "largeFiles sorting", true);
+
+  // The piles with readers of their own: the trash (a container per trash folder, after the
+  // download folder's items), the thumbnails (one container among the user caches) and the
+  // system logs.
+  auto pileStep = [&](auto procedure, Group group, bool replaces, const std::string& name) {
+    using P = typename decltype(procedure)::element_type;
+    auto block = resultBlock(
+        procedure,
+        [weakSelf, group, replaces](const CleanScanItemSet& items) {
+          auto self = weakSelf.lock();
+          if (!self) return;
+          if (replaces) {
+            self->replaceGroup(group, items);
+          } else {
+            self->extendGroup(group, items);
+          }
+        },
+        {}, unreadable);
+    static_assert(std::is_base_of_v<Procedure, P>);
+    addProducer(procedure, name + " scan");
+    add(block, name + " result", false);
+  };
+  pileStep(std::make_shared<TrashScanProcedure>(measuresUsage()), Group::downloads, false, "trash");
+  pileStep(std::make_shared<ThumbnailScanProcedure>(measuresUsage()), Group::userCache, false, "thumbnails");
+  pileStep(std::make_shared<SystemLogScanProcedure>(measuresUsage()), Group::systemLogs, true, "systemLogs");
+
+  // Each file in one group, then the end; the walk is let go.
+  auto finalBlock = std::make_shared<BlockProcedure>([weakSelf, index = home->mapIndex()] {
+    if (auto map = std::dynamic_pointer_cast<internal::DiskMapMetadataIndex>(index)) map->releaseMap();
+    if (auto self = weakSelf.lock()) {
+      self->claimEachFileOnce();
+      if (!self->wasCancelled()) {
+        auto message = localizedString("clean_calculating_size");
+        self->_listeners.notify([message](CleanScannerListener& listener) { listener.progressUpdate(1.0, message); });
+      }
+    }
+    DispatchQueue::main()->async([weakSelf] {
+      if (auto self = weakSelf.lock()) self->calculateSizes();
+    });
+  });
+  add(finalBlock, "final", true);
+  track(producers);
+  _listeners.addToQueue(_queue, chain);
+}
+
 void CleanScanner::removeInstallersFromDownloads() {
   std::lock_guard lock(_mutex);
   auto& downloads = _groups[CleanScanGroup::downloads];
@@ -568,7 +738,9 @@ void CleanScanner::calculateSizes() {
     Items folders;
     {
       std::lock_guard lock(_mutex);
-      if (auto found = _groups.find(group); found != _groups.end()) {
+      // The xdg layout's items were sized by its walk.
+      auto found = _layoutInUse == platform::Paths::Layout::xdg ? _groups.end() : _groups.find(group);
+      if (found != _groups.end()) {
         for (const auto& item : found->second)
           if (item && item->file && item->file->type() == FileNode::NodeType::directory) folders.push_back(item);
       }

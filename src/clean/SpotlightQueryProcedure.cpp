@@ -5,8 +5,9 @@
 
 namespace vantelkit {
 
-SpotlightQueryProcedure::SpotlightQueryProcedure(MetadataPredicate predicate, MetadataSearchOptions options)
-    : query(MetadataQuery::make()) {
+SpotlightQueryProcedure::SpotlightQueryProcedure(MetadataPredicate predicate, std::shared_ptr<MetadataIndex> index,
+                                                 MetadataSearchOptions options)
+    : query(MetadataQuery::make(std::move(index))) {
   query->setPredicate(std::move(predicate));
   query->setSearchOptions(options);
   query->setSearchScopes({platform::Paths::home()});

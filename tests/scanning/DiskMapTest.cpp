@@ -6,6 +6,8 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <mutex>
+#include <chrono>
 #include <random>
 #include <set>
 
@@ -247,6 +249,38 @@ TEST(DiskMapTest, FaultsAreMarkedAsInTheFileNodeTree) {
   ASSERT_TRUE(locked);
   EXPECT_TRUE(locked->hasMark(FileNode::unreadable));
   EXPECT_EQ(locked->childCount, 0u);
+}
+
+TEST(DiskMapTest, EachListedFolderReportsTheNewestModificationAmongItsEntries) {
+  ScanFixtureTree tree;
+  tree.file("a/old", 10);
+  tree.file("a/new", 10);
+  tree.file("a/sub/deep", 10);
+  tree.directory("empty");
+  tree.symbolicLink("b/link", "/nonexistent");
+  auto at = [](std::int64_t seconds) { return std::filesystem::file_time_type::clock::from_sys(
+                                           std::chrono::sys_seconds(std::chrono::seconds(seconds))); };
+  std::filesystem::last_write_time(tree.path("a/old"), at(1'000'000));
+  std::filesystem::last_write_time(tree.path("a/new"), at(1'700'000'000));
+  std::filesystem::last_write_time(tree.path("a/sub/deep"), at(1'500'000'000));
+  std::filesystem::last_write_time(tree.path("a/sub"), at(1'600'000'000));  // a folder's own time counts in its parent
+  std::mutex mutex;
+  std::map<std::string, std::int64_t> newest;
+  auto scanner = DiskScanner::make();
+  DiskScanner::MapRequest request;
+  std::shared_ptr<DiskMap> map;
+  request.choices.listed = [&](Index folder, std::int64_t modified) {
+    std::lock_guard lock(mutex);
+    newest.emplace(std::to_string(folder), modified);
+  };
+  map = scanner->scanMap(FileURL::fileURLWithPath(tree.root()), std::move(request));
+  std::map<std::string, std::int64_t> byPath;
+  for (const auto& [index, modified] : newest) byPath[map->relativePath(static_cast<Index>(std::stoul(index)))] = modified;
+  EXPECT_EQ(byPath["a"], 1'700'000'000);
+  EXPECT_EQ(byPath["a/sub"], 1'500'000'000);
+  EXPECT_GT(byPath["b"], 0);  // a link's own time
+  EXPECT_FALSE(byPath.contains("empty"));
+  EXPECT_TRUE(byPath.contains(""));
 }
 
 TEST(DiskMapTest, HardLinksCountOnceInFoldersAndTotals) {

@@ -1,8 +1,10 @@
-// vantel apps [--home DIR] [--root DIR] [--json] [--app NAME-OR-ID]: the application
-// inventory: every application found in the application folders and the user's folders,
-// with its version, identifier, bundle size and the support files attributed to it, each
-// with the reason it was attributed (the name or bundle identifier found in its file name).
-// Reads only.
+// vantel apps [--home DIR] [--root DIR] [--layout xdg|document|auto] [--json] [--app NAME-OR-ID]
+// [--leftovers]: the application inventory. In the document layout: every application found
+// in the application folders and the user's folders, with its version, identifier, bundle
+// size and the support files attributed to it, each with the reason it was attributed (the
+// name or bundle identifier found in its file name). In the xdg layout: every application of
+// the desktop entries, with what it keeps and the evidence of each match, and the leftovers
+// no application owns (LinuxApps.cpp). Reads only.
 #include <fmt/core.h>
 
 #include <algorithm>
@@ -10,6 +12,7 @@
 #include <optional>
 
 #include "Command.h"
+#include "LinuxApps.h"
 #include "ScannerProgressLine.h"
 #include "TextOutput.h"
 #include "vantelkit/foundation/JsonWriter.h"
@@ -37,7 +40,9 @@ struct AppsOptions {
   std::optional<std::string> home;
   std::optional<std::string> root;
   std::optional<std::string> app;
+  std::string layout = "auto";
   bool json = false;
+  bool leftovers = false;
   int pauseMilliseconds = 0;
 };
 
@@ -253,6 +258,15 @@ int runApps(const AppsOptions& options) {
   if (options.root) vantelkit::platform::Paths::setRootOverride(*options.root);
   if (options.home) vantelkit::platform::Paths::setHomeOverride(*options.home);
   vantel::pauseEveryListing(options.pauseMilliseconds);
+  using vantelkit::platform::Paths;
+  const auto layout = options.layout == "auto" ? Paths::automaticLayout() : Paths::parseLayout(options.layout).value();
+  if (options.leftovers && layout != Paths::Layout::xdg) {
+    fmt::print(stderr, "vantel apps: --leftovers needs the xdg layout (this home and root have the document layout)\n");
+    return vantel::kExitUsage;
+  }
+  if (layout == Paths::Layout::xdg) {
+    return vantel::runLinuxApps({.app = options.app, .json = options.json, .leftoversOnly = options.leftovers});
+  }
   auto scanner = vantelkit::ApplicationScanner::shared();
   auto progress = std::make_shared<ProgressLine>(vantel::stderrIsTerminal());
   scanner->addListener(progress);
@@ -287,7 +301,16 @@ vantel::CommandRegistration registration{"apps", [](CLI::App& app, int& exitCode
                                              "on the disk, and why each file was attributed to it");
   command->add_option("--home", options->home, "Folder to use as the user's home");
   command->add_option("--root", options->root, "Folder to use as the system root (\"/Applications\" becomes ROOT/Applications)");
-  command->add_option("--app", options->app, "Only the application with this name or bundle identifier (any case)");
+  command->add_option("--app", options->app,
+                      "Only the application with this name or bundle identifier (any case); in the xdg layout, "
+                      "this desktop ID, name or executable")
+      ->excludes(command->add_flag("--leftovers", options->leftovers,
+                                   "Only what no installed application owns, with the reason (xdg layout)"));
+  command->add_option("--layout", options->layout,
+                      "Where applications live: xdg (desktop entries and the XDG folders), document (bundles "
+                      "and Library folders) or auto (default: document when the home or root has the Library "
+                      "folders, else xdg)")
+      ->check(CLI::IsMember({"xdg", "document", "auto"}));
   command->add_flag("--json", options->json, "Machine-readable output");
   vantel::addPauseOption(*command, options->pauseMilliseconds);
   command->callback([options, &exitCode] { exitCode = runApps(*options); });

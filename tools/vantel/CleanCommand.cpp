@@ -1,5 +1,6 @@
-// vantel clean [--home DIR] [--root DIR] [--json]: one clean scan of the home and the system
-// folders, then the nine groups with their sizes and largest items. Reads only.
+// vantel clean [--home DIR] [--root DIR] [--layout xdg|document|auto] [--json]: one clean scan
+// of the home and the system folders, then the nine groups with their sizes and largest
+// items, each with the reason it may go. Reads only.
 #include <fmt/core.h>
 
 #include <algorithm>
@@ -35,6 +36,8 @@ constexpr int kJsonVersion = 1;
 struct CleanOptions {
   std::optional<std::string> home;
   std::optional<std::string> root;
+  std::string layout = "auto";
+  int idleDays = 30;
   bool json = false;
   bool diskUsage = false;
   bool timings = false;
@@ -125,6 +128,10 @@ void writeItemJson(vantelkit::JsonWriter& json, const CleanScanItem& item, const
     json.key("error");
     json.value(problem->reason());
   }
+  if (item.reason) {
+    json.key("reason");
+    json.value(*item.reason);
+  }
   json.key("children");
   json.beginArray();
   for (const auto& child : sortedItems(item.children)) writeItemJson(json, *child, unreadable);
@@ -132,13 +139,16 @@ void writeItemJson(vantelkit::JsonWriter& json, const CleanScanItem& item, const
   json.endObject();
 }
 
-bool printJson(const vantelkit::CleanScanner::Groups& groups, const Unreadable& unreadable, bool complete) {
+bool printJson(const vantelkit::CleanScanner::Groups& groups, const Unreadable& unreadable, bool complete,
+               vantelkit::platform::Paths::Layout layout) {
   vantelkit::JsonWriter json(vantel::standardOutputSink());
   json.beginObject();
   json.key("version");
   json.value(std::int64_t{kJsonVersion});
   json.key("complete");
   json.value(complete);
+  json.key("layout");
+  json.value(std::string(vantelkit::platform::Paths::layoutName(layout)));
   json.key("groups");
   json.beginArray();
   for (CleanScanGroup group : vantelkit::allCleanScanGroups) {
@@ -177,6 +187,7 @@ void appendItemLines(std::string& out, const std::vector<ItemPointer>& items, co
     bool itself = false;
     const bool marked = unreadablePart(item, unreadable, itself) != nullptr;
     const std::string size = itself && item.size == 0 ? std::string("?") : vantel::formatBytes(asSigned(item.size));
+    if (item.reason) label += " \u2014 " + vantel::escapedForTerminal(*item.reason);
     out += fmt::format("{}{:>10}  {}{}\n", indent, size, marked ? "!" : "", label);
     if (!item.children.empty()) appendItemLines(out, sortedItems(item.children), unreadable, depth + 1);
   }
@@ -207,8 +218,14 @@ int runClean(const CleanOptions& options) {
   if (options.root) vantelkit::platform::Paths::setRootOverride(*options.root);
   if (options.home) vantelkit::platform::Paths::setHomeOverride(*options.home);
   vantel::pauseEveryListing(options.pauseMilliseconds);
+  using vantelkit::platform::Paths;
+  const auto layout = options.layout == "auto" ? Paths::automaticLayout() : *Paths::parseLayout(options.layout);
   auto scanner = vantelkit::CleanScanner::shared();
   scanner->setMeasuresUsage(options.diskUsage);
+  auto settings = scanner->settings();
+  settings.layout = layout;
+  settings.buildFolderIdleDays = options.idleDays;
+  scanner->setSettings(std::move(settings));
   auto progress = std::make_shared<ProgressLine>(vantel::stderrIsTerminal());
   auto times = std::make_shared<StepTimes>();
   if (options.timings) scanner->setWillAddProcedureHandler([times](vantelkit::Procedure& step) { times->observe(step); });
@@ -231,7 +248,7 @@ int runClean(const CleanOptions& options) {
   const auto groups = scanner->groups();
   const auto unreadable = scanner->unreadable();
   // A failed write is reported once, with the system's reason, when the tool exits.
-  const bool written = options.json ? printJson(groups, unreadable, !interrupted) : printText(groups, unreadable);
+  const bool written = options.json ? printJson(groups, unreadable, !interrupted, layout) : printText(groups, unreadable);
   if (!written) return vantel::reportInterruption(interrupted, vantel::kExitFailure);
   return vantel::reportUnreadable(unreadable, interrupted);
 }
@@ -242,6 +259,17 @@ vantel::CommandRegistration registration{"clean", [](CLI::App& app, int& exitCod
                                               "installers, disk images, large files and mail attachments");
   command->add_option("--home", options->home, "Folder to use as the user's home");
   command->add_option("--root", options->root, "Folder to use as the system root (\"/Library\" becomes ROOT/Library)");
+  command->add_option("--layout", options->layout,
+                      "Folders to search: xdg (a Linux desktop's), document (a \"Library\" folder in the home and "
+                      "at the root) or auto (document when the home has Library/Caches or the like, else xdg)")
+      ->check(CLI::IsMember({"auto", "xdg", "document"}))
+      ->default_str("auto");
+  command->add_option("--idle-days", options->idleDays,
+                      "xdg: project build folders (node_modules, target, ...) count only when nothing inside "
+                      "changed for DAYS days")
+      ->check(CLI::Range(0, 100000))
+      ->default_str("30")
+      ->type_name("DAYS");
   command->add_flag("--json", options->json, "Machine-readable output");
   command->add_flag("--disk-usage", options->diskUsage,
                     "Sizes as the bytes allocated on disk (what removing would free) instead of logical sizes");

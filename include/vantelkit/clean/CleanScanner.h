@@ -26,8 +26,10 @@
 #include "vantelkit/applications/ApplicationBundle.h"
 #include "vantelkit/clean/CleanScanGroup.h"
 #include "vantelkit/clean/CleanScanItem.h"
+#include "vantelkit/clean/XdgHomeScanProcedure.h"
 #include "vantelkit/foundation/ListenerRegistry.h"
 #include "vantelkit/foundation/ProcedureQueue.h"
+#include "vantelkit/platform/Paths.h"
 #include "vantelkit/scanning/DiskScanResult.h"
 
 namespace vantelkit {
@@ -88,6 +90,29 @@ class CleanScanner : public std::enable_shared_from_this<CleanScanner> {
   void setMeasuresUsage(bool measuresUsage) { _measuresUsage.store(measuresUsage); }
   bool measuresUsage() const { return _measuresUsage.load(); }
 
+  // Where a scan looks. `document` searches the folders of the document's system (a
+  // "Library" folder in the home and at the root, "/Applications"), step by step as
+  // described above. `xdg` searches a Linux desktop's: XdgHomeScanProcedure fills the
+  // downloads, user caches, user logs, developer files and mail attachments from one walk of
+  // the home (and installer packages from the distribution's package caches), the metadata
+  // queries for installer packages (.deb, .rpm, .AppImage, .flatpakref, .snap), disk images
+  // (.iso, .img, .qcow2, .vdi, .vmdk, .dmg) and large files are answered from that walk, the
+  // trash is a container per trash folder inside the downloads group (TrashScanProcedure),
+  // the thumbnails one container inside the user caches (ThumbnailScanProcedure), and the
+  // system logs come from SystemLogScanProcedure. Every item says why it may go
+  // (CleanScanItem::reason); sizes come from the walks, so there is no separate size phase.
+  struct Settings {
+    platform::Paths::Layout layout = platform::Paths::Layout::document;
+    // xdg: build folders count only when nothing inside changed for this many days.
+    int buildFolderIdleDays = 30;
+    // xdg: the installed applications that cache folders are tied to; none: those of the
+    // desktop's menus when the scan runs.
+    std::optional<std::vector<XdgHomeScanProcedure::Application>> applications;
+  };
+  // Set before start(); kept for later scans.
+  void setSettings(Settings settings);
+  Settings settings() const;
+
   // Listeners are held strongly until removed; they are equal when they are the same
   // object, and an equal listener is added only once.
   void addListener(std::shared_ptr<CleanScannerListener> listener) { _listeners.add(std::move(listener)); }
@@ -118,6 +143,7 @@ class CleanScanner : public std::enable_shared_from_this<CleanScanner> {
 
  private:
   void scanGroups();
+  void scanXdgGroups();
   void calculateSizes();
   // Remembers the producers of a stage so that cancel() can stop them; cancels them at once
   // when the scan was cancelled already. Answers whether the scan was cancelled.
@@ -149,6 +175,9 @@ class CleanScanner : public std::enable_shared_from_this<CleanScanner> {
   bool _cancelled = false;
   std::vector<std::weak_ptr<Procedure>> _producers;  // of the scan under way
   Unreadable _unreadable;  // sorted by path, each once
+  Settings _settings;
+  // The layout of the scan under way, fixed at start().
+  platform::Paths::Layout _layoutInUse = platform::Paths::Layout::document;
   // Runs one procedure at a time, so that the dependencies make the chain sequential.
   ProcedureQueue _queue{"CleanScanner"};
 };

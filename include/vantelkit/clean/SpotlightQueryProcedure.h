@@ -27,9 +27,11 @@ namespace vantelkit {
 
 class SpotlightQueryProcedure : public Procedure, public OutputProcedure<std::vector<std::shared_ptr<FileNode>>> {
  public:
-  // options: what the query searches besides the index's usual scope (a Linux home's
-  // hidden folders with entersHiddenFolders).
-  explicit SpotlightQueryProcedure(MetadataPredicate predicate, MetadataSearchOptions options = {});
+  // index: where the query gathers (MetadataIndex::shared() when null). options: what the
+  // query searches besides the index's usual scope (a Linux home's hidden folders with
+  // entersHiddenFolders).
+  explicit SpotlightQueryProcedure(MetadataPredicate predicate, std::shared_ptr<MetadataIndex> index = nullptr,
+                                   MetadataSearchOptions options = {});
   ~SpotlightQueryProcedure() override;
 
   // Handles a gathering notification; one from another query is ignored.

@@ -26,6 +26,9 @@ class DirectoryReader {
     // visitor wantsEveryStatus() (a folder's own, a link's own: never followed); else 0.
     std::int64_t size = 0;
     std::int64_t usage = 0;
+    // When the content last changed, in whole seconds since 1970-01-01T00:00:00Z, read with
+    // the sizes (0 when they were not).
+    std::int64_t modified = 0;
     // Identity of a regular file (of any entry but a folder when every status is read), for
     // telling hard links apart.
     std::uint64_t device = 0;

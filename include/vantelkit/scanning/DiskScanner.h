@@ -43,6 +43,11 @@ struct DiskMapChoices {
   // When set, asked of each entry as the traversals add it (on their threads; a folder's
   // size is still 0 then); DiskScanner::countedEntries() tells how many it accepted so far.
   std::function<bool(const DiskMap::Entry&)> counted;
+  // When set, called once for each folder listed that holds anything, on the traversal's
+  // thread, with the folder's index and the newest modification time among its entries
+  // (whole seconds since 1970-01-01T00:00:00Z; 0 where the file system gave none). A listing
+  // that could not be kept in the map is not reported.
+  std::function<void(DiskMap::Index folder, std::int64_t newestModification)> listed;
 };
 
 // What one DiskScanner::scan() walks and keeps.

@@ -284,7 +284,7 @@ class LinuxDirectoryReader final : public DirectoryReader {
         if (needed || everyStatus) {
           struct statx status;
           if (::statx(fd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
-                      STATX_TYPE | STATX_SIZE | STATX_BLOCKS | STATX_NLINK | STATX_INO, &status) != 0) {
+                      STATX_TYPE | STATX_SIZE | STATX_BLOCKS | STATX_NLINK | STATX_INO | STATX_MTIME, &status) != 0) {
             // Removed since the directory was read: it is no longer there to report.
             if (errno == ENOENT) continue;
             if (!needed) {
@@ -298,6 +298,7 @@ class LinuxDirectoryReader final : public DirectoryReader {
             if (visited.type == FileObjectType::file || (everyStatus && visited.type != FileObjectType::unknown)) {
               visited.size = static_cast<std::int64_t>(status.stx_size);
               visited.usage = static_cast<std::int64_t>(status.stx_blocks) * 512;
+              visited.modified = static_cast<std::int64_t>(status.stx_mtime.tv_sec);
             }
             if (visited.type == FileObjectType::file ||
                 (everyStatus && visited.type != FileObjectType::directory && visited.type != FileObjectType::unknown)) {

@@ -62,6 +62,7 @@ class MapBuilder {
     pending.type = static_cast<std::uint8_t>(isDirectory ? FileNode::NodeType::directory : nodeType(entry.type));
     pending.size = entry.size;
     pending.usage = entry.usage;
+    _newestModification = std::max(_newestModification, entry.modified);
     if (!isDirectory && entry.linkCount > 1 && entry.error == 0) {
       pending.marks = FileNode::hardLink;
       _pendingLinks.push_back({static_cast<DiskMap::Index>(_pending.size()), entry.device, entry.inode,
@@ -75,6 +76,7 @@ class MapBuilder {
   }
 
   void clearListing() {
+    _newestModification = 0;
     _pending.clear();
     _names.clear();
     _pendingLinks.clear();
@@ -85,6 +87,7 @@ class MapBuilder {
     folderEntry.firstChild = 0;
     folderEntry.childCount = 0;
     if (_pending.empty()) return true;
+    if (const auto& listed = _run.mapChoices.listed) listed(parent.index, _newestModification);
     DiskMap::Block block = _map.reserve(_pending.size(), _names.size());
     if (!block.reserved) {
       clearListing();
@@ -168,6 +171,7 @@ class MapBuilder {
   std::vector<DiskMap::Index> _order;
   std::string _names;
   std::vector<DiskMap::HardLink> _pendingLinks;  // entry: the position in _pending
+  std::int64_t _newestModification = 0;           // of the listing's entries
   std::vector<DiskMap::HardLink> _links;
 };
 static_assert(internal::FolderBuilder<MapBuilder>);
