@@ -446,8 +446,10 @@ void LinuxApplicationScanner::run() {
       attribute({Category::flatpakData, folder, id, true}, *owner, {LinuxStorageEvidence::Key::flatpakId, id, {}, {}}, {});
       continue;
     }
-    for (const auto& [part, category] : parts) {
-      const bool present = std::any_of(entries.begin(), entries.end(), [&](const auto& e) {
+    for (const auto& partAndCategory : parts) {
+      const std::string& part = partAndCategory.first;
+      const Category category = partAndCategory.second;
+      const bool present = std::any_of(entries.begin(), entries.end(), [&part](const auto& e) {
         return e.first == part && e.second == FileObjectType::directory;
       });
       if (present) {
