@@ -524,17 +524,18 @@ void CleanScanner::scanXdgGroups() {
     chain.push_back(procedure);
     previous = chain.back();
   };
-  auto addProducer = [&](std::shared_ptr<Procedure> procedure, std::string name) {
-    producers.push_back(procedure);
-    add(std::move(procedure), std::move(name), true);
-  };
 
-  // The folder groups, from one walk of the home.
+  // One group runs the steps at once where they do not depend on each other: the walk of
+  // the home, then the home-wide queries answered from it; beside them the piles with
+  // readers of their own (whose results extend the home's, so they are added after it).
+  auto steps = std::make_shared<GroupProcedure>();
+  steps->setQualityOfService(QualityOfService::userInitiated);
   auto home = std::make_shared<XdgHomeScanProcedure>(XdgHomeScanProcedure::Settings{
       .applications = settings.applications,
       .buildFolderIdleDays = settings.buildFolderIdleDays,
       .measuresUsage = measuresUsage(),
   });
+  home->setName("home scan");
   auto homeBlock = resultBlock(
       home,
       [weakSelf](const XdgHomeScan& found) {
@@ -554,13 +555,25 @@ void CleanScanner::scanXdgGroups() {
         if (auto self = weakSelf.lock()) self->updateProgress(Group::packages, 0.5);
       },
       unreadable);
-  addProducer(home, "home scan");
-  add(homeBlock, "home result", false);
+  homeBlock->setName("home result");
+  producers.push_back(home);
+  steps->addChild(home);
+  steps->addChild(homeBlock);
+  // A step of the group: the producer, and its block after the home's block.
+  auto addStep = [&](std::shared_ptr<Procedure> producer, std::shared_ptr<Procedure> block, const std::string& name) {
+    producer->setName(name + " scan");
+    block->setName(name + " result");
+    block->addDependency(homeBlock);
+    producers.push_back(producer);
+    steps->addChild(producer);
+    steps->addChild(block);
+  };
 
   // Installer packages, disk images and large files anywhere in the home, from the walk.
   auto queryStep = [&](const char* predicate, Group group, const std::string& name,
                        std::function<std::optional<std::string>(std::string_view)> reason, bool replaces) {
     auto query = std::make_shared<SpotlightQueryProcedure>(MetadataPredicate::fromFormat(predicate), home->mapIndex());
+    query->addDependency(homeBlock);
     auto block = resultBlock(
         query,
         [weakSelf, group, reason, replaces](const Nodes& nodes) {
@@ -580,8 +593,7 @@ void CleanScanner::scanXdgGroups() {
           }
         },
         {}, unreadable);
-    addProducer(query, name + " query");
-    add(block, name + " result", false);
+    addStep(query, block, name);
   };
   queryStep("(_kMDItemFileName LIKE[c] '*.deb') || (_kMDItemFileName LIKE[c] '*.rpm') || "
             "(_kMDItemFileName LIKE[c] '*.appimage') || (_kMDItemFileName LIKE[c] '*.flatpakref') || "
@@ -591,28 +603,13 @@ void CleanScanner::scanXdgGroups() {
             "(_kMDItemFileName LIKE[c] '*.qcow2') || (_kMDItemFileName LIKE[c] '*.vdi') || "
             "(_kMDItemFileName LIKE[c] '*.vmdk') || (_kMDItemFileName LIKE[c] '*.dmg')",
             Group::diskImages, "diskImages", &XdgHomeScanProcedure::diskImageReason, false);
-  auto installersBlock = std::make_shared<BlockProcedure>([weakSelf] {
-    if (auto self = weakSelf.lock()) {
-      self->removeInstallersFromDownloads();
-      self->updateProgress(Group::largeFiles, 0.65);
-    }
-  });
-  add(installersBlock, "downloads sorting", true);
   queryStep("(kMDItemFSSize > 100000000)", Group::largeFiles, "largeFiles",
             [](std::string_view) -> std::optional<std::string> { return "larger than 100 MB"; }, true);
-  auto largeFilesBlock = std::make_shared<BlockProcedure>([weakSelf] {
-    if (auto self = weakSelf.lock()) {
-      self->sortLargeFiles();
-      self->updateProgress(Group::systemLogs, 0.8);
-    }
-  });
-  add(largeFilesBlock, "largeFiles sorting", true);
 
   // The piles with readers of their own: the trash (a container per trash folder, after the
   // download folder's items), the thumbnails (one container among the user caches) and the
   // system logs.
   auto pileStep = [&](auto procedure, Group group, bool replaces, const std::string& name) {
-    using P = typename decltype(procedure)::element_type;
     auto block = resultBlock(
         procedure,
         [weakSelf, group, replaces](const CleanScanItemSet& items) {
@@ -625,13 +622,22 @@ void CleanScanner::scanXdgGroups() {
           }
         },
         {}, unreadable);
-    static_assert(std::is_base_of_v<Procedure, P>);
-    addProducer(procedure, name + " scan");
-    add(block, name + " result", false);
+    addStep(procedure, block, name);
   };
   pileStep(std::make_shared<TrashScanProcedure>(measuresUsage()), Group::downloads, false, "trash");
   pileStep(std::make_shared<ThumbnailScanProcedure>(measuresUsage()), Group::userCache, false, "thumbnails");
   pileStep(std::make_shared<SystemLogScanProcedure>(measuresUsage()), Group::systemLogs, true, "systemLogs");
+  add(steps, "xdg steps", true);
+
+  // What is an installer or a disk image is not also a download; large files give way alike.
+  auto sortingBlock = std::make_shared<BlockProcedure>([weakSelf] {
+    if (auto self = weakSelf.lock()) {
+      self->removeInstallersFromDownloads();
+      self->sortLargeFiles();
+      self->updateProgress(Group::largeFiles, 0.8);
+    }
+  });
+  add(sortingBlock, "sorting", true);
 
   // Each file in one group, then the end; the walk is let go.
   auto finalBlock = std::make_shared<BlockProcedure>([weakSelf, index = home->mapIndex()] {

@@ -248,9 +248,10 @@ class XdgHomeScanProcedure::Walks {
   std::vector<Place> children(const Place& place) const {
     std::vector<Place> found;
     if (!place.entry().isDirectory()) return found;
-    for (Index child : place.walked->map->children(place.index)) found.push_back({place.walked, child});
-    std::sort(found.begin(), found.end(),
-              [](const Place& a, const Place& b) { return a.entry().nameView() < b.entry().nameView(); });
+    // In the map's order: every use puts what it takes into a set or sorts it itself.
+    const auto run = place.walked->map->children(place.index);
+    found.reserve(run.size());
+    for (Index child : run) found.push_back({place.walked, child});
     return found;
   }
 
@@ -482,7 +483,11 @@ void XdgHomeScanProcedure::execute() {
     std::vector<std::pair<Place, std::string>> candidates;
     // Installed tools keep their packages in hidden folders and in the XDG folders; those
     // are no projects.
-    std::set<std::string> skipped{home + "/snap", cacheHome, configHome, dataHome, stateHome};
+    std::set<std::pair<const void*, Index>> skipped;
+    for (const std::string& path : {home + "/snap", cacheHome, configHome, dataHome, stateHome}) {
+      if (!isAtOrBelow(path, home) || path == home) continue;
+      if (auto place = walks.locate(path)) skipped.insert({place->walked, place->index});
+    }
     std::vector<Place> pending{*homePlace};
     while (!pending.empty() && !_cancelled.load()) {
       Place place = pending.back();
@@ -503,7 +508,7 @@ void XdgHomeScanProcedure::execute() {
         }
         if (kind) {
           candidates.emplace_back(child, *kind);
-        } else if (!name.starts_with('.') && !skipped.contains(child.path())) {
+        } else if (!name.starts_with('.') && !skipped.contains({child.walked, child.index})) {
           pending.push_back(child);
         }
       }

@@ -85,12 +85,12 @@ TEST(XdgHomeScanProcedureNames, DownloadsAreSortedByTheirEndingsIgnoringCase) {
 }
 
 TEST(XdgHomeScanProcedureNames, ACacheIsTiedToTheFirstFieldOfAnApplicationThatMatches) {
-  Scan::Application firefox{"Firefox", "org.mozilla.firefox.desktop", "org.mozilla.firefox", "", "firefox"};
+  Scan::Application firefox{"Firefox", "org.mozilla.firefox.desktop", "org.mozilla.firefox", "", "firefox", ""};
   EXPECT_EQ(Scan::cacheReason("org.mozilla.firefox", firefox), "cache of Firefox (org.mozilla.firefox)");
   EXPECT_EQ(Scan::cacheReason("FIREFOX", firefox), "cache of Firefox (firefox)");
   EXPECT_EQ(Scan::cacheReason("mozilla", firefox), std::nullopt);
   EXPECT_EQ(Scan::cacheReason("", Scan::Application{}), std::nullopt);
-  Scan::Application code{"Visual Studio Code", "code.desktop", "", "", "code"};
+  Scan::Application code{"Visual Studio Code", "code.desktop", "", "", "code", ""};
   EXPECT_EQ(Scan::cacheReason("code", code), "cache of Visual Studio Code (code)");
 }
 
@@ -214,7 +214,7 @@ TEST_F(XdgHomeScanProcedureTest, KeptCachesThumbnailsAndTrashAreNotListedAndCach
   tree.file("home/.var/app/org.mozilla.firefox/cache/b", 40);
   tree.file("home/.var/app/org.example.NoCache/data/c", 40);
   Scan::Application firefox{"Firefox", "org.mozilla.firefox.desktop", "org.mozilla.firefox", "", "firefox", ""};
-  Scan::Application vlc{"VLC media player", "vlc.desktop", "", "", "vlc"};
+  Scan::Application vlc{"VLC media player", "vlc.desktop", "", "", "vlc", ""};
   auto found = scan({.applications = std::vector{firefox, vlc}});
   EXPECT_THAT(listing(found.userCache),
               UnorderedElementsAre(Pair("vlc", Pair(30, "cache of VLC media player (vlc)")),
