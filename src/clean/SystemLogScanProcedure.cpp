@@ -39,6 +39,7 @@ std::string relativePath(const std::string& folder, const std::string& path) {
 }
 
 std::string sizeText(std::uint64_t bytes) {
+  if (bytes == 0) return "0 bytes";
   return platform::ByteCountFormatter::string(static_cast<std::int64_t>(bytes),
                                               platform::ByteCountFormatter::CountStyle::file);
 }
@@ -84,6 +85,7 @@ std::shared_ptr<CleanScanItem> archivedJournal(const FileNode& journal, bool usa
       }
     }
   }
+  if (archived.empty()) return nullptr;
   auto container = CleanScanItem::make(nullptr, std::move(archived), "Archived journal");
   container->reason =
       SystemLogScanProcedure::archivedJournalReason(archivedTotal, activeTotal, SystemLogScanProcedure::journalCap());
@@ -96,7 +98,7 @@ std::shared_ptr<CleanScanItem> topLevelEntries(const FileNode& root, const std::
   for (const auto& child : root.children())
     if (child->type() == FileNode::NodeType::file || child->type() == FileNode::NodeType::directory)
       items.push_back(internal::reasonedItem(child, std::nullopt, reason, usage));
-  return CleanScanItem::make(nullptr, std::move(items), name);
+  return items.empty() ? nullptr : CleanScanItem::make(nullptr, std::move(items), name);
 }
 
 }  // namespace
@@ -171,15 +173,18 @@ SystemLogScanProcedure::SystemLogScanProcedure(bool measuresUsage) : _measuresUs
     };
     if (auto result = resultOf(logWalk)) {
       const std::string journal = logs + "/journal";
-      items.insert(CleanScanItem::make(nullptr, rotatedLogs(*result->root(), logs, journal, usage), "Rotated logs"));
+      if (auto rotated = rotatedLogs(*result->root(), logs, journal, usage); !rotated.empty())
+        items.insert(CleanScanItem::make(nullptr, std::move(rotated), "Rotated logs"));
       if (auto node = internal::childNamed(*result->root(), "journal");
           node && node->type() == FileNode::NodeType::directory)
-        items.insert(archivedJournal(*node, usage));
+        if (auto archived = archivedJournal(*node, usage)) items.insert(std::move(archived));
     }
+    // A pile with nothing in it is no item.
     if (auto result = resultOf(crashWalk))
-      items.insert(topLevelEntries(*result->root(), "Crash reports", "crash report", usage));
+      if (auto crashes = topLevelEntries(*result->root(), "Crash reports", "crash report", usage))
+        items.insert(std::move(crashes));
     if (auto result = resultOf(coreWalk))
-      items.insert(topLevelEntries(*result->root(), "Core dumps", "core dump", usage));
+      if (auto cores = topLevelEntries(*result->root(), "Core dumps", "core dump", usage)) items.insert(std::move(cores));
     if (auto strong = self.lock()) strong->addUnreadable(unreadable);
     return items;
   };
