@@ -98,7 +98,7 @@ struct DesktopEntry {
   // OnlyShowIn is not shown.
   bool isShown(const std::vector<std::string>& desktops) const;
 
-  // The arguments of an Exec value as the specification quotes them (double quotes, inside
+  // The arguments of an Exec value, quoted as desktop entry files quote them (double quotes, inside
   // which a backslash escapes a quote, backquote, dollar or backslash; field codes kept);
   // none for an unterminated quote.
   static std::optional<std::vector<std::string>> splitExec(std::string_view exec);

@@ -1,4 +1,4 @@
-// The desktop's trash, as the freedesktop trash specification lays it out: an entry moved
+// The desktop's trash, laid out as freedesktop.org's trash layout has it: an entry moved
 // into the trash of its own volume with a .trashinfo record beside it, put back where it
 // was, or removed for good. Links are never followed: a link is moved or removed itself.
 // Thread safety: an implementation may be used from any thread; two calls on the same
